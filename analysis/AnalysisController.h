@@ -1,0 +1,43 @@
+#pragma once
+// The non-visual half of the main window: owns the run state (AnalysisRun), the stream search,
+// the file searcher and the report list model, and carries out an analysis run from a press of
+// the start button to its end.
+//
+// Everything runs on the window's thread. A run is one synchronous call of btnStartAnalyzeClick;
+// the window stays responsive because the run pumps window messages through SystemAccess, and
+// through that pumping btnAbbruchClick (and a close request) can run in the middle of a run.
+
+#include <memory>
+
+#include "analysis/AnalysisView.h"
+#include "system/FileSystem.h"
+#include "system/SystemAccess.h"
+
+namespace lk {
+
+class AnalysisController {
+ public:
+  AnalysisController(SystemAccess& system, FileSystem& files, AnalysisView& view);
+  ~AnalysisController();
+  AnalysisController(const AnalysisController&) = delete;
+  AnalysisController& operator=(const AnalysisController&) = delete;
+
+  // The window's creation steps that belong to the analysis: the 64-bit query, the system and
+  // drivers directories, the result lists and, on 64-bit systems, the notice dialog and the note
+  // entry. The window calls it once, before it is shown.
+  void FormCreate();
+
+  // The start button: one whole analysis run. A press while a run is in progress is ignored.
+  void btnStartAnalyzeClick();
+  // The cancel button: stops a running search and sets the cancel flag.
+  void btnAbbruchClick();
+
+  [[nodiscard]] bool IsRunning() const;
+  [[nodiscard]] bool Is64BitSystem() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace lk

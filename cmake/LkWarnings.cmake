@@ -1,0 +1,12 @@
+# Warnings are errors in every build, with either compiler.
+set(LK_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+    -Wcast-align -Woverloaded-virtual -Wconversion -Wsign-conversion -Wnull-dereference
+    -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough -Werror)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  list(APPEND LK_WARNINGS -Wduplicated-cond -Wlogical-op -Wuseless-cast)
+endif()
+
+# Applies the project's warnings to one of our own targets (not to googletest).
+function(lk_warnings target)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LK_WARNINGS}>)
+endfunction()

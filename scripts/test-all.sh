@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds the native and the Windows builds and runs
+# every test (native with sanitizers; Windows under Wine in a 32-bit and a 64-bit prefix).
+# A second run on the same machine skips the installs and reuses the builds and prefixes.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+jobs=${LK_JOBS:-$(nproc)}
+
+bash scripts/install-deps.sh || exit 1
+
+# A display for the window, dialog and clipboard tests.
+xvfb_pid=""
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 90 120); do
+    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=:$n
+    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+    break
+  done
+fi
+
+cleanup() {
+  [ -x scripts/wine-prefix.sh ] && [ -d build/mingw/wine ] && scripts/wine-prefix.sh build/mingw/wine stop-all
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  return 0
+}
+trap cleanup EXIT
+
+declare -A passed failed
+status=0
+run_ctest() {  # preset
+  local preset=$1 log=build/ctest-$1.log
+  ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  local total fail
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  fail=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed[$preset]=$(( ${total:-0} - ${fail:-0} ))
+  failed[$preset]=${fail:-0}
+  [ "$rc" -eq 0 ] || status=1
+  [ -n "$line" ] || status=1
+}
+
+build() {  # preset
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
+}
+
+for preset in native native-clang mingw; do
+  echo "=== $preset: build"
+  if ! build "$preset"; then
+    echo "=== $preset: build failed"
+    status=1
+    continue
+  fi
+  echo "=== $preset: tests"
+  run_ctest "$preset"
+done
+
+echo
+all_passed=0; all_failed=0
+for preset in native native-clang mingw; do
+  p=${passed[$preset]:-0}; f=${failed[$preset]:-0}
+  echo "$preset: $p passed, $f failed"
+  all_passed=$((all_passed + p)); all_failed=$((all_failed + f))
+done
+echo "$all_passed passed, $all_failed failed"
+exit $status

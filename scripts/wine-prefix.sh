@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Wine prefixes for the tests, kept in one folder of the build tree.
+#
+#   wine-prefix.sh ROOT ARCH        prints the path of the shared prefix ARCH (win32 or win64),
+#                                   creating it and starting its server on first use
+#   wine-prefix.sh ROOT ARCH fresh  prints the path of a new private copy of the template,
+#                                   with its own server (end it with: stop PATH)
+#   wine-prefix.sh ROOT stop PATH   ends the server of PATH (and every process in that prefix)
+#   wine-prefix.sh ROOT stop-all    ends the servers of every prefix below ROOT
+#
+# Wine's system processes inherit the standard handles of the first Wine command of a session,
+# so every first command here writes to a log file, never to a pipe that a caller may read.
+set -euo pipefail
+root=$1
+what=$2
+mkdir -p "$root"
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+
+start_server() {  # prefix
+  local prefix=$1
+  # A second server for a prefix that already has one exits at once, so this is safe to repeat.
+  WINEPREFIX=$prefix setsid wineserver -f -p </dev/null >/dev/null 2>&1 &
+  echo $! >"$prefix/.server"
+  # Bring up the system processes (services, device manager) with their output in a file.
+  WINEPREFIX=$prefix wine cmd /c exit </dev/null >>"$prefix/.session.log" 2>&1 || true
+}
+
+make_template() {  # arch
+  local arch=$1 template=$root/template-$1
+  [ -f "$template/.ready" ] && return 0
+  rm -rf "$template"
+  if [ "$arch" = win32 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
+  WINEPREFIX=$template wine wineboot -i </dev/null >"$root/template-$arch.log" 2>&1
+  # Without a window manager every window close would wait for one.
+  WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+    </dev/null >>"$root/template-$arch.log" 2>&1
+  mkdir -p "$template/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
+  WINEPREFIX=$template wineserver -w
+  unset WINEARCH
+  touch "$template/.ready"
+}
+
+stop_server() {  # prefix
+  WINEPREFIX=$1 wineserver -k >/dev/null 2>&1 || true
+}
+
+case "$what" in
+  stop)
+    stop_server "$3"
+    ;;
+  stop-all)
+    for p in "$root"/*/; do
+      [ -d "$p/drive_c" ] && stop_server "${p%/}"
+    done
+    ;;
+  win32|win64)
+    exec 9>"$root/.lock-$what"
+    flock 9
+    make_template "$what"
+    if [ "${3:-}" = fresh ]; then
+      prefix=$(mktemp -d "$root/$what-fresh.XXXXXX")
+      rmdir "$prefix"
+      cp -a "$root/template-$what" "$prefix"
+      flock -u 9
+      start_server "$prefix"
+    else
+      prefix=$root/$what
+      if [ ! -f "$prefix/.ready" ]; then
+        rm -rf "$prefix"
+        cp -a "$root/template-$what" "$prefix"
+        rm -f "$prefix/.server"
+      fi
+      if ! kill -0 "$(cat "$prefix/.server" 2>/dev/null || echo 0)" 2>/dev/null; then
+        start_server "$prefix"
+      fi
+    fi
+    echo "$prefix"
+    ;;
+  *)
+    echo "usage: wine-prefix.sh ROOT win32|win64 [fresh] | ROOT stop PATH | ROOT stop-all" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,163 @@
+#pragma once
+// The file searcher: enumerates the entries of directories that fit a list of file-name masks,
+// optionally accepts only files whose content satisfies a search expression, and hands every
+// accepted file to its owner through OnFound and the found list.
+//
+// Runs synchronously on the caller's thread by default (ThreadedSearch is a published property
+// kept for completeness; the program switches it off). Events are raised on the searching thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "search/matcher/Refine.h"
+#include "system/FileSystem.h"
+
+namespace lk {
+
+enum class SPResult : std::uint8_t {
+  srsDir, srsFilename, srsAttr, srsSize, srsCreateDate, srsLastAccessDate, srsLastModifiedDate
+};
+enum class SPFileAttribute : std::uint8_t { fmReadOnly, fmArchive, fmAnyfile, fmSystem, fmHidden };
+enum class SPCheckDate : std::uint8_t {
+  scdCreateAfter, scdCreateBefore, scdAccessedAfter, scdAccessedBefore, scdModifiedAfter,
+  scdModifiedBefore
+};
+
+// A small set over one of the enumerations above, one bit per member (member 0 is bit 0).
+template <typename E>
+class EnumSet {
+ public:
+  constexpr EnumSet() = default;
+  constexpr EnumSet(std::initializer_list<E> members) {
+    for (E m : members) Add(m);
+  }
+  constexpr void Add(E m) { bits_ |= Bit(m); }
+  constexpr void Remove(E m) { bits_ &= static_cast<std::uint32_t>(~Bit(m)); }
+  [[nodiscard]] constexpr bool Has(E m) const { return (bits_ & Bit(m)) != 0; }
+  [[nodiscard]] constexpr bool Empty() const { return bits_ == 0; }
+  friend constexpr bool operator==(EnumSet, EnumSet) = default;
+
+ private:
+  static constexpr std::uint32_t Bit(E m) { return 1u << static_cast<unsigned>(m); }
+  std::uint32_t bits_ = 0;
+};
+
+using SPResults = EnumSet<SPResult>;
+using SPFileAttributes = EnumSet<SPFileAttribute>;
+using SPCheckDates = EnumSet<SPCheckDate>;
+
+// One found entry. Dates are FILETIME ticks in local time (0: not filled).
+struct SPFileRecord {
+  std::string Dir;       // with a trailing backslash
+  std::string Filename;  // the bare name
+  SPFileAttributes Attr;
+  std::string AttrLetters;  // "rasvdh" order, each present only if set
+  std::int64_t Size = 0;
+  std::int64_t CreateDate = 0;
+  std::int64_t LastAccessDate = 0;
+  std::int64_t LastModifiedDate = 0;
+};
+
+// Texts in insertion order; Add and IndexOf take the list's own lock. Look-ups ignore ASCII case.
+class ThreadStringList {
+ public:
+  void Add(std::string text);
+  [[nodiscard]] int IndexOf(std::string_view text) const;  // -1 when absent
+  void Clear();
+  [[nodiscard]] int Count() const;
+  [[nodiscard]] const std::string& operator[](int index) const;
+  [[nodiscard]] const std::vector<std::string>& Items() const { return items_; }
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::string> items_;
+};
+
+// Matching options with a change notification to the owner.
+class SearchOptions {
+ public:
+  void SetNearestLength(std::int32_t value);
+  void SetMatchCase(bool value);
+  void SetWholeWordsOnly(bool value);
+  [[nodiscard]] std::int32_t NearestLength() const { return nearestLength_; }
+  [[nodiscard]] bool MatchCase() const { return matchCase_; }
+  [[nodiscard]] bool WholeWordsOnly() const { return wholeWordsOnly_; }
+  void SetOnChange(std::function<void()> handler) { onChange_ = std::move(handler); }
+
+ private:
+  void Changed() {
+    if (onChange_) onChange_();
+  }
+  std::int32_t nearestLength_ = 50;
+  bool matchCase_ = false;
+  bool wholeWordsOnly_ = false;
+  std::function<void()> onChange_;
+};
+
+class SearchFileGrep {
+ public:
+  using FileChangeEvent = std::function<void(SearchFileGrep& sender, const std::string& name)>;
+  using FoundEvent = std::function<void(SearchFileGrep& sender, const SPFileRecord& file)>;
+  using NotifyEvent = std::function<void(SearchFileGrep& sender)>;
+  // Shows the "Invalid search expression" message box when no OnTemplateInvalid handler is set.
+  using MessageBox = std::function<void(const std::string& caption, const std::string& text)>;
+
+  SearchFileGrep(FileSystem& files, MatcherKind matcher = MatcherKind::Production);
+  ~SearchFileGrep();  // stops a running search first
+  SearchFileGrep(const SearchFileGrep&) = delete;
+  SearchFileGrep& operator=(const SearchFileGrep&) = delete;
+
+  // Properties
+  std::string Dirs;
+  std::string FileMasks;
+  bool RecurseSubDirs = true;
+  bool InternalFoundList = true;
+  SPResults ResultValues{SPResult::srsDir, SPResult::srsFilename};
+  SPFileAttributes Attributes{SPFileAttribute::fmAnyfile};
+  std::int64_t MinSize = 0;
+  std::int64_t MaxSize = 0;
+  SPCheckDates CheckDates;
+  std::int64_t CreatedAfter = 0, CreatedBefore = 0, AccessedAfter = 0, AccessedBefore = 0,
+               ModifiedAfter = 0, ModifiedBefore = 0;  // local FILETIME ticks
+  bool ThreadedSearch = true;
+  char AnySingleCharacter = '?';
+  char AnySequenceCharacter = '*';
+  [[nodiscard]] SearchOptions& Options() { return options_; }
+
+  [[nodiscard]] const std::string& SearchString() const;
+  // Compiles text; keeps it only when valid, else OnTemplateInvalid or the message box.
+  void SetSearchString(std::string_view text);
+
+  // Events
+  FileChangeEvent OnDirChange, OnFileChange, OnErrorOpenFile;
+  FoundEvent OnFound;
+  NotifyEvent OnTemplateInvalid, OnFinished, OnCancel, OnEnd;
+  MessageBox ShowMessageBox;
+  // Lets pending window messages run once per directory (synchronous searches only).
+  std::function<void()> PumpMessages;
+
+  void RunSearch();
+  void StopSearch();
+  [[nodiscard]] bool StopRequested() const;
+  // Discards a stop request made while no search runs.
+  void ClearStopRequest();
+  [[nodiscard]] bool IsSearching() const;
+
+  [[nodiscard]] ThreadStringList& FoundList() { return foundList_; }
+  [[nodiscard]] Refine& Matcher() { return *matcher_; }
+
+ private:
+  struct Impl;
+  FileSystem& files_;
+  std::unique_ptr<Refine> matcher_;
+  SearchOptions options_;
+  ThreadStringList foundList_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace lk

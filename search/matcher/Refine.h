@@ -1,0 +1,60 @@
+#pragma once
+// The matcher component: holds a search expression (Template) and the matching options, compiles
+// expressions and decides whether one file's content satisfies the Template.
+//
+// Two implementations agree on every result: the reference matcher, which follows the defined
+// algorithms literally (slow, the oracle of the tests and the benchmark), and the production
+// matcher that the file searcher uses (fast, bounded memory, 64-bit positions).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "system/FileSystem.h"
+
+namespace lk {
+
+class Refine {
+ public:
+  Refine() = default;
+  Refine(const Refine&) = delete;
+  Refine& operator=(const Refine&) = delete;
+  virtual ~Refine() = default;
+
+  // Plain fields: setting them has no side effect and compiles nothing.
+  void SetMatchCase(bool on) { matchCase_ = on; }
+  void SetWholeWordsOnly(bool on) { wholeWordsOnly_ = on; }
+  void SetNearestLength(std::int32_t length) { nearestLength_ = length; }
+  void SetAnySingleCharacter(char c) { anySingleCharacter_ = c; }
+  void SetAnySequenceCharacter(char c) { anySequenceCharacter_ = c; }
+  [[nodiscard]] bool MatchCase() const { return matchCase_; }
+  [[nodiscard]] bool WholeWordsOnly() const { return wholeWordsOnly_; }
+  [[nodiscard]] std::int32_t NearestLength() const { return nearestLength_; }
+  [[nodiscard]] char AnySingleCharacter() const { return anySingleCharacter_; }
+  [[nodiscard]] char AnySequenceCharacter() const { return anySequenceCharacter_; }
+
+  [[nodiscard]] const std::string& Template() const { return template_; }
+  void SetTemplate(std::string_view text) { template_ = text; }
+
+  // Compiles text (upper-cased first unless MatchCase) and keeps the compiled form; true when
+  // the text is a valid expression. Does not change Template.
+  [[nodiscard]] virtual bool Compile(std::string_view text) = 0;
+  // Whether the content of the open file satisfies Template. A failure to read the file raises
+  // an exception derived from std::exception; an evaluation error gives false.
+  [[nodiscard]] virtual bool MatchStream(ReadableFile& file) = 0;
+
+ private:
+  std::string template_;
+  bool matchCase_ = false;
+  bool wholeWordsOnly_ = false;
+  std::int32_t nearestLength_ = 50;
+  char anySingleCharacter_ = '?';
+  char anySequenceCharacter_ = '*';
+};
+
+enum class MatcherKind { Production, Reference };
+
+[[nodiscard]] std::unique_ptr<Refine> MakeRefine(MatcherKind kind);
+
+}  // namespace lk

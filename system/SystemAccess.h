@@ -1,0 +1,179 @@
+#pragma once
+// The seam between the analysis and the operating system.
+//
+// Every registry, file, device, service-manager, redirection, shutdown, clipboard and
+// message-loop operation that the analysis performs goes through SystemAccess, so the analysis
+// runs unchanged on Windows (WindowsSystemAccess) and on an in-memory model (ScriptedSystem).
+// Texts crossing this seam are UTF-8; the Windows implementation converts at its boundary.
+//
+// Failure reporting: ReadStringValue and WriteStringValue raise SystemError; every other
+// operation reports failure through its result and raises nothing. Closing a handle or key that
+// is "none" does nothing.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace lk {
+
+// Windows error codes that the core gives a meaning of its own.
+namespace win_error {
+inline constexpr std::uint32_t kFileNotFound = 2;
+inline constexpr std::uint32_t kPathNotFound = 3;
+inline constexpr std::uint32_t kAccessDenied = 5;
+inline constexpr std::uint32_t kInvalidHandle = 6;
+inline constexpr std::uint32_t kSharingViolation = 32;
+inline constexpr std::uint32_t kInvalidName = 123;
+inline constexpr std::uint32_t kMoreData = 234;
+inline constexpr std::uint32_t kServiceCannotAcceptCtrl = 1061;
+inline constexpr std::uint32_t kServiceNotActive = 1062;
+inline constexpr std::uint32_t kServiceDoesNotExist = 1060;
+inline constexpr std::uint32_t kServiceMarkedForDelete = 1072;
+}  // namespace win_error
+
+// An error raised by the operations that fail by raising; carries the Windows error code.
+class SystemError : public std::runtime_error {
+ public:
+  SystemError(std::uint32_t code, const std::string& what) : std::runtime_error(what), code_(code) {}
+  [[nodiscard]] std::uint32_t Code() const noexcept { return code_; }
+
+ private:
+  std::uint32_t code_;
+};
+
+// The state of a service as the service manager reports it, with the Windows values.
+enum class ServiceState : std::uint32_t {
+  Stopped = 1,
+  StartPending = 2,
+  StopPending = 3,
+  Running = 4,
+  ContinuePending = 5,
+  PausePending = 6,
+  Paused = 7,
+};
+
+// An opaque handle to the service manager or to one service; the default value is "none".
+struct ServiceHandle {
+  std::uintptr_t value = 0;
+  [[nodiscard]] explicit operator bool() const noexcept { return value != 0; }
+  friend bool operator==(ServiceHandle, ServiceHandle) = default;
+};
+
+// The previous redirection state, handed out by DisableFsRedirection and taken back by
+// RevertFsRedirection. Nothing else may be done with it.
+struct RedirectionToken {
+  std::uintptr_t value = 0;
+  friend bool operator==(RedirectionToken, RedirectionToken) = default;
+};
+
+// A connection to the registry rooted at HKEY_LOCAL_MACHINE with at most one open key.
+// A successful open closes the key that was open and takes its place; a failed open leaves the
+// open key as it was. Destroying the connection closes the open key.
+class RegistryConnection {
+ public:
+  RegistryConnection() = default;
+  RegistryConnection(const RegistryConnection&) = delete;
+  RegistryConnection& operator=(const RegistryConnection&) = delete;
+  virtual ~RegistryConnection() = default;
+
+  // Opens an existing key for reading (KEY_READ, then two narrower access masks if refused).
+  [[nodiscard]] virtual bool OpenMachineKeyReadOnly(std::string_view keyPath) = 0;
+  // Opens an existing key with full access; never creates one.
+  [[nodiscard]] virtual bool OpenMachineKeyReadWrite(std::string_view keyPath) = 0;
+  // The open key has a value of this name, of any type. False without an open key.
+  [[nodiscard]] virtual bool ValuePresent(std::string_view valueName) = 0;
+  // The value's text up to its first NUL, unexpanded. Raises SystemError when the read fails
+  // or the type is neither REG_SZ nor REG_EXPAND_SZ; a size of 0 gives the empty text.
+  [[nodiscard]] virtual std::string ReadStringValue(std::string_view valueName) = 0;
+  // Stores the text as REG_SZ with its terminating NUL. Raises SystemError when refused.
+  virtual void WriteStringValue(std::string_view valueName, std::string_view text) = 0;
+  // The open key has a subkey of this name that can be opened for reading.
+  [[nodiscard]] virtual bool SubKeyPresent(std::string_view subKeyName) = 0;
+  // Deletes the subkey of the open key with all its subkeys; true when the subkey went.
+  virtual bool DeleteSubKeyTree(std::string_view subKeyName) = 0;
+  // Closes the open key; without one it does nothing.
+  virtual void CloseMachineKey() = 0;
+};
+
+class SystemAccess {
+ public:
+  SystemAccess() = default;
+  SystemAccess(const SystemAccess&) = delete;
+  SystemAccess& operator=(const SystemAccess&) = delete;
+  virtual ~SystemAccess() = default;
+
+  // Registry ------------------------------------------------------------------------------
+  [[nodiscard]] virtual std::unique_ptr<RegistryConnection> ConnectRegistry() = 0;
+
+  // Files, directories and the device -----------------------------------------------------
+  // A file (not a directory) exists at the path; locked files are found by a pattern search.
+  [[nodiscard]] virtual bool FilePresent(std::string_view path) = 0;
+  [[nodiscard]] virtual bool DeleteFileNow(std::string_view path) = 0;
+  // Registers the file for deletion at the next start of the system.
+  [[nodiscard]] virtual bool DeleteFileAtRestart(std::string_view path) = 0;
+  // The system directory without a trailing backslash; empty if the system does not tell.
+  [[nodiscard]] virtual std::string QuerySystemDirectory() = 0;
+  // The device (or file) exists and can be opened with no access rights and no sharing.
+  [[nodiscard]] virtual bool DeviceCanBeOpened(std::string_view devicePath) = 0;
+
+  // Platform ------------------------------------------------------------------------------
+  [[nodiscard]] virtual bool IsNtFamily() = 0;
+  // A 32-bit process on 64-bit Windows; false when the system cannot tell.
+  [[nodiscard]] virtual bool RunningUnderWow64() = 0;
+  // Switches the system directory redirection off for the calling thread; no value when the
+  // system does not offer it or refuses.
+  [[nodiscard]] virtual std::optional<RedirectionToken> DisableFsRedirection() = 0;
+  virtual bool RevertFsRedirection(RedirectionToken token) = 0;
+  // mode "1" shut down, "2" restart, "3" log off, "4" monitor off (force only); others: nothing.
+  virtual void ShutdownWindows(std::string_view mode, bool force) = 0;
+  virtual void SetClipboardText(std::string_view text) = 0;
+
+  // Service control manager ---------------------------------------------------------------
+  [[nodiscard]] virtual ServiceHandle OpenServiceManager() = 0;
+  [[nodiscard]] virtual ServiceHandle OpenServiceEntry(ServiceHandle manager,
+                                                       std::string_view serviceName) = 0;
+  [[nodiscard]] virtual std::optional<ServiceState> QueryServiceState(ServiceHandle service) = 0;
+  // The state reported with an accepted stop control; no value when refused or failed.
+  [[nodiscard]] virtual std::optional<ServiceState> SendServiceStop(ServiceHandle service) = 0;
+  [[nodiscard]] virtual bool DeleteServiceEntry(ServiceHandle service) = 0;
+  virtual void CloseServiceObject(ServiceHandle handle) = 0;
+  [[nodiscard]] virtual std::uint32_t LastSystemError() = 0;
+  // The system's message for the code, trailing control characters, blanks and dots removed.
+  [[nodiscard]] virtual std::string SystemErrorText(std::uint32_t code) = 0;
+
+  // Window message loop -------------------------------------------------------------------
+  // Lets every pending window message of the calling thread run, then returns.
+  virtual void PumpWindowMessages() = 0;
+  // Ten slices of 100 ms per second, each followed by PumpWindowMessages; n <= 0 returns.
+  virtual void PauseSeconds(int seconds) = 0;
+};
+
+// Owns one service-manager or service handle and closes it exactly once.
+class ScopedServiceObject {
+ public:
+  explicit ScopedServiceObject(SystemAccess& system, ServiceHandle handle = {}) noexcept
+      : system_(&system), handle_(handle) {}
+  ScopedServiceObject(const ScopedServiceObject&) = delete;
+  ScopedServiceObject& operator=(const ScopedServiceObject&) = delete;
+  ~ScopedServiceObject() { Close(); }
+
+  [[nodiscard]] ServiceHandle Get() const noexcept { return handle_; }
+  [[nodiscard]] explicit operator bool() const noexcept { return static_cast<bool>(handle_); }
+  void Reset(ServiceHandle handle) {
+    Close();
+    handle_ = handle;
+  }
+  void Close() {
+    if (handle_) system_->CloseServiceObject(std::exchange(handle_, ServiceHandle{}));
+  }
+
+ private:
+  SystemAccess* system_;
+  ServiceHandle handle_;
+};
+
+}  // namespace lk

@@ -1,0 +1,168 @@
+#pragma once
+// An in-memory model of the parts of Windows that the analysis touches, for tests and lksim.
+//
+// Deterministic: nothing here waits, reads the clock or touches the host. It models registry
+// keys with typed values (and keys that refuse read or write access), files and directories
+// (files in use cannot be deleted now; deletion at restart is recorded), services with scripted
+// reactions, devices that open, the platform flags, the redirection state and the system
+// directory. It records clipboard text and shutdown requests, counts pumps and pauses (with hooks
+// that run a callback at the n-th one: a test presses the cancel button that way), sets
+// LastSystemError as Windows would, and logs every state-changing call so a test can assert what
+// was changed and what was not.
+//
+// Paths (keys, files, services, devices) are compared without regard to ASCII case, as Windows
+// does. Registry key paths are relative to HKEY_LOCAL_MACHINE, separated by '\'.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "system/SystemAccess.h"
+
+namespace lk {
+
+enum class RegistryValueType : std::uint32_t {
+  Sz = 1,        // REG_SZ
+  ExpandSz = 2,  // REG_EXPAND_SZ
+  Binary = 3,    // REG_BINARY
+  Dword = 4,     // REG_DWORD
+  MultiSz = 7,   // REG_MULTI_SZ
+};
+
+// A registry value as stored: its type and its raw data bytes. String types hold UTF-8 text with
+// its terminating NUL (so the empty text written by WriteStringValue is one NUL byte); REG_DWORD
+// holds four bytes, little-endian; REG_MULTI_SZ holds NUL-separated texts ending in two NULs.
+struct RegistryValue {
+  RegistryValueType type = RegistryValueType::Sz;
+  std::string data;
+
+  static RegistryValue String(std::string_view text);      // REG_SZ, NUL appended
+  static RegistryValue ExpandString(std::string_view text);  // REG_EXPAND_SZ, NUL appended
+  static RegistryValue Dword(std::uint32_t number);
+  static RegistryValue Binary(std::string_view bytes);
+  static RegistryValue MultiString(const std::vector<std::string>& texts);
+  friend bool operator==(const RegistryValue&, const RegistryValue&) = default;
+};
+
+// How a scripted service reacts.
+struct ServiceScript {
+  ServiceState state = ServiceState::Running;
+  // Whether the stop control is accepted (when refused, SendServiceStop fails with 1052).
+  bool acceptsStop = true;
+  // The states reported by the queries after an accepted stop, one per query; once used up the
+  // last one stays. Empty means: stopped at once.
+  std::vector<ServiceState> statesAfterStop;
+  // While the state is StartPending, this many queries report StartPending; then Running.
+  int startPendingQueries = 0;
+  // The error DeleteServiceEntry fails with (0: it succeeds and marks the service for deletion;
+  // a second delete of a marked service fails with 1072 by itself).
+  std::uint32_t deleteError = 0;
+};
+
+struct ShutdownRequest {
+  std::string mode;
+  bool force = false;
+  friend bool operator==(const ShutdownRequest&, const ShutdownRequest&) = default;
+};
+
+class ScriptedSystem : public SystemAccess {
+ public:
+  ScriptedSystem();
+  ~ScriptedSystem() override;
+
+  // --- Scripting the machine ------------------------------------------------------------
+  void SetNtFamily(bool ntFamily);
+  void SetRunningUnderWow64(bool wow64);
+  void SetSystemDirectory(std::string directory);  // default "C:\WINDOWS\system32"
+  // Makes DisableFsRedirection fail (as on systems that do not offer it).
+  void SetRedirectionAvailable(bool available);
+  void SetServiceManagerAvailable(bool available);  // false: OpenServiceManager fails with 5
+
+  void AddKey(std::string_view keyPath);  // with all missing parent keys
+  void SetValue(std::string_view keyPath, std::string_view valueName, RegistryValue value);
+  // Opening the key for reading (every access mask) or for writing fails with 5.
+  void DenyKeyRead(std::string_view keyPath);
+  void DenyKeyWrite(std::string_view keyPath);
+
+  void AddDirectory(std::string_view path);  // with all missing parent directories
+  void AddFile(std::string_view path, bool inUse = false);  // with its parent directories
+  void SetFileInUse(std::string_view path, bool inUse);
+  void AddService(std::string_view name, ServiceScript script);
+  void AddDevice(std::string_view devicePath);
+  void RemoveDevice(std::string_view devicePath);
+
+  // Called with the path of every file that DeleteFileNow removed (lksim deletes the real copy).
+  void OnFileDeleted(std::function<void(const std::string& path)> callback);
+  // Runs callback during the n-th call (1-based) of PumpWindowMessages or PauseSeconds.
+  void AtPump(int n, std::function<void()> callback);
+  void AtPause(int n, std::function<void()> callback);
+  // Runs callback during every PumpWindowMessages call (after the AtPump hooks).
+  void OnEveryPump(std::function<void()> callback);
+
+  // --- Reading the machine's state ------------------------------------------------------
+  [[nodiscard]] bool KeyExists(std::string_view keyPath) const;
+  [[nodiscard]] std::optional<RegistryValue> Value(std::string_view keyPath,
+                                                   std::string_view valueName) const;
+  // All keys in a stable order (sorted without regard to case), with their values by name.
+  [[nodiscard]] std::vector<std::pair<std::string, std::map<std::string, RegistryValue>>>
+  RegistrySnapshot() const;
+  [[nodiscard]] bool FileExists(std::string_view path) const;
+  [[nodiscard]] std::vector<std::string> Files() const;  // sorted without regard to case
+  [[nodiscard]] std::vector<std::string> PendingDeletions() const;  // in request order
+  [[nodiscard]] bool ServiceExists(std::string_view name) const;
+  [[nodiscard]] std::optional<ServiceState> CurrentServiceState(std::string_view name) const;
+  [[nodiscard]] bool ServiceMarkedForDeletion(std::string_view name) const;
+  [[nodiscard]] std::vector<std::string> ServiceNames() const;
+  [[nodiscard]] std::optional<std::string> Clipboard() const;
+  [[nodiscard]] const std::vector<ShutdownRequest>& ShutdownRequests() const;
+  [[nodiscard]] bool RedirectionDisabled() const;
+  [[nodiscard]] int PumpCount() const;
+  [[nodiscard]] int PauseCount() const;
+  [[nodiscard]] int PausedSeconds() const;  // the sum of the arguments of PauseSeconds
+  [[nodiscard]] int OpenServiceHandleCount() const;  // handles handed out and not yet closed
+  [[nodiscard]] int OpenRegistryKeyCount() const;    // keys open in live connections
+  // One line per state-changing call, e.g. "DeleteFileNow C:\WINDOWS\system32\mfc42ul.dll ok".
+  [[nodiscard]] const std::vector<std::string>& Log() const;
+
+  // Maps a path as the program sees it to the path in the model: while the program is a 32-bit
+  // process on 64-bit Windows and the redirection is on, the system directory stands for
+  // SysWOW64 (as Windows redirects it). Used for FilePresent and the deletions, and by lksim for
+  // the file layer.
+  [[nodiscard]] std::string RedirectedPath(std::string_view path) const;
+
+  // --- SystemAccess ---------------------------------------------------------------------
+  std::unique_ptr<RegistryConnection> ConnectRegistry() override;
+  bool FilePresent(std::string_view path) override;
+  bool DeleteFileNow(std::string_view path) override;
+  bool DeleteFileAtRestart(std::string_view path) override;
+  std::string QuerySystemDirectory() override;
+  bool DeviceCanBeOpened(std::string_view devicePath) override;
+  bool IsNtFamily() override;
+  bool RunningUnderWow64() override;
+  std::optional<RedirectionToken> DisableFsRedirection() override;
+  bool RevertFsRedirection(RedirectionToken token) override;
+  void ShutdownWindows(std::string_view mode, bool force) override;
+  void SetClipboardText(std::string_view text) override;
+  ServiceHandle OpenServiceManager() override;
+  ServiceHandle OpenServiceEntry(ServiceHandle manager, std::string_view serviceName) override;
+  std::optional<ServiceState> QueryServiceState(ServiceHandle service) override;
+  std::optional<ServiceState> SendServiceStop(ServiceHandle service) override;
+  bool DeleteServiceEntry(ServiceHandle service) override;
+  void CloseServiceObject(ServiceHandle handle) override;
+  std::uint32_t LastSystemError() override;
+  std::string SystemErrorText(std::uint32_t code) override;
+  void PumpWindowMessages() override;
+  void PauseSeconds(int seconds) override;
+
+ private:
+  struct Model;
+  std::unique_ptr<Model> model_;
+};
+
+}  // namespace lk
