@@ -127,6 +127,9 @@ class ScriptedSystem : public SystemAccess {
   [[nodiscard]] int PausedSeconds() const;  // the sum of the arguments of PauseSeconds
   [[nodiscard]] int OpenServiceHandleCount() const;  // handles handed out and not yet closed
   [[nodiscard]] int OpenRegistryKeyCount() const;    // keys open in live connections
+  // Closes of service handles that were closed before or never handed out. Each is also logged
+  // ("CloseServiceObject <h> double-close" or "... invalid handle") and sets error 6.
+  [[nodiscard]] int HandleFaultCount() const;
   // One line per state-changing call, e.g. "DeleteFileNow C:\WINDOWS\system32\mfc42ul.dll ok".
   [[nodiscard]] const std::vector<std::string>& Log() const;
 

@@ -1,0 +1,958 @@
+#include "system/scripted/ScriptedSystem.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+
+namespace lk {
+
+namespace scripted_detail {
+
+// Windows error codes that only the model produces.
+inline constexpr std::uint32_t kInvalidFunction = 1;
+inline constexpr std::uint32_t kInvalidData = 13;
+inline constexpr std::uint32_t kInvalidParameter = 87;
+inline constexpr std::uint32_t kProcNotFound = 127;
+inline constexpr std::uint32_t kKeyDeleted = 1018;
+inline constexpr std::uint32_t kInvalidServiceControl = 1052;
+
+std::string Lower(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return result;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == Lower(prefix);
+}
+
+// Paths of the model use '\' only and carry no trailing separator; a drive root is "C:".
+std::string NormalizePath(std::string_view path) {
+  std::string result(path);
+  std::replace(result.begin(), result.end(), '/', '\\');
+  while (!result.empty() && result.back() == '\\') result.pop_back();
+  return result;
+}
+
+// The parent of a normalized path, or "" for a path without separator (a drive root).
+std::string ParentPath(std::string_view path) {
+  const auto pos = path.rfind('\\');
+  return pos == std::string_view::npos ? std::string() : std::string(path.substr(0, pos));
+}
+
+std::string NormalizeKeyPath(std::string_view path) {
+  std::string result(path);
+  while (!result.empty() && result.front() == '\\') result.erase(result.begin());
+  while (!result.empty() && result.back() == '\\') result.pop_back();
+  return result;
+}
+
+std::string JoinKey(std::string_view parent, std::string_view child) {
+  if (parent.empty()) return std::string(child);
+  std::string result(parent);
+  result.push_back('\\');
+  result.append(child);
+  return result;
+}
+
+std::string Quoted(std::string_view text) {
+  std::string result = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '\r':
+        result += "\\r";
+        break;
+      case '\n':
+        result += "\\n";
+        break;
+      case '\0':
+        result += "\\0";
+        break;
+      case '"':
+        result += "\\\"";
+        break;
+      case '\\':
+        result += "\\\\";
+        break;
+      default:
+        result.push_back(c);
+    }
+  }
+  result.push_back('"');
+  return result;
+}
+
+std::string Failed(std::uint32_t code) { return "failed " + std::to_string(code); }
+
+struct Key {
+  std::string path;  // as first spelled
+  bool denyRead = false;
+  bool denyWrite = false;
+  std::map<std::string, std::pair<std::string, RegistryValue>> values;  // lower name -> entry
+};
+
+struct FileNode {
+  std::string path;  // as first spelled
+  bool directory = false;
+  bool inUse = false;
+};
+
+struct Service {
+  std::string name;
+  ServiceScript script;
+  ServiceState state = ServiceState::Running;
+  int startPendingLeft = 0;
+  bool stopAccepted = false;
+  std::size_t afterStopIndex = 0;
+  bool marked = false;
+  int openHandles = 0;
+};
+
+struct HandleInfo {
+  bool manager = false;
+  std::string serviceKey;  // lower name, for service handles
+};
+
+// The machine itself; ScriptedSystem and its registry connections both work on it.
+struct Machine {
+  bool ntFamily = true;
+  bool wow64 = false;
+  bool redirectionAvailable = true;
+  bool redirectionDisabled = false;
+  bool serviceManagerAvailable = true;
+  std::string systemDirectory = "C:\\WINDOWS\\system32";
+
+  std::map<std::string, Key> keys;  // lower path -> key
+  std::map<std::string, FileNode> files;
+  std::vector<std::string> pendingDeletions;
+  std::map<std::string, Service> services;
+  std::map<std::string, std::string> devices;  // lower path -> path
+
+  std::map<std::uintptr_t, HandleInfo> handles;
+  std::set<std::uintptr_t> closedHandles;
+  std::uintptr_t nextHandle = 0x100;
+  int handleFaults = 0;
+
+  std::set<std::uintptr_t> redirectionTokens;
+  std::uintptr_t nextToken = 1;
+
+  std::optional<std::string> clipboard;
+  std::vector<ShutdownRequest> shutdowns;
+
+  int pumps = 0;
+  int pauses = 0;
+  int pausedSeconds = 0;
+  std::multimap<int, std::function<void()>> pumpHooks;
+  std::multimap<int, std::function<void()>> pauseHooks;
+  std::vector<std::function<void()>> everyPump;
+  std::function<void(const std::string&)> onFileDeleted;
+
+  int openKeys = 0;
+  std::vector<std::string> log;
+  std::uint32_t lastError = 0;
+
+  void Fail(std::uint32_t code) { lastError = code; }
+  void Log(std::string line) { log.push_back(std::move(line)); }
+
+  // --- Registry -------------------------------------------------------------------------
+  Key& EnsureKey(std::string_view keyPath) {
+    const std::string path = NormalizeKeyPath(keyPath);
+    std::string partial;
+    Key* key = nullptr;
+    std::size_t start = 0;
+    while (start <= path.size() && !path.empty()) {
+      const auto end = std::min(path.find('\\', start), path.size());
+      partial = path.substr(0, end);
+      auto [it, inserted] = keys.try_emplace(Lower(partial));
+      if (inserted) it->second.path = partial;
+      key = &it->second;
+      start = end + 1;
+    }
+    if (key == nullptr) {  // the root itself
+      auto [it, inserted] = keys.try_emplace(std::string());
+      key = &it->second;
+    }
+    return *key;
+  }
+
+  Key* FindKey(std::string_view lowerPath) {
+    if (lowerPath.empty()) return &EnsureKey("");
+    const auto it = keys.find(std::string(lowerPath));
+    return it == keys.end() ? nullptr : &it->second;
+  }
+
+  // The lower-case paths of the direct subkeys, in the order RegEnumKeyEx would give them.
+  std::vector<std::string> SubKeys(std::string_view lowerPath) const {
+    std::vector<std::string> result;
+    const std::string prefix = lowerPath.empty() ? std::string() : std::string(lowerPath) + "\\";
+    for (auto it = keys.lower_bound(prefix); it != keys.end(); ++it) {
+      if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+      const std::string rest = it->first.substr(prefix.size());
+      if (!rest.empty() && rest.find('\\') == std::string::npos) result.push_back(it->first);
+    }
+    return result;
+  }
+
+  // Deletes one key from its parent (RegDeleteKey): refused while it has subkeys or denies
+  // access, as Windows refuses it without DELETE access.
+  bool DeleteKey(std::string_view lowerPath) {
+    auto it = keys.find(std::string(lowerPath));
+    if (it == keys.end() || lowerPath.empty()) {
+      Fail(win_error::kFileNotFound);
+      return false;
+    }
+    if (it->second.denyRead || it->second.denyWrite || !SubKeys(lowerPath).empty()) {
+      Log("DeleteKey " + it->second.path + " " + Failed(win_error::kAccessDenied));
+      Fail(win_error::kAccessDenied);
+      return false;
+    }
+    Log("DeleteKey " + it->second.path + " ok");
+    keys.erase(it);
+    return true;
+  }
+
+  // DeleteSubKeyTree's procedure: the children from the last to the first, then the key.
+  bool DeleteTree(std::string_view lowerPath) {
+    const Key* key = FindKey(lowerPath);
+    if (key != nullptr && !key->denyRead && !key->denyWrite) {
+      const auto children = SubKeys(lowerPath);
+      for (auto child = children.rbegin(); child != children.rend(); ++child) {
+        (void)DeleteTree(*child);
+      }
+    }
+    return DeleteKey(lowerPath);
+  }
+
+  // --- Files ----------------------------------------------------------------------------
+  void EnsureDirectory(std::string_view path) {
+    const std::string normalized = NormalizePath(path);
+    if (normalized.empty() || normalized.find('\\') == std::string::npos) return;  // a root
+    EnsureDirectory(ParentPath(normalized));
+    auto [it, inserted] = files.try_emplace(Lower(normalized));
+    if (inserted) it->second.path = normalized;
+    it->second.directory = true;
+  }
+
+  FileNode* FindFile(std::string_view normalized) {
+    const auto it = files.find(Lower(normalized));
+    return it == files.end() ? nullptr : &it->second;
+  }
+
+  bool DirectoryExists(std::string_view normalized) {
+    if (normalized.find('\\') == std::string_view::npos) return !normalized.empty();  // root
+    const FileNode* node = FindFile(normalized);
+    return node != nullptr && node->directory;
+  }
+
+  // The error Windows gives for a path that does not exist: 2 when its directory exists.
+  std::uint32_t MissingError(std::string_view normalized) {
+    return DirectoryExists(ParentPath(normalized)) ? win_error::kFileNotFound
+                                                   : win_error::kPathNotFound;
+  }
+
+  std::string WindowsDirectory() const { return ParentPath(NormalizePath(systemDirectory)); }
+
+  std::string Redirected(std::string_view path) const {
+    const std::string normalized = NormalizePath(path);
+    if (!wow64 || redirectionDisabled) return normalized;
+    const std::string system = NormalizePath(systemDirectory);
+    const std::string windows = WindowsDirectory();
+    if (system.empty() || windows.empty()) return normalized;
+    const auto below = [&](std::string_view base) {
+      return StartsWithNoCase(normalized, base) &&
+             (normalized.size() == base.size() || normalized[base.size()] == '\\');
+    };
+    // "Sysnative" lets a 32-bit process reach the native system directory.
+    const std::string sysnative = windows + "\\Sysnative";
+    if (below(sysnative)) return system + normalized.substr(sysnative.size());
+    if (!below(system)) return normalized;
+    const std::string rest = normalized.substr(system.size());  // "" or "\..."
+    static constexpr std::string_view kExempt[] = {"\\drivers\\etc", "\\catroot", "\\catroot2",
+                                                   "\\logfiles", "\\spool"};
+    for (const std::string_view exempt : kExempt) {
+      if (StartsWithNoCase(rest, exempt) &&
+          (rest.size() == exempt.size() || rest[exempt.size()] == '\\')) {
+        return normalized;
+      }
+    }
+    return windows + "\\SysWOW64" + rest;
+  }
+
+  // --- Services -------------------------------------------------------------------------
+  ServiceHandle NewHandle(HandleInfo info) {
+    const std::uintptr_t value = nextHandle;
+    nextHandle += 4;
+    handles.emplace(value, std::move(info));
+    return ServiceHandle{value};
+  }
+
+  Service* ServiceOf(ServiceHandle handle) {
+    const auto it = handles.find(handle.value);
+    if (it == handles.end() || it->second.manager) return nullptr;
+    const auto service = services.find(it->second.serviceKey);
+    return service == services.end() ? nullptr : &service->second;
+  }
+
+  // A service marked for deletion goes once it is stopped and its last handle is closed.
+  void RemoveIfDone(const std::string& key) {
+    const auto it = services.find(key);
+    if (it == services.end()) return;
+    const Service& service = it->second;
+    if (service.marked && service.openHandles == 0 && service.state == ServiceState::Stopped) {
+      Log("ServiceRemoved " + service.name);
+      services.erase(it);
+    }
+  }
+
+  void RunHooks(std::multimap<int, std::function<void()>>& hooks, int n) {
+    std::vector<std::function<void()>> due;
+    const auto [first, last] = hooks.equal_range(n);
+    for (auto it = first; it != last; ++it) due.push_back(it->second);
+    for (const auto& hook : due) hook();
+  }
+};
+
+// One registry connection of the model. It must not outlive the ScriptedSystem it came from.
+class ScriptedRegistryConnection final : public RegistryConnection {
+ public:
+  explicit ScriptedRegistryConnection(Machine& machine) : machine_(machine) {}
+  ~ScriptedRegistryConnection() override { CloseMachineKey(); }
+
+  bool OpenMachineKeyReadOnly(std::string_view keyPath) override { return Open(keyPath, false); }
+  bool OpenMachineKeyReadWrite(std::string_view keyPath) override { return Open(keyPath, true); }
+
+  bool ValuePresent(std::string_view valueName) override {
+    Key* key = OpenKey();
+    if (key == nullptr) return false;
+    if (key->values.count(Lower(valueName)) == 0) {
+      machine_.Fail(win_error::kFileNotFound);
+      return false;
+    }
+    return true;
+  }
+
+  std::string ReadStringValue(std::string_view valueName) override {
+    Key* key = OpenKey();
+    if (key == nullptr) Raise("ReadStringValue", valueName);
+    const auto it = key->values.find(Lower(valueName));
+    if (it == key->values.end()) {
+      machine_.Fail(win_error::kFileNotFound);
+      Raise("ReadStringValue", valueName);
+    }
+    const RegistryValue& value = it->second.second;
+    if (value.type != RegistryValueType::Sz && value.type != RegistryValueType::ExpandSz) {
+      // Windows has no error of its own for a wrong type; the data is unusable as text.
+      machine_.Fail(kInvalidData);
+      Raise("ReadStringValue", valueName);
+    }
+    return value.data.substr(0, value.data.find('\0'));
+  }
+
+  void WriteStringValue(std::string_view valueName, std::string_view text) override {
+    Key* key = OpenKey();
+    const std::string subject =
+        (open_ ? open_->display : std::string("<no key>")) + "\\" + std::string(valueName);
+    if (key != nullptr && !open_->writable) machine_.Fail(win_error::kAccessDenied);
+    if (key == nullptr || !open_->writable) {
+      machine_.Log("WriteStringValue " + subject + " " + Failed(machine_.lastError));
+      Raise("WriteStringValue", valueName);
+    }
+    key->values[Lower(valueName)] = {std::string(valueName), RegistryValue::String(text)};
+    machine_.Log("WriteStringValue " + subject + " = " + Quoted(text) + " ok");
+  }
+
+  bool SubKeyPresent(std::string_view subKeyName) override {
+    if (OpenKey() == nullptr) return false;
+    const Key* sub = machine_.FindKey(Lower(JoinKey(open_->path, NormalizeKeyPath(subKeyName))));
+    if (sub == nullptr) {
+      machine_.Fail(win_error::kFileNotFound);
+      return false;
+    }
+    if (sub->denyRead) {
+      machine_.Fail(win_error::kAccessDenied);
+      return false;
+    }
+    return true;
+  }
+
+  bool DeleteSubKeyTree(std::string_view subKeyName) override {
+    if (OpenKey() == nullptr) return false;
+    return machine_.DeleteTree(Lower(JoinKey(open_->path, NormalizeKeyPath(subKeyName))));
+  }
+
+  void CloseMachineKey() override {
+    if (open_) {
+      open_.reset();
+      --machine_.openKeys;
+    }
+  }
+
+ private:
+  struct OpenedKey {
+    std::string path;     // lower case
+    std::string display;  // as the key is spelled in the model
+    bool writable = false;
+  };
+
+  bool Open(std::string_view keyPath, bool writable) {
+    const std::string lower = Lower(NormalizeKeyPath(keyPath));
+    const Key* key = machine_.FindKey(lower);
+    if (key == nullptr) {
+      machine_.Fail(win_error::kFileNotFound);
+      return false;
+    }
+    if (key->denyRead || (writable && key->denyWrite)) {
+      machine_.Fail(win_error::kAccessDenied);
+      return false;
+    }
+    const std::string display = key->path;
+    CloseMachineKey();
+    open_ = OpenedKey{lower, display, writable};
+    ++machine_.openKeys;
+    return true;
+  }
+
+  // The open key, or null with the error Windows gives: no key (6) or a deleted one (1018).
+  Key* OpenKey() {
+    if (!open_) {
+      machine_.Fail(win_error::kInvalidHandle);
+      return nullptr;
+    }
+    Key* key = machine_.FindKey(open_->path);
+    if (key == nullptr) machine_.Fail(kKeyDeleted);
+    return key;
+  }
+
+  [[noreturn]] void Raise(std::string_view operation, std::string_view valueName) {
+    throw SystemError(machine_.lastError, std::string(operation) + " " + std::string(valueName) +
+                                              ": error " + std::to_string(machine_.lastError));
+  }
+
+  Machine& machine_;
+  std::optional<OpenedKey> open_;
+};
+
+}  // namespace scripted_detail
+
+using scripted_detail::FileNode;
+using scripted_detail::Lower;
+using scripted_detail::NormalizePath;
+
+struct ScriptedSystem::Model : scripted_detail::Machine {};
+
+// --- RegistryValue --------------------------------------------------------------------------
+
+RegistryValue RegistryValue::String(std::string_view text) {
+  return RegistryValue{RegistryValueType::Sz, std::string(text) + '\0'};
+}
+
+RegistryValue RegistryValue::ExpandString(std::string_view text) {
+  return RegistryValue{RegistryValueType::ExpandSz, std::string(text) + '\0'};
+}
+
+RegistryValue RegistryValue::Dword(std::uint32_t number) {
+  std::string data(4, '\0');
+  for (std::size_t i = 0; i < 4; ++i) data[i] = static_cast<char>((number >> (8 * i)) & 0xFFU);
+  return RegistryValue{RegistryValueType::Dword, data};
+}
+
+RegistryValue RegistryValue::Binary(std::string_view bytes) {
+  return RegistryValue{RegistryValueType::Binary, std::string(bytes)};
+}
+
+RegistryValue RegistryValue::MultiString(const std::vector<std::string>& texts) {
+  std::string data;
+  for (const auto& text : texts) {
+    data += text;
+    data.push_back('\0');
+  }
+  data.push_back('\0');
+  return RegistryValue{RegistryValueType::MultiSz, data};
+}
+
+// --- Scripting --------------------------------------------------------------------------------
+
+ScriptedSystem::ScriptedSystem() : model_(std::make_unique<Model>()) {
+  model_->EnsureDirectory(model_->systemDirectory);
+  model_->EnsureDirectory(model_->systemDirectory + "\\drivers");
+}
+
+ScriptedSystem::~ScriptedSystem() = default;
+
+void ScriptedSystem::SetNtFamily(bool ntFamily) { model_->ntFamily = ntFamily; }
+
+void ScriptedSystem::SetRunningUnderWow64(bool wow64) {
+  model_->wow64 = wow64;
+  if (wow64 && !model_->WindowsDirectory().empty()) {
+    model_->EnsureDirectory(model_->WindowsDirectory() + "\\SysWOW64");
+  }
+}
+
+void ScriptedSystem::SetSystemDirectory(std::string directory) {
+  model_->systemDirectory = NormalizePath(directory);
+  if (model_->systemDirectory.empty()) return;
+  model_->EnsureDirectory(model_->systemDirectory);
+  model_->EnsureDirectory(model_->systemDirectory + "\\drivers");
+  SetRunningUnderWow64(model_->wow64);
+}
+
+void ScriptedSystem::SetRedirectionAvailable(bool available) {
+  model_->redirectionAvailable = available;
+}
+
+void ScriptedSystem::SetServiceManagerAvailable(bool available) {
+  model_->serviceManagerAvailable = available;
+}
+
+void ScriptedSystem::AddKey(std::string_view keyPath) { (void)model_->EnsureKey(keyPath); }
+
+void ScriptedSystem::SetValue(std::string_view keyPath, std::string_view valueName,
+                              RegistryValue value) {
+  model_->EnsureKey(keyPath).values[Lower(valueName)] = {std::string(valueName), std::move(value)};
+}
+
+void ScriptedSystem::DenyKeyRead(std::string_view keyPath) {
+  model_->EnsureKey(keyPath).denyRead = true;
+}
+
+void ScriptedSystem::DenyKeyWrite(std::string_view keyPath) {
+  model_->EnsureKey(keyPath).denyWrite = true;
+}
+
+void ScriptedSystem::AddDirectory(std::string_view path) { model_->EnsureDirectory(path); }
+
+void ScriptedSystem::AddFile(std::string_view path, bool inUse) {
+  const std::string normalized = NormalizePath(path);
+  model_->EnsureDirectory(scripted_detail::ParentPath(normalized));
+  auto [it, inserted] = model_->files.try_emplace(Lower(normalized));
+  if (inserted) it->second.path = normalized;
+  it->second.directory = false;
+  it->second.inUse = inUse;
+}
+
+void ScriptedSystem::SetFileInUse(std::string_view path, bool inUse) {
+  if (FileNode* node = model_->FindFile(NormalizePath(path)); node != nullptr) {
+    node->inUse = inUse;
+  }
+}
+
+void ScriptedSystem::AddService(std::string_view name, ServiceScript script) {
+  scripted_detail::Service service;
+  service.name = std::string(name);
+  service.state = script.state;
+  service.startPendingLeft = script.startPendingQueries;
+  service.script = std::move(script);
+  model_->services[Lower(name)] = std::move(service);
+}
+
+void ScriptedSystem::AddDevice(std::string_view devicePath) {
+  model_->devices[Lower(devicePath)] = std::string(devicePath);
+}
+
+void ScriptedSystem::RemoveDevice(std::string_view devicePath) {
+  model_->devices.erase(Lower(devicePath));
+}
+
+void ScriptedSystem::OnFileDeleted(std::function<void(const std::string& path)> callback) {
+  model_->onFileDeleted = std::move(callback);
+}
+
+void ScriptedSystem::AtPump(int n, std::function<void()> callback) {
+  model_->pumpHooks.emplace(n, std::move(callback));
+}
+
+void ScriptedSystem::AtPause(int n, std::function<void()> callback) {
+  model_->pauseHooks.emplace(n, std::move(callback));
+}
+
+void ScriptedSystem::OnEveryPump(std::function<void()> callback) {
+  model_->everyPump.push_back(std::move(callback));
+}
+
+// --- Reading the state ------------------------------------------------------------------------
+
+bool ScriptedSystem::KeyExists(std::string_view keyPath) const {
+  return model_->keys.count(Lower(scripted_detail::NormalizeKeyPath(keyPath))) != 0;
+}
+
+std::optional<RegistryValue> ScriptedSystem::Value(std::string_view keyPath,
+                                                   std::string_view valueName) const {
+  const auto key = model_->keys.find(Lower(scripted_detail::NormalizeKeyPath(keyPath)));
+  if (key == model_->keys.end()) return std::nullopt;
+  const auto value = key->second.values.find(Lower(valueName));
+  if (value == key->second.values.end()) return std::nullopt;
+  return value->second.second;
+}
+
+std::vector<std::pair<std::string, std::map<std::string, RegistryValue>>>
+ScriptedSystem::RegistrySnapshot() const {
+  std::vector<std::pair<std::string, std::map<std::string, RegistryValue>>> result;
+  for (const auto& [lower, key] : model_->keys) {
+    if (lower.empty()) continue;  // the root is no key of its own
+    std::map<std::string, RegistryValue> values;
+    for (const auto& [lowerName, entry] : key.values) values.emplace(entry.first, entry.second);
+    result.emplace_back(key.path, std::move(values));
+  }
+  return result;
+}
+
+bool ScriptedSystem::FileExists(std::string_view path) const {
+  const auto it = model_->files.find(Lower(NormalizePath(path)));
+  return it != model_->files.end() && !it->second.directory;
+}
+
+std::vector<std::string> ScriptedSystem::Files() const {
+  std::vector<std::string> result;
+  for (const auto& [lower, node] : model_->files) {
+    if (!node.directory) result.push_back(node.path);
+  }
+  return result;
+}
+
+std::vector<std::string> ScriptedSystem::PendingDeletions() const {
+  return model_->pendingDeletions;
+}
+
+bool ScriptedSystem::ServiceExists(std::string_view name) const {
+  return model_->services.count(Lower(name)) != 0;
+}
+
+std::optional<ServiceState> ScriptedSystem::CurrentServiceState(std::string_view name) const {
+  const auto it = model_->services.find(Lower(name));
+  if (it == model_->services.end()) return std::nullopt;
+  return it->second.state;
+}
+
+bool ScriptedSystem::ServiceMarkedForDeletion(std::string_view name) const {
+  const auto it = model_->services.find(Lower(name));
+  return it != model_->services.end() && it->second.marked;
+}
+
+std::vector<std::string> ScriptedSystem::ServiceNames() const {
+  std::vector<std::string> result;
+  for (const auto& [lower, service] : model_->services) result.push_back(service.name);
+  return result;
+}
+
+std::optional<std::string> ScriptedSystem::Clipboard() const { return model_->clipboard; }
+
+const std::vector<ShutdownRequest>& ScriptedSystem::ShutdownRequests() const {
+  return model_->shutdowns;
+}
+
+bool ScriptedSystem::RedirectionDisabled() const { return model_->redirectionDisabled; }
+int ScriptedSystem::PumpCount() const { return model_->pumps; }
+int ScriptedSystem::PauseCount() const { return model_->pauses; }
+int ScriptedSystem::PausedSeconds() const { return model_->pausedSeconds; }
+int ScriptedSystem::OpenServiceHandleCount() const {
+  return static_cast<int>(model_->handles.size());
+}
+int ScriptedSystem::OpenRegistryKeyCount() const { return model_->openKeys; }
+int ScriptedSystem::HandleFaultCount() const { return model_->handleFaults; }
+const std::vector<std::string>& ScriptedSystem::Log() const { return model_->log; }
+
+std::string ScriptedSystem::RedirectedPath(std::string_view path) const {
+  return model_->Redirected(path);
+}
+
+// --- SystemAccess: registry and files ---------------------------------------------------------
+
+std::unique_ptr<RegistryConnection> ScriptedSystem::ConnectRegistry() {
+  return std::make_unique<scripted_detail::ScriptedRegistryConnection>(*model_);
+}
+
+bool ScriptedSystem::FilePresent(std::string_view path) {
+  const std::string target = model_->Redirected(path);
+  const FileNode* node = model_->FindFile(target);
+  if (node == nullptr) {
+    model_->Fail(model_->MissingError(target));
+    return false;
+  }
+  return !node->directory;
+}
+
+bool ScriptedSystem::DeleteFileNow(std::string_view path) {
+  const std::string target = model_->Redirected(path);
+  const FileNode* node = model_->FindFile(target);
+  std::uint32_t error = 0;
+  if (node == nullptr) {
+    error = model_->MissingError(target);
+  } else if (node->directory) {
+    error = win_error::kAccessDenied;
+  } else if (node->inUse) {
+    error = win_error::kSharingViolation;
+  }
+  if (error != 0) {
+    model_->Fail(error);
+    model_->Log("DeleteFileNow " + target + " " + scripted_detail::Failed(error));
+    return false;
+  }
+  const std::string deleted = node->path;
+  model_->files.erase(Lower(target));
+  model_->Log("DeleteFileNow " + deleted + " ok");
+  if (model_->onFileDeleted) model_->onFileDeleted(deleted);
+  return true;
+}
+
+bool ScriptedSystem::DeleteFileAtRestart(std::string_view path) {
+  // MoveFileEx only writes the request down: it neither checks the file nor applies the
+  // redirection, and the system's start-up acts on the native path.
+  const std::string requested(path);
+  model_->pendingDeletions.push_back(requested);
+  model_->Log("DeleteFileAtRestart " + requested + " ok");
+  return true;
+}
+
+std::string ScriptedSystem::QuerySystemDirectory() { return model_->systemDirectory; }
+
+bool ScriptedSystem::DeviceCanBeOpened(std::string_view devicePath) {
+  if (model_->devices.count(Lower(devicePath)) != 0) return true;
+  const std::string target = model_->Redirected(devicePath);
+  const FileNode* node = model_->FindFile(target);
+  std::uint32_t error = 0;
+  if (node == nullptr) {
+    error = model_->MissingError(target);
+  } else if (node->directory) {
+    error = win_error::kAccessDenied;  // CreateFile opens directories only with backup semantics
+  } else if (node->inUse) {
+    error = win_error::kSharingViolation;  // share mode 0 clashes with every other opener
+  }
+  if (error == 0) return true;
+  model_->Fail(error);
+  return false;
+}
+
+// --- SystemAccess: platform -------------------------------------------------------------------
+
+bool ScriptedSystem::IsNtFamily() { return model_->ntFamily; }
+bool ScriptedSystem::RunningUnderWow64() { return model_->wow64; }
+
+std::optional<RedirectionToken> ScriptedSystem::DisableFsRedirection() {
+  // Without the functions the look-up fails; on a 32-bit system they exist but fail.
+  const std::uint32_t error = !model_->redirectionAvailable ? scripted_detail::kProcNotFound
+                              : !model_->wow64              ? scripted_detail::kInvalidFunction
+                                                            : 0;
+  if (error != 0) {
+    model_->Fail(error);
+    model_->Log("DisableFsRedirection " + scripted_detail::Failed(error));
+    return std::nullopt;
+  }
+  // The token remembers the state before the switch in its lowest bit.
+  const std::uintptr_t token =
+      (model_->nextToken++ << 1U) | (model_->redirectionDisabled ? 1U : 0U);
+  model_->redirectionTokens.insert(token);
+  model_->redirectionDisabled = true;
+  model_->Log("DisableFsRedirection ok");
+  return RedirectionToken{token};
+}
+
+bool ScriptedSystem::RevertFsRedirection(RedirectionToken token) {
+  const std::uint32_t error = !model_->redirectionAvailable ? scripted_detail::kProcNotFound
+                              : !model_->wow64              ? scripted_detail::kInvalidFunction
+                              : model_->redirectionTokens.count(token.value) == 0
+                                  ? scripted_detail::kInvalidParameter
+                                  : 0;
+  if (error != 0) {
+    model_->Fail(error);
+    model_->Log("RevertFsRedirection " + scripted_detail::Failed(error));
+    return false;
+  }
+  model_->redirectionTokens.erase(token.value);
+  model_->redirectionDisabled = (token.value & 1U) != 0;
+  model_->Log(std::string("RevertFsRedirection ok, redirection ") +
+              (model_->redirectionDisabled ? "off" : "on"));
+  return true;
+}
+
+void ScriptedSystem::ShutdownWindows(std::string_view mode, bool force) {
+  model_->shutdowns.push_back(ShutdownRequest{std::string(mode), force});
+  std::string effect = "nothing";
+  if (model_->ntFamily) {
+    if (mode == "1") effect = force ? "ExitWindowsEx 5" : "ExitWindowsEx 1";
+    if (mode == "2") effect = force ? "ExitWindowsEx 6" : "ExitWindowsEx 2";
+    if (mode == "3") effect = force ? "ExitWindowsEx 4" : "ExitWindowsEx 0";
+    if (mode == "4" && force) effect = "monitor off";
+  }
+  model_->Log("ShutdownWindows " + std::string(mode) + (force ? " force" : "") + ": " + effect);
+}
+
+void ScriptedSystem::SetClipboardText(std::string_view text) {
+  model_->clipboard = std::string(text);
+  model_->Log("SetClipboardText " + scripted_detail::Quoted(text));
+}
+
+// --- SystemAccess: services -------------------------------------------------------------------
+
+ServiceHandle ScriptedSystem::OpenServiceManager() {
+  if (!model_->serviceManagerAvailable) {
+    model_->Fail(win_error::kAccessDenied);
+    return {};
+  }
+  return model_->NewHandle(scripted_detail::HandleInfo{true, {}});
+}
+
+ServiceHandle ScriptedSystem::OpenServiceEntry(ServiceHandle manager,
+                                               std::string_view serviceName) {
+  const auto it = model_->handles.find(manager.value);
+  if (it == model_->handles.end() || !it->second.manager) {
+    model_->Fail(win_error::kInvalidHandle);
+    return {};
+  }
+  const std::string key = Lower(serviceName);
+  const auto service = model_->services.find(key);
+  if (service == model_->services.end()) {
+    model_->Fail(win_error::kServiceDoesNotExist);
+    return {};
+  }
+  ++service->second.openHandles;
+  return model_->NewHandle(scripted_detail::HandleInfo{false, key});
+}
+
+std::optional<ServiceState> ScriptedSystem::QueryServiceState(ServiceHandle service) {
+  scripted_detail::Service* entry = model_->ServiceOf(service);
+  if (entry == nullptr) {
+    model_->Fail(win_error::kInvalidHandle);
+    return std::nullopt;
+  }
+  if (entry->stopAccepted && !entry->script.statesAfterStop.empty()) {
+    const auto& states = entry->script.statesAfterStop;
+    entry->state = states[std::min(entry->afterStopIndex, states.size() - 1)];
+    ++entry->afterStopIndex;
+  } else if (entry->state == ServiceState::StartPending) {
+    if (entry->startPendingLeft > 0) {
+      --entry->startPendingLeft;
+    } else {
+      entry->state = ServiceState::Running;
+    }
+  }
+  return entry->state;
+}
+
+std::optional<ServiceState> ScriptedSystem::SendServiceStop(ServiceHandle service) {
+  scripted_detail::Service* entry = model_->ServiceOf(service);
+  if (entry == nullptr) {
+    model_->Fail(win_error::kInvalidHandle);
+    return std::nullopt;
+  }
+  std::uint32_t error = 0;
+  switch (entry->state) {
+    case ServiceState::Stopped:
+      error = win_error::kServiceNotActive;
+      break;
+    case ServiceState::StartPending:
+    case ServiceState::StopPending:
+      error = win_error::kServiceCannotAcceptCtrl;
+      break;
+    default:
+      if (!entry->script.acceptsStop) error = scripted_detail::kInvalidServiceControl;
+  }
+  if (error != 0) {
+    model_->Fail(error);
+    model_->Log("SendServiceStop " + entry->name + " " + scripted_detail::Failed(error));
+    return std::nullopt;
+  }
+  entry->stopAccepted = true;
+  entry->afterStopIndex = 0;
+  entry->state =
+      entry->script.statesAfterStop.empty() ? ServiceState::Stopped : ServiceState::StopPending;
+  model_->Log("SendServiceStop " + entry->name + " accepted");
+  return entry->state;
+}
+
+bool ScriptedSystem::DeleteServiceEntry(ServiceHandle service) {
+  scripted_detail::Service* entry = model_->ServiceOf(service);
+  if (entry == nullptr) {
+    model_->Fail(win_error::kInvalidHandle);
+    return false;
+  }
+  const std::uint32_t error =
+      entry->marked ? win_error::kServiceMarkedForDelete : entry->script.deleteError;
+  if (error != 0) {
+    model_->Fail(error);
+    model_->Log("DeleteServiceEntry " + entry->name + " " + scripted_detail::Failed(error));
+    return false;
+  }
+  entry->marked = true;
+  model_->Log("DeleteServiceEntry " + entry->name + " ok, marked for deletion");
+  return true;
+}
+
+void ScriptedSystem::CloseServiceObject(ServiceHandle handle) {
+  if (!handle) return;
+  const auto it = model_->handles.find(handle.value);
+  if (it == model_->handles.end()) {
+    const bool closedBefore = model_->closedHandles.count(handle.value) != 0;
+    ++model_->handleFaults;
+    model_->Fail(win_error::kInvalidHandle);
+    model_->Log("CloseServiceObject " + std::to_string(handle.value) +
+                (closedBefore ? " double-close" : " invalid handle"));
+    return;
+  }
+  const std::string serviceKey = it->second.serviceKey;
+  const bool manager = it->second.manager;
+  model_->handles.erase(it);
+  model_->closedHandles.insert(handle.value);
+  if (manager) return;
+  const auto service = model_->services.find(serviceKey);
+  if (service != model_->services.end()) {
+    --service->second.openHandles;
+    model_->RemoveIfDone(serviceKey);
+  }
+}
+
+std::uint32_t ScriptedSystem::LastSystemError() { return model_->lastError; }
+
+std::string ScriptedSystem::SystemErrorText(std::uint32_t code) {
+  // The messages as the system's message table has them (with their full stop and line end),
+  // trimmed the way the real operation trims them.
+  static const std::map<std::uint32_t, std::string_view> kMessages = {
+      {0, "The operation completed successfully.\r\n"},
+      {1, "Incorrect function.\r\n"},
+      {2, "The system cannot find the file specified.\r\n"},
+      {3, "The system cannot find the path specified.\r\n"},
+      {5, "Access is denied.\r\n"},
+      {6, "The handle is invalid.\r\n"},
+      {13, "The data is invalid.\r\n"},
+      {32, "The process cannot access the file because it is being used by another process.\r\n"},
+      {87, "The parameter is incorrect.\r\n"},
+      {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+      {127, "The specified procedure could not be found.\r\n"},
+      {1018,
+       "Illegal operation attempted on a registry key that has been marked for "
+       "deletion.\r\n"},
+      {1052, "The requested control is not valid for this service.\r\n"},
+      {1060, "The specified service does not exist as an installed service.\r\n"},
+      {1061, "The service cannot accept control messages at this time.\r\n"},
+      {1062, "The service has not been started.\r\n"},
+      {1072, "The specified service has been marked for deletion.\r\n"},
+  };
+  const auto it = kMessages.find(code);
+  std::string text =
+      it != kMessages.end() ? std::string(it->second) : "Error " + std::to_string(code);
+  while (!text.empty()) {
+    const auto last = static_cast<unsigned char>(text.back());
+    if (last > ' ' && last != '.') break;
+    text.pop_back();
+  }
+  return text;
+}
+
+// --- SystemAccess: message loop ---------------------------------------------------------------
+
+void ScriptedSystem::PumpWindowMessages() {
+  const int n = ++model_->pumps;
+  model_->RunHooks(model_->pumpHooks, n);
+  const auto everyPump = model_->everyPump;  // a hook may add hooks
+  for (const auto& hook : everyPump) hook();
+}
+
+void ScriptedSystem::PauseSeconds(int seconds) {
+  if (seconds <= 0) return;
+  const int n = ++model_->pauses;
+  model_->pausedSeconds += seconds;
+  model_->RunHooks(model_->pauseHooks, n);
+}
+
+}  // namespace lk
