@@ -1,0 +1,119 @@
+#pragma once
+// One move-only owner for every kind of Windows handle, chosen by a traits type.
+//
+// Windows marks "no handle" differently from call to call: CreateFileW and FindFirstFileW fail
+// with INVALID_HANDLE_VALUE, OpenProcessToken, OpenSCManagerW and GlobalAlloc with null, the
+// registry calls with an error code and a null key. The traits type names the handle type, its
+// empty value and the call that closes it, so each alias below gets the sentinel right once.
+//
+// Guarantees: the handle is closed exactly once (on Reset, on assignment, on destruction), an
+// empty owner closes nothing, and closing never changes the thread's last error code, so a
+// caller may read GetLastError() for a failed call after the owners of its scope are gone.
+// The owner does not check what the close call returns: nothing can be done about it.
+
+#include <windows.h>
+
+#include <utility>
+
+namespace lk {
+
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using Type = typename Traits::Type;
+
+  UniqueHandle() noexcept = default;
+  explicit UniqueHandle(Type value) noexcept : value_(value) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : value_(other.Release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~UniqueHandle() { Reset(); }
+
+  [[nodiscard]] Type Get() const noexcept { return value_; }
+  [[nodiscard]] explicit operator bool() const noexcept { return value_ != Traits::Empty(); }
+
+  // Gives up ownership without closing; the owner is empty afterwards.
+  [[nodiscard]] Type Release() noexcept { return std::exchange(value_, Traits::Empty()); }
+
+  // Closes the current handle (if any) and takes the new one.
+  void Reset(Type value = Traits::Empty()) noexcept {
+    const Type old = std::exchange(value_, value);
+    if (old != Traits::Empty()) {
+      const DWORD lastError = GetLastError();
+      Traits::Close(old);
+      SetLastError(lastError);
+    }
+  }
+
+  // Closes the current handle and returns the slot for an out parameter (RegOpenKeyExW(...,
+  // key.Put())). The slot must hold the empty value or a handle this owner may close.
+  [[nodiscard]] Type* Put() noexcept {
+    Reset();
+    return &value_;
+  }
+
+ private:
+  Type value_ = Traits::Empty();
+};
+
+// Kernel objects whose open call returns null on failure: tokens, processes, events, threads.
+struct KernelHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { CloseHandle(value); }
+};
+
+// Files and devices from CreateFileW, which fails with INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type value) noexcept { CloseHandle(value); }
+};
+
+// Directory searches from FindFirstFileW / FindFirstFileExW.
+struct FindHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type value) noexcept { FindClose(value); }
+};
+
+struct RegistryKeyTraits {
+  using Type = HKEY;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { RegCloseKey(value); }
+};
+
+// Service-manager and service handles.
+struct ServiceHandleTraits {
+  using Type = SC_HANDLE;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { CloseServiceHandle(value); }
+};
+
+// Movable global memory, as the clipboard takes it. Release it once SetClipboardData has
+// succeeded: the clipboard owns it from then on.
+struct GlobalMemoryTraits {
+  using Type = HGLOBAL;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { GlobalFree(value); }
+};
+
+struct WindowTraits {
+  using Type = HWND;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { DestroyWindow(value); }
+};
+
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFile = UniqueHandle<FileHandleTraits>;
+using UniqueFind = UniqueHandle<FindHandleTraits>;
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
+using UniqueGlobalMemory = UniqueHandle<GlobalMemoryTraits>;
+using UniqueWindow = UniqueHandle<WindowTraits>;
+
+}  // namespace lk

@@ -1,0 +1,42 @@
+#pragma once
+// The registry connection of WindowsSystemAccess: one open key under HKEY_LOCAL_MACHINE at a
+// time, reached through the Unicode registry calls; names and texts are UTF-8 at the interface.
+//
+// Keys are opened in the view the process gets by default (a 32-bit process on 64-bit Windows
+// sees the 32-bit view of SOFTWARE). Failed calls also leave their error code as the thread's
+// last error, so LastSystemError tells why an open was refused, as it does for the other
+// operations. Only ReadStringValue and WriteStringValue raise (lk::SystemError).
+
+#include <string>
+#include <string_view>
+
+#include "system/SystemAccess.h"
+#include "system/win/UniqueHandle.h"
+
+namespace lk {
+
+class WindowsRegistryConnection final : public RegistryConnection {
+ public:
+  WindowsRegistryConnection() = default;
+
+  [[nodiscard]] bool OpenMachineKeyReadOnly(std::string_view keyPath) override;
+  [[nodiscard]] bool OpenMachineKeyReadWrite(std::string_view keyPath) override;
+  [[nodiscard]] bool ValuePresent(std::string_view valueName) override;
+  [[nodiscard]] std::string ReadStringValue(std::string_view valueName) override;
+  void WriteStringValue(std::string_view valueName, std::string_view text) override;
+  [[nodiscard]] bool SubKeyPresent(std::string_view subKeyName) override;
+  bool DeleteSubKeyTree(std::string_view subKeyName) override;
+  void CloseMachineKey() override;
+
+  // The open key, or null; for callers that need a registry call the interface does not offer.
+  [[nodiscard]] HKEY OpenKey() const noexcept { return openKey_.Get(); }
+
+ private:
+  // Opens keyPath under HKEY_LOCAL_MACHINE with the access given; on success the new key
+  // replaces the open one, on failure the open key stays.
+  bool OpenMachineKey(const std::wstring& keyPath, REGSAM access);
+
+  UniqueRegistryKey openKey_;
+};
+
+}  // namespace lk
