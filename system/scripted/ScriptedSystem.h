@@ -12,6 +12,28 @@
 //
 // Paths (keys, files, services, devices) are compared without regard to ASCII case, as Windows
 // does. Registry key paths are relative to HKEY_LOCAL_MACHINE, separated by '\'.
+//
+// Where Windows leaves a choice, the model decides as follows (every failure sets
+// LastSystemError; success leaves it alone, as most Win32 calls do):
+// - Registry: a missing key or value gives 2, a refused key 5, no open key 6, an open key that
+//   was deleted meanwhile 1018. ReadStringValue of a non-string type raises with 13
+//   (ERROR_INVALID_DATA; Windows has no code of its own for it). A key that has subkeys or
+//   refuses access cannot be deleted (5), so DeleteSubKeyTree stops at a refused subkey and
+//   keeps its parents.
+// - Files: a missing path gives 2 when its directory exists, else 3; deleting a directory gives
+//   5, a file in use 32. DeleteFileAtRestart, like MoveFileEx, only writes the request down: it
+//   accepts missing files and records the path as given, without redirection.
+// - Services: a stop sent to a stopped service fails with 1062, to a start- or stop-pending one
+//   with 1061, to one that refuses it with 1052. A deleted service is only marked for deletion:
+//   it keeps working for its open handles, OpenServiceEntry still finds it, a second delete
+//   fails with 1072; once it is stopped and its last handle is closed it disappears, and
+//   OpenServiceEntry then fails with 1060.
+// - Redirection: DisableFsRedirection and RevertFsRedirection fail with 127 where the system
+//   does not offer them, with 1 on a 32-bit system (where they exist but refuse), and Revert
+//   with 87 for a token that is not outstanding.
+// - ShutdownRequests records every call; the log tells what it did ("ExitWindowsEx 6", "nothing").
+// - PauseSeconds(n) with n > 0 counts as one pause and adds n seconds; it does not pump. With
+//   n <= 0 it returns at once, counts nothing and runs no hook.
 
 #include <cstdint>
 #include <functional>
