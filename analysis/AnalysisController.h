@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "analysis/AnalysisRun.h"
 #include "analysis/AnalysisView.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
@@ -34,6 +35,15 @@ class AnalysisController {
 
   [[nodiscard]] bool IsRunning() const;
   [[nodiscard]] bool Is64BitSystem() const;
+
+  // The window is asked to close. Without a run it may close at once: true. During a run the
+  // run is cancelled as by the cancel button and false is returned; the window is then closed
+  // through AnalysisView::CloseWindow once the run has unwound (after a removal's last step,
+  // since a removal is never cut short).
+  [[nodiscard]] bool RequestClose();
+
+  // The run state, for the tests and tools that watch a run.
+  [[nodiscard]] const AnalysisRun& Run() const;
 
  private:
   struct Impl;

@@ -14,7 +14,13 @@ namespace lk {
 
 enum class ReportKind : std::uint8_t { Plain = 0, Concerning = 1, Critical = 2, Note = 3 };
 
-enum class DialogIcon : std::uint8_t { None = 0, Warning = 1, Information = 2, Error = 3, Question = 4 };
+enum class DialogIcon : std::uint8_t {
+  None = 0,
+  Warning = 1,
+  Information = 2,
+  Error = 3,
+  Question = 4
+};
 
 // A set of dialog buttons, one bit per button.
 enum DialogButton : std::uint8_t {
@@ -55,6 +61,10 @@ class AnalysisView {
   virtual void SetCancelButtonVisible(bool visible) = 0;
   [[nodiscard]] virtual int StartButtonWidth() const = 0;
   virtual void SetStartButtonWidth(int width) = 0;
+
+  // Closes the main window. Called once a run that was asked to close the window (see
+  // AnalysisController::RequestClose) has unwound.
+  virtual void CloseWindow() {}
 };
 
 }  // namespace lk

@@ -1,0 +1,13 @@
+#include "analysis/AnalysisRun.h"
+
+#include "analysis/AnalysisTexts.h"
+#include "system/hstringfunc.h"
+
+namespace lk {
+
+void AnalysisRun::DetermineDirectories(SystemAccess& system) {
+  SystemDirectory = AppendBackslash(system.QuerySystemDirectory());
+  DriversDirectory = SystemDirectory + std::string(names::kDriversSubdirectory) + "\\";
+}
+
+}  // namespace lk
