@@ -20,11 +20,21 @@
 namespace lk {
 
 enum class SPResult : std::uint8_t {
-  srsDir, srsFilename, srsAttr, srsSize, srsCreateDate, srsLastAccessDate, srsLastModifiedDate
+  srsDir,
+  srsFilename,
+  srsAttr,
+  srsSize,
+  srsCreateDate,
+  srsLastAccessDate,
+  srsLastModifiedDate
 };
 enum class SPFileAttribute : std::uint8_t { fmReadOnly, fmArchive, fmAnyfile, fmSystem, fmHidden };
 enum class SPCheckDate : std::uint8_t {
-  scdCreateAfter, scdCreateBefore, scdAccessedAfter, scdAccessedBefore, scdModifiedAfter,
+  scdCreateAfter,
+  scdCreateBefore,
+  scdAccessedAfter,
+  scdAccessedBefore,
+  scdModifiedAfter,
   scdModifiedBefore
 };
 
@@ -108,6 +118,8 @@ class SearchFileGrep {
   using MessageBox = std::function<void(const std::string& caption, const std::string& text)>;
 
   SearchFileGrep(FileSystem& files, MatcherKind matcher = MatcherKind::Production);
+  // With a matcher of the caller's choice (tests, tools).
+  SearchFileGrep(FileSystem& files, std::unique_ptr<Refine> matcher);
   ~SearchFileGrep();  // stops a running search first
   SearchFileGrep(const SearchFileGrep&) = delete;
   SearchFileGrep& operator=(const SearchFileGrep&) = delete;
@@ -152,6 +164,7 @@ class SearchFileGrep {
   [[nodiscard]] Refine& Matcher() { return *matcher_; }
 
  private:
+  friend class SearchFileGrepPass;
   struct Impl;
   FileSystem& files_;
   std::unique_ptr<Refine> matcher_;

@@ -1,0 +1,430 @@
+#include "search/SearchFileGrep.h"
+
+#include <array>
+#include <atomic>
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "system/hstringfunc.h"
+
+namespace lk {
+
+namespace {
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// Blanks and control characters, as the list parts are trimmed of them.
+bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+// Splits a ";"-separated list, trims every part and drops empty ones; with dropRepeats also
+// the parts that repeat an earlier one without regard to case. Keeps the order.
+std::vector<std::string> SplitList(std::string_view text, bool dropRepeats) {
+  std::vector<std::string> parts;
+  std::size_t begin = 0;
+  while (begin <= text.size()) {
+    std::size_t end = text.find(';', begin);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view part = text.substr(begin, end - begin);
+    while (!part.empty() && IsTrimmed(part.front())) part.remove_prefix(1);
+    while (!part.empty() && IsTrimmed(part.back())) part.remove_suffix(1);
+    bool keep = !part.empty();
+    if (keep && dropRepeats) {
+      for (const std::string& earlier : parts) {
+        if (EqualIgnoringCase(earlier, part)) {
+          keep = false;
+          break;
+        }
+      }
+    }
+    if (keep) parts.emplace_back(part);
+    begin = end + 1;
+  }
+  return parts;
+}
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+std::string AttributeLetters(std::uint32_t attributes) {
+  static constexpr std::array<std::pair<std::uint32_t, char>, 6> kLetters{{
+      {file_attribute::kReadOnly, 'r'},
+      {file_attribute::kArchive, 'a'},
+      {file_attribute::kSystem, 's'},
+      {file_attribute::kVolumeLabel, 'v'},
+      {file_attribute::kDirectory, 'd'},
+      {file_attribute::kHidden, 'h'},
+  }};
+  std::string letters;
+  for (const auto& [bit, letter] : kLetters) {
+    if ((attributes & bit) != 0) letters.push_back(letter);
+  }
+  return letters;
+}
+
+}  // namespace
+
+// ---- ThreadStringList ----
+
+void ThreadStringList::Add(std::string text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  items_.push_back(std::move(text));
+}
+
+int ThreadStringList::IndexOf(std::string_view text) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (EqualIgnoringCase(items_[i], text)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void ThreadStringList::Clear() { items_.clear(); }
+
+int ThreadStringList::Count() const { return static_cast<int>(items_.size()); }
+
+const std::string& ThreadStringList::operator[](int index) const {
+  return items_.at(static_cast<std::size_t>(index));
+}
+
+// ---- SearchOptions ----
+
+void SearchOptions::SetNearestLength(std::int32_t value) {
+  if (nearestLength_ == value) return;
+  nearestLength_ = value;
+  Changed();
+}
+
+void SearchOptions::SetMatchCase(bool value) {
+  if (matchCase_ == value) return;
+  matchCase_ = value;
+  Changed();
+}
+
+void SearchOptions::SetWholeWordsOnly(bool value) {
+  if (wholeWordsOnly_ == value) return;
+  wholeWordsOnly_ = value;
+  Changed();
+}
+
+// ---- SearchFileGrep ----
+
+struct SearchFileGrep::Impl {
+  std::atomic<bool> stopRequested{false};
+  // Set by StopSearch while a worker thread exists: the worker's "asked to terminate".
+  std::atomic<bool> terminateRequested{false};
+  std::atomic<bool> workerExists{false};
+  std::atomic<bool> searching{false};
+  std::thread worker;
+
+  void JoinWorker() {
+    if (!worker.joinable()) return;
+    if (worker.get_id() == std::this_thread::get_id()) {
+      // Called from one of the worker's own handlers after the search ended.
+      worker.detach();
+    } else {
+      worker.join();
+    }
+  }
+};
+
+// One search: the settings taken at its start and the directory walk.
+class SearchFileGrepPass {
+ public:
+  SearchFileGrepPass(SearchFileGrep& owner, bool withWorker)
+      : owner_(owner), impl_(*owner.impl_), withWorker_(withWorker) {
+    dirs_ = SplitList(owner.Dirs, false);
+    masks_ = SplitList(owner.FileMasks.empty() ? std::string_view("*.*") : owner.FileMasks, true);
+    if (masks_.empty()) masks_.emplace_back("*.*");
+    onErrorOpenFile_ = owner.OnErrorOpenFile;
+    // Compile upper-cases the text itself when MatchCase is off.
+    expression_ = owner.SearchString();
+    recurse_ = owner.RecurseSubDirs;
+    minSize_ = owner.MinSize;
+    maxSize_ = owner.MaxSize;
+    const SPFileAttributes& attributes = owner.Attributes;
+    anyFile_ = attributes.Has(SPFileAttribute::fmAnyfile);
+    if (!anyFile_) {
+      if (attributes.Has(SPFileAttribute::fmReadOnly)) required_ |= file_attribute::kReadOnly;
+      if (attributes.Has(SPFileAttribute::fmArchive)) required_ |= file_attribute::kArchive;
+      if (attributes.Has(SPFileAttribute::fmSystem)) required_ |= file_attribute::kSystem;
+      if (attributes.Has(SPFileAttribute::fmHidden)) required_ |= file_attribute::kHidden;
+    }
+    const std::array<std::pair<SPCheckDate, std::int64_t>, 6> bounds{{
+        {SPCheckDate::scdCreateAfter, owner.CreatedAfter},
+        {SPCheckDate::scdCreateBefore, owner.CreatedBefore},
+        {SPCheckDate::scdAccessedAfter, owner.AccessedAfter},
+        {SPCheckDate::scdAccessedBefore, owner.AccessedBefore},
+        {SPCheckDate::scdModifiedAfter, owner.ModifiedAfter},
+        {SPCheckDate::scdModifiedBefore, owner.ModifiedBefore},
+    }};
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
+      dateBounds_[i] = owner.CheckDates.Has(bounds[i].first) ? bounds[i].second : 0;
+    }
+  }
+
+  void Run() {
+    for (const std::string& dir : dirs_) {
+      // Without a worker thread every directory is entered even after a stop request; the
+      // stop test then ends each of its enumerations before the first entry.
+      if (!StopTest() || !withWorker_) ScanDirectory(dir);
+    }
+    impl_.workerExists = false;
+    impl_.terminateRequested = false;
+    const bool cancelled = impl_.stopRequested;
+    impl_.searching = false;
+    if (cancelled) {
+      if (owner_.OnCancel) owner_.OnCancel(owner_);
+    } else {
+      if (owner_.OnFinished) owner_.OnFinished(owner_);
+    }
+    impl_.stopRequested = false;
+    if (owner_.OnEnd) owner_.OnEnd(owner_);
+  }
+
+ private:
+  bool StopTest() const {
+    return (impl_.workerExists && impl_.terminateRequested) || impl_.stopRequested;
+  }
+
+  // Without fmAnyfile the enumeration yields hidden and system entries only when asked for,
+  // and no directories at all.
+  bool IsEnumerated(const DirectoryEntry& entry) const {
+    if (anyFile_) return true;
+    if ((entry.attributes & file_attribute::kHidden) != 0 &&
+        (required_ & file_attribute::kHidden) == 0) {
+      return false;
+    }
+    if ((entry.attributes & file_attribute::kSystem) != 0 &&
+        (required_ & file_attribute::kSystem) == 0) {
+      return false;
+    }
+    return !entry.IsDirectory();
+  }
+
+  bool IsDropped(const DirectoryEntry& entry) const {
+    if (entry.size < minSize_) return true;
+    if (maxSize_ != 0 && entry.size > maxSize_) return true;
+    if (IsDotEntry(entry.name)) return true;
+    if (!anyFile_ && (entry.attributes & required_) != required_) return true;
+    const std::array<std::int64_t, 3> times{entry.creationTime, entry.lastAccessTime,
+                                            entry.lastWriteTime};
+    for (std::size_t i = 0; i < times.size(); ++i) {
+      const std::int64_t after = dateBounds_[2 * i];
+      const std::int64_t before = dateBounds_[2 * i + 1];
+      if (after <= 0 && before <= 0) continue;
+      const std::int64_t local = owner_.files_.ToLocalFileTime(times[i]);
+      if (after > 0 && local < after) return true;
+      if (before > 0 && local > before) return true;
+    }
+    return entry.IsDirectory() && !expression_.empty();
+  }
+
+  void ReportOpenError(const std::string& path) {
+    if (onErrorOpenFile_) onErrorOpenFile_(owner_, path);
+  }
+
+  bool ContentMatches(const std::string& path) {
+    Refine& matcher = *owner_.matcher_;
+    if (!matcher.Compile(expression_)) return false;
+    std::uint32_t error = 0;
+    // Deny writers while the content is tested, so it cannot change under the matcher.
+    std::unique_ptr<ReadableFile> file =
+        owner_.files_.OpenForReading(path, FileShare::Read, &error);
+    if (!file) {
+      ReportOpenError(path);
+      return false;
+    }
+    bool matches = false;
+    bool failed = false;
+    try {
+      matches = matcher.MatchStream(*file);
+    } catch (const std::exception&) {
+      failed = true;
+    }
+    file.reset();
+    if (failed) {
+      ReportOpenError(path);
+      return false;
+    }
+    return matches;
+  }
+
+  void Accept(const std::string& dir, const DirectoryEntry& entry) {
+    SPFileRecord& record = record_;
+    record = SPFileRecord{};
+    const SPResults& wanted = owner_.ResultValues;
+    if (wanted.Has(SPResult::srsDir)) record.Dir = dir;
+    if (wanted.Has(SPResult::srsFilename)) record.Filename = entry.name;
+    if (wanted.Has(SPResult::srsAttr)) {
+      if ((entry.attributes & file_attribute::kReadOnly) != 0) {
+        record.Attr.Add(SPFileAttribute::fmReadOnly);
+      }
+      if ((entry.attributes & file_attribute::kArchive) != 0) {
+        record.Attr.Add(SPFileAttribute::fmArchive);
+      }
+      if ((entry.attributes & file_attribute::kSystem) != 0) {
+        record.Attr.Add(SPFileAttribute::fmSystem);
+      }
+      if ((entry.attributes & file_attribute::kHidden) != 0) {
+        record.Attr.Add(SPFileAttribute::fmHidden);
+      }
+      record.AttrLetters = AttributeLetters(entry.attributes);
+    }
+    if (wanted.Has(SPResult::srsSize)) record.Size = entry.size;
+    FileSystem& files = owner_.files_;
+    if (wanted.Has(SPResult::srsCreateDate)) {
+      record.CreateDate = files.ToLocalFileTime(entry.creationTime);
+    }
+    if (wanted.Has(SPResult::srsLastAccessDate)) {
+      record.LastAccessDate = files.ToLocalFileTime(entry.lastAccessTime);
+    }
+    if (wanted.Has(SPResult::srsLastModifiedDate)) {
+      record.LastModifiedDate = files.ToLocalFileTime(entry.lastWriteTime);
+    }
+
+    if (owner_.InternalFoundList) {
+      // The list is filled even without an OnFound handler, so a caller can use it alone.
+      std::string path = dir + entry.name;
+      ThreadStringList& found = owner_.foundList_;
+      if (found.IndexOf(path) >= 0) return;
+      found.Add(std::move(path));
+    }
+    if (owner_.OnFound) owner_.OnFound(owner_, record);
+  }
+
+  void ScanDirectory(const std::string& directory) {
+    const std::string dir = AppendBackslash(directory);
+    if (withWorker_) {
+      std::this_thread::yield();
+    } else if (owner_.PumpMessages) {
+      owner_.PumpMessages();
+    }
+    if (owner_.OnDirChange) owner_.OnDirChange(owner_, dir);
+
+    FileSystem& files = owner_.files_;
+    DirectoryEntry entry;
+    for (const std::string& mask : masks_) {
+      std::unique_ptr<DirectoryEnumeration> entries = files.EnumerateDirectory(dir, mask);
+      if (!entries) continue;
+      while (entries->Next(entry)) {
+        if (!IsEnumerated(entry)) continue;
+        if (StopTest()) break;
+        if (owner_.OnFileChange) owner_.OnFileChange(owner_, entry.name);
+        if (IsDropped(entry)) continue;
+        if (!expression_.empty() && !ContentMatches(dir + entry.name)) continue;
+        Accept(dir, entry);
+      }
+    }
+
+    if (StopTest() || !recurse_) return;
+    std::unique_ptr<DirectoryEnumeration> entries = files.EnumerateDirectory(dir, "*.*");
+    if (!entries) return;
+    while (entries->Next(entry)) {
+      // Junctions and symbolic links are not entered: one that points back up would make the
+      // walk endless.
+      if (entry.IsDirectory() && !IsDotEntry(entry.name) &&
+          (entry.attributes & file_attribute::kReparsePoint) == 0) {
+        ScanDirectory(dir + entry.name);
+      }
+      if (StopTest()) break;
+    }
+  }
+
+  SearchFileGrep& owner_;
+  SearchFileGrep::Impl& impl_;
+  const bool withWorker_;
+  std::vector<std::string> dirs_;
+  std::vector<std::string> masks_;
+  SearchFileGrep::FileChangeEvent onErrorOpenFile_;
+  std::string expression_;
+  bool recurse_ = true;
+  std::int64_t minSize_ = 0;
+  std::int64_t maxSize_ = 0;
+  bool anyFile_ = true;
+  std::uint32_t required_ = 0;
+  std::array<std::int64_t, 6> dateBounds_{};
+  SPFileRecord record_;
+};
+
+SearchFileGrep::SearchFileGrep(FileSystem& files, std::unique_ptr<Refine> matcher)
+    : files_(files), matcher_(std::move(matcher)), impl_(std::make_unique<Impl>()) {
+  options_.SetOnChange([this] {
+    matcher_->SetNearestLength(options_.NearestLength());
+    matcher_->SetWholeWordsOnly(options_.WholeWordsOnly());
+    matcher_->SetMatchCase(options_.MatchCase());
+  });
+  matcher_->SetNearestLength(options_.NearestLength());
+  matcher_->SetWholeWordsOnly(options_.WholeWordsOnly());
+  matcher_->SetMatchCase(options_.MatchCase());
+}
+
+SearchFileGrep::~SearchFileGrep() {
+  StopSearch();
+  impl_->JoinWorker();
+}
+
+const std::string& SearchFileGrep::SearchString() const { return matcher_->Template(); }
+
+void SearchFileGrep::SetSearchString(std::string_view text) {
+  if (text == matcher_->Template()) return;
+  if (matcher_->Compile(text)) {
+    matcher_->SetTemplate(text);
+    return;
+  }
+  if (OnTemplateInvalid) {
+    OnTemplateInvalid(*this);
+  } else if (ShowMessageBox) {
+    ShowMessageBox("Fehler", "Invalid search expression");
+  }
+}
+
+void SearchFileGrep::RunSearch() {
+  if (impl_->workerExists) return;
+  impl_->JoinWorker();
+  foundList_.Clear();
+  impl_->searching = true;
+  if (!ThreadedSearch) {
+    SearchFileGrepPass pass(*this, false);
+    try {
+      pass.Run();
+    } catch (...) {
+      // A handler's error ends the search and reaches the caller; no end events.
+      impl_->searching = false;
+      throw;
+    }
+    return;
+  }
+  impl_->terminateRequested = false;
+  impl_->workerExists = true;
+  impl_->worker = std::thread([this] {
+    try {
+      SearchFileGrepPass pass(*this, true);
+      pass.Run();
+    } catch (...) {
+      // Nobody could receive a handler's error on this thread: the search just ends.
+      impl_->searching = false;
+      impl_->workerExists = false;
+    }
+  });
+}
+
+void SearchFileGrep::StopSearch() {
+  impl_->stopRequested = true;
+  if (impl_->workerExists) impl_->terminateRequested = true;
+}
+
+bool SearchFileGrep::StopRequested() const { return impl_->stopRequested; }
+
+void SearchFileGrep::ClearStopRequest() { impl_->stopRequested = false; }
+
+bool SearchFileGrep::IsSearching() const { return impl_->searching; }
+
+}  // namespace lk

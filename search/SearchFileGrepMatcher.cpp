@@ -1,0 +1,10 @@
+#include "search/SearchFileGrep.h"
+
+// Kept apart from the searcher's code so that programs which bring their own matcher do not
+// need the matcher library.
+namespace lk {
+
+SearchFileGrep::SearchFileGrep(FileSystem& files, MatcherKind matcher)
+    : SearchFileGrep(files, MakeRefine(matcher)) {}
+
+}  // namespace lk
