@@ -1,0 +1,412 @@
+#include "system/posix/PosixFileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <utility>
+#include <vector>
+
+namespace lk {
+namespace {
+
+constexpr std::uint32_t kFileNotFound = 2;
+constexpr std::uint32_t kPathNotFound = 3;
+constexpr std::uint32_t kTooManyOpenFiles = 4;
+constexpr std::uint32_t kAccessDenied = 5;
+constexpr std::uint32_t kReadFault = 30;
+constexpr std::uint32_t kSharingViolation = 32;
+constexpr std::uint32_t kInvalidParameter = 87;
+constexpr std::uint32_t kFilenameTooLong = 206;
+
+// Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
+constexpr std::int64_t kEpochDifference = 11644473600;
+constexpr std::int64_t kTicksPerSecond = 10000000;
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Lower(std::string_view text) {
+  std::string result(text);
+  std::transform(result.begin(), result.end(), result.begin(), LowerAscii);
+  return result;
+}
+
+std::uint32_t WindowsError(int error) {
+  switch (error) {
+    case ENOENT:
+      return kFileNotFound;
+    case ENOTDIR:
+      return kPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return kAccessDenied;
+    case EMFILE:
+    case ENFILE:
+      return kTooManyOpenFiles;
+    case ENAMETOOLONG:
+      return kFilenameTooLong;
+    default:
+      return kReadFault;
+  }
+}
+
+std::int64_t FileTimeTicks(const timespec& time) {
+  return (static_cast<std::int64_t>(time.tv_sec) + kEpochDifference) * kTicksPerSecond +
+         static_cast<std::int64_t>(time.tv_nsec) / 100;
+}
+
+// The length of the UTF-8 sequence that starts at name[i] (1 for stray bytes).
+std::size_t CharLength(std::string_view name, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(name[i]);
+  std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  return std::min(length, name.size() - i);
+}
+
+// A file open for reading; pread keeps no position, so reads never disturb each other.
+class PosixReadableFile final : public ReadableFile {
+ public:
+  explicit PosixReadableFile(int descriptor) : descriptor_(descriptor) {}
+  ~PosixReadableFile() override { ::close(descriptor_); }
+
+  std::int64_t Size() override {
+    struct stat status {};
+    if (::fstat(descriptor_, &status) != 0) return -1;
+    const std::int64_t size = status.st_size;
+    return size;
+  }
+
+  ReadResult ReadAt(std::int64_t offset, void* buffer, std::size_t length) override {
+    if (offset < 0) return ReadResult{0, kInvalidParameter};
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < length) {
+      const off_t position = offset + static_cast<std::int64_t>(done);
+      const ssize_t got = ::pread(descriptor_, bytes + done, length - done, position);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return ReadResult{done, WindowsError(errno)};
+      }
+      if (got == 0) break;  // end of file
+      done += static_cast<std::size_t>(got);
+    }
+    return ReadResult{done, 0};
+  }
+
+ private:
+  int descriptor_;
+};
+
+class ListedEnumeration final : public DirectoryEnumeration {
+ public:
+  explicit ListedEnumeration(std::vector<DirectoryEntry> entries) : entries_(std::move(entries)) {}
+  bool Next(DirectoryEntry& entry) override {
+    if (next_ >= entries_.size()) return false;
+    entry = entries_[next_++];
+    return true;
+  }
+
+ private:
+  std::vector<DirectoryEntry> entries_;
+  std::size_t next_ = 0;
+};
+
+// The pattern in FindFirstFile's form: '?' becomes DOS_QM, a '.' before a wildcard DOS_DOT and a
+// '*' before a '.' DOS_STAR; these carry the DOS rules ("*.*" fits "abc", "a?.txt" fits "a.txt").
+enum class PatternToken : unsigned char { Literal, Star, DosStar, DosQm, DosDot };
+
+struct PatternItem {
+  PatternToken token;
+  char literal;
+};
+
+std::vector<PatternItem> CompilePattern(std::string_view pattern) {
+  std::vector<PatternItem> items;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+    if (c == '?') {
+      items.push_back({PatternToken::DosQm, c});
+    } else if (c == '*') {
+      items.push_back({next == '.' ? PatternToken::DosStar : PatternToken::Star, c});
+    } else if (c == '.' && (next == '?' || next == '*')) {
+      items.push_back({PatternToken::DosDot, c});
+    } else {
+      items.push_back({PatternToken::Literal, LowerAscii(c)});
+    }
+  }
+  return items;
+}
+
+class PatternMatcher {
+ public:
+  PatternMatcher(std::string_view name, const std::vector<PatternItem>& items)
+      : name_(name),
+        items_(items),
+        lastDot_(name.rfind('.')),
+        failed_((items.size() + 1) * (name.size() + 1), false) {}
+
+  bool Match(std::size_t p, std::size_t n) {
+    if (p == items_.size()) return n == name_.size();
+    const std::size_t memo = p * (name_.size() + 1) + n;
+    if (failed_[memo]) return false;
+    const bool result = Step(p, n);
+    if (!result) failed_[memo] = true;
+    return result;
+  }
+
+ private:
+  bool Step(std::size_t p, std::size_t n) {
+    const bool atEnd = n == name_.size();
+    switch (items_[p].token) {
+      case PatternToken::Literal:
+        return !atEnd && LowerAscii(name_[n]) == items_[p].literal && Match(p + 1, n + 1);
+      case PatternToken::Star:
+        for (std::size_t k = n;; k += CharLength(name_, k)) {
+          if (Match(p + 1, k)) return true;
+          if (k == name_.size()) return false;
+        }
+      case PatternToken::DosStar:
+        // Any characters, but never the name's last dot.
+        for (std::size_t k = n;; k += CharLength(name_, k)) {
+          if (Match(p + 1, k)) return true;
+          if (k == name_.size() || k == lastDot_) return false;
+        }
+      case PatternToken::DosQm: {
+        if (atEnd || name_[n] == '.') {
+          // At a dot or the end, the whole run of DOS_QMs fits nothing.
+          std::size_t q = p;
+          while (q < items_.size() && items_[q].token == PatternToken::DosQm) ++q;
+          return Match(q, n);
+        }
+        return Match(p + 1, n + CharLength(name_, n));
+      }
+      case PatternToken::DosDot:
+        if (atEnd) return Match(p + 1, n);
+        return name_[n] == '.' && Match(p + 1, n + 1);
+    }
+    return false;
+  }
+
+  std::string_view name_;
+  const std::vector<PatternItem>& items_;
+  std::size_t lastDot_;
+  std::vector<bool> failed_;
+};
+
+// Finds the entry of directory named name without regard to case; the exact spelling wins, then
+// the first in byte order, so the choice does not depend on the host's directory order.
+std::optional<std::string> FindEntry(const std::string& directory, const std::string& name) {
+  struct stat status {};
+  if (::lstat((directory + "/" + name).c_str(), &status) == 0) return name;
+  DIR* handle = ::opendir(directory.c_str());
+  if (handle == nullptr) return std::nullopt;
+  std::optional<std::string> found;
+  const std::string wanted = Lower(name);
+  while (const dirent* entry = ::readdir(handle)) {
+    const std::string candidate = entry->d_name;
+    if (Lower(candidate) == wanted && (!found || candidate < *found)) found = candidate;
+  }
+  ::closedir(handle);
+  return found;
+}
+
+bool IsHostDirectory(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+bool FitsWindowsPattern(std::string_view name, std::string_view pattern) {
+  if (pattern.empty()) return false;
+  const auto items = CompilePattern(pattern);
+  return PatternMatcher(name, items).Match(0, 0);
+}
+
+// A Windows path taken apart: its components below the drive's root, "." and ".." resolved.
+struct PosixFileSystem::ParsedPath {
+  std::vector<std::string> components;
+};
+
+PosixFileSystem::PosixFileSystem(std::string hostRoot, std::string drive)
+    : hostRoot_(std::move(hostRoot)), drive_(std::move(drive)) {
+  while (hostRoot_.size() > 1 && hostRoot_.back() == '/') hostRoot_.pop_back();
+}
+
+void PosixFileSystem::SetPathMapping(std::function<std::string(std::string_view)> mapping) {
+  mapping_ = std::move(mapping);
+}
+
+void PosixFileSystem::SetLocked(std::string_view windowsPath, bool locked) {
+  const auto parsed = Parse(windowsPath);
+  if (!parsed) return;
+  if (locked) {
+    locked_.insert(Key(*parsed));
+  } else {
+    locked_.erase(Key(*parsed));
+  }
+}
+
+void PosixFileSystem::SetHidden(std::string_view windowsPath, bool hidden) {
+  const auto parsed = Parse(windowsPath);
+  if (!parsed) return;
+  if (hidden) {
+    hidden_.insert(Key(*parsed));
+  } else {
+    hidden_.erase(Key(*parsed));
+  }
+}
+
+std::optional<PosixFileSystem::ParsedPath> PosixFileSystem::Parse(
+    std::string_view windowsPath) const {
+  std::string path = mapping_ ? mapping_(windowsPath) : std::string(windowsPath);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  std::string_view rest = path;
+  if (rest.size() >= 2 && rest[1] == ':') {
+    if (drive_.empty() || LowerAscii(rest[0]) != LowerAscii(drive_[0])) return std::nullopt;
+    rest.remove_prefix(2);
+  } else if (rest.substr(0, 2) == "\\\\") {
+    return std::nullopt;  // device and network paths do not live on the drive
+  }
+  ParsedPath parsed;
+  while (!rest.empty()) {
+    const auto end = std::min(rest.find('\\'), rest.size());
+    const std::string_view component = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (component.empty() || component == ".") continue;
+    if (component == "..") {
+      if (!parsed.components.empty()) parsed.components.pop_back();
+      continue;
+    }
+    parsed.components.emplace_back(component);
+  }
+  return parsed;
+}
+
+std::string PosixFileSystem::Key(const ParsedPath& path) {
+  std::string key;
+  for (const auto& component : path.components) key += "\\" + Lower(component);
+  return key;
+}
+
+std::optional<std::string> PosixFileSystem::ResolveHostPath(std::string_view windowsPath,
+                                                            std::uint32_t* error) const {
+  const auto fail = [&](std::uint32_t code) -> std::optional<std::string> {
+    if (error != nullptr) *error = code;
+    return std::nullopt;
+  };
+  const auto parsed = Parse(windowsPath);
+  if (!parsed) return fail(kPathNotFound);
+  std::string host = hostRoot_;
+  const auto& components = parsed->components;
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    const bool last = i + 1 == components.size();
+    if (!IsHostDirectory(host)) return fail(kPathNotFound);
+    const auto name = FindEntry(host, components[i]);
+    if (!name) return fail(last ? kFileNotFound : kPathNotFound);
+    host += "/" + *name;
+  }
+  return host;
+}
+
+std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::string_view path,
+                                                              FileShare /*share*/,
+                                                              std::uint32_t* error) {
+  const auto fail = [&](std::uint32_t code) -> std::unique_ptr<ReadableFile> {
+    if (error != nullptr) *error = code;
+    return nullptr;
+  };
+  std::uint32_t resolveError = 0;
+  const auto host = ResolveHostPath(path, &resolveError);
+  if (!host) return fail(resolveError);
+  if (locked_.count(Key(*Parse(path))) != 0) return fail(kSharingViolation);
+  const int descriptor = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return fail(WindowsError(errno));
+  auto file = std::make_unique<PosixReadableFile>(descriptor);
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0) return fail(WindowsError(errno));
+  // CreateFile opens a directory only with backup semantics, which readers never ask for.
+  if (S_ISDIR(status.st_mode)) return fail(kAccessDenied);
+  return file;
+}
+
+std::unique_ptr<DirectoryEnumeration> PosixFileSystem::EnumerateDirectory(
+    std::string_view directory, std::string_view pattern) {
+  std::vector<DirectoryEntry> entries;
+  const auto parsed = Parse(directory);
+  const auto host = ResolveHostPath(directory, nullptr);
+  if (!parsed || !host || !IsHostDirectory(*host) || pattern.empty()) {
+    return std::make_unique<ListedEnumeration>(std::move(entries));
+  }
+  const std::string keyPrefix = Key(*parsed) + "\\";
+  const auto describe = [&](const std::string& name, const std::string& hostPath,
+                            bool followLink) -> std::optional<DirectoryEntry> {
+    struct stat status {};
+    if ((followLink ? ::stat(hostPath.c_str(), &status) : ::lstat(hostPath.c_str(), &status)) !=
+        0) {
+      return std::nullopt;
+    }
+    DirectoryEntry entry;
+    entry.name = name;
+    if (S_ISLNK(status.st_mode)) {
+      entry.attributes =
+          file_attribute::kReparsePoint |
+          (IsHostDirectory(hostPath) ? file_attribute::kDirectory : file_attribute::kArchive);
+    } else if (S_ISDIR(status.st_mode)) {
+      entry.attributes = file_attribute::kDirectory;
+    } else {
+      entry.attributes = file_attribute::kArchive;
+      entry.size = status.st_size;
+      if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        entry.attributes |= file_attribute::kReadOnly;
+      }
+    }
+    if (hidden_.count(keyPrefix + Lower(name)) != 0) entry.attributes |= file_attribute::kHidden;
+    entry.creationTime = FileTimeTicks(status.st_ctim);
+    entry.lastAccessTime = FileTimeTicks(status.st_atim);
+    entry.lastWriteTime = FileTimeTicks(status.st_mtim);
+    return entry;
+  };
+
+  // The drive's root has no "." and ".." on Windows.
+  if (!parsed->components.empty()) {
+    for (const char* dots : {".", ".."}) {
+      if (!FitsWindowsPattern(dots, pattern)) continue;
+      if (auto entry = describe(dots, *host + "/" + dots, true)) entries.push_back(*entry);
+    }
+  }
+  std::vector<std::string> names;
+  if (DIR* handle = ::opendir(host->c_str())) {
+    while (const dirent* entry = ::readdir(handle)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != ".." && FitsWindowsPattern(name, pattern)) names.push_back(name);
+    }
+    ::closedir(handle);
+  }
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const std::string la = Lower(a);
+    const std::string lb = Lower(b);
+    return la != lb ? la < lb : a < b;
+  });
+  for (const auto& name : names) {
+    if (auto entry = describe(name, *host + "/" + name, false)) entries.push_back(*entry);
+  }
+  return std::make_unique<ListedEnumeration>(std::move(entries));
+}
+
+std::int64_t PosixFileSystem::ToLocalFileTime(std::int64_t utcTicks) {
+  std::int64_t seconds = utcTicks / kTicksPerSecond;
+  if (utcTicks % kTicksPerSecond < 0) --seconds;  // floor for times before 1601
+  const time_t unixSeconds = seconds - kEpochDifference;
+  tm local{};
+  if (::localtime_r(&unixSeconds, &local) == nullptr) return utcTicks;
+  const std::int64_t offset = local.tm_gmtoff;
+  return utcTicks + offset * kTicksPerSecond;
+}
+
+}  // namespace lk
