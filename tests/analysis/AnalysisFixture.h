@@ -1,0 +1,69 @@
+#pragma once
+// A machine for the analysis tests: the scripted system, a temporary folder standing for drive
+// C: read through the POSIX file layer (so the stream search and the file searcher read real
+// bytes), the recording view and the controller. Files added here exist in both, deletions in
+// the model remove the real copy, and the 64-bit redirection of the model applies to reading.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/AnalysisController.h"
+#include "analysis/RecordingView.h"
+#include "system/posix/PosixFileSystem.h"
+#include "system/scripted/ScriptedSystem.h"
+
+namespace lk::testing {
+
+inline constexpr std::string_view kSystemDir = "C:\\WINDOWS\\system32";
+inline constexpr std::string_view kLibraryPath = "C:\\WINDOWS\\system32\\mfc42ul.dll";
+inline constexpr std::string_view kDriverPath = "C:\\WINDOWS\\system32\\Drivers\\winsys32.sys";
+inline constexpr std::string_view kServiceKey = "SYSTEM\\CurrentControlSet\\services\\winsys32";
+inline constexpr std::string_view kWindowsKey =
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+inline constexpr std::string_view kDevice = "\\\\.\\KeyboardClassC";
+
+// Text as UTF-16 LE bytes (ASCII only).
+std::string Utf16(std::string_view ascii);
+
+class AnalysisFixture : public ::testing::Test {
+ protected:
+  AnalysisFixture();
+  ~AnalysisFixture() override;
+
+  // A file in the model and on the drive folder with these bytes.
+  void AddFile(std::string_view windowsPath, std::string_view bytes, bool inUse = false);
+  [[nodiscard]] bool HostFileExists(std::string_view windowsPath) const;
+
+  // Parts of the known version, each on its own.
+  void AddServiceKey();
+  void AddAppInit(std::string_view value);
+  void AddLibrary(bool withSignature = true);
+  void AddDriver(bool withSignature = true);
+  void AddService(ServiceScript script = {});
+  void AddDevice();
+  void InstallKnownVersion();
+
+  // Creates the window once (FormCreate), then runs one analysis with the answers given.
+  void Start(std::vector<DialogResult> answers = {});
+  // The captions of the rows now in the list, and the titles of all dialogs so far.
+  [[nodiscard]] std::vector<std::string> Captions() const { return view.Captions(); }
+  [[nodiscard]] std::vector<std::string> DialogTitles() const;
+  [[nodiscard]] bool HasCaption(std::string_view caption) const;
+
+  ScriptedSystem system;
+  std::filesystem::path root;
+  std::unique_ptr<PosixFileSystem> files;
+  RecordingView view;
+  std::unique_ptr<AnalysisController> controller;
+
+ private:
+  [[nodiscard]] std::filesystem::path HostPath(std::string_view windowsPath) const;
+  bool created_ = false;
+};
+
+}  // namespace lk::testing
