@@ -8,12 +8,19 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "system/FileSystem.h"
 
 namespace lk {
+
+// What MatchStream raises when the file cannot be read (or is too large to be held).
+class FileReadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class Refine {
  public:

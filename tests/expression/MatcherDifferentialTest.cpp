@@ -1,0 +1,1 @@
+// differential test: to come
