@@ -64,7 +64,7 @@ struct RegistryValue {
   RegistryValueType type = RegistryValueType::Sz;
   std::string data;
 
-  static RegistryValue String(std::string_view text);      // REG_SZ, NUL appended
+  static RegistryValue String(std::string_view text);        // REG_SZ, NUL appended
   static RegistryValue ExpandString(std::string_view text);  // REG_EXPAND_SZ, NUL appended
   static RegistryValue Dword(std::uint32_t number);
   static RegistryValue Binary(std::string_view bytes);
@@ -112,14 +112,15 @@ class ScriptedSystem : public SystemAccess {
   void DenyKeyRead(std::string_view keyPath);
   void DenyKeyWrite(std::string_view keyPath);
 
-  void AddDirectory(std::string_view path);  // with all missing parent directories
+  void AddDirectory(std::string_view path);                 // with all missing parent directories
   void AddFile(std::string_view path, bool inUse = false);  // with its parent directories
   void SetFileInUse(std::string_view path, bool inUse);
   void AddService(std::string_view name, ServiceScript script);
   void AddDevice(std::string_view devicePath);
   void RemoveDevice(std::string_view devicePath);
 
-  // Called with the path of every file that DeleteFileNow removed (lksim deletes the real copy).
+  // Called with the path of every file that DeleteFileNow removed (lksim deletes the real copy),
+  // spelled as the model holds it, after the redirection.
   void OnFileDeleted(std::function<void(const std::string& path)> callback);
   // Runs callback during the n-th call (1-based) of PumpWindowMessages or PauseSeconds.
   void AtPump(int n, std::function<void()> callback);
@@ -135,7 +136,7 @@ class ScriptedSystem : public SystemAccess {
   [[nodiscard]] std::vector<std::pair<std::string, std::map<std::string, RegistryValue>>>
   RegistrySnapshot() const;
   [[nodiscard]] bool FileExists(std::string_view path) const;
-  [[nodiscard]] std::vector<std::string> Files() const;  // sorted without regard to case
+  [[nodiscard]] std::vector<std::string> Files() const;             // sorted without regard to case
   [[nodiscard]] std::vector<std::string> PendingDeletions() const;  // in request order
   [[nodiscard]] bool ServiceExists(std::string_view name) const;
   [[nodiscard]] std::optional<ServiceState> CurrentServiceState(std::string_view name) const;
@@ -146,7 +147,7 @@ class ScriptedSystem : public SystemAccess {
   [[nodiscard]] bool RedirectionDisabled() const;
   [[nodiscard]] int PumpCount() const;
   [[nodiscard]] int PauseCount() const;
-  [[nodiscard]] int PausedSeconds() const;  // the sum of the arguments of PauseSeconds
+  [[nodiscard]] int PausedSeconds() const;           // the sum of the arguments of PauseSeconds
   [[nodiscard]] int OpenServiceHandleCount() const;  // handles handed out and not yet closed
   [[nodiscard]] int OpenRegistryKeyCount() const;    // keys open in live connections
   // Closes of service handles that were closed before or never handed out. Each is also logged

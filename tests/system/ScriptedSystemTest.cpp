@@ -463,6 +463,29 @@ TEST(ScriptedRedirection, FailsOnA32BitSystemAndWhereNotOffered) {
   EXPECT_FALSE(system.RedirectionDisabled());
 }
 
+TEST(ScriptedLog, ReadingTheMachineLeavesNoTrace) {
+  ScriptedSystem system;
+  system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::String("x"));
+  system.AddFile("C:\\WINDOWS\\system32\\mfc42ul.dll");
+  system.AddService("winsys32", {});
+  {
+    auto registry = system.ConnectRegistry();
+    EXPECT_TRUE(registry->OpenMachineKeyReadWrite(kWindowsKey));
+    EXPECT_EQ(registry->ReadStringValue("AppInit_DLLs"), "x");
+    EXPECT_FALSE(registry->SubKeyPresent("Missing"));
+  }
+  EXPECT_TRUE(system.FilePresent("C:\\WINDOWS\\system32\\mfc42ul.dll"));
+  EXPECT_FALSE(system.DeviceCanBeOpened("\\\\.\\KeyboardClassC"));
+  const ServiceHandle manager = system.OpenServiceManager();
+  const ServiceHandle service = system.OpenServiceEntry(manager, "winsys32");
+  EXPECT_EQ(system.QueryServiceState(service), ServiceState::Running);
+  system.CloseServiceObject(service);
+  system.CloseServiceObject(manager);
+  system.PumpWindowMessages();
+  system.PauseSeconds(1);
+  EXPECT_THAT(system.Log(), ElementsAre());
+}
+
 // --- Platform, clipboard, shutdown, messages ----------------------------------------------------
 
 TEST(ScriptedPlatform, ShutdownAndClipboardAreRecorded) {
