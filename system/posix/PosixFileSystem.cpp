@@ -115,8 +115,9 @@ class ListedEnumeration final : public DirectoryEnumeration {
   std::size_t next_ = 0;
 };
 
-// The pattern in FindFirstFile's form: '?' becomes DOS_QM, a '.' before a wildcard DOS_DOT and a
-// '*' before a '.' DOS_STAR; these carry the DOS rules ("*.*" fits "abc", "a?.txt" fits "a.txt").
+// The pattern in FindFirstFile's form: "*.*" is plain '*'; otherwise '?' becomes DOS_QM, a '.'
+// before a wildcard DOS_DOT, a '*' before a '.' DOS_STAR, and trailing dots are dropped ("*."
+// fits the names without a dot). These carry the DOS rules ("a?.txt" fits "a.txt").
 enum class PatternToken : unsigned char { Literal, Star, DosStar, DosQm, DosDot };
 
 struct PatternItem {
@@ -125,8 +126,11 @@ struct PatternItem {
 };
 
 std::vector<PatternItem> CompilePattern(std::string_view pattern) {
+  if (pattern == "*.*") return {{PatternToken::Star, '*'}};
+  std::size_t kept = pattern.find_last_not_of('.');
+  kept = kept == std::string_view::npos ? pattern.size() : kept + 1;
   std::vector<PatternItem> items;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
+  for (std::size_t i = 0; i < kept; ++i) {
     const char c = pattern[i];
     const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
     if (c == '?') {

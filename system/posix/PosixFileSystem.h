@@ -9,7 +9,8 @@
 // directory on the way, 5 for a refused open or a directory opened as a file.
 //
 // Directory enumeration follows FindFirstFile's pattern rules ('*', '?', "*.*" also fits names
-// without a dot, "*.dll" does not fit "x.dllx", without regard to case), yields "." and ".."
+// without a dot, "*." only those, "*.dll" does not fit "x.dllx", without regard to case; 8.3
+// short names do not exist here), yields "." and ".."
 // first (except in the drive's root, as on Windows) and then the entries sorted without regard
 // to case, as NTFS gives them. Symbolic links are reported as reparse points with the directory
 // bit of their target, size 0 and the link's own times, so a searcher can refuse to follow them.

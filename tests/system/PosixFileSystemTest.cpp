@@ -148,6 +148,9 @@ TEST(WindowsPattern, FollowsFindFirstFileRules) {
   EXPECT_TRUE(FitsWindowsPattern("\xC3\xA4.dll", "?.dll"));  // one character, two bytes
   EXPECT_TRUE(FitsWindowsPattern("abc", "abc.*"));
   EXPECT_TRUE(FitsWindowsPattern("mfc42ul.dll", "MFC*UL.DLL"));
+  EXPECT_TRUE(FitsWindowsPattern("noext", "*."));  // trailing dots go: names without a dot
+  EXPECT_FALSE(FitsWindowsPattern("a.dll", "*."));
+  EXPECT_TRUE(FitsWindowsPattern("ab", "a?."));
   EXPECT_FALSE(FitsWindowsPattern("anything", ""));
 }
 
