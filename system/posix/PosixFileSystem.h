@@ -10,9 +10,8 @@
 //
 // Directory enumeration follows FindFirstFile's pattern rules ('*', '?', "*.*" also fits names
 // without a dot, "*." only those, "*.dll" does not fit "x.dllx", without regard to case; 8.3
-// short names do not exist here), yields "." and ".."
-// first (except in the drive's root, as on Windows) and then the entries sorted without regard
-// to case, as NTFS gives them. Symbolic links are reported as reparse points with the directory
+// short names do not exist here). It yields "." and ".." first (except in the drive's root, as
+// on Windows), then the entries sorted without regard to case, as NTFS gives them. Symbolic links are reported as reparse points with the directory
 // bit of their target, size 0 and the link's own times, so a searcher can refuse to follow them.
 //
 // Share modes cannot be enforced on POSIX and are ignored; files in use are modelled by SetLocked
