@@ -1,5 +1,6 @@
 #include "search/matcher/Refine.h"
 
+#include "search/matcher/FastRefine.h"
 #include "search/matcher/ReferenceRefine.h"
 
 namespace lk {
@@ -11,7 +12,7 @@ std::unique_ptr<Refine> MakeRefine(MatcherKind kind) {
     case MatcherKind::Production:
       break;
   }
-  return std::make_unique<ReferenceRefine>();
+  return std::make_unique<FastRefine>();
 }
 
 }  // namespace lk

@@ -1,0 +1,363 @@
+#include "search/matcher/FastRefine.h"
+
+#include <algorithm>
+#include <deque>
+#include <limits>
+#include <map>
+
+#include "search/expression/AnsiCharacters.h"
+#include "search/expression/ExpressionCompiler.h"
+#include "search/matcher/CandidateScanner.h"
+#include "search/matcher/ContentWindow.h"
+#include "search/wildcard/WildcardProcessor.h"
+
+namespace lk {
+namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// One file's evaluation of a plan.
+class PlanRun {
+ public:
+  PlanRun(const MatchPlan& plan, ContentWindow& window);
+  [[nodiscard]] bool Run();
+
+ private:
+  enum class PassEnd { Decided, Restart, Finished };
+
+  struct TermScan {
+    bool active = false;
+    bool collect = false;        // positions are needed for a NEAR pair
+    std::int64_t chainFrom = 0;  // wildcard: where the next occurrence may start
+  };
+  struct NearScan {
+    std::size_t variable = 0;
+    std::deque<std::int64_t> sides[2];
+    std::int64_t last[2] = {0, 0};
+    bool seen[2] = {false, false};
+  };
+
+  void SetAbsent(std::size_t term);
+  [[nodiscard]] bool OccursAtZero(const TermPlan& term) const;
+  [[nodiscard]] PassEnd Pass();
+  void OnCandidate(std::size_t term, std::int64_t position);
+  [[nodiscard]] bool VerifyPlain(const TermPlan& term, std::int64_t position) const;
+  void Record(std::size_t term, std::int64_t position);
+  void SetTrue(std::size_t variable);
+  void ReleaseNear(std::int64_t below);
+  [[nodiscard]] bool IsSeparatorAt(std::int64_t position) const {
+    if (position < 0 || position >= window_.Length()) return true;
+    return IsWordSeparator(window_.At(position));
+  }
+
+  const MatchPlan& plan_;
+  ContentWindow& window_;
+  std::vector<Truth> truth_;
+  std::vector<std::size_t> presence_;  // per term: its presence variable, or kNone
+  std::vector<std::size_t> watched_;
+  std::vector<TermScan> scans_;
+  std::vector<NearScan> nears_;
+  std::vector<std::vector<std::pair<std::size_t, int>>> nearSides_;  // per term
+  bool stop_ = false;
+  PassEnd stopReason_ = PassEnd::Finished;
+  WildcardFailureMemo memo_;
+};
+
+PlanRun::PlanRun(const MatchPlan& plan, ContentWindow& window)
+    : plan_(plan),
+      window_(window),
+      truth_(plan.Variables().size(), Truth::Unknown),
+      presence_(plan.Terms().size(), kNone) {
+  const auto& variables = plan.Variables();
+  for (std::size_t v = 0; v < variables.size(); ++v) {
+    if (!variables[v].isNear) presence_[variables[v].term] = v;
+  }
+  for (std::size_t v = 0; v < variables.size(); ++v) {
+    if (variables[v].isNear && plan.Options().nearestLength <= 0) truth_[v] = Truth::False;
+  }
+}
+
+void PlanRun::SetAbsent(std::size_t term) {
+  const auto& variables = plan_.Variables();
+  for (std::size_t v = 0; v < variables.size(); ++v) {
+    const PlanVariable& var = variables[v];
+    if ((!var.isNear && var.term == term) ||
+        (var.isNear && (var.left == term || var.right == term))) {
+      truth_[v] = Truth::False;
+    }
+  }
+}
+
+bool PlanRun::OccursAtZero(const TermPlan& term) const {
+  const auto length = static_cast<std::int64_t>(term.text.size());
+  if (length > window_.Length()) return false;
+  const bool matchCase = plan_.Options().matchCase;
+  for (std::int64_t k = 0; k < length; ++k) {
+    std::uint8_t b = window_.At(k);
+    if (!matchCase) b = UpperByte(b);
+    if (b != static_cast<std::uint8_t>(term.text[static_cast<std::size_t>(k)])) return false;
+  }
+  return true;
+}
+
+bool PlanRun::Run() {
+  const auto& terms = plan_.Terms();
+  for (std::size_t t = 0; t < terms.size(); ++t) {
+    // A plain term found first at the leading guard space has no occurrence at all.
+    if (terms[t].neverMatches || (terms[t].canOccurAtZero && OccursAtZero(terms[t]))) {
+      SetAbsent(t);
+    }
+  }
+  for (;;) {
+    const Truth result = plan_.Evaluate(truth_);
+    if (result != Truth::Unknown) return result == Truth::True;
+    watched_ = plan_.ChooseWatched(truth_);
+    const PassEnd end = Pass();
+    if (end == PassEnd::Decided) return plan_.Evaluate(truth_) == Truth::True;
+  }
+}
+
+PlanRun::PassEnd PlanRun::Pass() {
+  const auto& terms = plan_.Terms();
+  const auto& variables = plan_.Variables();
+  scans_.assign(terms.size(), TermScan{});
+  nears_.clear();
+  nearSides_.assign(terms.size(), {});
+  stop_ = false;
+  for (const std::size_t v : watched_) {
+    if (truth_[v] != Truth::Unknown) continue;
+    const PlanVariable& var = variables[v];
+    if (!var.isNear) {
+      scans_[var.term].active = true;
+      continue;
+    }
+    NearScan near;
+    near.variable = v;
+    nears_.push_back(std::move(near));
+    for (int side = 0; side < 2; ++side) {
+      const std::size_t t = side == 0 ? var.left : var.right;
+      scans_[t].active = true;
+      scans_[t].collect = true;
+      nearSides_[t].emplace_back(nears_.size() - 1, side);
+    }
+  }
+
+  // Terms that share a needle are verified together.
+  std::vector<Needle> needles;
+  std::vector<std::vector<std::size_t>> needleTerms;
+  std::vector<std::size_t> generic;
+  for (std::size_t t = 0; t < terms.size(); ++t) {
+    if (!scans_[t].active) continue;
+    if (!terms[t].hasNeedle) {
+      generic.push_back(t);
+      continue;
+    }
+    const auto it = std::find(needles.begin(), needles.end(), terms[t].needle);
+    if (it == needles.end()) {
+      needles.push_back(terms[t].needle);
+      needleTerms.push_back({t});
+    } else {
+      needleTerms[static_cast<std::size_t>(it - needles.begin())].push_back(t);
+    }
+  }
+  const CandidateScanner scanner(needles);
+
+  const std::int64_t keepBehind = plan_.MaxNeedleOffset() + 2;
+  const std::int64_t keepAhead = plan_.MaxFixedLength() + 2;
+  std::int64_t scanPos = 0;
+  window_.Rewind();
+  while (window_.Advance(scanPos - keepBehind)) {
+    const std::int64_t base = window_.Base();
+    const std::int64_t limit = window_.AtEnd() ? window_.End() : window_.End() - keepAhead;
+    if (limit <= scanPos) continue;
+    const std::uint8_t* data = window_.Data();
+    const auto begin = static_cast<std::size_t>(scanPos - base);
+    const auto end = static_cast<std::size_t>(limit - base);
+
+    std::size_t at = begin;
+    while (at < end) {
+      std::uint64_t bits = 0;
+      at = scanner.NextChunk(data, at, end, bits);
+      while (bits != 0) {
+        const auto bit = static_cast<std::size_t>(__builtin_ctzll(bits));
+        bits &= bits - 1;
+        const std::size_t index = at + bit;
+        for (std::size_t n = 0; n < needles.size(); ++n) {
+          if (!scanner.Matches(data, index, n)) continue;
+          const std::int64_t c = base + static_cast<std::int64_t>(index);
+          for (const std::size_t t : needleTerms[n]) {
+            if (!scans_[t].active) continue;
+            OnCandidate(t, c - terms[t].needleOffset);
+            if (stop_) return stopReason_;
+          }
+        }
+      }
+      at += 64;
+    }
+    for (const std::size_t t : generic) {
+      for (std::size_t index = begin; index < end && scans_[t].active; ++index) {
+        const std::int64_t c = base + static_cast<std::int64_t>(index);
+        if (terms[t].wildcard && !IsWordSeparator(data[index])) continue;
+        OnCandidate(t, c - terms[t].needleOffset);
+        if (stop_) return stopReason_;
+      }
+    }
+    scanPos = limit;
+    ReleaseNear(scanPos - plan_.MaxNeedleOffset());
+    if (stop_) return stopReason_;
+  }
+  ReleaseNear(std::numeric_limits<std::int64_t>::max());
+  if (stop_) return stopReason_;
+
+  // Everything watched was looked for over the whole content.
+  for (const std::size_t v : watched_) {
+    if (truth_[v] == Truth::Unknown) truth_[v] = Truth::False;
+  }
+  for (std::size_t t = 0; t < terms.size(); ++t) {
+    if (scans_[t].active && presence_[t] != kNone && truth_[presence_[t]] == Truth::Unknown) {
+      truth_[presence_[t]] = Truth::False;
+    }
+  }
+  return PassEnd::Finished;
+}
+
+bool PlanRun::VerifyPlain(const TermPlan& term, std::int64_t position) const {
+  const auto length = static_cast<std::int64_t>(term.text.size());
+  if (position < 1 || position + length > window_.Length()) return false;
+  const bool matchCase = plan_.Options().matchCase;
+  for (std::int64_t k = 0; k < length; ++k) {
+    std::uint8_t b = window_.At(position + k);
+    if (!matchCase) b = UpperByte(b);
+    if (b != static_cast<std::uint8_t>(term.text[static_cast<std::size_t>(k)])) return false;
+  }
+  if (plan_.Options().wholeWordsOnly) {
+    return IsSeparatorAt(position - 1) && IsSeparatorAt(position + length);
+  }
+  return true;
+}
+
+void PlanRun::OnCandidate(std::size_t t, std::int64_t position) {
+  const TermPlan& term = plan_.Terms()[t];
+  TermScan& scan = scans_[t];
+  if (!term.wildcard) {
+    if (VerifyPlain(term, position)) Record(t, position);
+    return;
+  }
+  const std::int64_t separator = position - 1;
+  if (separator < 0 || separator >= window_.Length()) return;
+  if (!IsWordSeparator(window_.At(separator))) return;
+  // Wildcard occurrences do not overlap: the next one starts where the previous one ended.
+  if (scan.collect && separator < scan.chainFrom) return;
+  const bool manyStars =
+      std::count_if(term.tokens.begin(), term.tokens.end(), [](const WildcardToken& token) {
+        return token.kind == WildcardTokenKind::AnySequence;
+      }) > 1;
+  if (manyStars) memo_.Clear();
+  const WildcardMatcher<ContentWindow> matcher(window_, term.tokens, plan_.Options().matchCase,
+                                               manyStars ? &memo_ : nullptr);
+  std::int64_t end = 0;
+  if (!matcher.MatchTokens(1, position, false, true, end)) return;
+  scan.chainFrom = matcher.OccurrenceEnd(end, plan_.Options().wholeWordsOnly);
+  Record(t, position);
+}
+
+void PlanRun::Record(std::size_t t, std::int64_t position) {
+  TermScan& scan = scans_[t];
+  if (scan.collect) {
+    for (const auto& [near, side] : nearSides_[t]) {
+      NearScan& n = nears_[near];
+      if (truth_[n.variable] == Truth::Unknown) n.sides[side].push_back(position);
+    }
+  }
+  const std::size_t v = presence_[t];
+  if (!scan.collect) scan.active = false;
+  if (v != kNone && truth_[v] == Truth::Unknown) SetTrue(v);
+}
+
+void PlanRun::SetTrue(std::size_t variable) {
+  truth_[variable] = Truth::True;
+  if (stop_) return;
+  if (plan_.Evaluate(truth_) != Truth::Unknown) {
+    stop_ = true;
+    stopReason_ = PassEnd::Decided;
+  } else if (!plan_.Decides(truth_, watched_)) {
+    // What is watched no longer suffices: look again from the start for more.
+    stop_ = true;
+    stopReason_ = PassEnd::Restart;
+  }
+}
+
+void PlanRun::ReleaseNear(std::int64_t below) {
+  const std::int64_t distance = plan_.Options().nearestLength;
+  for (NearScan& n : nears_) {
+    while (truth_[n.variable] == Truth::Unknown) {
+      // The smallest pending position of either side, left first on a tie.
+      int side = -1;
+      if (!n.sides[0].empty() && n.sides[0].front() < below) side = 0;
+      if (!n.sides[1].empty() && n.sides[1].front() < below &&
+          (side < 0 || n.sides[1].front() < n.sides[0].front())) {
+        side = 1;
+      }
+      if (side < 0) break;
+      const std::int64_t position = n.sides[side].front();
+      n.sides[side].pop_front();
+      const int other = 1 - side;
+      if (n.seen[other] && position - n.last[other] < distance) {
+        SetTrue(n.variable);
+        n.sides[0].clear();
+        n.sides[1].clear();
+        if (stop_) return;
+        break;
+      }
+      n.last[side] = position;
+      n.seen[side] = true;
+    }
+  }
+}
+
+}  // namespace
+
+FastRefine::FastRefine() = default;
+FastRefine::~FastRefine() = default;
+
+bool FastRefine::Compile(std::string_view text) {
+  if (haveCompiled_ && compiledText_ == text && compiledMatchCase_ == MatchCase()) {
+    return compiledValid_;
+  }
+  compiledValid_ = CompileExpression(text, MatchCase()).valid;
+  compiledText_ = text;
+  compiledMatchCase_ = MatchCase();
+  haveCompiled_ = true;
+  return compiledValid_;
+}
+
+const MatchPlan* FastRefine::PlanFor(const std::string& text) {
+  PlanKey key{text,
+              {MatchCase(), WholeWordsOnly(), NearestLength(), AnySingleCharacter(),
+               AnySequenceCharacter()}};
+  for (const CachedPlan& cached : plans_) {
+    if (cached.key == key) return cached.plan.get();
+  }
+  const CompileResult compiled = CompileExpression(text, MatchCase());
+  CachedPlan entry;
+  entry.key = std::move(key);
+  if (!compiled.expression.Empty()) {
+    entry.plan = std::make_unique<MatchPlan>(compiled.expression, entry.key.options);
+  }
+  constexpr std::size_t kMaxCachedPlans = 8;
+  if (plans_.size() >= kMaxCachedPlans) plans_.erase(plans_.begin());
+  plans_.push_back(std::move(entry));
+  return plans_.back().plan.get();
+}
+
+bool FastRefine::MatchStream(ReadableFile& file) {
+  const std::int64_t size = file.Size();
+  if (size < 0) throw FileReadError("Cannot tell the file size");
+  const MatchPlan* plan = PlanFor(Template());
+  if (plan == nullptr || plan->Empty()) return false;
+  ContentWindow window(file, size, blockSize_, buffer_);
+  PlanRun run(*plan, window);
+  return run.Run();
+}
+
+}  // namespace lk
