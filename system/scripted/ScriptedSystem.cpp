@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <utility>
 
 namespace lk {
@@ -317,7 +318,8 @@ struct Machine {
 // One registry connection of the model. It must not outlive the ScriptedSystem it came from.
 class ScriptedRegistryConnection final : public RegistryConnection {
  public:
-  explicit ScriptedRegistryConnection(Machine& machine) : machine_(machine) {}
+  explicit ScriptedRegistryConnection(std::shared_ptr<Machine> machine)
+      : owner_(std::move(machine)), machine_(*owner_) {}
   ~ScriptedRegistryConnection() override { CloseMachineKey(); }
 
   bool OpenMachineKeyReadOnly(std::string_view keyPath) override { return Open(keyPath, false); }
@@ -430,6 +432,7 @@ class ScriptedRegistryConnection final : public RegistryConnection {
                                               ": error " + std::to_string(machine_.lastError));
   }
 
+  std::shared_ptr<Machine> owner_;
   Machine& machine_;
   std::optional<OpenedKey> open_;
 };
@@ -440,7 +443,11 @@ using scripted_detail::FileNode;
 using scripted_detail::Lower;
 using scripted_detail::NormalizePath;
 
-struct ScriptedSystem::Model : scripted_detail::Machine {};
+// The machine is shared with the registry connections, so a connection that outlives its system
+// still works on valid memory instead of a dangling reference.
+struct ScriptedSystem::Model {
+  std::shared_ptr<scripted_detail::Machine> machine = std::make_shared<scripted_detail::Machine>();
+};
 
 // --- RegistryValue --------------------------------------------------------------------------
 
@@ -475,65 +482,66 @@ RegistryValue RegistryValue::MultiString(const std::vector<std::string>& texts) 
 // --- Scripting --------------------------------------------------------------------------------
 
 ScriptedSystem::ScriptedSystem() : model_(std::make_unique<Model>()) {
-  model_->EnsureDirectory(model_->systemDirectory);
-  model_->EnsureDirectory(model_->systemDirectory + "\\drivers");
+  model_->machine->EnsureDirectory(model_->machine->systemDirectory);
+  model_->machine->EnsureDirectory(model_->machine->systemDirectory + "\\drivers");
 }
 
 ScriptedSystem::~ScriptedSystem() = default;
 
-void ScriptedSystem::SetNtFamily(bool ntFamily) { model_->ntFamily = ntFamily; }
+void ScriptedSystem::SetNtFamily(bool ntFamily) { model_->machine->ntFamily = ntFamily; }
 
 void ScriptedSystem::SetRunningUnderWow64(bool wow64) {
-  model_->wow64 = wow64;
-  if (wow64 && !model_->WindowsDirectory().empty()) {
-    model_->EnsureDirectory(model_->WindowsDirectory() + "\\SysWOW64");
+  model_->machine->wow64 = wow64;
+  if (wow64 && !model_->machine->WindowsDirectory().empty()) {
+    model_->machine->EnsureDirectory(model_->machine->WindowsDirectory() + "\\SysWOW64");
   }
 }
 
 void ScriptedSystem::SetSystemDirectory(std::string directory) {
-  model_->systemDirectory = NormalizePath(directory);
-  if (model_->systemDirectory.empty()) return;
-  model_->EnsureDirectory(model_->systemDirectory);
-  model_->EnsureDirectory(model_->systemDirectory + "\\drivers");
-  SetRunningUnderWow64(model_->wow64);
+  model_->machine->systemDirectory = NormalizePath(directory);
+  if (model_->machine->systemDirectory.empty()) return;
+  model_->machine->EnsureDirectory(model_->machine->systemDirectory);
+  model_->machine->EnsureDirectory(model_->machine->systemDirectory + "\\drivers");
+  SetRunningUnderWow64(model_->machine->wow64);
 }
 
 void ScriptedSystem::SetRedirectionAvailable(bool available) {
-  model_->redirectionAvailable = available;
+  model_->machine->redirectionAvailable = available;
 }
 
 void ScriptedSystem::SetServiceManagerAvailable(bool available) {
-  model_->serviceManagerAvailable = available;
+  model_->machine->serviceManagerAvailable = available;
 }
 
-void ScriptedSystem::AddKey(std::string_view keyPath) { (void)model_->EnsureKey(keyPath); }
+void ScriptedSystem::AddKey(std::string_view keyPath) { (void)model_->machine->EnsureKey(keyPath); }
 
 void ScriptedSystem::SetValue(std::string_view keyPath, std::string_view valueName,
                               RegistryValue value) {
-  model_->EnsureKey(keyPath).values[Lower(valueName)] = {std::string(valueName), std::move(value)};
+  model_->machine->EnsureKey(keyPath).values[Lower(valueName)] = {std::string(valueName),
+                                                                  std::move(value)};
 }
 
 void ScriptedSystem::DenyKeyRead(std::string_view keyPath) {
-  model_->EnsureKey(keyPath).denyRead = true;
+  model_->machine->EnsureKey(keyPath).denyRead = true;
 }
 
 void ScriptedSystem::DenyKeyWrite(std::string_view keyPath) {
-  model_->EnsureKey(keyPath).denyWrite = true;
+  model_->machine->EnsureKey(keyPath).denyWrite = true;
 }
 
-void ScriptedSystem::AddDirectory(std::string_view path) { model_->EnsureDirectory(path); }
+void ScriptedSystem::AddDirectory(std::string_view path) { model_->machine->EnsureDirectory(path); }
 
 void ScriptedSystem::AddFile(std::string_view path, bool inUse) {
   const std::string normalized = NormalizePath(path);
-  model_->EnsureDirectory(scripted_detail::ParentPath(normalized));
-  auto [it, inserted] = model_->files.try_emplace(Lower(normalized));
+  model_->machine->EnsureDirectory(scripted_detail::ParentPath(normalized));
+  auto [it, inserted] = model_->machine->files.try_emplace(Lower(normalized));
   if (inserted) it->second.path = normalized;
   it->second.directory = false;
   it->second.inUse = inUse;
 }
 
 void ScriptedSystem::SetFileInUse(std::string_view path, bool inUse) {
-  if (FileNode* node = model_->FindFile(NormalizePath(path)); node != nullptr) {
+  if (FileNode* node = model_->machine->FindFile(NormalizePath(path)); node != nullptr) {
     node->inUse = inUse;
   }
 }
@@ -544,43 +552,43 @@ void ScriptedSystem::AddService(std::string_view name, ServiceScript script) {
   service.state = script.state;
   service.startPendingLeft = script.startPendingQueries;
   service.script = std::move(script);
-  model_->services[Lower(name)] = std::move(service);
+  model_->machine->services[Lower(name)] = std::move(service);
 }
 
 void ScriptedSystem::AddDevice(std::string_view devicePath) {
-  model_->devices[Lower(devicePath)] = std::string(devicePath);
+  model_->machine->devices[Lower(devicePath)] = std::string(devicePath);
 }
 
 void ScriptedSystem::RemoveDevice(std::string_view devicePath) {
-  model_->devices.erase(Lower(devicePath));
+  model_->machine->devices.erase(Lower(devicePath));
 }
 
 void ScriptedSystem::OnFileDeleted(std::function<void(const std::string& path)> callback) {
-  model_->onFileDeleted = std::move(callback);
+  model_->machine->onFileDeleted = std::move(callback);
 }
 
 void ScriptedSystem::AtPump(int n, std::function<void()> callback) {
-  model_->pumpHooks.emplace(n, std::move(callback));
+  model_->machine->pumpHooks.emplace(n, std::move(callback));
 }
 
 void ScriptedSystem::AtPause(int n, std::function<void()> callback) {
-  model_->pauseHooks.emplace(n, std::move(callback));
+  model_->machine->pauseHooks.emplace(n, std::move(callback));
 }
 
 void ScriptedSystem::OnEveryPump(std::function<void()> callback) {
-  model_->everyPump.push_back(std::move(callback));
+  model_->machine->everyPump.push_back(std::move(callback));
 }
 
 // --- Reading the state ------------------------------------------------------------------------
 
 bool ScriptedSystem::KeyExists(std::string_view keyPath) const {
-  return model_->keys.count(Lower(scripted_detail::NormalizeKeyPath(keyPath))) != 0;
+  return model_->machine->keys.count(Lower(scripted_detail::NormalizeKeyPath(keyPath))) != 0;
 }
 
 std::optional<RegistryValue> ScriptedSystem::Value(std::string_view keyPath,
                                                    std::string_view valueName) const {
-  const auto key = model_->keys.find(Lower(scripted_detail::NormalizeKeyPath(keyPath)));
-  if (key == model_->keys.end()) return std::nullopt;
+  const auto key = model_->machine->keys.find(Lower(scripted_detail::NormalizeKeyPath(keyPath)));
+  if (key == model_->machine->keys.end()) return std::nullopt;
   const auto value = key->second.values.find(Lower(valueName));
   if (value == key->second.values.end()) return std::nullopt;
   return value->second.second;
@@ -589,7 +597,7 @@ std::optional<RegistryValue> ScriptedSystem::Value(std::string_view keyPath,
 std::vector<std::pair<std::string, std::map<std::string, RegistryValue>>>
 ScriptedSystem::RegistrySnapshot() const {
   std::vector<std::pair<std::string, std::map<std::string, RegistryValue>>> result;
-  for (const auto& [lower, key] : model_->keys) {
+  for (const auto& [lower, key] : model_->machine->keys) {
     if (lower.empty()) continue;  // the root is no key of its own
     std::map<std::string, RegistryValue> values;
     for (const auto& [lowerName, entry] : key.values) values.emplace(entry.first, entry.second);
@@ -599,100 +607,100 @@ ScriptedSystem::RegistrySnapshot() const {
 }
 
 bool ScriptedSystem::FileExists(std::string_view path) const {
-  const auto it = model_->files.find(Lower(NormalizePath(path)));
-  return it != model_->files.end() && !it->second.directory;
+  const auto it = model_->machine->files.find(Lower(NormalizePath(path)));
+  return it != model_->machine->files.end() && !it->second.directory;
 }
 
 std::vector<std::string> ScriptedSystem::Files() const {
   std::vector<std::string> result;
-  for (const auto& [lower, node] : model_->files) {
+  for (const auto& [lower, node] : model_->machine->files) {
     if (!node.directory) result.push_back(node.path);
   }
   return result;
 }
 
 std::vector<std::string> ScriptedSystem::PendingDeletions() const {
-  return model_->pendingDeletions;
+  return model_->machine->pendingDeletions;
 }
 
 bool ScriptedSystem::ServiceExists(std::string_view name) const {
-  return model_->services.count(Lower(name)) != 0;
+  return model_->machine->services.count(Lower(name)) != 0;
 }
 
 std::optional<ServiceState> ScriptedSystem::CurrentServiceState(std::string_view name) const {
-  const auto it = model_->services.find(Lower(name));
-  if (it == model_->services.end()) return std::nullopt;
+  const auto it = model_->machine->services.find(Lower(name));
+  if (it == model_->machine->services.end()) return std::nullopt;
   return it->second.state;
 }
 
 bool ScriptedSystem::ServiceMarkedForDeletion(std::string_view name) const {
-  const auto it = model_->services.find(Lower(name));
-  return it != model_->services.end() && it->second.marked;
+  const auto it = model_->machine->services.find(Lower(name));
+  return it != model_->machine->services.end() && it->second.marked;
 }
 
 std::vector<std::string> ScriptedSystem::ServiceNames() const {
   std::vector<std::string> result;
-  for (const auto& [lower, service] : model_->services) result.push_back(service.name);
+  for (const auto& [lower, service] : model_->machine->services) result.push_back(service.name);
   return result;
 }
 
-std::optional<std::string> ScriptedSystem::Clipboard() const { return model_->clipboard; }
+std::optional<std::string> ScriptedSystem::Clipboard() const { return model_->machine->clipboard; }
 
 const std::vector<ShutdownRequest>& ScriptedSystem::ShutdownRequests() const {
-  return model_->shutdowns;
+  return model_->machine->shutdowns;
 }
 
-bool ScriptedSystem::RedirectionDisabled() const { return model_->redirectionDisabled; }
-int ScriptedSystem::PumpCount() const { return model_->pumps; }
-int ScriptedSystem::PauseCount() const { return model_->pauses; }
-int ScriptedSystem::PausedSeconds() const { return model_->pausedSeconds; }
+bool ScriptedSystem::RedirectionDisabled() const { return model_->machine->redirectionDisabled; }
+int ScriptedSystem::PumpCount() const { return model_->machine->pumps; }
+int ScriptedSystem::PauseCount() const { return model_->machine->pauses; }
+int ScriptedSystem::PausedSeconds() const { return model_->machine->pausedSeconds; }
 int ScriptedSystem::OpenServiceHandleCount() const {
-  return static_cast<int>(model_->handles.size());
+  return static_cast<int>(model_->machine->handles.size());
 }
-int ScriptedSystem::OpenRegistryKeyCount() const { return model_->openKeys; }
-int ScriptedSystem::HandleFaultCount() const { return model_->handleFaults; }
-const std::vector<std::string>& ScriptedSystem::Log() const { return model_->log; }
+int ScriptedSystem::OpenRegistryKeyCount() const { return model_->machine->openKeys; }
+int ScriptedSystem::HandleFaultCount() const { return model_->machine->handleFaults; }
+const std::vector<std::string>& ScriptedSystem::Log() const { return model_->machine->log; }
 
 std::string ScriptedSystem::RedirectedPath(std::string_view path) const {
-  return model_->Redirected(path);
+  return model_->machine->Redirected(path);
 }
 
 // --- SystemAccess: registry and files ---------------------------------------------------------
 
 std::unique_ptr<RegistryConnection> ScriptedSystem::ConnectRegistry() {
-  return std::make_unique<scripted_detail::ScriptedRegistryConnection>(*model_);
+  return std::make_unique<scripted_detail::ScriptedRegistryConnection>(model_->machine);
 }
 
 bool ScriptedSystem::FilePresent(std::string_view path) {
-  const std::string target = model_->Redirected(path);
-  const FileNode* node = model_->FindFile(target);
+  const std::string target = model_->machine->Redirected(path);
+  const FileNode* node = model_->machine->FindFile(target);
   if (node == nullptr) {
-    model_->Fail(model_->MissingError(target));
+    model_->machine->Fail(model_->machine->MissingError(target));
     return false;
   }
   return !node->directory;
 }
 
 bool ScriptedSystem::DeleteFileNow(std::string_view path) {
-  const std::string target = model_->Redirected(path);
-  const FileNode* node = model_->FindFile(target);
+  const std::string target = model_->machine->Redirected(path);
+  const FileNode* node = model_->machine->FindFile(target);
   std::uint32_t error = 0;
   if (node == nullptr) {
-    error = model_->MissingError(target);
+    error = model_->machine->MissingError(target);
   } else if (node->directory) {
     error = win_error::kAccessDenied;
   } else if (node->inUse) {
     error = win_error::kSharingViolation;
   }
   if (error != 0) {
-    model_->Fail(error);
-    model_->Log("DeleteFileNow " + target + " " + scripted_detail::Failed(error));
+    model_->machine->Fail(error);
+    model_->machine->Log("DeleteFileNow " + target + " " + scripted_detail::Failed(error));
     return false;
   }
   const std::string deleted = node->path;
-  model_->files.erase(Lower(target));
-  model_->Log("DeleteFileNow " + deleted + " ok");
-  if (model_->onFileDeleted) model_->onFileDeleted(deleted);
+  model_->machine->files.erase(Lower(target));
+  model_->machine->Log("DeleteFileNow " + deleted + " ok");
+  if (model_->machine->onFileDeleted) model_->machine->onFileDeleted(deleted);
   return true;
 }
 
@@ -700,120 +708,123 @@ bool ScriptedSystem::DeleteFileAtRestart(std::string_view path) {
   // MoveFileEx only writes the request down: it neither checks the file nor applies the
   // redirection, and the system's start-up acts on the native path.
   const std::string requested(path);
-  model_->pendingDeletions.push_back(requested);
-  model_->Log("DeleteFileAtRestart " + requested + " ok");
+  model_->machine->pendingDeletions.push_back(requested);
+  model_->machine->Log("DeleteFileAtRestart " + requested + " ok");
   return true;
 }
 
-std::string ScriptedSystem::QuerySystemDirectory() { return model_->systemDirectory; }
+std::string ScriptedSystem::QuerySystemDirectory() { return model_->machine->systemDirectory; }
 
 bool ScriptedSystem::DeviceCanBeOpened(std::string_view devicePath) {
-  if (model_->devices.count(Lower(devicePath)) != 0) return true;
-  const std::string target = model_->Redirected(devicePath);
-  const FileNode* node = model_->FindFile(target);
+  if (model_->machine->devices.count(Lower(devicePath)) != 0) return true;
+  const std::string target = model_->machine->Redirected(devicePath);
+  const FileNode* node = model_->machine->FindFile(target);
   std::uint32_t error = 0;
   if (node == nullptr) {
-    error = model_->MissingError(target);
+    error = model_->machine->MissingError(target);
   } else if (node->directory) {
     error = win_error::kAccessDenied;  // CreateFile opens directories only with backup semantics
   } else if (node->inUse) {
     error = win_error::kSharingViolation;  // share mode 0 clashes with every other opener
   }
   if (error == 0) return true;
-  model_->Fail(error);
+  model_->machine->Fail(error);
   return false;
 }
 
 // --- SystemAccess: platform -------------------------------------------------------------------
 
-bool ScriptedSystem::IsNtFamily() { return model_->ntFamily; }
-bool ScriptedSystem::RunningUnderWow64() { return model_->wow64; }
+bool ScriptedSystem::IsNtFamily() { return model_->machine->ntFamily; }
+bool ScriptedSystem::RunningUnderWow64() { return model_->machine->wow64; }
 
 std::optional<RedirectionToken> ScriptedSystem::DisableFsRedirection() {
   // Without the functions the look-up fails; on a 32-bit system they exist but fail.
-  const std::uint32_t error = !model_->redirectionAvailable ? scripted_detail::kProcNotFound
-                              : !model_->wow64              ? scripted_detail::kInvalidFunction
-                                                            : 0;
+  const std::uint32_t error = !model_->machine->redirectionAvailable
+                                  ? scripted_detail::kProcNotFound
+                              : !model_->machine->wow64 ? scripted_detail::kInvalidFunction
+                                                        : 0;
   if (error != 0) {
-    model_->Fail(error);
-    model_->Log("DisableFsRedirection " + scripted_detail::Failed(error));
+    model_->machine->Fail(error);
+    model_->machine->Log("DisableFsRedirection " + scripted_detail::Failed(error));
     return std::nullopt;
   }
   // The token remembers the state before the switch in its lowest bit.
   const std::uintptr_t token =
-      (model_->nextToken++ << 1U) | (model_->redirectionDisabled ? 1U : 0U);
-  model_->redirectionTokens.insert(token);
-  model_->redirectionDisabled = true;
-  model_->Log("DisableFsRedirection ok");
+      (model_->machine->nextToken++ << 1U) | (model_->machine->redirectionDisabled ? 1U : 0U);
+  model_->machine->redirectionTokens.insert(token);
+  model_->machine->redirectionDisabled = true;
+  model_->machine->Log("DisableFsRedirection ok");
   return RedirectionToken{token};
 }
 
 bool ScriptedSystem::RevertFsRedirection(RedirectionToken token) {
-  const std::uint32_t error = !model_->redirectionAvailable ? scripted_detail::kProcNotFound
-                              : !model_->wow64              ? scripted_detail::kInvalidFunction
-                              : model_->redirectionTokens.count(token.value) == 0
+  const std::uint32_t error = !model_->machine->redirectionAvailable
+                                  ? scripted_detail::kProcNotFound
+                              : !model_->machine->wow64 ? scripted_detail::kInvalidFunction
+                              : model_->machine->redirectionTokens.count(token.value) == 0
                                   ? scripted_detail::kInvalidParameter
                                   : 0;
   if (error != 0) {
-    model_->Fail(error);
-    model_->Log("RevertFsRedirection " + scripted_detail::Failed(error));
+    model_->machine->Fail(error);
+    model_->machine->Log("RevertFsRedirection " + scripted_detail::Failed(error));
     return false;
   }
-  model_->redirectionTokens.erase(token.value);
-  model_->redirectionDisabled = (token.value & 1U) != 0;
-  model_->Log(std::string("RevertFsRedirection ok, redirection ") +
-              (model_->redirectionDisabled ? "off" : "on"));
+  model_->machine->redirectionTokens.erase(token.value);
+  model_->machine->redirectionDisabled = (token.value & 1U) != 0;
+  model_->machine->Log(std::string("RevertFsRedirection ok, redirection ") +
+                       (model_->machine->redirectionDisabled ? "off" : "on"));
   return true;
 }
 
 void ScriptedSystem::ShutdownWindows(std::string_view mode, bool force) {
-  model_->shutdowns.push_back(ShutdownRequest{std::string(mode), force});
+  model_->machine->shutdowns.push_back(ShutdownRequest{std::string(mode), force});
   std::string effect = "nothing";
-  if (model_->ntFamily) {
+  if (model_->machine->ntFamily) {
     if (mode == "1") effect = force ? "ExitWindowsEx 5" : "ExitWindowsEx 1";
     if (mode == "2") effect = force ? "ExitWindowsEx 6" : "ExitWindowsEx 2";
     if (mode == "3") effect = force ? "ExitWindowsEx 4" : "ExitWindowsEx 0";
     if (mode == "4" && force) effect = "monitor off";
   }
-  model_->Log("ShutdownWindows " + std::string(mode) + (force ? " force" : "") + ": " + effect);
+  model_->machine->Log("ShutdownWindows " + std::string(mode) + (force ? " force" : "") + ": " +
+                       effect);
 }
 
 void ScriptedSystem::SetClipboardText(std::string_view text) {
-  model_->clipboard = std::string(text);
-  model_->Log("SetClipboardText " + scripted_detail::Quoted(text));
+  model_->machine->clipboard = std::string(text);
+  model_->machine->Log("SetClipboardText " + scripted_detail::Quoted(text));
 }
 
 // --- SystemAccess: services -------------------------------------------------------------------
 
 ServiceHandle ScriptedSystem::OpenServiceManager() {
-  if (!model_->serviceManagerAvailable) {
-    model_->Fail(win_error::kAccessDenied);
+  if (!model_->machine->serviceManagerAvailable) {
+    model_->machine->Fail(win_error::kAccessDenied);
     return {};
   }
-  return model_->NewHandle(scripted_detail::HandleInfo{true, {}});
+  return model_->machine->NewHandle(scripted_detail::HandleInfo{true, {}});
 }
 
 ServiceHandle ScriptedSystem::OpenServiceEntry(ServiceHandle manager,
                                                std::string_view serviceName) {
-  const auto it = model_->handles.find(manager.value);
-  if (it == model_->handles.end() || !it->second.manager) {
-    model_->Fail(win_error::kInvalidHandle);
+  const auto it = model_->machine->handles.find(manager.value);
+  if (it == model_->machine->handles.end() || !it->second.manager) {
+    model_->machine->Fail(win_error::kInvalidHandle);
     return {};
   }
   const std::string key = Lower(serviceName);
-  const auto service = model_->services.find(key);
-  if (service == model_->services.end()) {
-    model_->Fail(win_error::kServiceDoesNotExist);
+  const auto service = model_->machine->services.find(key);
+  if (service == model_->machine->services.end()) {
+    model_->machine->Fail(win_error::kServiceDoesNotExist);
     return {};
   }
   ++service->second.openHandles;
-  return model_->NewHandle(scripted_detail::HandleInfo{false, key});
+  return model_->machine->NewHandle(scripted_detail::HandleInfo{false, key});
 }
 
 std::optional<ServiceState> ScriptedSystem::QueryServiceState(ServiceHandle service) {
-  scripted_detail::Service* entry = model_->ServiceOf(service);
+  scripted_detail::Service* entry = model_->machine->ServiceOf(service);
   if (entry == nullptr) {
-    model_->Fail(win_error::kInvalidHandle);
+    model_->machine->Fail(win_error::kInvalidHandle);
     return std::nullopt;
   }
   if (entry->stopAccepted && !entry->script.statesAfterStop.empty()) {
@@ -831,9 +842,9 @@ std::optional<ServiceState> ScriptedSystem::QueryServiceState(ServiceHandle serv
 }
 
 std::optional<ServiceState> ScriptedSystem::SendServiceStop(ServiceHandle service) {
-  scripted_detail::Service* entry = model_->ServiceOf(service);
+  scripted_detail::Service* entry = model_->machine->ServiceOf(service);
   if (entry == nullptr) {
-    model_->Fail(win_error::kInvalidHandle);
+    model_->machine->Fail(win_error::kInvalidHandle);
     return std::nullopt;
   }
   std::uint32_t error = 0;
@@ -849,60 +860,61 @@ std::optional<ServiceState> ScriptedSystem::SendServiceStop(ServiceHandle servic
       if (!entry->script.acceptsStop) error = scripted_detail::kInvalidServiceControl;
   }
   if (error != 0) {
-    model_->Fail(error);
-    model_->Log("SendServiceStop " + entry->name + " " + scripted_detail::Failed(error));
+    model_->machine->Fail(error);
+    model_->machine->Log("SendServiceStop " + entry->name + " " + scripted_detail::Failed(error));
     return std::nullopt;
   }
   entry->stopAccepted = true;
   entry->afterStopIndex = 0;
   entry->state =
       entry->script.statesAfterStop.empty() ? ServiceState::Stopped : ServiceState::StopPending;
-  model_->Log("SendServiceStop " + entry->name + " accepted");
+  model_->machine->Log("SendServiceStop " + entry->name + " accepted");
   return entry->state;
 }
 
 bool ScriptedSystem::DeleteServiceEntry(ServiceHandle service) {
-  scripted_detail::Service* entry = model_->ServiceOf(service);
+  scripted_detail::Service* entry = model_->machine->ServiceOf(service);
   if (entry == nullptr) {
-    model_->Fail(win_error::kInvalidHandle);
+    model_->machine->Fail(win_error::kInvalidHandle);
     return false;
   }
   const std::uint32_t error =
       entry->marked ? win_error::kServiceMarkedForDelete : entry->script.deleteError;
   if (error != 0) {
-    model_->Fail(error);
-    model_->Log("DeleteServiceEntry " + entry->name + " " + scripted_detail::Failed(error));
+    model_->machine->Fail(error);
+    model_->machine->Log("DeleteServiceEntry " + entry->name + " " +
+                         scripted_detail::Failed(error));
     return false;
   }
   entry->marked = true;
-  model_->Log("DeleteServiceEntry " + entry->name + " ok, marked for deletion");
+  model_->machine->Log("DeleteServiceEntry " + entry->name + " ok, marked for deletion");
   return true;
 }
 
 void ScriptedSystem::CloseServiceObject(ServiceHandle handle) {
   if (!handle) return;
-  const auto it = model_->handles.find(handle.value);
-  if (it == model_->handles.end()) {
-    const bool closedBefore = model_->closedHandles.count(handle.value) != 0;
-    ++model_->handleFaults;
-    model_->Fail(win_error::kInvalidHandle);
-    model_->Log("CloseServiceObject " + std::to_string(handle.value) +
-                (closedBefore ? " double-close" : " invalid handle"));
+  const auto it = model_->machine->handles.find(handle.value);
+  if (it == model_->machine->handles.end()) {
+    const bool closedBefore = model_->machine->closedHandles.count(handle.value) != 0;
+    ++model_->machine->handleFaults;
+    model_->machine->Fail(win_error::kInvalidHandle);
+    model_->machine->Log("CloseServiceObject " + std::to_string(handle.value) +
+                         (closedBefore ? " double-close" : " invalid handle"));
     return;
   }
   const std::string serviceKey = it->second.serviceKey;
   const bool manager = it->second.manager;
-  model_->handles.erase(it);
-  model_->closedHandles.insert(handle.value);
+  model_->machine->handles.erase(it);
+  model_->machine->closedHandles.insert(handle.value);
   if (manager) return;
-  const auto service = model_->services.find(serviceKey);
-  if (service != model_->services.end()) {
+  const auto service = model_->machine->services.find(serviceKey);
+  if (service != model_->machine->services.end()) {
     --service->second.openHandles;
-    model_->RemoveIfDone(serviceKey);
+    model_->machine->RemoveIfDone(serviceKey);
   }
 }
 
-std::uint32_t ScriptedSystem::LastSystemError() { return model_->lastError; }
+std::uint32_t ScriptedSystem::LastSystemError() { return model_->machine->lastError; }
 
 std::string ScriptedSystem::SystemErrorText(std::uint32_t code) {
   // The messages as the system's message table has them (with their full stop and line end),
@@ -942,17 +954,17 @@ std::string ScriptedSystem::SystemErrorText(std::uint32_t code) {
 // --- SystemAccess: message loop ---------------------------------------------------------------
 
 void ScriptedSystem::PumpWindowMessages() {
-  const int n = ++model_->pumps;
-  model_->RunHooks(model_->pumpHooks, n);
-  const auto everyPump = model_->everyPump;  // a hook may add hooks
+  const int n = ++model_->machine->pumps;
+  model_->machine->RunHooks(model_->machine->pumpHooks, n);
+  const auto everyPump = model_->machine->everyPump;  // a hook may add hooks
   for (const auto& hook : everyPump) hook();
 }
 
 void ScriptedSystem::PauseSeconds(int seconds) {
   if (seconds <= 0) return;
-  const int n = ++model_->pauses;
-  model_->pausedSeconds += seconds;
-  model_->RunHooks(model_->pauseHooks, n);
+  const int n = ++model_->machine->pauses;
+  model_->machine->pausedSeconds += seconds;
+  model_->machine->RunHooks(model_->machine->pauseHooks, n);
 }
 
 }  // namespace lk

@@ -105,6 +105,18 @@ TEST(ScriptedRegistryConnection, EndingTheConnectionClosesItsKey) {
   EXPECT_EQ(system.OpenRegistryKeyCount(), 0);
 }
 
+TEST(ScriptedRegistryConnection, AConnectionMayOutliveItsSystem) {
+  std::unique_ptr<RegistryConnection> registry;
+  {
+    ScriptedSystem system;
+    system.SetValue("A", "V", RegistryValue::String("x"));
+    registry = system.ConnectRegistry();
+    ASSERT_TRUE(registry->OpenMachineKeyReadOnly("A"));
+  }
+  EXPECT_EQ(registry->ReadStringValue("V"), "x");
+  registry.reset();
+}
+
 TEST(ScriptedRegistryWriting, WritesStoreTextWithItsNul) {
   ScriptedSystem system;
   system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::Dword(1));
