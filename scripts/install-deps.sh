@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev
-          g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix
+          g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+          g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
           wine wine64 wine32:i386 fonts-wine xvfb xauth x11-apps xclip imagemagick
           nlohmann-json3-dev python3)
 

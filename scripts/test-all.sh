@@ -23,7 +23,9 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 cleanup() {
-  [ -x scripts/wine-prefix.sh ] && [ -d build/mingw/wine ] && scripts/wine-prefix.sh build/mingw/wine stop-all
+  for w in build/mingw/wine build/mingw64/wine; do
+    [ -d "$w" ] && scripts/wine-prefix.sh "$w" stop-all
+  done
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   return 0
 }
@@ -50,7 +52,7 @@ build() {  # preset
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
 }
 
-for preset in native native-clang mingw; do
+for preset in native native-clang mingw mingw64; do
   echo "=== $preset: build"
   if ! build "$preset"; then
     echo "=== $preset: build failed"
@@ -63,7 +65,7 @@ done
 
 echo
 all_passed=0; all_failed=0
-for preset in native native-clang mingw; do
+for preset in native native-clang mingw mingw64; do
   p=${passed[$preset]:-0}; f=${failed[$preset]:-0}
   echo "$preset: $p passed, $f failed"
   all_passed=$((all_passed + p)); all_failed=$((all_failed + f))

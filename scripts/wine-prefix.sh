@@ -17,27 +17,35 @@ mkdir -p "$root"
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
-start_server() {  # prefix
-  local prefix=$1
+# The 64-bit loader for 64-bit prefixes: the 32-bit one may be unable to run on this machine.
+loader_for() {  # arch
+  if [ "$1" = win64 ]; then echo /usr/lib/wine/wine64; else echo wine; fi
+}
+
+start_server() {  # prefix arch
+  local prefix=$1 loader
+  loader=$(loader_for "$2")
   # A second server for a prefix that already has one exits at once, so this is safe to repeat.
-  WINEPREFIX=$prefix setsid wineserver -f -p </dev/null >/dev/null 2>&1 &
+  # The lock's descriptor (9) must not live on in the server and the system processes.
+  WINEPREFIX=$prefix setsid wineserver -f -p </dev/null >/dev/null 2>&1 9>&- &
   echo $! >"$prefix/.server"
   # Bring up the system processes (services, device manager) with their output in a file.
-  WINEPREFIX=$prefix wine cmd /c exit </dev/null >>"$prefix/.session.log" 2>&1 || true
+  WINEPREFIX=$prefix "$loader" cmd /c exit </dev/null >>"$prefix/.session.log" 2>&1 9>&- || true
 }
 
 make_template() {  # arch
-  local arch=$1 template=$root/template-$1
+  local arch=$1 template=$root/template-$1 loader
+  loader=$(loader_for "$arch")
   [ -f "$template/.ready" ] && return 0
   rm -rf "$template"
   if [ "$arch" = win32 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
-  WINEPREFIX=$template wine wineboot -i </dev/null >"$root/template-$arch.log" 2>&1
+  WINEPREFIX=$template "$loader" wineboot -i </dev/null >"$root/template-$arch.log" 2>&1 9>&-
   # Without a window manager every window close would wait for one.
-  WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
-    </dev/null >>"$root/template-$arch.log" 2>&1
+  WINEPREFIX=$template "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+    </dev/null >>"$root/template-$arch.log" 2>&1 9>&-
   mkdir -p "$template/drive_c/windows/Fonts"
   cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
-  WINEPREFIX=$template wineserver -w
+  WINEPREFIX=$template wineserver -w 9>&-
   unset WINEARCH
   touch "$template/.ready"
 }
@@ -64,7 +72,7 @@ case "$what" in
       rmdir "$prefix"
       cp -a "$root/template-$what" "$prefix"
       flock -u 9
-      start_server "$prefix"
+      start_server "$prefix" "$what"
     else
       prefix=$root/$what
       if [ ! -f "$prefix/.ready" ]; then
@@ -72,8 +80,8 @@ case "$what" in
         cp -a "$root/template-$what" "$prefix"
         rm -f "$prefix/.server"
       fi
-      if ! kill -0 "$(cat "$prefix/.server" 2>/dev/null || echo 0)" 2>/dev/null; then
-        start_server "$prefix"
+      if ! { [ -f "$prefix/.server" ] && kill -0 "$(cat "$prefix/.server")" 2>/dev/null; }; then
+        start_server "$prefix" "$what"
       fi
     fi
     echo "$prefix"

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Runs one Windows executable under Wine for ctest.
-#   wine-run.sh ARCH EXE [ARGS...]    ARCH: win32 or win64 (shared prefix of the build tree),
-#                                     win32-fresh or win64-fresh (a private copy, ended afterwards)
-# The prefixes live in LK_WINE_ROOT (default: a folder "wine" beside the executable's build tree).
+#   wine-run.sh KIND EXE [ARGS...]   KIND: win32 or win64 (the shared prefix of the build tree),
+#                                    win32-fresh or win64-fresh (a private copy, ended afterwards)
+# The prefixes live in LK_WINE_ROOT (default: a folder "wine" in the executable's build tree).
+#
+# A 32-bit executable needs a machine that can execute 32-bit code. Where it cannot (some virtual
+# machines lack 32-bit support), it is skipped with exit code 77 unless LK_WINE32=1, which runs it
+# through user-mode emulation (scripts/enable-wine32.sh): correct but many times slower.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-arch=$1; shift
+kind=$1; shift
 exe=$1; shift
 root=${LK_WINE_ROOT:-}
 if [ -z "$root" ]; then
@@ -15,21 +19,37 @@ if [ -z "$root" ]; then
 fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
-case "$arch" in
+
+machine=$("$here/pe-machine.sh" "$exe")
+arch=${kind%-fresh}
+if [ "$machine" = i386 ] && ! "$here/can-run-32bit.sh"; then
+  echo "wine-run.sh: this machine cannot execute 32-bit code; skipping $(basename "$exe")." >&2
+  echo "  Build the Windows tests with the mingw64 preset to run them in a 64-bit prefix," >&2
+  echo "  or set LK_WINE32=1 to run 32-bit executables through emulation (slow)." >&2
+  exit 77
+fi
+if [ "$machine" = amd64 ] && [ "$arch" = win32 ]; then
+  echo "wine-run.sh: a 64-bit executable cannot run in a 32-bit prefix" >&2
+  exit 2
+fi
+loader=wine
+[ "$machine" = amd64 ] && loader=/usr/lib/wine/wine64
+
+case "$kind" in
   win32|win64)
     prefix=$("$here/wine-prefix.sh" "$root" "$arch")
-    WINEPREFIX=$prefix exec wine "$exe" "$@"
+    WINEPREFIX=$prefix exec "$loader" "$exe" "$@"
     ;;
   win32-fresh|win64-fresh)
-    prefix=$("$here/wine-prefix.sh" "$root" "${arch%-fresh}" fresh)
+    prefix=$("$here/wine-prefix.sh" "$root" "$arch" fresh)
     rc=0
-    WINEPREFIX=$prefix wine "$exe" "$@" || rc=$?
+    WINEPREFIX=$prefix "$loader" "$exe" "$@" || rc=$?
     "$here/wine-prefix.sh" "$root" stop "$prefix"
     rm -rf "$prefix"
     exit $rc
     ;;
   *)
-    echo "wine-run.sh: unknown prefix kind $arch" >&2
+    echo "wine-run.sh: unknown prefix kind $kind" >&2
     exit 2
     ;;
 esac
