@@ -247,7 +247,7 @@ void PosixFileSystem::SetPathMapping(std::function<std::string(std::string_view)
 }
 
 void PosixFileSystem::SetLocked(std::string_view windowsPath, bool locked) {
-  const auto parsed = Parse(windowsPath);
+  const auto parsed = Parse(windowsPath, false);
   if (!parsed) return;
   if (locked) {
     locked_.insert(Key(*parsed));
@@ -257,7 +257,7 @@ void PosixFileSystem::SetLocked(std::string_view windowsPath, bool locked) {
 }
 
 void PosixFileSystem::SetHidden(std::string_view windowsPath, bool hidden) {
-  const auto parsed = Parse(windowsPath);
+  const auto parsed = Parse(windowsPath, false);
   if (!parsed) return;
   if (hidden) {
     hidden_.insert(Key(*parsed));
@@ -266,9 +266,9 @@ void PosixFileSystem::SetHidden(std::string_view windowsPath, bool hidden) {
   }
 }
 
-std::optional<PosixFileSystem::ParsedPath> PosixFileSystem::Parse(
-    std::string_view windowsPath) const {
-  std::string path = mapping_ ? mapping_(windowsPath) : std::string(windowsPath);
+std::optional<PosixFileSystem::ParsedPath> PosixFileSystem::Parse(std::string_view windowsPath,
+                                                                  bool mapped) const {
+  std::string path = mapped && mapping_ ? mapping_(windowsPath) : std::string(windowsPath);
   std::replace(path.begin(), path.end(), '/', '\\');
   std::string_view rest = path;
   if (rest.size() >= 2 && rest[1] == ':') {
@@ -304,7 +304,7 @@ std::optional<std::string> PosixFileSystem::ResolveHostPath(std::string_view win
     if (error != nullptr) *error = code;
     return std::nullopt;
   };
-  const auto parsed = Parse(windowsPath);
+  const auto parsed = Parse(windowsPath, true);
   if (!parsed) return fail(kPathNotFound);
   std::string host = hostRoot_;
   const auto& components = parsed->components;
@@ -328,7 +328,7 @@ std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::string_view p
   std::uint32_t resolveError = 0;
   const auto host = ResolveHostPath(path, &resolveError);
   if (!host) return fail(resolveError);
-  if (locked_.count(Key(*Parse(path))) != 0) return fail(kSharingViolation);
+  if (locked_.count(Key(*Parse(path, true))) != 0) return fail(kSharingViolation);
   const int descriptor = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) return fail(WindowsError(errno));
   auto file = std::make_unique<PosixReadableFile>(descriptor);
@@ -342,7 +342,7 @@ std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::string_view p
 std::unique_ptr<DirectoryEnumeration> PosixFileSystem::EnumerateDirectory(
     std::string_view directory, std::string_view pattern) {
   std::vector<DirectoryEntry> entries;
-  const auto parsed = Parse(directory);
+  const auto parsed = Parse(directory, true);
   const auto host = ResolveHostPath(directory, nullptr);
   if (!parsed || !host || !IsHostDirectory(*host) || pattern.empty()) {
     return std::make_unique<ListedEnumeration>(std::move(entries));

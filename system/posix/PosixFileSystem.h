@@ -11,14 +11,16 @@
 // Directory enumeration follows FindFirstFile's pattern rules ('*', '?', "*.*" also fits names
 // without a dot, "*." only those, "*.dll" does not fit "x.dllx", without regard to case; 8.3
 // short names do not exist here). It yields "." and ".." first (except in the drive's root, as
-// on Windows), then the entries sorted without regard to case, as NTFS gives them. Symbolic links are reported as reparse points with the directory
-// bit of their target, size 0 and the link's own times, so a searcher can refuse to follow them.
+// on Windows), then the entries sorted without regard to case, as NTFS gives them. Symbolic links
+// are reported as reparse points with the directory bit of their target, size 0 and the link's own
+// times, so a searcher can refuse to follow them.
 //
 // Share modes cannot be enforced on POSIX and are ignored; files in use are modelled by SetLocked
 // (opening fails with 32, ERROR_SHARING_VIOLATION). The hidden attribute is given only by
 // SetHidden, never derived from the name. A path mapping (for instance the 64-bit redirection
 // of the scripted system) is applied to every path before it is resolved; locks and hidden marks
-// name the path after that mapping. The hooks are not synchronised: set them before reading.
+// name where the file really is, as the mapping's result would. The hooks are not synchronised: set
+// them before reading.
 
 #include <cstdint>
 #include <functional>
@@ -56,7 +58,8 @@ class PosixFileSystem final : public FileSystem {
 
  private:
   struct ParsedPath;
-  [[nodiscard]] std::optional<ParsedPath> Parse(std::string_view windowsPath) const;
+  // mapped: apply the path mapping first.
+  [[nodiscard]] std::optional<ParsedPath> Parse(std::string_view windowsPath, bool mapped) const;
   [[nodiscard]] static std::string Key(const ParsedPath& path);
 
   std::string hostRoot_;

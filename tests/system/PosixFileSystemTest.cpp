@@ -120,6 +120,10 @@ TEST_F(PosixFiles, TheMappingAppliesBeforeResolving) {
     return mapped;
   });
   EXPECT_EQ(Read(files, "C:\\WINDOWS\\system32\\a.dll"), "wow");
+  files.SetLocked("C:\\WINDOWS\\system32\\a.dll", true);  // the native file, not seen here
+  EXPECT_EQ(Read(files, "C:\\WINDOWS\\system32\\a.dll"), "wow");
+  files.SetLocked("C:\\WINDOWS\\SysWOW64\\a.dll", true);
+  EXPECT_EQ(Read(files, "C:\\WINDOWS\\system32\\a.dll"), "error 32");
   EXPECT_THAT(Names(files, "C:\\WINDOWS\\system32\\", "*.dll"), ElementsAre("a.dll"));
   EXPECT_EQ(files.ResolveHostPath("C:\\WINDOWS\\system32\\a.dll", nullptr),
             (root_ / "WINDOWS/SysWOW64/a.dll").string());
