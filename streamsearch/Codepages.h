@@ -16,4 +16,16 @@ enum class TextEncoding : std::uint8_t {
 [[nodiscard]] int CharacterWidth(TextEncoding encoding);
 [[nodiscard]] const char* DisplayName(TextEncoding encoding);
 
+// The ANSI code page of the stream search is Windows-1252 (the code page of the systems the
+// program serves; both texts it looks for are ASCII, so any ASCII-compatible page agrees).
+[[nodiscard]] char16_t AnsiToUnicode(std::uint8_t byte);
+// Unicode characters that Windows-1252 lacks become '?', as the system's conversion does.
+[[nodiscard]] std::uint8_t UnicodeToAnsi(char16_t unit);
+// Lower case within Windows-1252: A-Z, the accented capitals 0xC0-0xDE (not 0xD7), and
+// 0x8A, 0x8C, 0x8E, 0x9F (S, OE, Z with caron, Y with diaeresis).
+[[nodiscard]] std::uint8_t LowerAnsi(std::uint8_t byte);
+// Lower case of one UTF-16 code unit: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic
+// capitals; every other unit stays as it is.
+[[nodiscard]] char16_t LowerUtf16(char16_t unit);
+
 }  // namespace lk

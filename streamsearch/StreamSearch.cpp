@@ -1,0 +1,229 @@
+#include "streamsearch/StreamSearch.h"
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+namespace lk {
+
+namespace {
+
+constexpr std::int64_t kBlockLength = 65'536;
+// The smallest step between two blocks. A block repeats the last len + 1 characters of the one
+// before, so a block of 65,536 bytes would leave no step at all for texts of 32,767 UTF-16
+// (65,535 ANSI) characters or more; such texts get a longer block instead.
+constexpr std::int64_t kMinimumAdvance = 32'768;
+
+std::string OpenErrorText(std::string_view path, std::uint32_t code) {
+  const char* reason = "";
+  switch (code) {
+    case 2:
+      reason = "The system cannot find the file specified.";
+      break;
+    case 3:
+      reason = "The system cannot find the path specified.";
+      break;
+    case 5:
+      reason = "Access is denied.";
+      break;
+    case 32:
+      reason = "The process cannot access the file because it is being used by another process.";
+      break;
+    default:
+      break;
+  }
+  std::string text = "Cannot open file \"" + std::string(path) + "\". " + reason;
+  if (*reason == '\0') text += "Error " + std::to_string(code) + ".";
+  return text;
+}
+
+// Word characters for WholeWords: digits, ASCII letters, the underscore and every code from 128.
+bool IsDelimiter(char16_t unit) {
+  if (unit >= 128) return false;
+  return !((unit >= u'0' && unit <= u'9') || (unit >= u'a' && unit <= u'z') ||
+           (unit >= u'A' && unit <= u'Z') || unit == u'_');
+}
+
+// Reads one block of the stream; every failure becomes "Read error at offset" with the block's
+// start, which is the offset the message names.
+class BlockReader {
+ public:
+  BlockReader(ReadableFile& stream, std::int64_t blockStart)
+      : stream_(stream), blockStart_(blockStart) {}
+
+  std::size_t Read(std::int64_t offset, std::uint8_t* buffer, std::size_t length) {
+    ReadResult result;
+    try {
+      result = stream_.ReadAt(offset, buffer, length);
+    } catch (const std::exception&) {
+      Fail();
+    }
+    if (!result.Ok() || result.bytes > length) Fail();
+    return result.bytes;
+  }
+
+ private:
+  [[noreturn]] void Fail() const {
+    throw StreamSearchError("Read error at offset " + std::to_string(blockStart_));
+  }
+  ReadableFile& stream_;
+  std::int64_t blockStart_;
+};
+
+}  // namespace
+
+StreamSearch::StreamSearch(FileSystem& files) : files_(files) {}
+
+StreamSearch::~StreamSearch() = default;
+
+void StreamSearch::OpenStreamFile(std::string_view path) {
+  stream_.reset();
+  if (path.empty()) return;
+  std::uint32_t error = 0;
+  std::unique_ptr<ReadableFile> file = files_.OpenForReading(path, FileShare::ReadWrite, &error);
+  if (!file) throw StreamSearchError(OpenErrorText(path, error), error);
+  stream_ = std::move(file);
+}
+
+bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEncoding encoding,
+                            StreamSearchFlags flags) {
+  matchOffset_ = -1;
+  matchLength_ = 0;
+  if (text.empty()) return false;
+  if (!stream_) throw StreamSearchError("Stream object not initialized");
+
+  const int width = CharacterWidth(encoding);
+  charWidth_ = width;
+  const std::int64_t w = width;
+  const std::int64_t size = stream_->Size();
+  if (size < w) return false;
+  const std::int64_t last = std::max<std::int64_t>(0, size / w * w - w);
+
+  // The text as the block will be: one unit per character (an ANSI byte, or a UTF-16 unit).
+  std::u16string pattern;
+  pattern.reserve(text.size());
+  for (char16_t unit : text) {
+    if (width == 1) {
+      const std::uint8_t byte = UnicodeToAnsi(unit);
+      pattern.push_back(flags.caseSensitive ? byte : LowerAnsi(byte));
+    } else {
+      pattern.push_back(flags.caseSensitive ? unit : LowerUtf16(unit));
+    }
+  }
+  const auto length = static_cast<std::int64_t>(pattern.size());
+  const std::int64_t overlap = (length + 1) * w;
+  const std::int64_t blockLength = std::max(kBlockLength, overlap + kMinimumAdvance) / w * w;
+  const std::int64_t advance = blockLength - overlap;
+
+  auto progress = [this, size](std::int64_t position) {
+    bool goOn = true;
+    if (onProgress_) onProgress_(position, size, goOn);
+    return goOn;
+  };
+
+  auto toUnit = [&](const std::uint8_t* bytes) -> char16_t {
+    char16_t unit = 0;
+    if (width == 1) {
+      unit = bytes[0];
+    } else if (encoding == TextEncoding::Utf16Be) {
+      unit = static_cast<char16_t>((bytes[0] << 8) | bytes[1]);
+    } else {
+      unit = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
+    }
+    if (flags.caseSensitive) return unit;
+    return width == 1 ? LowerAnsi(static_cast<std::uint8_t>(unit)) : LowerUtf16(unit);
+  };
+
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(blockLength));
+  std::u16string block;
+  block.reserve(buffer.size());
+
+  // Reads the block [blockStart, blockStart + maxLength) into `block`; returns the bytes read.
+  auto loadBlock = [&](std::int64_t blockStart, std::int64_t maxLength) {
+    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+    BlockReader reader(*stream_, blockStart);
+    const std::size_t read =
+        reader.Read(blockStart, buffer.data(), static_cast<std::size_t>(maxLength));
+    block.clear();
+    for (std::size_t i = 0; i + static_cast<std::size_t>(w) <= read;
+         i += static_cast<std::size_t>(w)) {
+      block.push_back(toUnit(&buffer[i]));
+    }
+    return static_cast<std::int64_t>(read);
+  };
+
+  // The stream's characters just outside the block, for the WholeWords test of the candidates
+  // at its edges: a word that continues beyond the block is no whole word.
+  auto neighbour = [&](std::int64_t blockStart, std::int64_t offset) -> int {
+    if (offset < 0 || offset + w > size) return -1;
+    std::uint8_t bytes[2] = {0, 0};
+    BlockReader reader(*stream_, blockStart);
+    if (reader.Read(offset, bytes, static_cast<std::size_t>(w)) < static_cast<std::size_t>(w)) {
+      return -1;
+    }
+    return toUnit(bytes);
+  };
+
+  // Whether the text stands at character index k of the block (WholeWords included).
+  auto matchesAt = [&](std::int64_t blockStart, std::int64_t k) {
+    const auto at = static_cast<std::size_t>(k);
+    if (!std::equal(pattern.begin(), pattern.end(),
+                    block.begin() + static_cast<std::ptrdiff_t>(at))) {
+      return false;
+    }
+    if (!flags.wholeWords) return true;
+    const int before = at > 0 ? block[at - 1] : neighbour(blockStart, blockStart - w);
+    const std::size_t afterIndex = at + pattern.size();
+    const int after =
+        afterIndex < block.size()
+            ? block[afterIndex]
+            : neighbour(blockStart, blockStart + static_cast<std::int64_t>(afterIndex) * w);
+    return (before < 0 || IsDelimiter(static_cast<char16_t>(before))) &&
+           (after < 0 || IsDelimiter(static_cast<char16_t>(after)));
+  };
+
+  auto found = [&](std::int64_t blockStart, std::int64_t k) {
+    matchOffset_ = blockStart + k * w;
+    matchLength_ = length * w;
+    return true;
+  };
+
+  std::int64_t position = start / w * w;
+  if (!flags.backward) {
+    if (position > last) return false;
+    if (position < 0) position = 0;
+    if (!progress(position)) return false;
+    for (;;) {
+      const std::int64_t blockStart = position;
+      const std::int64_t read = loadBlock(blockStart, blockLength);
+      const bool finalBlock = read < blockLength;
+      const auto count = static_cast<std::int64_t>(block.size());
+      for (std::int64_t k = 0; k + length <= count; ++k) {
+        if (matchesAt(blockStart, k)) return found(blockStart, k);
+      }
+      if (!progress(position)) return false;
+      position += advance;
+      if (position < 0 || position > last || finalBlock) return false;
+    }
+  }
+
+  // Backward: each block ends just after the character at the position and reaches back at
+  // most blockLength bytes; a start of 0 stands for the end of the stream.
+  if (position <= 0 || position > last) position = last;
+  if (!progress(position)) return false;
+  for (;;) {
+    const std::int64_t blockEnd = position + w;
+    const std::int64_t blockStart = std::max<std::int64_t>(0, blockEnd - blockLength);
+    loadBlock(blockStart, blockEnd - blockStart);
+    const bool finalBlock = blockStart == 0;
+    const auto count = static_cast<std::int64_t>(block.size());
+    for (std::int64_t k = count - length; k >= 0; --k) {
+      if (matchesAt(blockStart, k)) return found(blockStart, k);
+    }
+    if (!progress(position)) return false;
+    position -= advance;
+    if (position < 0 || finalBlock) return false;
+  }
+}
+
+}  // namespace lk
