@@ -11,11 +11,11 @@ namespace scripted_detail {
 
 // Windows error codes that only the model produces.
 inline constexpr std::uint32_t kInvalidFunction = 1;
-inline constexpr std::uint32_t kInvalidData = 13;
 inline constexpr std::uint32_t kInvalidParameter = 87;
 inline constexpr std::uint32_t kProcNotFound = 127;
 inline constexpr std::uint32_t kKeyDeleted = 1018;
 inline constexpr std::uint32_t kInvalidServiceControl = 1052;
+inline constexpr std::uint32_t kUnsupportedType = 1630;
 
 std::string Lower(std::string_view text) {
   std::string result(text);
@@ -336,17 +336,19 @@ class ScriptedRegistryConnection final : public RegistryConnection {
   }
 
   std::string ReadStringValue(std::string_view valueName) override {
+    // As the Windows implementation: a size query that fails (no key, no value, a deleted key)
+    // or gives 0 yields the empty text; only the type check of the data read raises.
     Key* key = OpenKey();
-    if (key == nullptr) Raise("ReadStringValue", valueName);
+    if (key == nullptr) return {};
     const auto it = key->values.find(Lower(valueName));
     if (it == key->values.end()) {
       machine_.Fail(win_error::kFileNotFound);
-      Raise("ReadStringValue", valueName);
+      return {};
     }
     const RegistryValue& value = it->second.second;
+    if (value.data.empty()) return {};
     if (value.type != RegistryValueType::Sz && value.type != RegistryValueType::ExpandSz) {
-      // Windows has no error of its own for a wrong type; the data is unusable as text.
-      machine_.Fail(kInvalidData);
+      machine_.Fail(kUnsupportedType);
       Raise("ReadStringValue", valueName);
     }
     return value.data.substr(0, value.data.find('\0'));
@@ -926,7 +928,6 @@ std::string ScriptedSystem::SystemErrorText(std::uint32_t code) {
       {3, "The system cannot find the path specified.\r\n"},
       {5, "Access is denied.\r\n"},
       {6, "The handle is invalid.\r\n"},
-      {13, "The data is invalid.\r\n"},
       {32, "The process cannot access the file because it is being used by another process.\r\n"},
       {87, "The parameter is incorrect.\r\n"},
       {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
@@ -939,6 +940,7 @@ std::string ScriptedSystem::SystemErrorText(std::uint32_t code) {
       {1061, "The service cannot accept control messages at this time.\r\n"},
       {1062, "The service has not been started.\r\n"},
       {1072, "The specified service has been marked for deletion.\r\n"},
+      {1630, "Data of this type is not supported.\r\n"},
   };
   const auto it = kMessages.find(code);
   std::string text =

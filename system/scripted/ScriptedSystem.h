@@ -16,10 +16,11 @@
 // Where Windows leaves a choice, the model decides as follows (every failure sets
 // LastSystemError; success leaves it alone, as most Win32 calls do):
 // - Registry: a missing key or value gives 2, a refused key 5, no open key 6, an open key that
-//   was deleted meanwhile 1018. ReadStringValue of a non-string type raises with 13
-//   (ERROR_INVALID_DATA; Windows has no code of its own for it). A key that has subkeys or
-//   refuses access cannot be deleted (5), so DeleteSubKeyTree stops at a refused subkey and
-//   keeps its parents.
+//   was deleted meanwhile 1018. ReadStringValue behaves like the Windows implementation: when
+//   the size query fails (no open key, a missing value, a deleted key) or gives 0 bytes, the
+//   result is the empty text (the error is still set); a value of another type raises with 1630
+//   (ERROR_UNSUPPORTED_TYPE). A key that has subkeys or refuses access cannot be deleted (5), so
+//   DeleteSubKeyTree stops at a refused subkey and keeps its parents.
 // - Files: a missing path gives 2 when its directory exists, else 3; deleting a directory gives
 //   5, a file in use 32. DeleteFileAtRestart, like MoveFileEx, only writes the request down: it
 //   accepts missing files and records the path as given, without redirection.
