@@ -1,0 +1,266 @@
+#include "tools/lkgrep/LkGrep.h"
+
+#include <charconv>
+#include <optional>
+
+#include "search/SearchFileGrep.h"
+#include "search/SweepExpressions.h"
+#include "search/expression/ExpressionCompiler.h"
+#include "streamsearch/StreamSearch.h"
+
+namespace lk {
+
+namespace {
+
+constexpr int kExitFound = 0;
+constexpr int kExitNothing = 1;
+constexpr int kExitTrouble = 2;
+
+constexpr std::string_view kUsage =
+    "usage: lkgrep [--match-case] --compile EXPR\n"
+    "       lkgrep [--match-case] [--whole-words] [--near N] [--recurse] [--mask MASKS]\n"
+    "              [--reference] (-e EXPR | --preset libraries|drivers) DIR...\n"
+    "       lkgrep --find-text TEXT [--encoding ansi|utf16le|utf16be] [--case-sensitive]\n"
+    "              [--whole-words] [--backward] [--start N] FILE\n";
+
+struct Options {
+  std::optional<std::string> compile;
+  std::optional<std::string> expression;  // from -e (UTF-8) or a preset (bytes already)
+  bool expressionIsBytes = false;
+  std::optional<std::string> findText;
+  std::string encoding = "ansi";
+  std::string mask = "*.*";
+  bool matchCase = false;
+  bool wholeWords = false;
+  bool recurse = false;
+  bool reference = false;
+  bool caseSensitive = false;
+  bool backward = false;
+  std::optional<std::int32_t> near;
+  std::int64_t start = 0;
+  std::vector<std::string> positional;
+};
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && !text.empty();
+}
+
+// Decodes UTF-8; invalid sequences become U+FFFD, characters beyond the BMP surrogate pairs.
+std::u16string Utf16FromUtf8(std::string_view text) {
+  std::u16string result;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    int extra = 0;
+    char32_t code = 0;
+    if (lead < 0x80) {
+      code = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1;
+      code = lead & 0x1Fu;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2;
+      code = lead & 0x0Fu;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3;
+      code = lead & 0x07u;
+    } else {
+      result.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    bool valid = true;
+    for (int k = 1; valid && k <= extra; ++k) {
+      if (i + static_cast<std::size_t>(k) >= text.size()) {
+        valid = false;
+        break;
+      }
+      const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+      if ((next & 0xC0) != 0x80) {
+        valid = false;
+        break;
+      }
+      code = (code << 6) | (next & 0x3Fu);
+    }
+    if (!valid || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      result.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    i += static_cast<std::size_t>(extra) + 1;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      result.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      result.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      result.push_back(static_cast<char16_t>(code));
+    }
+  }
+  return result;
+}
+
+// Returns an error text, or nothing when the arguments parse.
+std::optional<std::string> ParseArguments(const std::vector<std::string>& args, Options& o) {
+  bool onlyPositional = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (onlyPositional || arg.empty() || arg[0] != '-' || arg == "-") {
+      o.positional.push_back(arg);
+      continue;
+    }
+    auto value = [&](std::string& into) -> bool {
+      if (i + 1 >= args.size()) return false;
+      into = args[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--") {
+      onlyPositional = true;
+    } else if (arg == "--match-case") {
+      o.matchCase = true;
+    } else if (arg == "--whole-words") {
+      o.wholeWords = true;
+    } else if (arg == "--recurse") {
+      o.recurse = true;
+    } else if (arg == "--reference") {
+      o.reference = true;
+    } else if (arg == "--case-sensitive") {
+      o.caseSensitive = true;
+    } else if (arg == "--backward") {
+      o.backward = true;
+    } else if (arg == "--compile") {
+      if (!value(v)) return "--compile needs an expression";
+      o.compile = v;
+    } else if (arg == "-e") {
+      if (!value(v)) return "-e needs an expression";
+      if (o.expression) return "give one expression only";
+      o.expression = v;
+    } else if (arg == "--preset") {
+      if (!value(v)) return "--preset needs libraries or drivers";
+      if (o.expression) return "give one expression only";
+      if (v == "libraries") {
+        o.expression = LibrarySweepExpression();
+      } else if (v == "drivers") {
+        o.expression = DriverSweepExpression();
+      } else {
+        return "unknown preset " + v;
+      }
+      o.expressionIsBytes = true;
+    } else if (arg == "--mask") {
+      if (!value(v)) return "--mask needs masks";
+      o.mask = v;
+    } else if (arg == "--near") {
+      std::int32_t n = 0;
+      if (!value(v) || !ParseNumber(v, n) || n < 0) return "--near needs a number";
+      o.near = n;
+    } else if (arg == "--find-text") {
+      if (!value(v)) return "--find-text needs a text";
+      o.findText = v;
+    } else if (arg == "--encoding") {
+      if (!value(v) || (v != "ansi" && v != "utf16le" && v != "utf16be")) {
+        return "--encoding takes ansi, utf16le or utf16be";
+      }
+      o.encoding = v;
+    } else if (arg == "--start") {
+      if (!value(v) || !ParseNumber(v, o.start)) return "--start needs a number";
+    } else {
+      return "unknown option " + arg;
+    }
+  }
+  const int modes = (o.compile ? 1 : 0) + (o.expression ? 1 : 0) + (o.findText ? 1 : 0);
+  if (modes != 1) return "give one of --compile, -e/--preset or --find-text";
+  if (o.compile && !o.positional.empty()) return "--compile takes no further arguments";
+  if (o.expression && o.positional.empty()) return "name at least one directory";
+  if (o.findText && o.positional.size() != 1) return "--find-text searches exactly one file";
+  return std::nullopt;
+}
+
+int RunCompile(const Options& o, const LkGrepHost& host, std::ostream& out, std::ostream& err) {
+  const CompileResult result = CompileExpression(host.toExpressionBytes(*o.compile), o.matchCase);
+  if (!result.valid) {
+    err << (result.diagnostics.empty() ? std::string("invalid expression\n") : result.diagnostics);
+    return kExitTrouble;
+  }
+  out << DumpExpression(result.expression);
+  return kExitFound;
+}
+
+int RunSearch(const Options& o, const LkGrepHost& host, std::ostream& out, std::ostream& err) {
+  const std::string expression =
+      o.expressionIsBytes ? *o.expression : host.toExpressionBytes(*o.expression);
+  std::string dirs;
+  for (const std::string& dir : o.positional) {
+    if (dir.find(';') != std::string::npos) {
+      err << "lkgrep: a directory name must not contain ';': " << dir << '\n';
+      return kExitTrouble;
+    }
+    if (!dirs.empty()) dirs += ';';
+    dirs += host.toFileSystemPath(dir);
+  }
+
+  SearchFileGrep grep(host.files, o.reference ? MatcherKind::Reference : MatcherKind::Production);
+  grep.ThreadedSearch = false;
+  grep.InternalFoundList = true;
+  grep.RecurseSubDirs = o.recurse;
+  grep.FileMasks = o.mask;
+  grep.Dirs = dirs;
+  grep.Options().SetMatchCase(o.matchCase);
+  grep.Options().SetWholeWordsOnly(o.wholeWords);
+  if (o.near) grep.Options().SetNearestLength(*o.near);
+  bool invalid = false;
+  grep.OnTemplateInvalid = [&invalid](SearchFileGrep&) { invalid = true; };
+  grep.SetSearchString(expression);
+  if (invalid) {
+    const CompileResult result = CompileExpression(expression, o.matchCase);
+    err << (result.diagnostics.empty() ? std::string("invalid expression\n") : result.diagnostics);
+    return kExitTrouble;
+  }
+  grep.OnErrorOpenFile = [&](SearchFileGrep&, const std::string& path) {
+    err << "lkgrep: cannot read " << host.toDisplayPath(path) << '\n';
+  };
+  grep.RunSearch();
+  const ThreadStringList& found = grep.FoundList();
+  for (const std::string& path : found.Items()) out << host.toDisplayPath(path) << '\n';
+  return found.Count() > 0 ? kExitFound : kExitNothing;
+}
+
+int RunFindText(const Options& o, const LkGrepHost& host, std::ostream& out, std::ostream& err) {
+  const TextEncoding encoding = o.encoding == "utf16le"   ? TextEncoding::Utf16Le
+                                : o.encoding == "utf16be" ? TextEncoding::Utf16Be
+                                                          : TextEncoding::Ansi;
+  StreamSearch search(host.files);
+  try {
+    search.OpenStreamFile(host.toFileSystemPath(o.positional.front()));
+    const bool found = search.FindText(
+        Utf16FromUtf8(*o.findText), o.start, encoding,
+        {.caseSensitive = o.caseSensitive, .wholeWords = o.wholeWords, .backward = o.backward});
+    out << search.MatchOffset() << ' ' << search.MatchLength() << '\n';
+    return found ? kExitFound : kExitNothing;
+  } catch (const StreamSearchError& e) {
+    err << "lkgrep: " << e.what() << '\n';
+    return kExitTrouble;
+  }
+}
+
+}  // namespace
+
+int RunLkGrep(const std::vector<std::string>& args, const LkGrepHost& host, std::ostream& out,
+              std::ostream& err) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    out << kUsage;
+    return kExitFound;
+  }
+  Options options;
+  if (const auto problem = ParseArguments(args, options)) {
+    err << "lkgrep: " << *problem << '\n' << kUsage;
+    return kExitTrouble;
+  }
+  if (options.compile) return RunCompile(options, host, out, err);
+  if (options.findText) return RunFindText(options, host, out, err);
+  return RunSearch(options, host, out, err);
+}
+
+}  // namespace lk

@@ -1,0 +1,34 @@
+// lkgrep's entry point on POSIX hosts: the whole host file system stands for the drive, so
+// "lkgrep -e X /some/dir" searches Linux paths. Relative paths are taken from the current
+// directory; found paths are printed with '/' separators.
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "system/posix/PosixFileSystem.h"
+#include "tools/lkgrep/LkGrep.h"
+
+int main(int argc, char** argv) {
+  lk::PosixFileSystem files("/");
+  lk::LkGrepHost host{
+      files,
+      [](std::string_view path) {
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+        return error ? std::string(path) : absolute.string();
+      },
+      [](std::string_view path) {
+        std::string display(path);
+        for (char& c : display) {
+          if (c == '\\') c = '/';
+        }
+        return display;
+      },
+      [](std::string_view text) { return std::string(text); },
+  };
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const int code = lk::RunLkGrep(args, host, std::cout, std::cerr);
+  std::cout.flush();
+  return code;
+}

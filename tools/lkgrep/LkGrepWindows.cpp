@@ -1,0 +1,36 @@
+// lkgrep's entry point on Windows: the arguments come from the UTF-16 command line (argv would
+// be in the ANSI code page and lose characters), paths go to the "W" calls as UTF-8, and an
+// expression is compared as the ANSI bytes the program would hold.
+#include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "system/win/Utf.h"
+#include "system/win/WindowsFileSystem.h"
+#include "tools/lkgrep/LkGrep.h"
+
+int main() {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return 2;
+  std::vector<std::string> args;
+  for (int i = 1; i < count; ++i) args.push_back(lk::Utf8FromWide(wide[i]));
+  LocalFree(wide);
+
+  SetConsoleOutputCP(CP_UTF8);
+  lk::WindowsFileSystem files;
+  lk::LkGrepHost host{
+      files,
+      [](std::string_view path) { return std::string(path); },
+      [](std::string_view path) { return std::string(path); },
+      [](std::string_view text) { return lk::AnsiFromWide(lk::WideFromUtf8(text)); },
+  };
+  const int code = lk::RunLkGrep(args, host, std::cout, std::cerr);
+  std::cout.flush();
+  return code;
+}
