@@ -383,6 +383,11 @@ class ScriptedRegistryConnection final : public RegistryConnection {
 
   bool DeleteSubKeyTree(std::string_view subKeyName) override {
     if (OpenKey() == nullptr) return false;
+    // An empty name would delete the open key itself: never a subkey the caller meant.
+    if (NormalizeKeyPath(subKeyName).empty()) {
+      machine_.Fail(kInvalidParameter);
+      return false;
+    }
     return machine_.DeleteTree(Lower(JoinKey(open_->path, NormalizeKeyPath(subKeyName))));
   }
 

@@ -165,6 +165,9 @@ TEST(ScriptedRegistryDeletion, DeletesNestedTreesAndReportsMissingOnes) {
   EXPECT_FALSE(registry->SubKeyPresent("winsys32"));
   EXPECT_FALSE(registry->DeleteSubKeyTree("winsys32"));
   EXPECT_EQ(system.LastSystemError(), 2U);
+  EXPECT_FALSE(registry->DeleteSubKeyTree(""));
+  EXPECT_EQ(system.LastSystemError(), 87U);
+  EXPECT_TRUE(system.KeyExists(kServicesKey));
 }
 
 TEST(ScriptedRegistryDeletion, ARefusedSubkeyKeepsItsParents) {
