@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #define LK_HAVE_SSE2 1
@@ -15,35 +16,23 @@
 namespace lk {
 namespace {
 
-constexpr std::size_t kMaxNeedles = 32;
+// Needles per vector loop; more are scanned by several tables.
+constexpr std::size_t kTableSize = NeedleTable::kSize;
 
-// The needles regrouped for the vector loops: distinct distances get one load each.
-struct NeedleTable {
-  std::size_t count = 0;
-  std::array<std::uint8_t, kMaxNeedles> first{};
-  std::array<std::uint8_t, kMaxNeedles> second{};
-  std::array<std::uint8_t, kMaxNeedles> slot{};  // index into distances; 0xFF: one byte
-  std::size_t distanceCount = 0;
-  std::array<std::uint8_t, 16> distances{};
-};
-
-NeedleTable MakeTable(const std::vector<Needle>& needles, std::size_t from, std::size_t count) {
-  NeedleTable t;
-  t.count = count;
-  for (std::size_t i = 0; i < count; ++i) {
-    const Needle& n = needles[from + i];
-    t.first[i] = n.first;
-    t.second[i] = n.second;
-    if (n.distance == 0) {
-      t.slot[i] = 0xFF;
-      continue;
+std::vector<NeedleTable> MakeTables(const std::vector<Needle>& needles) {
+  std::vector<NeedleTable> tables;
+  for (std::size_t from = 0; from < needles.size(); from += kTableSize) {
+    NeedleTable t;
+    t.count = std::min(kTableSize, needles.size() - from);
+    for (std::size_t i = 0; i < t.count; ++i) {
+      const Needle& n = needles[from + i];
+      t.first[i] = n.first;
+      t.second[i] = n.distance == 0 ? n.first : n.second;
+      t.distance[i] = n.distance;
     }
-    std::size_t s = 0;
-    while (s < t.distanceCount && t.distances[s] != n.distance) ++s;
-    if (s == t.distanceCount) t.distances[t.distanceCount++] = n.distance;
-    t.slot[i] = static_cast<std::uint8_t>(s);
+    tables.push_back(t);
   }
-  return t;
+  return tables;
 }
 
 std::uint64_t ScalarChunk(const std::uint8_t* p, const NeedleTable& t) {
@@ -51,99 +40,25 @@ std::uint64_t ScalarChunk(const std::uint8_t* p, const NeedleTable& t) {
   for (std::size_t i = 0; i < 64; ++i) {
     const auto f = static_cast<std::uint8_t>(p[i] | 0x20);
     for (std::size_t n = 0; n < t.count; ++n) {
-      if (f != t.first[n]) continue;
-      if (t.slot[n] != 0xFF && (p[i + t.distances[t.slot[n]]] | 0x20) != t.second[n]) continue;
-      bits |= std::uint64_t{1} << i;
-      break;
-    }
-  }
-  return bits;
-}
-
-#if LK_HAVE_SSE2
-std::uint64_t Sse2Chunk(const std::uint8_t* p, const NeedleTable& t) {
-  const __m128i fold = _mm_set1_epi8(0x20);
-  std::uint64_t bits = 0;
-  for (int part = 0; part < 4; ++part) {
-    const std::uint8_t* q = p + part * 16;
-    const __m128i f0 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), fold);
-    __m128i fd[16];
-    for (std::size_t s = 0; s < t.distanceCount; ++s) {
-      fd[s] =
-          _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + t.distances[s])), fold);
-    }
-    __m128i acc = _mm_setzero_si128();
-    for (std::size_t n = 0; n < t.count; ++n) {
-      __m128i m = _mm_cmpeq_epi8(f0, _mm_set1_epi8(static_cast<char>(t.first[n])));
-      if (t.slot[n] != 0xFF) {
-        m = _mm_and_si128(
-            m, _mm_cmpeq_epi8(fd[t.slot[n]], _mm_set1_epi8(static_cast<char>(t.second[n]))));
+      if (f == t.first[n] && (p[i + t.distance[n]] | 0x20) == t.second[n]) {
+        bits |= std::uint64_t{1} << i;
+        break;
       }
-      acc = _mm_or_si128(acc, m);
     }
-    bits |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(acc)))
-            << (part * 16);
   }
   return bits;
 }
-#endif
 
-#if LK_HAVE_AVX2
-__attribute__((target("avx2"))) std::uint64_t Avx2Chunk(const std::uint8_t* p,
-                                                        const NeedleTable& t) {
-  const __m256i fold = _mm256_set1_epi8(0x20);
-  std::uint64_t bits = 0;
-  for (int part = 0; part < 2; ++part) {
-    const std::uint8_t* q = p + part * 32;
-    const __m256i f0 =
-        _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), fold);
-    __m256i fd[16];
-    for (std::size_t s = 0; s < t.distanceCount; ++s) {
-      fd[s] = _mm256_or_si256(
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + t.distances[s])), fold);
-    }
-    __m256i acc = _mm256_setzero_si256();
-    for (std::size_t n = 0; n < t.count; ++n) {
-      __m256i m = _mm256_cmpeq_epi8(f0, _mm256_set1_epi8(static_cast<char>(t.first[n])));
-      if (t.slot[n] != 0xFF) {
-        m = _mm256_and_si256(
-            m, _mm256_cmpeq_epi8(fd[t.slot[n]], _mm256_set1_epi8(static_cast<char>(t.second[n]))));
-      }
-      acc = _mm256_or_si256(acc, m);
-    }
-    bits |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(acc)))
-            << (part * 32);
-  }
+// Keeps the bits of a chunk at `at` that lie below end.
+std::uint64_t BelowEnd(std::uint64_t bits, std::size_t at, std::size_t end) {
+  if (end - at < 64) bits &= (std::uint64_t{1} << (end - at)) - 1;
   return bits;
 }
-#endif
 
-using ChunkFunction = std::uint64_t (*)(const std::uint8_t*, const NeedleTable&);
-
-ChunkFunction BestChunkFunction() {
-#if LK_HAVE_AVX2
-  if (__builtin_cpu_supports("avx2")) return Avx2Chunk;
-#endif
-#if LK_HAVE_SSE2
-  return Sse2Chunk;
-#else
-  return ScalarChunk;
-#endif
-}
-
-ChunkFunction& ActiveChunkFunction() {
-  static ChunkFunction function = BestChunkFunction();
-  return function;
-}
-
-// Scans [begin, end) with one table of at most kMaxNeedles needles.
-template <typename Chunk>
-std::size_t Scan(Chunk chunk, const std::uint8_t* data, std::size_t begin, std::size_t end,
-                 const NeedleTable& table, std::uint64_t& bits) {
+std::size_t ScalarScan(const std::uint8_t* data, std::size_t begin, std::size_t end,
+                       const NeedleTable& t, std::uint64_t& bits) {
   for (std::size_t at = begin; at < end; at += 64) {
-    std::uint64_t found = chunk(data + at, table);
-    if (found == 0) continue;
-    if (end - at < 64) found &= (std::uint64_t{1} << (end - at)) - 1;
+    const std::uint64_t found = BelowEnd(ScalarChunk(data + at, t), at, end);
     if (found != 0) {
       bits = found;
       return at;
@@ -151,6 +66,181 @@ std::size_t Scan(Chunk chunk, const std::uint8_t* data, std::size_t begin, std::
   }
   bits = 0;
   return end;
+}
+
+#if LK_HAVE_SSE2
+template <std::size_t N>
+std::size_t Sse2Scan(const std::uint8_t* data, std::size_t begin, std::size_t end,
+                     const NeedleTable& t, std::uint64_t& bits) {
+  const __m128i fold = _mm_set1_epi8(0x20);
+  __m128i x[N];
+  __m128i y[N];
+  std::size_t d[N];
+  for (std::size_t n = 0; n < N; ++n) {
+    x[n] = _mm_set1_epi8(static_cast<char>(t.first[n]));
+    y[n] = _mm_set1_epi8(static_cast<char>(t.second[n]));
+    d[n] = t.distance[n];
+  }
+  for (std::size_t at = begin; at < end; at += 64) {
+    std::uint64_t found = 0;
+    for (std::size_t part = 0; part < 4; ++part) {
+      const std::uint8_t* q = data + at + part * 16;
+      const __m128i f0 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), fold);
+      __m128i acc = _mm_setzero_si128();
+#pragma GCC unroll 8
+      for (std::size_t n = 0; n < N; ++n) {
+        const __m128i fd =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + d[n])), fold);
+        acc = _mm_or_si128(acc, _mm_and_si128(_mm_cmpeq_epi8(f0, x[n]), _mm_cmpeq_epi8(fd, y[n])));
+      }
+      found |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(acc)))
+               << (part * 16);
+    }
+    if (found != 0) {
+      found = BelowEnd(found, at, end);
+      if (found != 0) {
+        bits = found;
+        return at;
+      }
+    }
+  }
+  bits = 0;
+  return end;
+}
+#endif
+
+#if LK_HAVE_AVX2
+template <std::size_t N>
+__attribute__((target("avx2"))) std::size_t Avx2Scan(const std::uint8_t* data, std::size_t begin,
+                                                     std::size_t end, const NeedleTable& t,
+                                                     std::uint64_t& bits) {
+  const __m256i fold = _mm256_set1_epi8(0x20);
+  __m256i x[N];
+  __m256i y[N];
+  std::size_t d[N];
+  for (std::size_t n = 0; n < N; ++n) {
+    x[n] = _mm256_set1_epi8(static_cast<char>(t.first[n]));
+    y[n] = _mm256_set1_epi8(static_cast<char>(t.second[n]));
+    d[n] = t.distance[n];
+  }
+  for (std::size_t at = begin; at < end; at += 64) {
+    std::uint64_t found = 0;
+    for (std::size_t part = 0; part < 2; ++part) {
+      const std::uint8_t* q = data + at + part * 32;
+      const __m256i f0 =
+          _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), fold);
+      __m256i acc = _mm256_setzero_si256();
+#pragma GCC unroll 8
+      for (std::size_t n = 0; n < N; ++n) {
+        const __m256i fd =
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + d[n])), fold);
+        acc = _mm256_or_si256(
+            acc, _mm256_and_si256(_mm256_cmpeq_epi8(f0, x[n]), _mm256_cmpeq_epi8(fd, y[n])));
+      }
+      found |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(acc)))
+               << (part * 32);
+    }
+    if (found != 0) {
+      found = BelowEnd(found, at, end);
+      if (found != 0) {
+        bits = found;
+        return at;
+      }
+    }
+  }
+  bits = 0;
+  return end;
+}
+#endif
+
+#if LK_HAVE_AVX2
+template <std::size_t N>
+__attribute__((target("avx512f,avx512bw"))) std::size_t Avx512Scan(const std::uint8_t* data,
+                                                                   std::size_t begin,
+                                                                   std::size_t end,
+                                                                   const NeedleTable& t,
+                                                                   std::uint64_t& bits) {
+  const __m512i fold = _mm512_set1_epi8(0x20);
+  __m512i x[N];
+  __m512i y[N];
+  std::size_t d[N];
+  for (std::size_t n = 0; n < N; ++n) {
+    x[n] = _mm512_set1_epi8(static_cast<char>(t.first[n]));
+    y[n] = _mm512_set1_epi8(static_cast<char>(t.second[n]));
+    d[n] = t.distance[n];
+  }
+  for (std::size_t at = begin; at < end; at += 64) {
+    const std::uint8_t* q = data + at;
+    const __m512i f0 = _mm512_or_si512(_mm512_loadu_si512(q), fold);
+    __mmask64 found = 0;
+#pragma GCC unroll 8
+    for (std::size_t n = 0; n < N; ++n) {
+      const __m512i fd = _mm512_or_si512(_mm512_loadu_si512(q + d[n]), fold);
+      found |= _mm512_cmpeq_epi8_mask(f0, x[n]) & _mm512_cmpeq_epi8_mask(fd, y[n]);
+    }
+    if (found != 0) {
+      const std::uint64_t below = BelowEnd(found, at, end);
+      if (below != 0) {
+        bits = below;
+        return at;
+      }
+    }
+  }
+  bits = 0;
+  return end;
+}
+#endif
+
+using ScanFunction = std::size_t (*)(const std::uint8_t*, std::size_t, std::size_t,
+                                     const NeedleTable&, std::uint64_t&);
+using ScanFamily = std::array<ScanFunction, kTableSize + 1>;
+
+template <template <std::size_t> class Wrap, std::size_t... I>
+constexpr ScanFamily MakeFamily(std::index_sequence<I...>) {
+  return {nullptr, Wrap<I + 1>::function...};
+}
+
+#if LK_HAVE_SSE2
+template <std::size_t N>
+struct Sse2Wrap {
+  static constexpr ScanFunction function = Sse2Scan<N>;
+};
+constexpr ScanFamily kSse2Family = MakeFamily<Sse2Wrap>(std::make_index_sequence<kTableSize>());
+#endif
+#if LK_HAVE_AVX2
+template <std::size_t N>
+struct Avx2Wrap {
+  static constexpr ScanFunction function = Avx2Scan<N>;
+};
+constexpr ScanFamily kAvx2Family = MakeFamily<Avx2Wrap>(std::make_index_sequence<kTableSize>());
+template <std::size_t N>
+struct Avx512Wrap {
+  static constexpr ScanFunction function = Avx512Scan<N>;
+};
+constexpr ScanFamily kAvx512Family = MakeFamily<Avx512Wrap>(std::make_index_sequence<kTableSize>());
+#endif
+
+template <std::size_t N>
+struct ScalarWrap {
+  static constexpr ScanFunction function = ScalarScan;
+};
+constexpr ScanFamily kScalarFamily = MakeFamily<ScalarWrap>(std::make_index_sequence<kTableSize>());
+
+const ScanFamily* BestFamily() {
+#if LK_HAVE_AVX2
+  if (__builtin_cpu_supports("avx512bw")) return &kAvx512Family;
+  if (__builtin_cpu_supports("avx2")) return &kAvx2Family;
+#endif
+#if LK_HAVE_SSE2
+  return &kSse2Family;
+#else
+  return &kScalarFamily;
+#endif
+}
+
+const ScanFamily*& ActiveFamily() {
+  static const ScanFamily* family = BestFamily();
+  return family;
 }
 
 }  // namespace
@@ -161,20 +251,17 @@ std::size_t CandidateScanner::NextChunk(const std::uint8_t* data, std::size_t be
                                         std::size_t end, std::uint64_t& bits) const {
   bits = 0;
   if (needles_.empty() || begin >= end) return end;
-  const ChunkFunction chunk = ActiveChunkFunction();
-  if (needles_.size() <= kMaxNeedles) {
-    const NeedleTable table = MakeTable(needles_, 0, needles_.size());
-    return Scan(chunk, data, begin, end, table, bits);
-  }
-  // Many needles: scan chunk by chunk with every table, so that chunks still come in order.
-  std::vector<NeedleTable> tables;
-  for (std::size_t from = 0; from < needles_.size(); from += kMaxNeedles) {
-    tables.push_back(MakeTable(needles_, from, std::min(kMaxNeedles, needles_.size() - from)));
-  }
+  if (tables_.empty()) tables_ = MakeTables(needles_);
+  const ScanFamily& family = *ActiveFamily();
+  if (tables_.size() == 1) return family[tables_[0].count](data, begin, end, tables_[0], bits);
+  // Many needles: every table over one chunk at a time, so that chunks still come in order.
   for (std::size_t at = begin; at < end; at += 64) {
     std::uint64_t found = 0;
-    for (const NeedleTable& table : tables) found |= chunk(data + at, table);
-    if (end - at < 64) found &= (std::uint64_t{1} << (end - at)) - 1;
+    const std::size_t chunkEnd = std::min(end, at + 64);
+    for (const NeedleTable& table : tables_) {
+      std::uint64_t tableBits = 0;
+      if (family[table.count](data, at, chunkEnd, table, tableBits) == at) found |= tableBits;
+    }
     if (found != 0) {
       bits = found;
       return at;
@@ -184,30 +271,36 @@ std::size_t CandidateScanner::NextChunk(const std::uint8_t* data, std::size_t be
 }
 
 const char* CandidateScanner::ImplementationName() {
-  const ChunkFunction f = ActiveChunkFunction();
+  const ScanFamily* family = ActiveFamily();
 #if LK_HAVE_AVX2
-  if (f == Avx2Chunk) return "avx2";
+  if (family == &kAvx512Family) return "avx512";
+  if (family == &kAvx2Family) return "avx2";
 #endif
 #if LK_HAVE_SSE2
-  if (f == Sse2Chunk) return "sse2";
+  if (family == &kSse2Family) return "sse2";
 #endif
-  static_cast<void>(f);
+  static_cast<void>(family);
   return "scalar";
 }
 
 void CandidateScanner::SelectImplementation(Implementation implementation) {
-  ChunkFunction& active = ActiveChunkFunction();
-  active = BestChunkFunction();
+  const ScanFamily*& active = ActiveFamily();
+  active = BestFamily();
   switch (implementation) {
     case Implementation::Scalar:
-      active = ScalarChunk;
+      active = &kScalarFamily;
       break;
     case Implementation::Sse2:
 #if LK_HAVE_SSE2
-      active = Sse2Chunk;
+      active = &kSse2Family;
 #endif
       break;
     case Implementation::Avx2:
+#if LK_HAVE_AVX2
+      if (__builtin_cpu_supports("avx2")) active = &kAvx2Family;
+#endif
+      break;
+    case Implementation::Avx512:
     case Implementation::Best:
       break;
   }

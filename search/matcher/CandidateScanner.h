@@ -1,10 +1,11 @@
 #pragma once
 // The vectorised candidate search of the production matcher: one pass over a buffer finds every
 // position where one of a set of needles (one or two bytes at a fixed distance, compared after
-// OR-ing 0x20) matches. SSE2 is the baseline on x86; AVX2 is used when the processor has it;
-// other architectures get a scalar loop. Candidates are a superset of matches: the caller
+// OR-ing 0x20) matches. SSE2 is the baseline on x86; AVX2 or AVX-512 is used when the processor has
+// it; other architectures get a scalar loop. Candidates are a superset of matches: the caller
 // verifies each one.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -12,6 +13,16 @@
 #include "search/matcher/MatchPlan.h"
 
 namespace lk {
+
+// Up to eight needles as the vector loops take them. A one-byte needle compares its byte twice
+// (distance 0), so that every needle takes the same path.
+struct NeedleTable {
+  static constexpr std::size_t kSize = 8;
+  std::size_t count = 0;
+  std::array<std::uint8_t, kSize> first{};
+  std::array<std::uint8_t, kSize> second{};
+  std::array<std::uint8_t, kSize> distance{};
+};
 
 class CandidateScanner {
  public:
@@ -35,14 +46,15 @@ class CandidateScanner {
     return needle.distance == 0 || (data[index + needle.distance] | 0x20) == needle.second;
   }
 
-  enum class Implementation { Best, Avx2, Sse2, Scalar };
-  // Which loop runs ("avx2", "sse2", "scalar").
+  enum class Implementation { Best, Avx512, Avx2, Sse2, Scalar };
+  // Which loop runs ("avx512", "avx2", "sse2", "scalar").
   [[nodiscard]] static const char* ImplementationName();
   // Tests and measurements: selects a loop; one that the machine lacks falls back to the best.
   static void SelectImplementation(Implementation implementation);
 
  private:
   std::vector<Needle> needles_;
+  mutable std::vector<NeedleTable> tables_;
 };
 
 }  // namespace lk
