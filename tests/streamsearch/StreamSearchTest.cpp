@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <random>
 
+#include "search/EncodedText.h"
 #include "system/posix/PosixFileSystem.h"
 #include "tests/filesearch/FakeFileSystem.h"
 
@@ -20,8 +21,26 @@ using test::FakeFile;
 using test::FakeFileSystem;
 
 constexpr std::int64_t kBlock = 65'536;
-const std::u16string kLibraryText = u"C3PO-r2d2-POE";
-const std::u16string kDeviceText = u"\\DosDevices\\KeyboardClassC";
+// The two signature texts of the known-version checks, kept scrambled in this executable.
+constexpr EncodedText kLibraryEncoded("C3PO-r2d2-POE");
+constexpr EncodedText kDeviceEncoded("\\DosDevices\\KeyboardClassC");
+
+std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+
+// Every ASCII letter in the other case.
+std::string FlipCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return text;
+}
+
+const std::u16string kLibraryText = Widen(kLibraryEncoded.Decode());
+const std::u16string kDeviceText = Widen(kDeviceEncoded.Decode());
 
 std::string Utf16Le(std::u16string_view text) {
   std::string bytes;
@@ -61,7 +80,7 @@ TEST_F(StreamState, EmptyTextIsNotFoundEvenWithoutAStream) {
 }
 
 TEST_F(StreamState, SearchWithoutAnOpenStreamRaises) {
-  AddFile("C3PO-r2d2-POE");
+  AddFile(kLibraryEncoded.Decode());
   try {
     (void)search.FindText(kLibraryText, 0, TextEncoding::Ansi);
     FAIL() << "no error";
@@ -124,7 +143,7 @@ TEST_F(SmallStreams, StreamsShorterThanOneCharacterOrTheTextAreNotFound) {
 }
 
 TEST_F(SmallStreams, CaseIsIgnoredUnlessAskedFor) {
-  AddFile("MZ\0\0c3po-R2D2-poe\0"s);
+  AddFile("MZ\0\0"s + FlipCase(kLibraryEncoded.Decode()) + "\0"s);
   Open();
   EXPECT_TRUE(search.FindText(kLibraryText, 0, TextEncoding::Ansi));
   EXPECT_EQ(search.MatchOffset(), 4);
@@ -158,7 +177,7 @@ TEST_F(Encodings, Utf16TextIsFoundOnlyAtEvenOffsets) {
   AddFile("\0"s + Utf16Le(kDeviceText) + "\0"s);
   Open();
   EXPECT_FALSE(search.FindText(kDeviceText, 0, TextEncoding::Utf16Le));
-  AddFile("ab"s + Utf16Le(u"\\DOSDEVICES\\keyboardclassc"));
+  AddFile("ab"s + Utf16Le(Widen(FlipCase(kDeviceEncoded.Decode()))));
   Open();
   EXPECT_TRUE(search.FindText(kDeviceText, 0, TextEncoding::Utf16Le));
   EXPECT_EQ(search.MatchOffset(), 2);
@@ -195,7 +214,7 @@ using BlockBoundaries = StreamFixture;
 TEST_F(BlockBoundaries, TextAcrossTheFirstBoundaryIsFoundAtItsTrueOffset) {
   FakeFile& file = AddFile();
   file.size = 3 * kBlock;
-  file.Put(kBlock - 7, "C3PO-R2D2-POE");
+  file.Put(kBlock - 7, kLibraryEncoded.Decode());
   Open();
   EXPECT_TRUE(search.FindText(kLibraryText, 0, TextEncoding::Ansi));
   EXPECT_EQ(search.MatchOffset(), kBlock - 7);
@@ -204,7 +223,7 @@ TEST_F(BlockBoundaries, TextAcrossTheFirstBoundaryIsFoundAtItsTrueOffset) {
 TEST_F(BlockBoundaries, TextEndingAtTheLastByteOfAFullBlockIsFoundWithoutASecondBlock) {
   FakeFile& file = AddFile();
   file.size = kBlock;
-  file.Put(kBlock - 13, "C3PO-r2d2-POE");
+  file.Put(kBlock - 13, kLibraryEncoded.Decode());
   Open();
   std::vector<std::int64_t> positions;
   search.SetOnProgress([&](std::int64_t position, std::int64_t size, bool&) {
@@ -264,7 +283,7 @@ TEST_F(BlockBoundaries, OffsetsBeyondFourGibibytesAreExact) {
   FakeFile& file = AddFile();
   file.size = 5 * kFourGiB / 4;
   file.Put(kFourGiB + 6, Utf16Le(kDeviceText));
-  file.Put(kFourGiB + 1001, "C3PO-r2d2-POE");
+  file.Put(kFourGiB + 1001, kLibraryEncoded.Decode());
   Open();
   EXPECT_TRUE(search.FindText(kDeviceText, kFourGiB - 3 * kBlock, TextEncoding::Utf16Le));
   EXPECT_EQ(search.MatchOffset(), kFourGiB + 6);

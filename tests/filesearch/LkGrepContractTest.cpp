@@ -1,0 +1,196 @@
+// lkgrep's command-line contract, checked by running the built tool on a folder of its own.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "search/EncodedText.h"
+
+namespace lk {
+namespace {
+
+namespace stdfs = std::filesystem;
+using namespace std::string_literals;
+
+// The signature strings stay scrambled in this executable too.
+constexpr EncodedText kLibrarySignature("C3PO-r2d2-POE");
+constexpr EncodedText kDeviceName("KeyboardClassC");
+
+std::string Utf16Le(const std::string& ascii) {
+  std::string bytes;
+  for (char c : ascii) {
+    bytes.push_back(c);
+    bytes.push_back('\0');
+  }
+  return bytes;
+}
+
+struct Outcome {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted.push_back(c);
+    }
+  }
+  return quoted + "'";
+}
+
+class LkGrepFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = stdfs::temp_directory_path() /
+           ("lkgrep-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    stdfs::remove_all(root);
+    stdfs::create_directories(root);
+  }
+  void TearDown() override { stdfs::remove_all(root); }
+
+  void Write(const std::string& relative, const std::string& content) {
+    const stdfs::path path = root / relative;
+    stdfs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+  }
+
+  std::string Path(const std::string& relative) const { return (root / relative).string(); }
+
+  Outcome Run(const std::vector<std::string>& args) const {
+    std::string command = LKGREP_PATH;
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    const std::string errFile = (root / ".stderr").string();
+    command += " 2>" + Quote(errFile);
+    Outcome outcome;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return outcome;
+    std::array<char, 4096> chunk{};
+    std::size_t n = 0;
+    while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+      outcome.out.append(chunk.data(), n);
+    const int status = pclose(pipe);
+    outcome.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream errStream(errFile, std::ios::binary);
+    outcome.err.assign(std::istreambuf_iterator<char>(errStream), {});
+    return outcome;
+  }
+
+  stdfs::path root;
+};
+
+using LkGrepCompile = LkGrepFixture;
+
+TEST_F(LkGrepCompile, PrintsOneCellALineAndExitsZero) {
+  const Outcome o = Run({"--compile", "skype and (ie or not ff) or a near b"});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.out,
+            "opTerm SKYPE\nopTerm IE\nopTerm FF\nopNot\nopOr\nopAnd\nopTerm A\nopTerm B\n"
+            "opNear\nopOr\n");
+  const Outcome cased = Run({"--match-case", "--compile", "Skype"});
+  EXPECT_EQ(cased.out, "opTerm Skype\n");
+}
+
+TEST_F(LkGrepCompile, InvalidExpressionPrintsTheDiagnosticAndExitsTwo) {
+  const Outcome o = Run({"--compile", "a b"});
+  EXPECT_EQ(o.code, 2);
+  EXPECT_EQ(o.out, "");
+  EXPECT_THAT(o.err, ::testing::HasSubstr("syntax error at line 1"));
+}
+
+using LkGrepSearch = LkGrepFixture;
+
+TEST_F(LkGrepSearch, PrintsFoundPathsInSearchOrderAndExitsZeroOrOne) {
+  Write("b.dll", "xx skype yy");
+  Write("a.sys", "SKYPE");
+  Write("z.txt", "skype");
+  Write("sub/c.dll", "Skype");
+  Write("sub/d.dll", "nothing");
+  const Outcome o = Run({"--recurse", "--mask", "*.sys;*.dll", "-e", "skype", root.string()});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.out, Path("a.sys") + "\n" + Path("b.dll") + "\n" + Path("sub/c.dll") + "\n");
+
+  const Outcome flat = Run({"--mask", "*.dll", "-e", "skype", root.string()});
+  EXPECT_EQ(flat.out, Path("b.dll") + "\n");
+
+  const Outcome none = Run({"-e", "firefox", root.string()});
+  EXPECT_EQ(none.code, 1);
+  EXPECT_EQ(none.out, "");
+}
+
+TEST_F(LkGrepSearch, BadExpressionOrArgumentsExitTwo) {
+  Write("a.dll", "x");
+  EXPECT_EQ(Run({"-e", "a and", root.string()}).code, 2);
+  EXPECT_EQ(Run({"-e", "a"}).code, 2) << "no directory";
+  EXPECT_EQ(Run({"--bogus", "-e", "a", root.string()}).code, 2);
+  EXPECT_EQ(Run({"--near", "x", "-e", "a", root.string()}).code, 2);
+  EXPECT_EQ(Run({"--preset", "everything", root.string()}).code, 2);
+}
+
+TEST_F(LkGrepSearch, OptionsReachTheMatcher) {
+  Write("a.dll", "Skype.exe");
+  Write("b.dll", "skypename");
+  Write("c.dll", "ALPHA" + std::string(60, ' ') + "BETA");
+  const std::string dir = root.string();
+  EXPECT_EQ(Run({"--match-case", "-e", "Skype", dir}).out, Path("a.dll") + "\n");
+  EXPECT_EQ(Run({"--whole-words", "-e", "skype", dir}).out, Path("a.dll") + "\n");
+  EXPECT_EQ(Run({"-e", "alpha near beta", dir}).code, 1);
+  EXPECT_EQ(Run({"--near", "100", "-e", "alpha near beta", dir}).out, Path("c.dll") + "\n");
+}
+
+TEST_F(LkGrepSearch, PresetsFindTheSweepSignaturesAsTheProgramDoes) {
+  const std::string library = kLibrarySignature.Decode();
+  const std::string device = kDeviceName.Decode();
+  Write("after-nul.dll", "MZ\0"s + library + "\0"s);
+  Write("in-word.dll", "xx" + library);
+  Write("device-utf16.sys", "\0\0"s + Utf16Le("\\DosDevices\\" + device) + "\0\0"s);
+  Write("device-utf16.dll", "\0\0"s + Utf16Le("\\DosDevices\\" + device) + "\0\0"s);
+  Write("device-after-letter.sys", "x" + Utf16Le(device));
+  const std::string dir = root.string();
+  for (const char* matcher : {"", "--reference"}) {
+    std::vector<std::string> libraries{"--preset", "libraries", "--mask", "*.dll", dir};
+    std::vector<std::string> drivers{"--preset", "drivers", "--mask", "*.sys", dir};
+    if (*matcher != '\0') {
+      libraries.insert(libraries.begin(), matcher);
+      drivers.insert(drivers.begin(), matcher);
+    }
+    EXPECT_EQ(Run(libraries).out, Path("after-nul.dll") + "\n") << matcher;
+    EXPECT_EQ(Run(drivers).out, Path("device-utf16.sys") + "\n") << matcher;
+  }
+}
+
+using LkGrepFindText = LkGrepFixture;
+
+TEST_F(LkGrepFindText, PrintsOffsetAndLengthOrMinusOne) {
+  const std::string library = kLibrarySignature.Decode();
+  Write("f.dll", "abc" + library + "\0\0"s + Utf16Le("\\DosDevices\\" + kDeviceName.Decode()));
+  const std::string file = Path("f.dll");
+  Outcome o = Run({"--find-text", library, "--encoding", "ansi", file});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.out, "3 13\n");
+  o = Run({"--find-text", "\\dosdevices\\" + kDeviceName.Decode(), "--encoding", "utf16le", file});
+  EXPECT_EQ(o.out, "18 52\n");
+  o = Run({"--find-text", library, "--start", "4", file});
+  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(o.out, "-1 0\n");
+  o = Run({"--find-text", "C3PO", "--case-sensitive", file});
+  EXPECT_EQ(o.out, "3 4\n");
+  o = Run({"--find-text", "c3po", "--case-sensitive", file});
+  EXPECT_EQ(o.out, "-1 0\n");
+  EXPECT_EQ(Run({"--find-text", "x", Path("missing.dll")}).code, 2);
+  EXPECT_EQ(Run({"--find-text", "x", "--encoding", "utf8", file}).code, 2);
+}
+
+}  // namespace
+}  // namespace lk
