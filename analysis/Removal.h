@@ -28,7 +28,7 @@ class Removal {
 
   // Stops the service (when it is not stopped) and deletes it; true when it is gone or marked
   // for deletion. Shows the error dialog when it fails for another reason.
-  bool StopAndDeleteService(std::string_view serviceName);
+  [[nodiscard]] bool StopAndDeleteService(std::string_view serviceName);
 
  private:
   void RunSteps(const KnownVersionFindings& findings);
