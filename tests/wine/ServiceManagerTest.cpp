@@ -1,0 +1,170 @@
+// The service-manager operations of WindowsSystemAccess against the real service manager, with
+// a service executable of our own (fixtures/TestService.cpp) that each test registers itself.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "system/win/UniqueHandle.h"
+#include "system/win/Utf.h"
+#include "system/win/WindowsSystemAccess.h"
+#include "tests/wine/WineTestSupport.h"
+
+namespace lk {
+namespace {
+
+constexpr std::uint32_t kInvalidServiceControl = 1052;  // the service does not accept it
+
+class ServiceManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    manager_ = system_.OpenServiceManager();
+    ASSERT_TRUE(manager_) << "error " << system_.LastSystemError();
+  }
+
+  void TearDown() override {
+    // Whatever a test left behind: stopped, released and deleted.
+    for (const std::wstring& name : created_) {
+      const UniqueKernelHandle quit(
+          OpenEventW(EVENT_MODIFY_STATE, FALSE, QuitEventName(name).c_str()));
+      if (quit) SetEvent(quit.Get());
+      const UniqueServiceHandle service(OpenServiceW(Manager(), name.c_str(), SERVICE_ALL_ACCESS));
+      if (!service) continue;
+      SERVICE_STATUS status{};
+      ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
+      DeleteService(service.Get());
+    }
+    quitEvents_.clear();
+    system_.CloseServiceObject(manager_);
+  }
+
+  SC_HANDLE Manager() const { return WindowsSystemAccess::ToScHandle(manager_); }
+
+  static std::wstring QuitEventName(const std::wstring& service) {
+    return L"Global\\LkTestServiceQuit-" + service;
+  }
+
+  // Registers our test service under a new name; mode "accept" or "refuse" (the STOP control).
+  std::string CreateTestService(const std::wstring& mode) {
+    const std::string name = test::UniqueName("LkTestService");
+    const std::wstring wideName = WideFromUtf8(name);
+    const std::wstring command =
+        L"\"" + test::ExecutableDirectory() + L"\\lk_test_service.exe\" " + mode;
+    quitEvents_.emplace_back(CreateEventW(nullptr, TRUE, FALSE, QuitEventName(wideName).c_str()));
+    const UniqueServiceHandle service(
+        CreateServiceW(Manager(), wideName.c_str(), wideName.c_str(), SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                       command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(service) << "CreateServiceW failed with " << GetLastError();
+    if (service) created_.push_back(wideName);
+    return name;
+  }
+
+  // Starts the service and waits until it runs.
+  void Start(ServiceHandle service) {
+    ASSERT_TRUE(StartServiceW(WindowsSystemAccess::ToScHandle(service), 0, nullptr))
+        << "StartServiceW failed with " << GetLastError();
+    ASSERT_EQ(WaitForState(service, ServiceState::Running), ServiceState::Running);
+  }
+
+  // Polls the state until it is the one wanted or ten seconds have passed; the last state seen.
+  std::optional<ServiceState> WaitForState(ServiceHandle service, ServiceState wanted) {
+    std::optional<ServiceState> state;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+      state = system_.QueryServiceState(service);
+      if (state == wanted) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < end);
+    return state;
+  }
+
+  WindowsSystemAccess system_;
+  ServiceHandle manager_;
+  std::vector<std::wstring> created_;
+  std::vector<UniqueKernelHandle> quitEvents_;
+};
+
+using ServiceLookup = ServiceManagerTest;
+
+TEST_F(ServiceLookup, MissingServiceGivesNoneWith1060) {
+  const ServiceHandle service =
+      system_.OpenServiceEntry(manager_, test::UniqueName("LkNoSuchService"));
+  EXPECT_FALSE(service);
+  EXPECT_EQ(system_.LastSystemError(), win_error::kServiceDoesNotExist);
+}
+
+TEST_F(ServiceLookup, ClosingNoneChangesNothing) {
+  SetLastError(1234);
+  system_.CloseServiceObject(ServiceHandle{});
+  EXPECT_EQ(system_.LastSystemError(), 1234u);
+}
+
+TEST_F(ServiceLookup, RegisteredServiceIsFoundStopped) {
+  const std::string name = CreateTestService(L"accept");
+  ScopedServiceObject service(system_, system_.OpenServiceEntry(manager_, name));
+  ASSERT_TRUE(service);
+  EXPECT_EQ(system_.QueryServiceState(service.Get()), ServiceState::Stopped);
+  EXPECT_FALSE(system_.SendServiceStop(service.Get()));
+  EXPECT_EQ(system_.LastSystemError(), win_error::kServiceNotActive);
+}
+
+using ServiceRemoval = ServiceManagerTest;
+
+TEST_F(ServiceRemoval, RunningServiceIsStoppedThenDeleted) {
+  const std::string name = CreateTestService(L"accept");
+  {
+    ScopedServiceObject service(system_, system_.OpenServiceEntry(manager_, name));
+    ASSERT_TRUE(service);
+    Start(service.Get());
+    const std::optional<ServiceState> afterStop = system_.SendServiceStop(service.Get());
+    ASSERT_TRUE(afterStop) << "error " << system_.LastSystemError();
+    EXPECT_TRUE(afterStop == ServiceState::StopPending || afterStop == ServiceState::Stopped);
+    EXPECT_EQ(WaitForState(service.Get(), ServiceState::Stopped), ServiceState::Stopped);
+
+    EXPECT_TRUE(system_.DeleteServiceEntry(service.Get()));
+    // Still open here, so the service is only marked; a second deletion says so.
+    EXPECT_FALSE(system_.DeleteServiceEntry(service.Get()));
+    EXPECT_EQ(system_.LastSystemError(), win_error::kServiceMarkedForDelete);
+  }
+  // With the last handle closed the service goes.
+  ServiceHandle reopened{};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    reopened = system_.OpenServiceEntry(manager_, name);
+    if (!reopened) break;
+    system_.CloseServiceObject(reopened);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_FALSE(reopened);
+  EXPECT_EQ(system_.LastSystemError(), win_error::kServiceDoesNotExist);
+}
+
+TEST_F(ServiceRemoval, ServiceThatRefusesStopKeepsRunning) {
+  const std::string name = CreateTestService(L"refuse");
+  ScopedServiceObject service(system_, system_.OpenServiceEntry(manager_, name));
+  ASSERT_TRUE(service);
+  Start(service.Get());
+  EXPECT_FALSE(system_.SendServiceStop(service.Get()));
+  EXPECT_EQ(system_.LastSystemError(), kInvalidServiceControl);
+  EXPECT_EQ(system_.QueryServiceState(service.Get()), ServiceState::Running);
+
+  SetEvent(quitEvents_.back().Get());
+  EXPECT_EQ(WaitForState(service.Get(), ServiceState::Stopped), ServiceState::Stopped);
+}
+
+TEST_F(ServiceRemoval, ClosedHandleAnswersNothing) {
+  const std::string name = CreateTestService(L"accept");
+  const ServiceHandle service = system_.OpenServiceEntry(manager_, name);
+  ASSERT_TRUE(service);
+  system_.CloseServiceObject(service);
+  const ServiceHandle none{};
+  EXPECT_FALSE(system_.QueryServiceState(none));
+  EXPECT_FALSE(system_.DeleteServiceEntry(none));
+  EXPECT_EQ(system_.LastSystemError(), win_error::kInvalidHandle);
+}
+
+}  // namespace
+}  // namespace lk

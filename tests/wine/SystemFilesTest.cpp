@@ -1,0 +1,190 @@
+// The file, directory and device operations of WindowsSystemAccess against the real file
+// system, and DeleteFileAtRestart against the real PendingFileRenameOperations value.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "system/hstringfunc.h"
+#include "system/win/UniqueHandle.h"
+#include "system/win/Utf.h"
+#include "system/win/WindowsSystemAccess.h"
+#include "tests/wine/WineTestSupport.h"
+
+namespace lk {
+namespace {
+
+constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+
+class SystemFilesTest : public ::testing::Test {
+ protected:
+  WindowsSystemAccess system_;
+  test::TemporaryDirectory folder_;
+};
+
+UniqueFile OpenHeld(const std::string& path, DWORD access, DWORD share) {
+  return UniqueFile(CreateFileW(WideFromUtf8(path).c_str(), access, share, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+using FilePresence = SystemFilesTest;
+
+TEST_F(FilePresence, FileIsPresentAndDirectoryIsNot) {
+  ASSERT_TRUE(test::WriteWholeFile(folder_ / "mfc42ul.dll", "MZ"));
+  ASSERT_TRUE(CreateDirectoryW(WideFromUtf8(folder_ / "Drivers").c_str(), nullptr));
+  EXPECT_TRUE(system_.FilePresent(folder_ / "mfc42ul.dll"));
+  EXPECT_TRUE(system_.FilePresent(folder_ / "MFC42UL.DLL"));
+  EXPECT_FALSE(system_.FilePresent(folder_ / "Drivers"));
+  EXPECT_FALSE(system_.FilePresent(folder_.Path()));
+}
+
+TEST_F(FilePresence, MissingFileMissingFolderAndBadNameAreAbsent) {
+  EXPECT_FALSE(system_.FilePresent(folder_ / "winsys32.sys"));
+  EXPECT_FALSE(system_.FilePresent(folder_ / "NoFolder\\winsys32.sys"));
+  EXPECT_FALSE(system_.FilePresent(folder_ / "bad<name>.sys"));
+  EXPECT_FALSE(system_.FilePresent(""));
+}
+
+TEST_F(FilePresence, PatternIsNotAFile) {
+  ASSERT_TRUE(test::WriteWholeFile(folder_ / "a.sys", "x"));
+  EXPECT_FALSE(system_.FilePresent(folder_ / "*.sys"));
+}
+
+TEST_F(FilePresence, FileHeldOpenExclusivelyIsPresent) {
+  ASSERT_TRUE(test::WriteWholeFile(folder_ / "locked.sys", "x"));
+  const UniqueFile held = OpenHeld(folder_ / "locked.sys", GENERIC_READ | GENERIC_WRITE, 0);
+  ASSERT_TRUE(held);
+  EXPECT_TRUE(system_.FilePresent(folder_ / "locked.sys"));
+}
+
+TEST_F(FilePresence, NameOutsideAnsiCodePageIsFound) {
+  const std::string path = folder_ / "lk-Ж😀.dll";
+  ASSERT_TRUE(test::WriteWholeFile(path, "MZ"));
+  EXPECT_TRUE(system_.FilePresent(path));
+  EXPECT_FALSE(system_.FilePresent(folder_ / "lk-Ж.dll"));
+}
+
+using FileDeletion = SystemFilesTest;
+
+TEST_F(FileDeletion, DeletesFileNowAndReportsMissingOne) {
+  const std::string path = folder_ / "lk-Ж😀.sys";
+  ASSERT_TRUE(test::WriteWholeFile(path, "x"));
+  EXPECT_TRUE(system_.DeleteFileNow(path));
+  EXPECT_FALSE(system_.FilePresent(path));
+  EXPECT_FALSE(system_.DeleteFileNow(path));
+  EXPECT_EQ(system_.LastSystemError(), win_error::kFileNotFound);
+}
+
+TEST_F(FileDeletion, FileInUseIsNotDeletedNow) {
+  const std::string path = folder_ / "inuse.dll";
+  ASSERT_TRUE(test::WriteWholeFile(path, "x"));
+  {
+    const UniqueFile held = OpenHeld(path, GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(system_.DeleteFileNow(path));
+    EXPECT_EQ(system_.LastSystemError(), win_error::kSharingViolation);
+  }
+  EXPECT_TRUE(system_.FilePresent(path));
+}
+
+// The entries of PendingFileRenameOperations: pairs of source and target, NUL-separated.
+std::vector<std::wstring> PendingRenames() {
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
+    return {};
+  }
+  DWORD size = 0;
+  if (RegQueryValueExW(key.Get(), kPendingRenames, nullptr, nullptr, nullptr, &size) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
+  std::vector<wchar_t> data(size / sizeof(wchar_t) + 2, L'\0');
+  RegQueryValueExW(key.Get(), kPendingRenames, nullptr, nullptr,
+                   reinterpret_cast<BYTE*>(data.data()), &size);
+  std::vector<std::wstring> entries;
+  const std::size_t count = size / sizeof(wchar_t);
+  for (std::size_t start = 0; start < count;) {
+    const std::wstring entry(data.data() + start);
+    entries.push_back(entry);
+    start += entry.size() + 1;
+  }
+  // The list ends with an extra NUL, read above as one empty entry too many.
+  if (entries.size() % 2 == 1 && entries.back().empty()) entries.pop_back();
+  return entries;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Takes the requests for paths containing marker out of the value again.
+void RemovePendingRenames(const std::wstring& marker) {
+  std::vector<std::wstring> entries = PendingRenames();
+  std::wstring kept;
+  for (std::size_t i = 0; i + 1 < entries.size(); i += 2) {
+    if (entries[i].find(marker) != std::wstring::npos) continue;
+    kept += entries[i] + L'\0' + entries[i + 1] + L'\0';
+  }
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, key.Put()) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  if (kept.empty()) {
+    RegDeleteValueW(key.Get(), kPendingRenames);
+  } else {
+    kept += L'\0';
+    RegSetValueExW(key.Get(), kPendingRenames, 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(kept.data()),
+                   static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
+  }
+}
+
+TEST_F(FileDeletion, DeletionAtRestartIsRecordedAsPendingRename) {
+  const std::string path = folder_ / "lk-Ж-winsys32.sys";
+  ASSERT_TRUE(test::WriteWholeFile(path, "x"));
+  const std::wstring marker = WideFromUtf8(folder_.Path());
+  ASSERT_TRUE(system_.DeleteFileAtRestart(path));
+  const std::vector<std::wstring> entries = PendingRenames();
+  RemovePendingRenames(marker);
+
+  bool recorded = false;
+  for (std::size_t i = 0; i + 1 < entries.size(); i += 2) {
+    if (SameText(entries[i], L"\\??\\" + WideFromUtf8(path))) {
+      recorded = true;
+      EXPECT_EQ(entries[i + 1], L"") << "the request must delete, not rename";
+    }
+  }
+  EXPECT_TRUE(recorded);
+  EXPECT_TRUE(system_.FilePresent(path)) << "the file stays until the restart";
+}
+
+using SystemDirectory = SystemFilesTest;
+
+TEST_F(SystemDirectory, IsTheSystem32FolderWithoutTrailingBackslash) {
+  const std::string directory = system_.QuerySystemDirectory();
+  ASSERT_GE(directory.size(), 4u);
+  EXPECT_NE(directory.back(), '\\');
+  const std::wstring wide = WideFromUtf8(directory);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_TRUE(system_.FilePresent(AppendBackslash(directory) + "kernel32.dll"));
+}
+
+using DeviceOpening = SystemFilesTest;
+
+TEST_F(DeviceOpening, ExistingDeviceOrFileOpensAndMissingOneDoesNot) {
+  ASSERT_TRUE(test::WriteWholeFile(folder_ / "plain.sys", "x"));
+  EXPECT_TRUE(system_.DeviceCanBeOpened(folder_ / "plain.sys"));
+  EXPECT_TRUE(system_.DeviceCanBeOpened("\\\\.\\NUL"));
+  EXPECT_FALSE(system_.DeviceCanBeOpened("\\\\.\\KeyboardClassLkMissing"));
+  EXPECT_FALSE(system_.DeviceCanBeOpened(folder_ / "missing.sys"));
+}
+
+}  // namespace
+}  // namespace lk
