@@ -1,0 +1,282 @@
+// The platform operations of WindowsSystemAccess: WOW64 and the redirection switch, shutdown in
+// the modes that do nothing, the clipboard, error texts and the message pump.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "system/hstringfunc.h"
+#include "system/win/UniqueHandle.h"
+#include "system/win/Utf.h"
+#include "system/win/WindowsSystemAccess.h"
+#include "tests/wine/WineTestSupport.h"
+
+namespace lk {
+namespace {
+
+constexpr UINT kTestMessage = WM_APP + 1;
+
+bool Is64BitWindows() {
+  if (const std::optional<std::string> arch = test::WinePrefixArchitecture()) {
+    return *arch == "win64";
+  }
+  SYSTEM_INFO info{};
+  GetNativeSystemInfo(&info);
+  return info.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
+}
+
+constexpr bool kIs32BitProcess = sizeof(void*) == 4;
+
+TEST(PlatformFamily, SystemIsNtFamily) {
+  WindowsSystemAccess system;
+  EXPECT_TRUE(system.IsNtFamily());
+}
+
+TEST(Wow64Detection, OnlyA32BitProcessOn64BitWindowsRunsUnderWow64) {
+  WindowsSystemAccess system;
+  EXPECT_EQ(system.RunningUnderWow64(), kIs32BitProcess && Is64BitWindows());
+}
+
+// Plants a marker file in the native system directory (reachable only with the redirection
+// off) and removes it again.
+class NativeSystemMarker {
+ public:
+  explicit NativeSystemMarker(WindowsSystemAccess& system) : system_(system) {
+    path_ =
+        AppendBackslash(system_.QuerySystemDirectory()) + test::UniqueName("lk-marker") + ".sys";
+    const std::optional<RedirectionToken> token = system_.DisableFsRedirection();
+    if (!token) return;
+    planted_ = test::WriteWholeFile(path_, "marker");
+    static_cast<void>(system_.RevertFsRedirection(*token));
+  }
+  NativeSystemMarker(const NativeSystemMarker&) = delete;
+  NativeSystemMarker& operator=(const NativeSystemMarker&) = delete;
+  ~NativeSystemMarker() {
+    const std::optional<RedirectionToken> token = system_.DisableFsRedirection();
+    if (!token) return;
+    DeleteFileW(WideFromUtf8(path_).c_str());
+    static_cast<void>(system_.RevertFsRedirection(*token));
+  }
+  [[nodiscard]] bool Planted() const noexcept { return planted_; }
+  [[nodiscard]] const std::string& Path() const noexcept { return path_; }
+
+ private:
+  WindowsSystemAccess& system_;
+  std::string path_;
+  bool planted_ = false;
+};
+
+TEST(FsRedirection, SwitchedOffItReachesTheNativeSystemDirectory) {
+  WindowsSystemAccess system;
+  if (!system.RunningUnderWow64()) {
+    GTEST_SKIP() << "no redirection outside WOW64";
+  }
+  const NativeSystemMarker marker(system);
+  ASSERT_TRUE(marker.Planted());
+  EXPECT_FALSE(system.FilePresent(marker.Path()));
+
+  const std::optional<RedirectionToken> token = system.DisableFsRedirection();
+  ASSERT_TRUE(token);
+  EXPECT_TRUE(system.FilePresent(marker.Path()));
+  bool seenByOtherThread = true;
+  std::thread([&] { seenByOtherThread = system.FilePresent(marker.Path()); }).join();
+  EXPECT_FALSE(seenByOtherThread) << "the switch acts on the calling thread only";
+
+  EXPECT_TRUE(system.RevertFsRedirection(*token));
+  EXPECT_FALSE(system.FilePresent(marker.Path()));
+}
+
+// Records what reaches its window procedure.
+struct WindowLog {
+  int testMessages = 0;
+  std::vector<std::pair<WPARAM, LPARAM>> systemCommands;
+};
+WindowLog windowLog;
+
+LRESULT CALLBACK RecordingWindowProc(HWND window, UINT message, WPARAM wParam,
+                                     LPARAM lParam) noexcept {
+  if (message == kTestMessage) {
+    ++windowLog.testMessages;
+    return 0;
+  }
+  if (message == WM_SYSCOMMAND) {
+    windowLog.systemCommands.emplace_back(wParam, lParam);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    windowLog = WindowLog{};
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = RecordingWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"LkRecordingWindow";
+    RegisterClassW(&windowClass);
+    window_.Reset(CreateWindowExW(0, L"LkRecordingWindow", L"", WS_OVERLAPPED, 0, 0, 10, 10,
+                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+    if (!window_) GTEST_SKIP() << "no window can be created here (DISPLAY unset?)";
+    // Start from an empty queue.
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    windowLog = WindowLog{};
+  }
+
+  void Post(int count = 1) {
+    for (int i = 0; i < count; ++i) PostMessageW(window_.Get(), kTestMessage, 0, 0);
+  }
+
+  WindowsSystemAccess system_;
+  UniqueWindow window_;
+};
+
+using ShutdownModes = WindowTest;
+
+TEST_F(ShutdownModes, MonitorOffWithoutForceAndUnknownModesDoNothing) {
+  system_.SetApplicationWindow(window_.Get());
+  system_.ShutdownWindows("4", false);
+  system_.ShutdownWindows("9", true);
+  system_.ShutdownWindows("", true);
+  system_.ShutdownWindows("22", true);
+  EXPECT_TRUE(windowLog.systemCommands.empty());
+}
+
+TEST_F(ShutdownModes, MonitorOffWithForceGoesToTheApplicationWindow) {
+  system_.SetApplicationWindow(window_.Get());
+  system_.ShutdownWindows("4", true);
+  ASSERT_EQ(windowLog.systemCommands.size(), 1u);
+  EXPECT_EQ(windowLog.systemCommands[0].first, WPARAM{SC_MONITORPOWER});
+  EXPECT_EQ(windowLog.systemCommands[0].second, LPARAM{2});
+}
+
+using MessagePump = WindowTest;
+
+TEST_F(MessagePump, RunsEveryPendingMessage) {
+  Post(3);
+  system_.PumpWindowMessages();
+  EXPECT_EQ(windowLog.testMessages, 3);
+  MSG message{};
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE));
+}
+
+TEST_F(MessagePump, FilterTakesTheMessagesItHandles) {
+  int filtered = 0;
+  system_.SetMessageFilter([&](MSG& message) {
+    if (message.message != kTestMessage) return false;
+    ++filtered;
+    return filtered == 1;
+  });
+  Post(2);
+  system_.PumpWindowMessages();
+  EXPECT_EQ(filtered, 2);
+  EXPECT_EQ(windowLog.testMessages, 1);
+}
+
+TEST_F(MessagePump, QuitRequestIsLeftForTheMainLoop) {
+  Post();
+  PostQuitMessage(7);
+  system_.PumpWindowMessages();
+  EXPECT_EQ(windowLog.testMessages, 1);
+  MSG message{};
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, UINT{WM_QUIT});
+  EXPECT_EQ(message.wParam, WPARAM{7});
+}
+
+TEST_F(MessagePump, PauseKeepsPumpingAndZeroDoesNotWait) {
+  Post();
+  system_.PauseSeconds(0);
+  system_.PauseSeconds(-3);
+  EXPECT_EQ(windowLog.testMessages, 0);
+
+  const auto start = std::chrono::steady_clock::now();
+  system_.PauseSeconds(1);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(windowLog.testMessages, 1);
+  EXPECT_GE(waited, std::chrono::milliseconds(900));
+}
+
+// Opens the clipboard for reading, or says why not.
+class ClipboardReader {
+ public:
+  ClipboardReader() : open_(OpenClipboard(nullptr) != FALSE) {}
+  ClipboardReader(const ClipboardReader&) = delete;
+  ClipboardReader& operator=(const ClipboardReader&) = delete;
+  ~ClipboardReader() {
+    if (open_) CloseClipboard();
+  }
+  [[nodiscard]] bool Open() const noexcept { return open_; }
+
+  template <typename Char>
+  std::basic_string<Char> Read(UINT format) {
+    const HANDLE data = GetClipboardData(format);
+    if (data == nullptr) return {};
+    const auto* text = static_cast<const Char*>(GlobalLock(data));
+    std::basic_string<Char> result = text != nullptr ? text : std::basic_string<Char>();
+    GlobalUnlock(data);
+    return result;
+  }
+
+ private:
+  bool open_;
+};
+
+TEST(ClipboardText, HoldsUnicodeBesideAnsiText) {
+  {
+    const ClipboardReader probe;
+    if (!probe.Open()) GTEST_SKIP() << "no clipboard here (DISPLAY unset?)";
+  }
+  WindowsSystemAccess system;
+  system.SetClipboardText("C:\\WINDOWS\\system32\\lk-Ж😀.dll\r\nC:\\x.sys\r\n");
+
+  ClipboardReader clipboard;
+  ASSERT_TRUE(clipboard.Open());
+  EXPECT_EQ(clipboard.Read<wchar_t>(CF_UNICODETEXT),
+            L"C:\\WINDOWS\\system32\\lk-\u0416\U0001F600.dll\r\nC:\\x.sys\r\n");
+  const std::string ansi = clipboard.Read<char>(CF_TEXT);
+  EXPECT_TRUE(ansi.starts_with("C:\\WINDOWS\\system32\\lk-")) << ansi;
+  EXPECT_TRUE(ansi.ends_with(".dll\r\nC:\\x.sys\r\n")) << ansi;
+  if (GetACP() == 1252) {
+    // Both halves of the surrogate pair become a default character.
+    EXPECT_EQ(ansi, "C:\\WINDOWS\\system32\\lk-???.dll\r\nC:\\x.sys\r\n");
+  }
+}
+
+TEST(ClipboardText, NewTextReplacesTheOld) {
+  {
+    const ClipboardReader probe;
+    if (!probe.Open()) GTEST_SKIP() << "no clipboard here (DISPLAY unset?)";
+  }
+  WindowsSystemAccess system;
+  system.SetClipboardText("first");
+  system.SetClipboardText("second");
+  ClipboardReader clipboard;
+  ASSERT_TRUE(clipboard.Open());
+  EXPECT_EQ(clipboard.Read<char>(CF_TEXT), "second");
+  EXPECT_EQ(clipboard.Read<wchar_t>(CF_UNICODETEXT), L"second");
+}
+
+TEST(SystemErrorTexts, TextsLoseTrailingBreaksBlanksAndFullStops) {
+  WindowsSystemAccess system;
+  for (const std::uint32_t code : {2u, 5u, 1060u, 1072u}) {
+    const std::string text = system.SystemErrorText(code);
+    ASSERT_FALSE(text.empty()) << code;
+    const char last = text.back();
+    EXPECT_TRUE(last != '.' && last != ' ' && last != '\r' && last != '\n') << code << ": " << text;
+  }
+  EXPECT_NE(system.SystemErrorText(2), system.SystemErrorText(5));
+}
+
+TEST(SystemErrorTexts, UnknownCodeGivesEmptyText) {
+  WindowsSystemAccess system;
+  EXPECT_EQ(system.SystemErrorText(0x2FFFFFFFu), "");
+}
+
+}  // namespace
+}  // namespace lk
