@@ -2,15 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <random>
 
 #include "search/EncodedText.h"
-#include "system/posix/PosixFileSystem.h"
 #include "tests/filesearch/FakeFileSystem.h"
 
 namespace lk {
@@ -292,30 +288,6 @@ TEST_F(BlockBoundaries, OffsetsBeyondFourGibibytesAreExact) {
   EXPECT_TRUE(
       search.FindText(kLibraryText, kFourGiB + 3 * kBlock, TextEncoding::Ansi, {.backward = true}));
   EXPECT_EQ(search.MatchOffset(), kFourGiB + 1001);
-}
-
-TEST(SparseFile, FiveGibibyteFileOnDiskIsSearchedNearItsEnd) {
-  namespace stdfs = std::filesystem;
-  const stdfs::path dir = stdfs::temp_directory_path() / ("lk-sparse-" + std::to_string(getpid()));
-  stdfs::create_directories(dir);
-  const std::string path = (dir / "big.sys").string();
-  constexpr std::int64_t kSize = std::int64_t{5} << 30;
-  const std::string text = Utf16Le(kDeviceText);
-  const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
-  ASSERT_GE(fd, 0);
-  const bool written =
-      ::ftruncate(fd, kSize) == 0 &&
-      ::pwrite(fd, text.data(), text.size(), kSize - 1000) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  ASSERT_TRUE(written);
-  {
-    PosixFileSystem files(dir.string());
-    StreamSearch search(files);
-    search.OpenStreamFile("C:\\BIG.SYS");
-    EXPECT_TRUE(search.FindText(kDeviceText, kSize - 300'000, TextEncoding::Utf16Le));
-    EXPECT_EQ(search.MatchOffset(), kSize - 1000);
-  }
-  stdfs::remove_all(dir);
 }
 
 // ---- whole words and backward ----
