@@ -55,9 +55,9 @@ std::uint8_t RefineLexer::At(std::size_t index) const noexcept {
 }
 
 void RefineLexer::CountLineFeeds(std::size_t from, std::size_t to) noexcept {
-  lineFeeds_ +=
-      static_cast<int>(std::count(input_.begin() + static_cast<std::ptrdiff_t>(from),
-                                  input_.begin() + static_cast<std::ptrdiff_t>(to), '\n'));
+  for (std::size_t i = from; i < to; ++i) {
+    if (input_[i] == '\n') ++lineFeeds_;
+  }
 }
 
 int RefineLexer::Scan() {

@@ -43,7 +43,10 @@ class PlanRun {
   void OnCandidate(std::size_t term, std::int64_t position);
   [[nodiscard]] bool VerifyPlain(const TermPlan& term, std::int64_t position) const;
   void Record(std::size_t term, std::int64_t position);
+  // Found facts are checked once per chunk of candidates, not once per fact: a long list of
+  // terms would otherwise evaluate the program once per term.
   void SetTrue(std::size_t variable);
+  void CheckDecision();
   void ReleaseNear(std::int64_t below);
   [[nodiscard]] bool IsSeparatorAt(std::int64_t position) const {
     if (position < 0 || position >= window_.Length()) return true;
@@ -58,6 +61,7 @@ class PlanRun {
   std::vector<TermScan> scans_;
   std::vector<NearScan> nears_;
   std::vector<std::vector<std::pair<std::size_t, int>>> nearSides_;  // per term
+  bool changed_ = false;
   bool stop_ = false;
   PassEnd stopReason_ = PassEnd::Finished;
   WildcardFailureMemo memo_;
@@ -188,10 +192,11 @@ PlanRun::PassEnd PlanRun::Pass() {
           for (const std::size_t t : needleTerms[n]) {
             if (!scans_[t].active) continue;
             OnCandidate(t, c - terms[t].needleOffset);
-            if (stop_) return stopReason_;
           }
         }
       }
+      CheckDecision();
+      if (stop_) return stopReason_;
       at += 64;
     }
     for (const std::size_t t : generic) {
@@ -199,14 +204,21 @@ PlanRun::PassEnd PlanRun::Pass() {
         const std::int64_t c = base + static_cast<std::int64_t>(index);
         if (terms[t].wildcard && !IsWordSeparator(data[index])) continue;
         OnCandidate(t, c - terms[t].needleOffset);
-        if (stop_) return stopReason_;
+        if ((index & 63) == 63) {
+          CheckDecision();
+          if (stop_) return stopReason_;
+        }
       }
+      CheckDecision();
+      if (stop_) return stopReason_;
     }
     scanPos = limit;
     ReleaseNear(scanPos - plan_.MaxNeedleOffset());
+    CheckDecision();
     if (stop_) return stopReason_;
   }
   ReleaseNear(std::numeric_limits<std::int64_t>::max());
+  CheckDecision();
   if (stop_) return stopReason_;
 
   // Everything watched was looked for over the whole content.
@@ -276,7 +288,12 @@ void PlanRun::Record(std::size_t t, std::int64_t position) {
 
 void PlanRun::SetTrue(std::size_t variable) {
   truth_[variable] = Truth::True;
-  if (stop_) return;
+  changed_ = true;
+}
+
+void PlanRun::CheckDecision() {
+  if (!changed_ || stop_) return;
+  changed_ = false;
   if (plan_.Evaluate(truth_) != Truth::Unknown) {
     stop_ = true;
     stopReason_ = PassEnd::Decided;
@@ -306,7 +323,6 @@ void PlanRun::ReleaseNear(std::int64_t below) {
         SetTrue(n.variable);
         n.sides[0].clear();
         n.sides[1].clear();
-        if (stop_) return;
         break;
       }
       n.last[side] = position;

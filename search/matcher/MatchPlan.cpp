@@ -49,14 +49,9 @@ double ByteFrequency(std::uint8_t b) {
   return 3;
 }
 
-// The share of bytes that pass the folded comparison with value v.
+// The share of bytes that pass the folded comparison with value v: v and v ^ 0x20.
 double FilterFrequency(std::uint8_t v) {
-  const auto folded = static_cast<std::uint8_t>(v | 0x20);
-  double sum = 0;
-  for (int b = 0; b < 256; ++b) {
-    if ((b | 0x20) == folded) sum += ByteFrequency(static_cast<std::uint8_t>(b));
-  }
-  return sum;
+  return ByteFrequency(v) + ByteFrequency(static_cast<std::uint8_t>(v ^ 0x20));
 }
 
 // Whether every content byte that compares equal to v passes the folded filter.
@@ -129,9 +124,8 @@ MatchPlan::MatchPlan(const SearchExpression& expression, const MatchPlanOptions&
 }
 
 std::size_t MatchPlan::AddTerm(const std::string& text) {
-  for (std::size_t i = 0; i < terms_.size(); ++i) {
-    if (terms_[i].text == text) return i;
-  }
+  const auto [it, inserted] = termIndex_.try_emplace(text, terms_.size());
+  if (!inserted) return it->second;
   TermPlan term;
   term.text = text;
   term.wildcard = IsWildcardTerm(text, options_.anySingleCharacter, options_.anySequenceCharacter);

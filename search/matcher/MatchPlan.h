@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "search/expression/SearchExpression.h"
@@ -101,6 +102,7 @@ class MatchPlan {
 
   MatchPlanOptions options_;
   std::vector<TermPlan> terms_;
+  std::unordered_map<std::string, std::size_t> termIndex_;
   std::vector<PlanVariable> variables_;
   std::vector<Step> program_;
   std::int64_t maxNeedleOffset_ = 0;

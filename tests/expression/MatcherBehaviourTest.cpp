@@ -144,6 +144,33 @@ TEST_P(MatcherRules, StarStaysInsideTheWord) {
   EXPECT_FALSE(Match("AB*", "xAB"));
 }
 
+TEST_P(MatcherRules, LoneStarMatchesAfterEverySeparatorAndTerminates) {
+  EXPECT_TRUE(Match("*", ""));
+  EXPECT_TRUE(Match("*", "abc"));
+  // The lone star also matches the empty run after the trailing guard space; it counts once.
+  EXPECT_TRUE(Match("* NEAR X", "abcX", {.nearestLength = 3}));
+  EXPECT_FALSE(Match("* NEAR X", "abcX", {.nearestLength = 2}));
+  EXPECT_FALSE(Match("** NEAR 'A B'", "A B", {.nearestLength = 0}));
+}
+
+TEST_P(MatcherRules, TermEndingInTheTrailingGuardSpaceIsBoundedThere) {
+  EXPECT_TRUE(Match("'AB '", "xx AB", {.wholeWordsOnly = true}));
+  EXPECT_FALSE(Match("'AB '", "xxAB", {.wholeWordsOnly = true}));
+  EXPECT_TRUE(Match("'AB '", "xxAB"));
+}
+
+TEST_P(MatcherRules, ManyDistinctTermsStayQuick) {
+  std::string expression;
+  std::string content;
+  for (int i = 0; i < 1000; ++i) {
+    if (i > 0) expression += " AND ";
+    expression += "T" + std::to_string(i);
+    content += "T" + std::to_string(i) + " ";
+  }
+  EXPECT_TRUE(Match(expression, content));
+  EXPECT_FALSE(Match(expression + " AND MISSING", content));
+}
+
 TEST_P(MatcherRules, EmptyQuotedTermMatchesNothing) {
   EXPECT_FALSE(Match("''", "anything"));
   EXPECT_TRUE(Match("NOT ''", "anything"));
