@@ -1,0 +1,629 @@
+// lk_bench: the heuristic sweep over a corpus of real PE files, timed.
+//
+// Builds (once, then reuses) a Windows-like tree under the build folder from the PE files that
+// Wine installs under /usr/lib/*/wine/: a System32 folder of libraries and its drivers folder,
+// hard-linked (or copied) from the host, plus planted positives and near misses whose verdicts
+// are known. Then it runs, each in a child process so that its peak memory is its own:
+//   - a read-only pass over the same files in 256 KiB blocks (the floor),
+//   - the sweep as the program does it (counting pass and content pass per category, through
+//     SearchFileGrep) with the production matcher,
+//   - the same with the reference matcher (once: it is slow),
+//   - yara with an equivalent rule, when it is installed (one thread).
+// It prints seconds, MB/s, peak memory and ratios (medians of interleaved runs, page cache
+// warm) and checks that every run agrees with the expected verdicts and with the reference.
+//
+//   lk_bench [--corpus DIR] [--runs N] [--no-reference] [--reference-limit N]
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "search/EncodedText.h"
+#include "search/SearchFileGrep.h"
+#include "search/SweepExpressions.h"
+#include "system/hstringfunc.h"
+#include "system/posix/PosixFileSystem.h"
+
+namespace stdfs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+constexpr const char* kSystemDir = "C:\\Windows\\System32\\";
+constexpr const char* kDriversDir = "C:\\Windows\\System32\\Drivers";
+constexpr std::size_t kReadBlock = 256 * 1024;
+
+// The signature texts, scrambled so that this program does not match the sweep itself.
+constexpr lk::EncodedText kLibraryString("C3PO-r2d2-POE");
+constexpr lk::EncodedText kLibraryPrefix("C3PO");
+constexpr lk::EncodedText kLibrarySuffix("r2d2");
+constexpr lk::EncodedText kDeviceName("KeyboardClassC");
+constexpr lk::EncodedText kDevicePath("\\DosDevices\\KeyboardClassC");
+constexpr lk::EncodedText kSkypeWords("skype|iexplore|firefox|SKYPEVERSION");
+
+std::string ReadAll(const stdfs::path& path) {
+  std::string bytes;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return bytes;
+  char chunk[65536];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
+  std::fclose(f);
+  return bytes;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t end = text.find(separator, begin);
+    if (end == std::string::npos) end = text.size();
+    parts.push_back(text.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return parts;
+}
+
+std::string Utf16Le(const std::string& ascii) {
+  std::string bytes;
+  for (char c : ascii) {
+    bytes.push_back(c);
+    bytes.push_back('\0');
+  }
+  return bytes;
+}
+
+std::vector<std::string> SkypeWords() { return Split(kSkypeWords.Decode(), '|'); }
+
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+// Peak resident memory of this process in KiB (VmHWM).
+long PeakKiB() {
+  for (const std::string& line : Split(ReadAll("/proc/self/status"), '\n')) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+// ---------------------------------------------------------------- corpus
+
+struct Plant {
+  std::string name;  // in System32 (*.dll) or drivers (*.sys)
+  bool driver = false;
+  bool expected = false;
+  std::string note;
+};
+
+struct Corpus {
+  stdfs::path root;
+  std::vector<Plant> plants;
+  std::int64_t libraryBytes = 0, driverBytes = 0;
+  int libraryFiles = 0, driverFiles = 0;
+};
+
+bool LinkOrCopy(const stdfs::path& from, const stdfs::path& to) {
+  std::error_code ec;
+  stdfs::create_hard_link(from, to, ec);
+  if (!ec) return true;
+  return stdfs::copy_file(from, to, stdfs::copy_options::overwrite_existing, ec);
+}
+
+void WriteAll(const stdfs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The planted files: real library bytes with a signature written over them, and their verdicts.
+std::vector<std::pair<Plant, std::string>> MakePlants(const std::string& base) {
+  const std::string lib = kLibraryString.Decode();
+  const std::string pre = kLibraryPrefix.Decode();
+  const std::string suf = kLibrarySuffix.Decode();
+  const std::string dev = kDeviceName.Decode();
+  const std::string devPath = kDevicePath.Decode();
+  const std::vector<std::string> words = SkypeWords();
+  const std::size_t mid = base.size() / 2;
+  auto at = [&](std::size_t offset, const std::string& bytes) {
+    std::string content = base;
+    if (offset + bytes.size() > content.size()) content.resize(offset + bytes.size());
+    content.replace(offset, bytes.size(), bytes);
+    return content;
+  };
+  std::vector<std::pair<Plant, std::string>> plants;
+  auto add = [&](std::string name, bool driver, bool expected, std::string note,
+                 std::string content) {
+    plants.push_back(
+        {Plant{std::move(name), driver, expected, std::move(note)}, std::move(content)});
+  };
+  add("zz_lib_after_nul.dll", false, true, "library string after a NUL",
+      at(mid, "\0"s + lib + "\0"s));
+  add("zz_lib_at_start.dll", false, true, "library string at offset 0", at(0, lib));
+  add("zz_lib_linefeed.dll", false, true, "line feed as the '?' byte",
+      at(mid, "\0"s + pre + "\n" + suf + "\0"s));
+  add("zz_lib_mid_word.dll", false, false, "library string inside a word",
+      at(mid, "\0x"s + lib + "\0"s));
+  add("zz_lib_no_gap.dll", false, false, "no byte between the halves",
+      at(mid, "\0"s + pre + suf + "\0"s));
+  add("zz_lib_boundary_64k.dll", false, true, "across 64 KiB", at(65536 - 6, " " + lib));
+  add("zz_lib_boundary_256k.dll", false, true, "across 256 KiB", at(262144 - 5, "\0"s + lib));
+  {
+    std::string content = base;
+    const std::size_t spots[] = {100, mid, base.size() - 200, base.size() / 4};
+    for (std::size_t i = 0; i < words.size(); ++i)
+      content.replace(spots[i], words[i].size(), words[i]);
+    add("zz_skype_all_four.dll", false, true, "all four browser words", content);
+    std::string three = base;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      if (i != 2) three.replace(spots[i], words[i].size(), words[i]);
+    }
+    add("zz_skype_three.dll", false, false, "three of the four words", three);
+  }
+  add("zz_kbd_ansi.dll", false, true, "8-bit device path", at(mid, devPath));
+  add("zz_dev_utf16.dll", false, false, "UTF-16 device name: not a library term",
+      at(mid, "\0\0"s + Utf16Le(devPath)));
+  add("zz_dev_word_start.sys", true, true, "UTF-16 device path",
+      at(mid, "\0\0"s + Utf16Le(devPath) + "\0\0"s));
+  add("zz_dev_after_letter.sys", true, false, "UTF-16 device name after a letter",
+      at(mid, "\0x"s + Utf16Le(dev) + "\0\0"s));
+  {
+    std::string shortEnd = base + "\0\0"s + Utf16Le(devPath);
+    shortEnd.pop_back();
+    add("zz_dev_one_short.sys", true, true, "last '?' on the guard space", shortEnd);
+  }
+  add("zz_dev_boundary_64k.sys", true, true, "UTF-16 name across 64 KiB",
+      at(65536 - 9, "\0"s + Utf16Le(dev)));
+  add("zz_dev_at_start.sys", true, true, "UTF-16 name at offset 0", at(0, Utf16Le(dev)));
+  add("zz_lib_in_driver.sys", true, true, "library string in a driver",
+      at(mid, "\0"s + lib + "\0"s));
+  return plants;
+}
+
+Corpus BuildCorpus(const stdfs::path& root) {
+  Corpus corpus;
+  corpus.root = root;
+  const stdfs::path system32 = root / "Windows" / "System32";
+  const stdfs::path drivers = system32 / "drivers";
+  const stdfs::path ready = root / ".complete";
+  if (!stdfs::exists(ready)) {
+    std::cout << "building the corpus in " << root << " ..." << std::endl;
+    stdfs::remove_all(root);
+    stdfs::create_directories(drivers);
+    std::string base;
+    for (const char* arch : {"i386", "x86_64"}) {
+      const stdfs::path dir = "/usr/lib/"s + (arch == "i386"s ? "i386" : "x86_64") +
+                              "-linux-gnu/wine/" + arch + "-windows";
+      if (!stdfs::is_directory(dir)) continue;
+      const std::string prefix = arch == "i386"s ? "w32_" : "w64_";
+      for (const auto& entry : stdfs::directory_iterator(dir)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string name = entry.path().filename().string();
+        const std::string ext = entry.path().extension().string();
+        // Libraries and the like go to System32 as *.dll; drivers, programs and 16-bit modules
+        // to drivers as *.sys, so both folders have real PE content of many sizes.
+        stdfs::path target;
+        if (ext == ".dll") {
+          target = system32 / (prefix + name);
+        } else if (ext == ".sys") {
+          target = drivers / (prefix + name);
+        } else if (ext == ".exe" || ext == ".vxd" || ext == ".drv16" || ext == ".exe16") {
+          target = drivers / (prefix + name + ".sys");
+        } else {
+          target = system32 / (prefix + name + ".dll");
+        }
+        LinkOrCopy(entry.path(), target);
+        if (ext == ".dll" && base.empty() && entry.file_size() > 600'000 &&
+            entry.file_size() < 2'000'000) {
+          base = ReadAll(entry.path());
+        }
+      }
+    }
+    if (base.empty()) base = std::string(700'000, 'x');
+    for (auto& [plant, content] : MakePlants(base)) {
+      WriteAll((plant.driver ? drivers : system32) / plant.name, content);
+    }
+    WriteAll(ready, "");
+  }
+  for (auto& [plant, content] : MakePlants(std::string(700'000, 'x'))) {
+    corpus.plants.push_back(plant);
+  }
+  for (const auto& e : stdfs::directory_iterator(system32)) {
+    if (e.is_regular_file() && e.path().extension() == ".dll") {
+      corpus.libraryBytes += static_cast<std::int64_t>(e.file_size());
+      ++corpus.libraryFiles;
+    }
+  }
+  for (const auto& e : stdfs::directory_iterator(drivers)) {
+    if (e.is_regular_file() && e.path().extension() == ".sys") {
+      corpus.driverBytes += static_cast<std::int64_t>(e.file_size());
+      ++corpus.driverFiles;
+    }
+  }
+  return corpus;
+}
+
+// ---------------------------------------------------------------- the measured runs (children)
+
+struct Category {
+  const char* mask;
+  const char* dir;
+  std::string expression;
+};
+
+std::vector<Category> Categories() {
+  return {{"*.dll", kSystemDir, lk::LibrarySweepExpression()},
+          {"*.sys", kDriversDir, lk::DriverSweepExpression()}};
+}
+
+// The sweep as the program runs it: per category a counting pass with the empty expression,
+// then the content pass; prints the found paths.
+int ChildSweep(const std::string& corpusRoot, lk::MatcherKind kind, int limit) {
+  lk::PosixFileSystem files(corpusRoot);
+  lk::SearchFileGrep grep(files, kind);
+  grep.ThreadedSearch = false;
+  grep.FileMasks = "*.*";
+  grep.InternalFoundList = false;
+  grep.ResultValues = lk::SPResults{lk::SPResult::srsDir,
+                                    lk::SPResult::srsFilename,
+                                    lk::SPResult::srsAttr,
+                                    lk::SPResult::srsSize,
+                                    lk::SPResult::srsCreateDate,
+                                    lk::SPResult::srsLastAccessDate,
+                                    lk::SPResult::srsLastModifiedDate};
+  std::vector<std::string> found;
+  std::int64_t examined = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (const Category& c : Categories()) {
+    grep.FileMasks = c.mask;
+    grep.SetSearchString("");
+    grep.OnFileChange = nullptr;
+    grep.Dirs = c.dir;
+    grep.RecurseSubDirs = false;
+    grep.InternalFoundList = true;
+    grep.OnFound = [](lk::SearchFileGrep&, const lk::SPFileRecord&) {};
+    grep.RunSearch();
+    if (grep.FoundList().Count() == 0) continue;
+    int seen = 0;
+    grep.OnFileChange = [&](lk::SearchFileGrep& sender, const std::string&) {
+      ++examined;
+      if (limit > 0 && ++seen >= limit) sender.StopSearch();
+    };
+    grep.SetSearchString(c.expression);
+    grep.RunSearch();
+    for (const std::string& path : grep.FoundList().Items()) found.push_back(path);
+  }
+  const double seconds = Seconds(std::chrono::steady_clock::now() - start);
+  std::cout << "result " << seconds << ' ' << PeakKiB() << ' ' << examined << '\n';
+  for (const std::string& path : found) std::cout << "found " << path << '\n';
+  return 0;
+}
+
+// Reads every file of both categories in 256 KiB blocks through the same file layer.
+int ChildReadOnly(const std::string& corpusRoot) {
+  lk::PosixFileSystem files(corpusRoot);
+  std::vector<char> buffer(kReadBlock);
+  std::int64_t bytes = 0, examined = 0;
+  unsigned checksum = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (const Category& c : Categories()) {
+    const std::string dir = lk::AppendBackslash(c.dir);
+    auto entries = files.EnumerateDirectory(dir, c.mask);
+    lk::DirectoryEntry entry;
+    while (entries && entries->Next(entry)) {
+      if (entry.IsDirectory()) continue;
+      ++examined;
+      auto file = files.OpenForReading(dir + entry.name, lk::FileShare::Read, nullptr);
+      if (!file) continue;
+      for (std::int64_t offset = 0;; offset += static_cast<std::int64_t>(kReadBlock)) {
+        const lk::ReadResult r = file->ReadAt(offset, buffer.data(), buffer.size());
+        if (!r.Ok() || r.bytes == 0) break;
+        bytes += static_cast<std::int64_t>(r.bytes);
+        checksum += static_cast<unsigned char>(buffer[r.bytes - 1]);
+        if (r.bytes < buffer.size()) break;
+      }
+    }
+  }
+  const double seconds = Seconds(std::chrono::steady_clock::now() - start);
+  std::cout << "result " << seconds << ' ' << PeakKiB() << ' ' << examined << '\n';
+  std::cout << "bytes " << bytes << ' ' << checksum << '\n';
+  return 0;
+}
+
+// ---------------------------------------------------------------- the parent
+
+struct RunResult {
+  bool ok = false;
+  double seconds = 0;
+  long peakKiB = 0;
+  std::int64_t examined = 0;
+  std::set<std::string> found;  // host paths, lower-case file names
+};
+
+// Runs a command, returns its standard output (and exit status).
+std::string Capture(const std::vector<std::string>& argv, int* status) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string out;
+  char chunk[65536];
+  for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) {
+    out.append(chunk, static_cast<std::size_t>(n));
+  }
+  close(fds[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  if (status != nullptr) *status = st;
+  return out;
+}
+
+std::string FileNameOf(const std::string& windowsPath) {
+  std::string name = windowsPath.substr(windowsPath.find_last_of("\\/") + 1);
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name;
+}
+
+RunResult RunChild(const std::string& self, const std::string& mode, const Corpus& corpus,
+                   int limit = 0) {
+  int status = 0;
+  const std::string out =
+      Capture({self, "--child", mode, corpus.root.string(), std::to_string(limit)}, &status);
+  RunResult r;
+  for (const std::string& line : Split(out, '\n')) {
+    if (line.rfind("result ", 0) == 0) {
+      char* end = nullptr;
+      r.seconds = std::strtod(line.c_str() + 7, &end);
+      r.peakKiB = std::strtol(end, &end, 10);
+      r.examined = std::strtoll(end, &end, 10);
+      r.ok = true;
+    } else if (line.rfind("found ", 0) == 0) {
+      r.found.insert(FileNameOf(line.substr(6)));
+    }
+  }
+  r.ok = r.ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return r;
+}
+
+std::string YaraRules(bool drivers) {
+  // Separator bytes of the matcher: a wildcard term matches only right after one of them (or at
+  // the start of the file).
+  const std::string sep = R"([\x00-\x2f\x3a-\x40\x5b-\x5e\x60\x7b-\x7d\xa6])";
+  auto dotted = [](const std::string& word) {
+    std::string re;
+    for (char c : word) {
+      re.push_back(c);
+      re += "[\\x00-\\xff]";
+    }
+    re.resize(re.size() - std::strlen("[\\x00-\\xff]"));  // the last '?' is always satisfied
+    return re;
+  };
+  const std::string pre = kLibraryPrefix.Decode(), suf = kLibrarySuffix.Decode();
+  const std::vector<std::string> words = SkypeWords();
+  std::string r = "rule sweep {\n strings:\n";
+  r += "  $lib = /" + sep + pre + "[\\x00-\\xff]" + suf + "/ nocase\n";
+  r += "  $lib0 = /" + pre + "[\\x00-\\xff]" + suf + "/ nocase\n";
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    r += "  $w" + std::to_string(i) + " = \"" + words[i] + "\" nocase\n";
+  }
+  r += "  $kbd = \"" + kDeviceName.Decode() + "\" nocase\n";
+  if (drivers) {
+    r += "  $dev = /" + sep + dotted(kDeviceName.Decode()) + "/ nocase\n";
+    r += "  $dev0 = /" + dotted(kDeviceName.Decode()) + "/ nocase\n";
+  }
+  r += " condition:\n  $lib or $lib0 at 0 or ($w0 and $w1 and $w2 and $w3) or $kbd";
+  if (drivers) r += " or $dev or $dev0 at 0";
+  r += "\n}\n";
+  return r;
+}
+
+RunResult RunYara(const Corpus& corpus, const stdfs::path& work) {
+  RunResult total;
+  total.ok = true;
+  const stdfs::path system32 = corpus.root / "Windows" / "System32";
+  for (bool drivers : {false, true}) {
+    const stdfs::path rules = work / (drivers ? "drivers.yar" : "libraries.yar");
+    WriteAll(rules, YaraRules(drivers));
+    const stdfs::path timing = work / "yara-time.txt";
+    int status = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string out =
+        Capture({"/usr/bin/time", "-f", "%M", "-o", timing.string(), "/usr/bin/yara", "-p", "1",
+                 rules.string(), (drivers ? system32 / "drivers" : system32).string()},
+                &status);
+    total.seconds += Seconds(std::chrono::steady_clock::now() - start);
+    const long kib = std::strtol(ReadAll(timing).c_str(), nullptr, 10);
+    total.peakKiB = std::max(total.peakKiB, kib);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) total.ok = false;
+    for (const std::string& line : Split(out, '\n')) {
+      if (line.empty()) continue;
+      const std::string path = line.substr(line.find(' ') + 1);
+      const std::string name = FileNameOf(path);
+      const std::string ext = drivers ? ".sys" : ".dll";
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ext) == 0) total.found.insert(name);
+    }
+  }
+  return total;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+int CheckPlants(const char* label, const RunResult& r, const Corpus& corpus, bool whole) {
+  int wrong = 0;
+  for (const Plant& p : corpus.plants) {
+    const bool got = r.found.count(p.name) != 0;
+    if (got != p.expected) {
+      std::cout << "  " << label << ": " << p.name << " (" << p.note << ") "
+                << (got ? "found" : "missed") << ", expected "
+                << (p.expected ? "found" : "not found") << '\n';
+      ++wrong;
+    }
+  }
+  if (whole) {
+    for (const std::string& name : r.found) {
+      if (name.rfind("zz_", 0) != 0) {
+        std::cout << "  " << label << ": unplanted file matches: " << name << '\n';
+      }
+    }
+  }
+  return wrong;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string self = stdfs::canonical("/proc/self/exe").string();
+  if (argc >= 5 && argv[1] == "--child"s) {
+    const std::string mode = argv[2];
+    const int limit = std::atoi(argv[4]);
+    if (mode == "readonly") return ChildReadOnly(argv[3]);
+    if (mode == "production") return ChildSweep(argv[3], lk::MatcherKind::Production, limit);
+    if (mode == "reference") return ChildSweep(argv[3], lk::MatcherKind::Reference, limit);
+    return 2;
+  }
+
+  stdfs::path corpusRoot = LK_BENCH_CORPUS;
+  int runs = 5;
+  bool reference = true;
+  int referenceLimit = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--corpus" && i + 1 < argc) {
+      corpusRoot = argv[++i];
+    } else if (a == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--no-reference") {
+      reference = false;
+    } else if (a == "--reference-limit" && i + 1 < argc) {
+      referenceLimit = std::atoi(argv[++i]);
+    } else {
+      std::cerr << "usage: lk_bench [--corpus DIR] [--runs N] [--no-reference] "
+                   "[--reference-limit FILES]\n";
+      return 2;
+    }
+  }
+
+  const Corpus corpus = BuildCorpus(corpusRoot);
+  const double mb = static_cast<double>(corpus.libraryBytes + corpus.driverBytes) / 1e6;
+  std::cout << "corpus: " << corpus.libraryFiles << " *.dll (" << corpus.libraryBytes / 1000000
+            << " MB) + " << corpus.driverFiles << " *.sys (" << corpus.driverBytes / 1000000
+            << " MB) = " << static_cast<long>(mb) << " MB, " << corpus.plants.size()
+            << " planted files\n";
+
+  // Warm the page cache.
+  (void)RunChild(self, "readonly", corpus);
+  (void)RunChild(self, "readonly", corpus);
+
+  const bool haveYara = stdfs::exists("/usr/bin/yara") && stdfs::exists("/usr/bin/time");
+  std::vector<double> readSeconds, prodSeconds, yaraSeconds;
+  long readPeak = 0, prodPeak = 0, yaraPeak = 0;
+  RunResult production, yara;
+  bool failed = false;
+  for (int run = 0; run < runs; ++run) {
+    const RunResult r = RunChild(self, "readonly", corpus);
+    const RunResult p = RunChild(self, "production", corpus);
+    failed |= !r.ok || !p.ok;
+    readSeconds.push_back(r.seconds);
+    prodSeconds.push_back(p.seconds);
+    readPeak = std::max(readPeak, r.peakKiB);
+    prodPeak = std::max(prodPeak, p.peakKiB);
+    if (run == 0) production = p;
+    if (p.found != production.found) {
+      std::cout << "production results differ between runs\n";
+      failed = true;
+    }
+    if (haveYara) {
+      const RunResult y = RunYara(corpus, corpusRoot.parent_path());
+      yaraSeconds.push_back(y.seconds);
+      yaraPeak = std::max(yaraPeak, y.peakKiB);
+      if (run == 0) yara = y;
+    }
+  }
+
+  const double read = Median(readSeconds), prod = Median(prodSeconds);
+  std::printf("\n%-34s %9s %9s %10s %8s\n", "run (median of interleaved runs)", "seconds", "MB/s",
+              "peak MiB", "ratio");
+  auto row = [&](const char* name, double s, long kib, double ratio) {
+    std::printf("%-34s %9.3f %9.0f %10.1f %8.2f\n", name, s, s > 0 ? mb / s : 0,
+                static_cast<double>(kib) / 1024.0, ratio);
+  };
+  std::printf("(%d runs; ratio = seconds / read-only pass)\n", runs);
+  row("read-only pass, 256 KiB blocks", read, readPeak, 1.0);
+  row("sweep, production matcher", prod, prodPeak, prod / read);
+  if (haveYara) {
+    const double y = Median(yaraSeconds);
+    row("yara -p 1, equivalent rule", y, yaraPeak, y / read);
+    std::printf("  production is %.1fx faster than yara\n", y / prod);
+  } else {
+    std::printf("yara: not installed, skipped\n");
+  }
+
+  RunResult ref;
+  if (reference) {
+    ref = RunChild(self, "reference", corpus, referenceLimit);
+    failed |= !ref.ok;
+    const double share = referenceLimit > 0 ? static_cast<double>(ref.examined) /
+                                                  (corpus.libraryFiles + corpus.driverFiles)
+                                            : 1.0;
+    std::printf("%-34s %9.3f %9.0f %10.1f %8.2f   (one run%s)\n", "sweep, reference matcher",
+                ref.seconds, ref.seconds > 0 ? mb * share / ref.seconds : 0,
+                static_cast<double>(ref.peakKiB) / 1024.0, ref.seconds / (read * share),
+                referenceLimit > 0 ? ", first files of each category only" : "");
+    if (referenceLimit == 0) {
+      std::printf("  production is %.0fx faster than the reference\n", ref.seconds / prod);
+    }
+  }
+
+  std::cout << "\nagreement:\n";
+  int wrong = CheckPlants("production", production, corpus, true);
+  if (reference) {
+    wrong += CheckPlants("reference", ref, corpus, referenceLimit == 0);
+    if (referenceLimit == 0) {
+      if (ref.found == production.found) {
+        std::cout << "  production and reference agree on the whole corpus (" << ref.found.size()
+                  << " matches)\n";
+      } else {
+        std::cout << "  production and reference DISAGREE on the whole corpus\n";
+        for (const auto& n : production.found) {
+          if (!ref.found.count(n)) std::cout << "    only production: " << n << '\n';
+        }
+        for (const auto& n : ref.found) {
+          if (!production.found.count(n)) std::cout << "    only reference: " << n << '\n';
+        }
+        ++wrong;
+      }
+    }
+  }
+  if (haveYara) {
+    const int yaraWrong = CheckPlants("yara", yara, corpus, true);
+    std::cout << "  yara " << (yara.found == production.found ? "agrees" : "DISAGREES")
+              << " with production (" << yara.found.size() << " matches)" << (yaraWrong ? "" : "")
+              << '\n';
+  }
+  std::cout << "  planted files: " << corpus.plants.size() << ", wrong verdicts: " << wrong << '\n';
+  return (failed || wrong != 0) ? 1 : 0;
+}
