@@ -14,6 +14,7 @@
 //
 //   lk_bench [--corpus DIR] [--runs N] [--no-reference] [--reference-limit N]
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -340,6 +341,36 @@ int ChildReadOnly(const std::string& corpusRoot) {
   return 0;
 }
 
+// The same reads with plain POSIX calls, without the Windows path layer.
+int ChildRawRead(const std::string& corpusRoot) {
+  std::vector<char> buffer(kReadBlock);
+  std::int64_t bytes = 0, examined = 0;
+  unsigned checksum = 0;
+  const stdfs::path system32 = stdfs::path(corpusRoot) / "Windows" / "System32";
+  const auto start = std::chrono::steady_clock::now();
+  for (const auto& [dir, ext] :
+       {std::pair{system32, ".dll"}, std::pair{system32 / "drivers", ".sys"}}) {
+    for (const auto& entry : stdfs::directory_iterator(dir)) {
+      if (!entry.is_regular_file() || entry.path().extension() != ext) continue;
+      ++examined;
+      const int fd = ::open(entry.path().c_str(), O_RDONLY);
+      if (fd < 0) continue;
+      for (off_t offset = 0;; offset += static_cast<off_t>(kReadBlock)) {
+        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), offset);
+        if (n <= 0) break;
+        bytes += n;
+        checksum += static_cast<unsigned char>(buffer[static_cast<std::size_t>(n) - 1]);
+        if (static_cast<std::size_t>(n) < buffer.size()) break;
+      }
+      ::close(fd);
+    }
+  }
+  const double seconds = Seconds(std::chrono::steady_clock::now() - start);
+  std::cout << "result " << seconds << ' ' << PeakKiB() << ' ' << examined << '\n';
+  std::cout << "bytes " << bytes << ' ' << checksum << '\n';
+  return 0;
+}
+
 // ---------------------------------------------------------------- the parent
 
 struct RunResult {
@@ -351,12 +382,16 @@ struct RunResult {
 };
 
 // Runs a command, returns its standard output (and exit status).
-std::string Capture(const std::vector<std::string>& argv, int* status) {
+std::string Capture(const std::vector<std::string>& argv, int* status, bool quiet = false) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(fds[1], 1);
+    if (quiet) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      if (null >= 0) dup2(null, 2);
+    }
     close(fds[0]);
     close(fds[1]);
     std::vector<char*> args;
@@ -451,7 +486,7 @@ RunResult RunYara(const Corpus& corpus, const stdfs::path& work) {
     const std::string out =
         Capture({"/usr/bin/time", "-f", "%M", "-o", timing.string(), "/usr/bin/yara", "-p", "1",
                  rules.string(), (drivers ? system32 / "drivers" : system32).string()},
-                &status);
+                &status, true);
     total.seconds += Seconds(std::chrono::steady_clock::now() - start);
     const long kib = std::strtol(ReadAll(timing).c_str(), nullptr, 10);
     total.peakKiB = std::max(total.peakKiB, kib);
@@ -501,6 +536,7 @@ int main(int argc, char** argv) {
     const std::string mode = argv[2];
     const int limit = std::atoi(argv[4]);
     if (mode == "readonly") return ChildReadOnly(argv[3]);
+    if (mode == "raw") return ChildRawRead(argv[3]);
     if (mode == "production") return ChildSweep(argv[3], lk::MatcherKind::Production, limit);
     if (mode == "reference") return ChildSweep(argv[3], lk::MatcherKind::Reference, limit);
     return 2;
@@ -539,13 +575,16 @@ int main(int argc, char** argv) {
   (void)RunChild(self, "readonly", corpus);
 
   const bool haveYara = stdfs::exists("/usr/bin/yara") && stdfs::exists("/usr/bin/time");
-  std::vector<double> readSeconds, prodSeconds, yaraSeconds;
-  long readPeak = 0, prodPeak = 0, yaraPeak = 0;
+  std::vector<double> readSeconds, rawSeconds, prodSeconds, yaraSeconds;
+  long readPeak = 0, rawPeak = 0, prodPeak = 0, yaraPeak = 0;
   RunResult production, yara;
   bool failed = false;
   for (int run = 0; run < runs; ++run) {
+    const RunResult raw = RunChild(self, "raw", corpus);
     const RunResult r = RunChild(self, "readonly", corpus);
     const RunResult p = RunChild(self, "production", corpus);
+    rawSeconds.push_back(raw.seconds);
+    rawPeak = std::max(rawPeak, raw.peakKiB);
     failed |= !r.ok || !p.ok;
     readSeconds.push_back(r.seconds);
     prodSeconds.push_back(p.seconds);
@@ -572,8 +611,11 @@ int main(int argc, char** argv) {
                 static_cast<double>(kib) / 1024.0, ratio);
   };
   std::printf("(%d runs; ratio = seconds / read-only pass)\n", runs);
+  const double raw = Median(rawSeconds);
   row("read-only pass, 256 KiB blocks", read, readPeak, 1.0);
+  row("  the same, plain POSIX reads", raw, rawPeak, raw / read);
   row("sweep, production matcher", prod, prodPeak, prod / read);
+  std::printf("  sweep / plain POSIX read-only pass: %.2f\n", prod / raw);
   if (haveYara) {
     const double y = Median(yaraSeconds);
     row("yara -p 1, equivalent rule", y, yaraPeak, y / read);
