@@ -7,7 +7,8 @@ packages=(cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
           wine wine64 wine32:i386 fonts-wine xvfb xauth x11-apps xclip imagemagick
-          nlohmann-json3-dev python3)
+          nlohmann-json3-dev python3
+          librsvg2-bin icoutils fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -183,10 +183,10 @@ class Parser {
       if (tag.closing) {
         if (!links_.empty()) links_.pop_back();
       } else {
-        links_.emplace_back(tag.Attribute("href").value_or(""));
         // A link without a target still has to end at its </a>: mark it with a blank target
         // that opens nothing.
-        if (links_.back().empty()) links_.back() = " ";
+        const std::string_view target = tag.Attribute("href").value_or(" ");
+        links_.emplace_back(target.empty() ? std::string_view(" ") : target);
       }
     } else if (EqualsNoCase(n, "font")) {
       if (tag.closing) {

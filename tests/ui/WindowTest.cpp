@@ -1,0 +1,381 @@
+// The program's windows, driven from outside under Wine: the idle main window as designed, the
+// 64-bit notice at start-up, each kind of message dialog with its buttons and answers, a
+// known-version run and a sweep from the start button, and a close request during a run.
+//
+// Environment: LK_APP (the program), LK_APP_HOOKS (its test build with the dialog hook),
+// LK_SHOTS (folder for the screenshots); Linux paths are mapped to Wine's Z: drive.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/ui/GuiDriver.h"
+#include "ui/ControlIds.h"
+
+namespace lk::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Click;
+using testing::Control;
+using testing::IsShown;
+using testing::Place;
+using testing::PlaceOf;
+using testing::ProgramProcess;
+using testing::TextOf;
+using testing::WaitForTopLevel;
+using testing::WaitUntil;
+
+std::wstring EnvPath(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? testing::WindowsPath(value) : std::wstring{};
+}
+
+std::wstring Shot(const std::wstring& name) {
+  const std::wstring folder = EnvPath("LK_SHOTS");
+  if (folder.empty()) return {};
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder + L"\\" + name;
+}
+
+void TakeShot(HWND window, const std::wstring& name) {
+  const std::wstring path = Shot(name);
+  if (path.empty()) return;
+  Sleep(400);  // let the window finish painting
+  EXPECT_TRUE(testing::Screenshot(window, path)) << "screenshot not written";
+}
+
+bool Is64BitWindows() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+bool Contains(const std::wstring& text, const std::wstring& part) {
+  return text.find(part) != std::wstring::npos;
+}
+
+// Receives the results the test build posts back.
+class ReplyWindow {
+ public:
+  ReplyWindow() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &ReplyWindow::Procedure;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"LkTestReply";
+    RegisterClassW(&wc);
+    hwnd_ = CreateWindowExW(0, L"LkTestReply", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            wc.hInstance, nullptr);
+  }
+  ~ReplyWindow() { DestroyWindow(hwnd_); }
+  [[nodiscard]] HWND Hwnd() const { return hwnd_; }
+  static int& LastResult() {
+    static int result = -1;
+    return result;
+  }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    static const UINT kDialogResult = RegisterWindowMessageW(L"lk.test.DialogResult");
+    if (message == kDialogResult) {
+      LastResult() = static_cast<int>(lParam);
+      return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+  HWND hwnd_ = nullptr;
+};
+
+// Starts the program and answers the 64-bit notice if one comes; leaves the visible main window.
+HWND StartMainWindow(ProgramProcess& program) {
+  if (Is64BitWindows()) {
+    HWND notice = WaitForTopLevel(kDialogClass, program.Id(), 20s);
+    if (notice == nullptr) return nullptr;
+    Click(Control(notice, kIdOk));
+  }
+  return WaitForTopLevel(kMainWindowClass, program.Id(), 20s);
+}
+
+// Answers every dialog of a run with the given buttons' preference until the run has ended.
+void AnswerUntilRunEnds(ProgramProcess& program, HWND main, std::wstring* titles) {
+  HWND start = Control(main, kIdStartAnalyze);
+  const bool ended = WaitUntil(
+      [&] {
+        if (HWND dialog = testing::FindTopLevel(kDialogClass, program.Id())) {
+          if (titles != nullptr) *titles += TextOf(Control(dialog, kIdDialogTitle)) + L"|";
+          // Yes/No questions (removal, restart) are answered No; notices with OK.
+          HWND no = Control(dialog, kIdNo);
+          Click(IsShown(no) ? no : Control(dialog, kIdOk));
+          WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5s);
+          return false;
+        }
+        return PlaceOf(start).width == 554 && !IsShown(Control(main, kIdAbbruch));
+      },
+      180s);
+  EXPECT_TRUE(ended) << "the run did not end";
+}
+
+TEST(MainWindowAtStartup, ShowsItsDesignedPlacesTextsAndStates) {
+  ProgramProcess program(EnvPath("LK_APP"));
+  ASSERT_TRUE(program.Started());
+  if (Is64BitWindows()) {
+    // The notice comes first, before the main window is shown.
+    HWND notice = WaitForTopLevel(kDialogClass, program.Id(), 20s);
+    ASSERT_NE(notice, nullptr);
+    HWND hiddenMain = testing::FindTopLevel(kMainWindowClass, program.Id(), false);
+    ASSERT_NE(hiddenMain, nullptr);
+    EXPECT_FALSE(IsWindowVisible(hiddenMain));
+    EXPECT_EQ(TextOf(Control(notice, kIdDialogTitle)), L"Information");
+    EXPECT_TRUE(Contains(TextOf(Control(notice, kIdDialogMessage)),
+                         L"Anti-Lauschkobold hat ein 64-BIT Betriebssystem entdeckt!"));
+    EXPECT_EQ(PlaceOf(Control(notice, kIdOk)), (Place{232, 315, 89, 41}));
+    EXPECT_FALSE(IsShown(Control(notice, kIdYes)));
+    TakeShot(notice, L"dialog-notice-64.png");
+    Click(Control(notice, kIdOk));
+  }
+  HWND main = WaitForTopLevel(kMainWindowClass, program.Id(), 20s);
+  ASSERT_NE(main, nullptr);
+  const SIZE client = testing::ClientSize(main);
+  EXPECT_EQ(client.cx, 690);
+  EXPECT_EQ(client.cy, 494);
+  EXPECT_EQ(TextOf(main), L"Quandrel Anti-Lauschkobold");
+  EXPECT_EQ(GetWindowLongW(main, GWL_STYLE) & WS_THICKFRAME, 0) << "must not be resizable";
+
+  EXPECT_EQ(PlaceOf(Control(main, kIdStartAnalyze)), (Place{127, 64, 554, 58}));
+  EXPECT_EQ(TextOf(Control(main, kIdStartAnalyze)), L"Analyse starten...");
+  EXPECT_EQ(PlaceOf(Control(main, kIdProductName)), (Place{232, 10, 338, 52}));
+  EXPECT_EQ(TextOf(Control(main, kIdProductName)), L"Anti-Lauschkobold");
+  EXPECT_EQ(TextOf(Control(main, kIdVersionLabel)), L"Version: 1.3.3.627");
+  EXPECT_EQ(PlaceOf(Control(main, kIdVersionLabel)).left, 586);
+  EXPECT_EQ(PlaceOf(Control(main, kIdVersionLabel)).top, 43);
+  EXPECT_EQ(PlaceOf(Control(main, kIdFeedback)), (Place{9, 64, 121, 17}));
+  EXPECT_EQ(TextOf(Control(main, kIdFeedback)), L" Feedback...");
+  EXPECT_EQ(PlaceOf(Control(main, kIdBitBadge)), (Place{576, 6, 65, 26}));
+  EXPECT_EQ(PlaceOf(Control(main, kIdBusyIndicator)), (Place{647, 6, 33, 36}));
+  EXPECT_FALSE(IsShown(Control(main, kIdDeveloperBadge)));
+
+  EXPECT_FALSE(IsShown(Control(main, kIdAbbruch)));
+  EXPECT_EQ(PlaceOf(Control(main, kIdAbbruch)), (Place{577, 64, 104, 58}));
+  EXPECT_FALSE(IsShown(Control(main, kIdProgress)));
+  EXPECT_FALSE(IsShown(Control(main, kIdStatus)));
+  EXPECT_EQ(TextOf(Control(main, kIdBusyIndicator)), L"") << "still while idle";
+  // With status line and progress bar hidden the list reaches down to the footer.
+  EXPECT_EQ(PlaceOf(Control(main, kIdReport)), (Place{0, 188, 690, 494 - 23 - 188}));
+  EXPECT_EQ(PlaceOf(Control(main, kIdFooter)), (Place{0, 471, 690, 23}));
+  EXPECT_EQ(PlaceOf(Control(main, kIdNotice)), (Place{0, 128, 690, 60}));
+
+  const std::wstring notice = TextOf(Control(main, kIdNotice));
+  EXPECT_TRUE(Contains(notice,
+                       L"Hinweis: Analyse und Methode zur Entfernung beruhen auf den "
+                       L"derzeitigen Erkenntnissen mit Stand\r\n13. Oktober 2011. Bitte "
+                       L"pr\u00fcfen Sie regelm\u00e4\u00dfig auf den Seiten von Quandrel "
+                       L"Software GmbH, ob es inzwischen\r\neine neuere Version gibt."))
+      << std::string(notice.begin(), notice.end());
+  EXPECT_TRUE(Contains(TextOf(Control(main, kIdFooter)),
+                       L"Quandrel Software GmbH in Kooperation mit Tessivar"));
+
+  HWND report = Control(main, kIdReport);
+  if (Is64BitWindows()) {
+    ASSERT_EQ(testing::ListCount(report), 1);
+    EXPECT_EQ(testing::ListItemText(report, 0),
+              L"Hinweis: - (*) Auf 64-Bit Systemen kann der Lauschkobold (+Varianten) zur Zeit "
+              L"aufgesp\u00fchrt, aber nur manuell entfernt werden!");
+    EXPECT_EQ(testing::ListItemImage(report, 0), 1);
+  } else {
+    EXPECT_EQ(testing::ListCount(report), 0);
+  }
+  TakeShot(main, Is64BitWindows() ? L"idle-64.png" : L"idle-32.png");
+}
+
+struct DialogCase {
+  int kind;
+  const wchar_t* title;
+  bool yes, no, ok;
+  enum class Answer { Ok, Yes, AltN, Close, SysClose } answer;
+  int expected;
+  const wchar_t* shot;
+};
+
+class MessageDialogKinds : public ::testing::TestWithParam<DialogCase> {};
+
+TEST_P(MessageDialogKinds, ShowButtonsAtFixedPlacesAndAnswer) {
+  if (Is64BitWindows()) GTEST_SKIP() << "the dialog kinds are checked in the 32-bit prefix";
+  const DialogCase& c = GetParam();
+  ProgramProcess program(EnvPath("LK_APP_HOOKS"));
+  ASSERT_TRUE(program.Started());
+  HWND main = StartMainWindow(program);
+  ASSERT_NE(main, nullptr);
+  ReplyWindow reply;
+  ReplyWindow::LastResult() = -1;
+  PostMessageW(main, RegisterWindowMessageW(L"lk.test.ShowDialog"), static_cast<WPARAM>(c.kind),
+               reinterpret_cast<LPARAM>(reply.Hwnd()));
+  HWND dialog = WaitForTopLevel(kDialogClass, program.Id(), 10s);
+  ASSERT_NE(dialog, nullptr);
+
+  EXPECT_EQ(testing::ClientSize(dialog).cx, 432);
+  EXPECT_EQ(testing::ClientSize(dialog).cy, 384);
+  EXPECT_NE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+  EXPECT_EQ(GetWindowLongW(dialog, GWL_STYLE) & WS_SYSMENU, 0) << "no close box";
+  EXPECT_EQ(TextOf(Control(dialog, kIdDialogTitle)), c.title);
+  EXPECT_EQ(IsShown(Control(dialog, kIdYes)), c.yes);
+  EXPECT_EQ(IsShown(Control(dialog, kIdNo)), c.no);
+  EXPECT_EQ(IsShown(Control(dialog, kIdOk)), c.ok);
+  EXPECT_FALSE(IsShown(Control(dialog, kIdCancel)));
+  // Every button keeps its place, shown or not.
+  EXPECT_EQ(PlaceOf(Control(dialog, kIdYes)), (Place{8, 315, 105, 41}));
+  EXPECT_EQ(PlaceOf(Control(dialog, kIdNo)), (Place{120, 315, 105, 41}));
+  EXPECT_EQ(PlaceOf(Control(dialog, kIdOk)), (Place{232, 315, 89, 41}));
+  EXPECT_EQ(PlaceOf(Control(dialog, kIdCancel)), (Place{328, 315, 81, 41}));
+  EXPECT_EQ(TextOf(Control(dialog, kIdYes)), L"&Ja");
+  EXPECT_EQ(TextOf(Control(dialog, kIdNo)), L"&Nein");
+  EXPECT_EQ(TextOf(Control(dialog, kIdCancel)), L"A&bbruch");
+  EXPECT_EQ(PlaceOf(Control(dialog, kIdDialogMessage)), (Place{16, 84, 396, 179}));
+  EXPECT_EQ(PlaceOf(Control(dialog, kIdDialogIcon)), (Place{8, 8, 41, 41}));
+  // Centred on the main window.
+  RECT mainRect{};
+  RECT dialogRect{};
+  GetWindowRect(main, &mainRect);
+  GetWindowRect(dialog, &dialogRect);
+  EXPECT_NEAR((mainRect.left + mainRect.right) / 2, (dialogRect.left + dialogRect.right) / 2, 1);
+  EXPECT_NEAR((mainRect.top + mainRect.bottom) / 2, (dialogRect.top + dialogRect.bottom) / 2, 1);
+  EXPECT_FALSE(IsWindowEnabled(main)) << "modal";
+
+  const std::wstring message = TextOf(Control(dialog, kIdDialogMessage));
+  if (c.kind == 0) {
+    EXPECT_TRUE(Contains(message, L"Dieses Wort ist schwarz."));
+    EXPECT_FALSE(Contains(message, L"(FS)"));
+    EXPECT_FALSE(Contains(message, L"<FONT"));
+    EXPECT_TRUE(Contains(message,
+                         L"\r\nC:\\windows\\system32\\alpha.dll\r\nC:\\windows\\system32"
+                         L"\\beta.dll\r\n"));
+  }
+  TakeShot(dialog, c.shot);
+
+  switch (c.answer) {
+    case DialogCase::Answer::Ok:
+      Click(Control(dialog, kIdOk));
+      break;
+    case DialogCase::Answer::Yes:
+      Click(Control(dialog, kIdYes));
+      break;
+    case DialogCase::Answer::AltN: {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+      testing::PostAltKey(info.hwndFocus != nullptr ? info.hwndFocus : dialog, L'n');
+      break;
+    }
+    case DialogCase::Answer::Close:
+      PostMessageW(dialog, WM_CLOSE, 0, 0);
+      break;
+    case DialogCase::Answer::SysClose:
+      PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      break;
+  }
+  ASSERT_TRUE(WaitUntil([] { return ReplyWindow::LastResult() != -1; }, 10s));
+  EXPECT_EQ(ReplyWindow::LastResult(), c.expected);
+  EXPECT_FALSE(IsWindow(dialog)) << "destroyed after the call";
+  EXPECT_TRUE(IsWindowEnabled(main));
+}
+
+using A = DialogCase::Answer;
+
+std::string WrapperName(const ::testing::TestParamInfo<DialogCase>& param) {
+  static const char* const kNames[] = {"ShowInformation", "ShowError",   "ShowErrorTitled",
+                                       "AskWarning",      "AskCritical", "AskQuestion"};
+  return kNames[param.param.kind];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachWrapper, MessageDialogKinds,
+    ::testing::Values(
+        DialogCase{0, L"Information", false, false, true, A::Ok, 1, L"dialog-information.png"},
+        DialogCase{1, L"Fehler", false, false, true, A::Close, 2, L"dialog-error.png"},
+        DialogCase{2, L"Ergebnis der Tiefenanalyse", false, false, true, A::Ok, 1,
+                   L"dialog-error-titled.png"},
+        DialogCase{3, L"Warnung", true, true, false, A::Yes, 6, L"dialog-warning.png"},
+        DialogCase{4, L"Lauschkobold gefunden!", true, true, false, A::SysClose, 2,
+                   L"dialog-critical.png"},
+        DialogCase{5, L"Frage", true, true, false, A::AltN, 7, L"dialog-question.png"}),
+    WrapperName);
+
+TEST(AnalysisRunFromTheWindow, KnownVersionRunShrinksTheStartButtonAndRestoresIt) {
+  if (Is64BitWindows()) GTEST_SKIP() << "64-bit systems only sweep";
+  ProgramProcess program(EnvPath("LK_APP"));
+  HWND main = StartMainWindow(program);
+  ASSERT_NE(main, nullptr);
+  Click(Control(main, kIdStartAnalyze));
+  HWND question = WaitForTopLevel(kDialogClass, program.Id(), 20s);
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(TextOf(Control(question, kIdDialogTitle)), L"Frage");
+  // The run has made room for the cancel button before it asks.
+  EXPECT_EQ(PlaceOf(Control(main, kIdStartAnalyze)).width, 444);
+  EXPECT_TRUE(IsShown(Control(main, kIdAbbruch)));
+  EXPECT_EQ(TextOf(Control(main, kIdBusyIndicator)), L"busy");
+  Click(Control(question, kIdNo));
+  ASSERT_TRUE(WaitUntil([&] { return testing::ListCount(Control(main, kIdReport)) > 0; }, 20s));
+  TakeShot(main, L"run-known-version.png");
+  std::wstring titles;
+  AnswerUntilRunEnds(program, main, &titles);
+  EXPECT_EQ(PlaceOf(Control(main, kIdStartAnalyze)).width, 554);
+  EXPECT_FALSE(IsShown(Control(main, kIdAbbruch)));
+  EXPECT_EQ(TextOf(Control(main, kIdBusyIndicator)), L"");
+  EXPECT_GT(testing::ListCount(Control(main, kIdReport)), 0);
+  EXPECT_FALSE(titles.empty()) << "a verdict was shown";
+  TakeShot(main, L"after-run.png");
+}
+
+TEST(AnalysisRunFromTheWindow, SweepShowsProgressAndEnds) {
+  ProgramProcess program(EnvPath("LK_APP"));
+  HWND main = StartMainWindow(program);
+  ASSERT_NE(main, nullptr);
+  Click(Control(main, kIdStartAnalyze));
+  if (!Is64BitWindows()) {
+    HWND question = WaitForTopLevel(kDialogClass, program.Id(), 20s);
+    ASSERT_NE(question, nullptr);
+    Click(Control(question, kIdYes));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return IsShown(Control(main, kIdProgress)); }, 30s));
+  EXPECT_TRUE(IsShown(Control(main, kIdStatus)));
+  EXPECT_LT(PlaceOf(Control(main, kIdReport)).height, 494 - 23 - 188) << "the list made room";
+  TakeShot(main, Is64BitWindows() ? L"run-sweep-64.png" : L"run-sweep-32.png");
+  AnswerUntilRunEnds(program, main, nullptr);
+  EXPECT_FALSE(IsShown(Control(main, kIdProgress)));
+  EXPECT_FALSE(IsShown(Control(main, kIdStatus)));
+  EXPECT_EQ(PlaceOf(Control(main, kIdStartAnalyze)).width, 554);
+}
+
+TEST(CloseDuringRun, EndsTheProgramCleanlyAfterTheRunUnwound) {
+  ProgramProcess program(EnvPath("LK_APP"));
+  HWND main = StartMainWindow(program);
+  ASSERT_NE(main, nullptr);
+  Click(Control(main, kIdStartAnalyze));
+  if (!Is64BitWindows()) {
+    HWND question = WaitForTopLevel(kDialogClass, program.Id(), 20s);
+    ASSERT_NE(question, nullptr);
+    Click(Control(question, kIdNo));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return testing::ListCount(Control(main, kIdReport)) > 0; }, 20s));
+  PostMessageW(main, WM_CLOSE, 0, 0);
+  DWORD exitCode = 1234;
+  ASSERT_TRUE(program.WaitForExit(60s, &exitCode)) << "the program did not end";
+  EXPECT_EQ(exitCode, 0u);
+}
+
+TEST(CloseDuringRun, WhileAQuestionIsOpenEndsTheProgramToo) {
+  if (Is64BitWindows()) GTEST_SKIP() << "no question on 64-bit systems";
+  ProgramProcess program(EnvPath("LK_APP"));
+  HWND main = StartMainWindow(program);
+  ASSERT_NE(main, nullptr);
+  Click(Control(main, kIdStartAnalyze));
+  ASSERT_NE(WaitForTopLevel(kDialogClass, program.Id(), 20s), nullptr);
+  PostMessageW(main, WM_CLOSE, 0, 0);
+  DWORD exitCode = 1234;
+  ASSERT_TRUE(program.WaitForExit(60s, &exitCode)) << "the program did not end";
+  EXPECT_EQ(exitCode, 0u);
+}
+
+}  // namespace
+}  // namespace lk::ui

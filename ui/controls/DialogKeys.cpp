@@ -1,0 +1,20 @@
+#include "ui/controls/DialogKeys.h"
+
+namespace lk::ui {
+namespace {
+constexpr wchar_t kProperty[] = L"lk.DialogKeys";
+}
+
+void EnableDialogKeys(HWND topLevel) noexcept {
+  SetPropW(topLevel, kProperty, reinterpret_cast<HANDLE>(UINT_PTR{1}));
+}
+
+bool RouteDialogKeys(MSG& message) noexcept {
+  if (message.hwnd == nullptr) return false;
+  if (message.message < WM_KEYFIRST || message.message > WM_KEYLAST) return false;
+  HWND root = GetAncestor(message.hwnd, GA_ROOT);
+  if (root == nullptr || GetPropW(root, kProperty) == nullptr) return false;
+  return IsDialogMessageW(root, &message) != FALSE;
+}
+
+}  // namespace lk::ui

@@ -1,0 +1,92 @@
+#include "ui/controls/Window.h"
+
+#include "ui/controls/GlowButton.h"
+
+namespace lk::ui {
+
+HINSTANCE ModuleInstance() noexcept { return GetModuleHandleW(nullptr); }
+
+Window::~Window() {
+  if (hwnd_ != nullptr) {
+    HWND hwnd = hwnd_;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    hwnd_ = nullptr;
+    DestroyWindow(hwnd);
+  }
+}
+
+void Window::Show(bool visible) const noexcept {
+  if (hwnd_ != nullptr) ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+bool Window::IsShown() const noexcept {
+  return hwnd_ != nullptr && (GetWindowLongW(hwnd_, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void Window::Place(int x, int y, int width, int height) const noexcept {
+  if (hwnd_ != nullptr) {
+    SetWindowPos(hwnd_, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void Window::RegisterWindowClass(const wchar_t* className, UINT classStyle, HCURSOR cursor,
+                                 HICON icon, HICON smallIcon) {
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof existing;
+  if (GetClassInfoExW(ModuleInstance(), className, &existing)) return;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.style = classStyle;
+  wc.lpfnWndProc = &Window::Procedure;
+  wc.hInstance = ModuleInstance();
+  wc.hCursor = cursor != nullptr ? cursor : LoadCursorW(nullptr, IDC_ARROW);
+  wc.hIcon = icon;
+  wc.hIconSm = smallIcon;
+  wc.lpszClassName = className;
+  RegisterClassExW(&wc);
+}
+
+bool Window::CreateBound(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style,
+                         int x, int y, int width, int height, HWND parent,
+                         HMENU menuOrId) noexcept {
+  CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent, menuOrId,
+                  ModuleInstance(), this);
+  return hwnd_ != nullptr;
+}
+
+LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DRAWITEM) {
+    const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+    if (GlowButton* button = GlowButton::FromHwnd(item->hwndItem)) {
+      button->Draw(*item);
+      return TRUE;
+    }
+  }
+  return Default(message, wParam, lParam);
+}
+
+LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  Window* self = nullptr;
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    self = static_cast<Window*>(create->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  } else {
+    self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  }
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
+  LRESULT result = 0;
+  try {
+    result = self->HandleMessage(message, wParam, lParam);
+  } catch (...) {
+    result = DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = nullptr;
+  }
+  return result;
+}
+
+}  // namespace lk::ui
