@@ -39,7 +39,8 @@ class WindowsSystemAccess final : public SystemAccess {
   ~WindowsSystemAccess() override = default;
 
   // The application's main window: SendMessageW target of ShutdownWindows("4", true) and the
-  // owner of the clipboard data. Without one, the clipboard gets a hidden window of our own.
+  // owner of the clipboard data. Without one, the monitor-off command does nothing and the
+  // clipboard gets a hidden message-only window of our own as owner.
   void SetApplicationWindow(HWND window) noexcept { applicationWindow_ = window; }
   [[nodiscard]] HWND ApplicationWindow() const noexcept { return applicationWindow_; }
   void SetMessageFilter(MessageFilter filter) { messageFilter_ = std::move(filter); }
