@@ -70,10 +70,11 @@ class ServiceManagerTest : public ::testing::Test {
     ASSERT_EQ(WaitForState(service, ServiceState::Running), ServiceState::Running);
   }
 
-  // Polls the state until it is the one wanted or ten seconds have passed; the last state seen.
+  // Polls the state until it is the one wanted or a minute has passed (a service starts slowly
+  // under emulation); the last state seen.
   std::optional<ServiceState> WaitForState(ServiceHandle service, ServiceState wanted) {
     std::optional<ServiceState> state;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     do {
       state = system_.QueryServiceState(service);
       if (state == wanted) break;
