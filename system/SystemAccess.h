@@ -38,7 +38,8 @@ inline constexpr std::uint32_t kServiceMarkedForDelete = 1072;
 // An error raised by the operations that fail by raising; carries the Windows error code.
 class SystemError : public std::runtime_error {
  public:
-  SystemError(std::uint32_t code, const std::string& what) : std::runtime_error(what), code_(code) {}
+  SystemError(std::uint32_t code, const std::string& what)
+      : std::runtime_error(what), code_(code) {}
   [[nodiscard]] std::uint32_t Code() const noexcept { return code_; }
 
  private:
