@@ -25,7 +25,8 @@ inline constexpr std::string_view kTitleWarning = "Warnung";
 inline constexpr std::string_view kTitleQuestion = "Frage";
 
 // Window creation on 64-bit systems.
-inline constexpr std::string_view kProductPageUrl = "https://www.quandrel.example/anti-lauschkobold/";
+inline constexpr std::string_view kProductPageUrl =
+    "https://www.quandrel.example/anti-lauschkobold/";
 inline constexpr std::string_view kNotice64BitBegin =
     "<b>Anti-Lauschkobold hat ein 64-BIT Betriebssystem entdeckt!</b><br><br>Wir setzen auf "
     "diesen Systemen eine zeitintensive, heuristische <b>Tiefenanalyse</b> ein, mit der wir den "
