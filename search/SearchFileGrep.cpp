@@ -179,7 +179,6 @@ class SearchFileGrepPass {
     impl_.workerExists = false;
     impl_.terminateRequested = false;
     const bool cancelled = impl_.stopRequested;
-    impl_.searching = false;
     if (cancelled) {
       if (owner_.OnCancel) owner_.OnCancel(owner_);
     } else {
@@ -187,6 +186,7 @@ class SearchFileGrepPass {
     }
     impl_.stopRequested = false;
     if (owner_.OnEnd) owner_.OnEnd(owner_);
+    impl_.searching = false;
   }
 
  private:
