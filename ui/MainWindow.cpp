@@ -435,6 +435,8 @@ void MainWindow::ClearReport() { lvReport_.Clear(); }
 
 DialogResult MainWindow::ShowMessageDialog(const std::string& title, const std::string& text,
                                            DialogIcon icon, DialogButtons buttons) {
+  // The user has asked to close the program: the rest of the run gets no as its answer.
+  if (closeAfterRun_) return DialogResult::Cancel;
   return YesNoDialog::Show(Hwnd(), theme_, title, text, icon, buttons);
 }
 

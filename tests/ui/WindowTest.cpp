@@ -37,7 +37,11 @@ std::wstring EnvPath(const char* name) {
 std::wstring Shot(const std::wstring& name) {
   const std::wstring folder = EnvPath("LK_SHOTS");
   if (folder.empty()) return {};
-  CreateDirectoryW(folder.c_str(), nullptr);
+  // Create the folder and its parents.
+  for (std::size_t slash = folder.find(L'\\', 3);; slash = folder.find(L'\\', slash + 1)) {
+    CreateDirectoryW(folder.substr(0, slash).c_str(), nullptr);
+    if (slash == std::wstring::npos) break;
+  }
   return folder + L"\\" + name;
 }
 
@@ -337,9 +341,14 @@ TEST(AnalysisRunFromTheWindow, SweepShowsProgressAndEnds) {
     ASSERT_NE(question, nullptr);
     Click(Control(question, kIdYes));
   }
-  ASSERT_TRUE(WaitUntil([&] { return IsShown(Control(main, kIdProgress)); }, 30s));
-  EXPECT_TRUE(IsShown(Control(main, kIdStatus)));
-  EXPECT_LT(PlaceOf(Control(main, kIdReport)).height, 494 - 23 - 188) << "the list made room";
+  // The status line appears with the content pass, the progress bar already with the counting.
+  ASSERT_TRUE(WaitUntil(
+      [&] { return IsShown(Control(main, kIdProgress)) && IsShown(Control(main, kIdStatus)); },
+      60s));
+  EXPECT_EQ(PlaceOf(Control(main, kIdStatus)), (Place{0, 494 - 23 - 20 - 13, 690, 13}));
+  EXPECT_EQ(PlaceOf(Control(main, kIdReport)), (Place{0, 188, 690, 250})) << "the designed size";
+  const Place bar = PlaceOf(Control(main, kIdProgress));
+  EXPECT_EQ(bar, (Place{0, 494 - 23 - 20, 690, 20}));
   TakeShot(main, Is64BitWindows() ? L"run-sweep-64.png" : L"run-sweep-32.png");
   AnswerUntilRunEnds(program, main, nullptr);
   EXPECT_FALSE(IsShown(Control(main, kIdProgress)));

@@ -180,7 +180,7 @@ void MarkupLabel::DrawReflection(HDC dc, const RECT& client, int offsetY) {
   const COLORREF color = args_.textColor;
   for (int row = 0; row < height && row < layout.height; ++row) {
     const int sourceRow = layout.height - 1 - row;
-    const int fade = 90 * (height - row) / height;  // opacity in percent of 255
+    const int fade = 110 * (height - row) / height;  // opacity, of 255
     for (int column = 0; column < width; ++column) {
       const std::uint32_t coverage =
           mask.Pixels()[static_cast<std::size_t>(sourceRow) * static_cast<std::size_t>(width) +

@@ -83,11 +83,15 @@ class LineBuilder {
     if (image < 0 && !pending_.empty() && pending_.back().fragment.imageIndex < 0 &&
         pending_.back().fragment.style == style &&
         pending_.back().fragment.x + pending_.back().fragment.width == x_) {
-      pending_.back().fragment.text += f.text;
-      pending_.back().fragment.width += width;
-    } else {
-      pending_.push_back(Pending{std::move(f), ascent, descent});
+      // Measure the joined text as a whole: the sum of its parts' rounded widths can be a few
+      // pixels wider than the text drawn in one piece.
+      Fragment& joined = pending_.back().fragment;
+      joined.text += f.text;
+      joined.width = measurer_.TextWidth(joined.text, joined.style);
+      x_ = joined.x + joined.width;
+      return;
     }
+    pending_.push_back(Pending{std::move(f), ascent, descent});
     x_ += width;
   }
 
