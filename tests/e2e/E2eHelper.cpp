@@ -16,7 +16,6 @@
 // needs no quoting rules. The restart ends this process together with the program, so every line
 // is flushed when written and the state is snapshotted before each dialog is answered.
 
-#include <commctrl.h>
 #include <windows.h>
 
 #include <chrono>
