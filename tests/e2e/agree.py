@@ -3,7 +3,7 @@
 must write the same transcript and reach the same final state.
 
     agree.py --scenario S.json --lksim LKSIM --wine-root DIR --program EXE --helper EXE
-             --fixtures DIR --work DIR
+             [--program32 EXE --helper32 EXE] --fixtures DIR --work DIR
 
 Scenario files of tests/e2e/scenarios may use one piece more than lksim knows,
 {"fixture": "winsys32.sys"}: the bytes of a file of the simulated trojan (tests/e2e/fixtures, as
@@ -48,9 +48,9 @@ def materialise(scenario, fixtures):
     return scenario
 
 
-def with_prefix_files(scenario, root):
+def with_prefix_files(scenario, root, arch):
     """The scenario as lksim must see it: with the prefix's own libraries and drivers."""
-    libraries, drivers = wine_runner.template_system_files(root)
+    libraries, drivers = wine_runner.template_system_files(root, arch)
     model = json.loads(json.dumps(scenario))
     files = model.setdefault('files', {})
     known = {p.lower() for p in files}
@@ -147,6 +147,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     for name in ('scenario', 'lksim', 'wine-root', 'program', 'helper', 'fixtures', 'work'):
         parser.add_argument('--' + name, required=True)
+    parser.add_argument('--program32')
+    parser.add_argument('--helper32')
     args = parser.parse_args()
     work = Path(args.work)
     work.mkdir(parents=True, exist_ok=True)
@@ -156,14 +158,16 @@ def main():
 
     with open(args.scenario, encoding='utf-8') as f:
         scenario = materialise(json.load(f), args.fixtures)
-    if scenario.get('system', {}).get('is64', False) and not wine_runner.can_run_32bit():
-        print('agree: skipped: the scenario is a 64-bit Windows, where the 32-bit program runs '
-              'under WOW64; this machine cannot execute 32-bit code', file=sys.stderr)
+    try:
+        arch, _, _ = wine_runner.plan(scenario, args.program, args.helper, args.program32,
+                                      args.helper32)
+    except wine_runner.CannotRun as e:
+        print(f'agree: skipped: {e}', file=sys.stderr)
         return 77
     wine_scenario = work / 'scenario.json'
     wine_scenario.write_text(json.dumps(scenario, ensure_ascii=False, indent=1), encoding='utf-8')
     model_scenario = work / 'scenario-lksim.json'
-    model_scenario.write_text(json.dumps(with_prefix_files(scenario, args.wine_root),
+    model_scenario.write_text(json.dumps(with_prefix_files(scenario, args.wine_root, arch),
                                          ensure_ascii=False, indent=1), encoding='utf-8')
 
     model_run = subprocess.run([args.lksim, str(model_scenario)], capture_output=True, text=True)
@@ -176,6 +180,8 @@ def main():
                                                    'wine_runner.py'),
                                '--scenario', str(wine_scenario), '--wine-root', args.wine_root,
                                '--program', args.program, '--helper', args.helper,
+                               *(['--program32', args.program32] if args.program32 else []),
+                               *(['--helper32', args.helper32] if args.helper32 else []),
                                '--work', str(work), '--shots', str(work / 'screenshots')],
                               capture_output=True, text=True)
     (work / 'wine.jsonl').write_text(wine_run.stdout, encoding='utf-8')

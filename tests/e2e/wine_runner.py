@@ -2,11 +2,18 @@
 """Plays one lksim scenario on the real program in a fresh 64-bit Wine prefix.
 
     wine_runner.py --scenario S.json --wine-root DIR --program AntiLauschkobold.exe
-                   --helper lke2e.exe --work DIR [--keep]
+                   --helper lke2e.exe [--program32 EXE --helper32 EXE] --work DIR [--keep]
 
 prints the transcript on stdout in lksim's format (tools/lksim/README.md). Exit 0 after a run,
 2 when the scenario cannot be played on Wine (the message names why), 77 when this machine
 cannot run it (a 64-bit-Windows scenario needs 32-bit code), 1 on a failure of the run.
+
+Which program plays which PC: a scenario of a 32-bit Windows ("is64" false) runs the given
+program in a prefix of its own architecture (the 64-bit build in a 64-bit prefix is not a WOW64
+process, so it behaves as the program on a 32-bit PC); a scenario of a 64-bit Windows runs the
+32-bit program (--program, or --program32 beside a 64-bit build) in a 64-bit prefix, where it is
+a WOW64 process, with the 32-bit helper (it reads the program's windows, whose memory layout is
+32-bit). A machine that cannot execute 32-bit code cannot play those (exit 77).
 
 How the scenario becomes a prefix (a copy of the template of scripts/wine-prefix.sh, with its own
 server and its own X display, so that runs in parallel share neither clipboard nor screen):
@@ -116,14 +123,39 @@ def can_run_32bit():
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
-def ensure_template(root):
-    template = Path(root) / 'template-win64'
+def pe_machine(exe):
+    return subprocess.run([str(SCRIPTS / 'pe-machine.sh'), str(exe)], capture_output=True,
+                          text=True).stdout.strip()
+
+
+def plan(scenario, program, helper, program32=None, helper32=None):
+    """(prefix architecture, program, helper) for the scenario; CannotRun when impossible."""
+    bits64 = pe_machine(program) == 'amd64'
+    if not scenario.get('system', {}).get('is64', False):
+        arch, exe, user = ('win64' if bits64 else 'win32'), program, helper
+    else:
+        arch = 'win64'
+        exe, user = (program32, helper32) if bits64 else (program, helper)
+        if not exe or not user or not Path(exe).exists() or not Path(user).exists():
+            raise CannotRun('a 64-bit Windows needs the 32-bit program and helper (build the '
+                            'mingw preset)')
+    if pe_machine(exe) == 'i386' and not can_run_32bit():
+        raise CannotRun('the 32-bit program cannot run: this machine cannot execute 32-bit code')
+    return arch, exe, user
+
+
+def loader_for(exe):
+    return WINE64 if pe_machine(exe) == 'amd64' else 'wine'
+
+
+def ensure_template(root, arch='win64'):
+    template = Path(root) / f'template-{arch}'
     if (template / '.ready').exists():
         return template
     log = Path(root) / 'e2e-template.log'
     Path(root).mkdir(parents=True, exist_ok=True)
     with open(log, 'w') as out:
-        fresh = subprocess.run([str(SCRIPTS / 'wine-prefix.sh'), str(root), 'win64', 'fresh'],
+        fresh = subprocess.run([str(SCRIPTS / 'wine-prefix.sh'), str(root), arch, 'fresh'],
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=out,
                                text=True, check=True).stdout.strip()
     subprocess.run([str(SCRIPTS / 'wine-prefix.sh'), str(root), 'stop', fresh],
@@ -132,9 +164,9 @@ def ensure_template(root):
     return template
 
 
-def template_system_files(root):
+def template_system_files(root, arch='win64'):
     """The libraries and drivers that a fresh prefix already has (names as on disk)."""
-    system32 = ensure_template(root) / 'drive_c' / 'windows' / 'system32'
+    system32 = ensure_template(root, arch) / 'drive_c' / 'windows' / 'system32'
     libraries = sorted(e for e in os.listdir(system32)
                        if e.lower().endswith('.dll') and (system32 / e).is_file())
     drivers_dir = system32 / 'drivers'
@@ -146,7 +178,9 @@ def template_system_files(root):
 class Prefix:
     """A private copy of the template with its own server and X display."""
 
-    def __init__(self, root, work):
+    def __init__(self, root, work, arch='win64'):
+        self.arch = arch
+        self.loader = WINE64 if arch == 'win64' else 'wine'
         self.root = Path(root)
         self.work = Path(work)
         self.path = None
@@ -162,7 +196,7 @@ class Prefix:
         return env
 
     def start(self):
-        template = ensure_template(self.root)
+        template = ensure_template(self.root, self.arch)
         self.path = Path(tempfile.mkdtemp(prefix='e2e-', dir=self.root))
         self.path.rmdir()
         # The big system folders are hard links (Wine never writes into those files, and a file
@@ -212,13 +246,13 @@ class Prefix:
                 return
         raise RuntimeError('no free X display')
 
-    def wine(self, args, timeout=120, check=False):
-        return subprocess.run([WINE64] + args, env=self.env(), stdin=subprocess.DEVNULL,
+    def wine(self, args, timeout=120, check=False, loader=None):
+        return subprocess.run([loader or self.loader] + args, env=self.env(), stdin=subprocess.DEVNULL,
                               stdout=self.log, stderr=subprocess.STDOUT, timeout=timeout,
                               check=check).returncode
 
-    def spawn(self, args):
-        return subprocess.Popen([WINE64] + args, env=self.env(), stdin=subprocess.DEVNULL,
+    def spawn(self, args, loader=None):
+        return subprocess.Popen([loader or self.loader] + args, env=self.env(), stdin=subprocess.DEVNULL,
                                 stdout=self.log, stderr=subprocess.STDOUT)
 
     def stop(self, keep=False):
@@ -288,11 +322,9 @@ class Run:
     def check(self):
         s = self.scenario
         system = s.get('system', {})
-        if system.get('is64', False) and not can_run_32bit():
-            raise CannotRun('a 64-bit-Windows scenario needs the 32-bit program (WOW64), and this '
-                            'machine cannot execute 32-bit code')
-        if system.get('is64', False):
-            raise CannotRun('the 32-bit program build is not wired into the runner on this machine')
+        self.arch, self.program, self.helper_exe = plan(s, self.args.program, self.args.helper,
+                                                        self.args.program32, self.args.helper32)
+        self.user_loader = loader_for(self.helper_exe)
         if not system.get('ntFamily', True):
             raise Unusable('system.ntFamily false: Wine is always of the NT family')
         directory = system.get('systemDirectory', 'C:\\WINDOWS\\system32')
@@ -330,7 +362,7 @@ class Run:
         s = self.scenario
         helper_dir = p.path / 'drive_c' / HELPER_DIR
         helper_dir.mkdir(exist_ok=True)
-        shutil.copy(self.args.helper, helper_dir / 'lke2e.exe')
+        shutil.copy(self.helper_exe, helper_dir / 'lke2e.exe')
         self.helper = f'C:\\{HELPER_DIR}\\lke2e.exe'
 
         for path in s.get('directories', []):
@@ -374,13 +406,13 @@ class Run:
 
         devices = s.get('devices', [])
         for device in devices:
-            if p.wine([self.helper, 'probe', device]) != 0:
+            if p.wine([self.helper, 'probe', device], loader=self.user_loader) != 0:
                 name = device.split('\\')[-1].lower()
                 os.symlink('/dev/null', p.path / 'dosdevices' / name)
-                if p.wine([self.helper, 'probe', device]) != 0:
+                if p.wine([self.helper, 'probe', device], loader=self.user_loader) != 0:
                     raise RuntimeError(f'the device {device} cannot be made to open')
         if DEVICE.lower() not in (d.lower() for d in devices):
-            if p.wine([self.helper, 'probe', DEVICE]) == 0:
+            if p.wine([self.helper, 'probe', DEVICE], loader=self.user_loader) == 0:
                 raise Unusable(f'{DEVICE} opens, but the scenario does not list it (a running '
                                'driver of the scenario makes it)')
 
@@ -388,7 +420,8 @@ class Run:
         if in_use:
             ready = self.work / 'holder.ready'
             ready.unlink(missing_ok=True)
-            self.holder = p.spawn([self.helper, 'hold', windows_path_of(ready)] + in_use)
+            self.holder = p.spawn([self.helper, 'hold', windows_path_of(ready)] + in_use,
+                                  loader=self.user_loader)
             for _ in range(200):
                 if ready.exists() or self.holder.poll() is not None:
                     break
@@ -419,7 +452,7 @@ class Run:
             count = sum(1 for e in os.listdir(system32)
                         if e.lower().endswith('.dll') and (system32 / e).is_file())
             cancel = f'Analysiere {count} Bibliotheken...'
-        settings = [('program', windows_path_of(Path(self.args.program).resolve())),
+        settings = [('program', windows_path_of(Path(self.program).resolve())),
                     ('out', windows_path_of(out)), ('shots', windows_path_of(shots)),
                     ('spec', windows_path_of(spec)), ('snapshot', windows_path_of(snapshot)),
                     ('final', windows_path_of(final)), ('timeout', '240')]
@@ -428,7 +461,8 @@ class Run:
             settings.append(('cancelafter', cancel.encode('utf-8').hex()))
         settings_file = self.work / 'user.settings'
         settings_file.write_text(''.join(f'{k}\t{v}\n' for k, v in settings), encoding='utf-8')
-        self.prefix.wine([self.helper, 'drive', windows_path_of(settings_file)], timeout=300)
+        self.prefix.wine([self.helper, 'drive', windows_path_of(settings_file)], timeout=300,
+                         loader=self.user_loader)
         lines = out.read_text(encoding='utf-8').splitlines() if out.exists() else []
         return lines, snapshot, final, shots
 
@@ -510,7 +544,7 @@ class Run:
 
     def run(self):
         self.check()
-        self.prefix = Prefix(self.args.wine_root, self.work)
+        self.prefix = Prefix(self.args.wine_root, self.work, self.arch)
         try:
             self.prefix.start()
             self.plant()
@@ -561,6 +595,8 @@ def main():
     parser.add_argument('--wine-root', required=True)
     parser.add_argument('--program', required=True)
     parser.add_argument('--helper', required=True)
+    parser.add_argument('--program32')
+    parser.add_argument('--helper32')
     parser.add_argument('--work', required=True)
     parser.add_argument('--shots')
     parser.add_argument('--keep', action='store_true')
