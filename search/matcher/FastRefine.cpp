@@ -64,7 +64,7 @@ class PlanRun {
   bool changed_ = false;
   bool stop_ = false;
   PassEnd stopReason_ = PassEnd::Finished;
-  WildcardFailureMemo memo_;
+  std::vector<WildcardFailureMemo> memos_;
 };
 
 PlanRun::PlanRun(const MatchPlan& plan, ContentWindow& window)
@@ -264,9 +264,10 @@ void PlanRun::OnCandidate(std::size_t t, std::int64_t position) {
       std::count_if(term.tokens.begin(), term.tokens.end(), [](const WildcardToken& token) {
         return token.kind == WildcardTokenKind::AnySequence;
       }) > 1;
-  if (manyStars) memo_.Clear();
+  // Failed searches stay failed for the whole content: each term keeps its memo for the file.
+  if (manyStars && memos_.size() <= t) memos_.resize(t + 1);
   const WildcardMatcher<ContentWindow> matcher(window_, term.tokens, plan_.Options().matchCase,
-                                               manyStars ? &memo_ : nullptr);
+                                               manyStars ? &memos_[t] : nullptr);
   std::int64_t end = 0;
   if (!matcher.MatchTokens(1, position, false, true, end)) return;
   scan.chainFrom = matcher.OccurrenceEnd(end, plan_.Options().wholeWordsOnly);

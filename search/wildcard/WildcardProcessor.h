@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "search/expression/AnsiCharacters.h"
@@ -48,23 +48,26 @@ inline constexpr char kSeparatorTokenCharacter = '\x01';
 [[nodiscard]] WildcardTokens SplitWildcardTemplate(std::string_view term, char anySingle,
                                                    char anySequence, bool wholeWordsOnly);
 
-// Failed (token, position) trials of one content, so that a term with several '*' does not
-// retry what already failed. Optional: the results are the same without it.
+// Failed searches after a '*' within one content, so that a term with several '*' does not
+// retry what already failed (without it, such a term takes time exponential in its stars on a
+// long word). A search for a literal from position p that fails also fails from every later
+// position up to the separator that ends the word (it would try a subset of the same
+// occurrences); for the separator token, from every later position at all. Per token the last
+// such range is kept. Optional: the results are the same without it.
 class WildcardFailureMemo {
  public:
   [[nodiscard]] bool Failed(std::size_t index, std::int64_t position) const {
-    return failed_.count(Key(index, position)) != 0;
+    return index < ranges_.size() && position >= ranges_[index].first &&
+           position <= ranges_[index].second;
   }
-  void MarkFailed(std::size_t index, std::int64_t position) {
-    failed_.insert(Key(index, position));
+  void MarkFailed(std::size_t index, std::int64_t from, std::int64_t to) {
+    if (ranges_.size() <= index) ranges_.resize(index + 1, {1, 0});
+    ranges_[index] = {from, to};
   }
-  void Clear() { failed_.clear(); }
+  void Clear() { ranges_.clear(); }
 
  private:
-  static std::uint64_t Key(std::size_t index, std::int64_t position) {
-    return (static_cast<std::uint64_t>(position) << 10) ^ std::uint64_t{index};
-  }
-  std::unordered_set<std::uint64_t> failed_;
+  std::vector<std::pair<std::int64_t, std::int64_t>> ranges_;
 };
 
 // Next occurrence of literal at or after from; -1 when there is none. Compares byte by byte,
@@ -128,7 +131,7 @@ class WildcardMatcher {
             if (MatchTokens(index + 1, after, false, true, end)) return true;
             from = q + 1;
           }
-          if (memo_ != nullptr) memo_->MarkFailed(index, position);
+          if (memo_ != nullptr) memo_->MarkFailed(index, position, FailedUpTo(token, position));
           return false;
         }
         return MatchAnchoredLiteral(index, position, end);
@@ -188,6 +191,15 @@ class WildcardMatcher {
       ++p;
     }
     return MatchTokens(index + 1, p, false, true, end);
+  }
+
+  // The last position from which a failed search after '*' for token is known to fail too.
+  [[nodiscard]] std::int64_t FailedUpTo(const WildcardToken& token, std::int64_t from) const {
+    const std::int64_t length = content_.Length();
+    if (token.IsSeparator()) return length;
+    std::int64_t p = from;
+    while (p < length && !IsWordSeparator(content_.At(p))) ++p;
+    return p;
   }
 
   const Content& content_;

@@ -34,5 +34,20 @@ TEST(LargeFiles, PositionsBeyondFourGibAreExact) {
   EXPECT_FALSE(refine->MatchStream(file));
 }
 
+// Several '*' on a long word: a plain backtracking search would take time exponential in the
+// stars; failed searches are remembered so that this finishes.
+TEST(LongWords, SeveralStarsOnALongWordFinish) {
+  const std::string word(200000, 'A');
+  const auto refine = MakeRefine(MatcherKind::Production);
+  refine->SetTemplate("*A*A*A*A*A*B");
+  testing::MemoryFile noB(word);
+  EXPECT_FALSE(refine->MatchStream(noB));
+  testing::MemoryFile withB(word + "B");
+  EXPECT_TRUE(refine->MatchStream(withB));
+  refine->SetTemplate("A*A*A*A*B NEAR A*A*A*A");
+  testing::MemoryFile words(word + " " + word + "B");
+  EXPECT_TRUE(refine->MatchStream(words));
+}
+
 }  // namespace
 }  // namespace lk
