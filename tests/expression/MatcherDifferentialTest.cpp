@@ -48,10 +48,10 @@ class CaseGenerator {
   // A term as written in an expression (unquoted or quoted).
   std::string Term() {
     static const std::vector<std::string> kWords = {
-        "AB",    "abc",  "BA",  "A",    "CAB",    "bb",       "A?B",      "A*B",
-        "*B",    "A*",   "?A",  "A?*B", "AB*C*A", "*",        "**",       "?",
-        "A??",   "B?C?", "C*?", "AB?",  "A_B",    "\xC4\xE4", "x\xE4",    "C3PO?R2D2",
-        "K?E?Y", "BAB",  "AAA", "*A*B", "A.B",    "?*",       "ABCABCABC"};
+        "AB",   "abc", "BA",   "A",         "CAB",    "bb",        "A?B",    "A*B", "*B",
+        "A*",   "?A",  "A?*B", "AB*C*A",    "*",      "**",        "?",      "A??", "B?C?",
+        "C*?",  "AB?", "A_B",  "\xC4\xE4",  "x\xE4",  "C3PO?R2D2", "K?E?Y",  "BAB", "AAA",
+        "*A*B", "A.B", "?*",   "ABCABCABC", "*A*A*B", "A*A*A",     "*B*?*A", "A*B*"};
     static const std::vector<std::string> kQuoted = {
         "' AB'",  "'A B'",    "''",      "'AB '", "\"A-B\"", "'A.B*'", "' '",
         "'\x01'", "'\x01?A'", "'A\x01'", "'?'",   "'a b?'",  "' A*'",  "'AB\x01'"};
