@@ -420,6 +420,14 @@ class User {
     std::this_thread::sleep_for(300ms);
     ReadEntries();
     CheckClipboard();
+    // The list does not follow its newest entry; scroll to the end as a user would.
+    const int count = gui::ListCount(list_);
+    if (count > 0) {
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutW(list_, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE,
+                          SMTO_ABORTIFHUNG, 2000, &ignored);
+      std::this_thread::sleep_for(200ms);
+    }
     Shot(L"final-report");
     out_.Write("runended");
     PostMessageW(main_, WM_CLOSE, 0, 0);

@@ -212,16 +212,15 @@ def main():
         if report['stillPresent']:
             problems.append('the restart left files that were registered for deletion: ' +
                             ', '.join(report['stillPresent']))
-    print('--- wine transcript (screenshots in %s)' % (work / 'screenshots'))
-    print(wine_run.stdout, end='')
+    report = ['--- wine transcript (screenshots in %s)' % (work / 'screenshots'),
+              wine_run.stdout.rstrip('\n')]
     if problems:
-        print('--- differences (lksim -> wine)')
-        print('\n'.join(problems))
-        return 1
-    for note in notes:
-        print('--- ' + note)
-    print('--- lksim agrees')
-    return 0
+        report += ['--- differences (lksim -> wine)'] + problems
+    else:
+        report += ['--- ' + note for note in notes] + ['--- lksim agrees']
+    (work / 'agree.txt').write_text('\n'.join(report) + '\n', encoding='utf-8')
+    print('\n'.join(report))
+    return 1 if problems else 0
 
 
 if __name__ == '__main__':

@@ -444,7 +444,7 @@ class Run:
         out = self.work / 'user.txt'
         snapshot = self.work / 'snapshot.txt'
         final = self.work / 'final.txt'
-        for f in (out, snapshot, final):
+        for f in (out, snapshot, final, self.work / 'restart.json'):
             f.unlink(missing_ok=True)
         cancel = self.cancel_entry()
         if cancel is None:
