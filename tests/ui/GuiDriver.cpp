@@ -37,6 +37,8 @@ BOOL CALLBACK ProgramProcess::PostClose(HWND window, LPARAM) {
   return TRUE;
 }
 
+void ProgramProcess::WaitForIdle() const { WaitForInputIdle(info_.hProcess, 15000); }
+
 bool ProgramProcess::HasExited() const {
   return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0;
 }
@@ -96,18 +98,18 @@ bool IsShown(HWND window) { return (GetWindowLongW(window, GWL_STYLE) & WS_VISIB
 
 std::wstring TextOf(HWND window) {
   DWORD_PTR length = 0;
-  SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length);
+  SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 15000, &length);
   std::wstring text(length + 1, L'\0');
   DWORD_PTR copied = 0;
   SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                      SMTO_ABORTIFHUNG, 2000, &copied);
+                      SMTO_NORMAL, 15000, &copied);
   text.resize(copied);
   return text;
 }
 
 int ListCount(HWND listView) {
   DWORD_PTR count = 0;
-  SendMessageTimeoutW(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
+  SendMessageTimeoutW(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 15000, &count);
   return static_cast<int>(count);
 }
 
@@ -135,7 +137,7 @@ bool QueryItem(HWND listView, int index, UINT mask, std::wstring* text, int* ima
     DWORD_PTR result = 0;
     if (WriteProcessMemory(process, remote, &item, sizeof item, nullptr) &&
         SendMessageTimeoutW(listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote),
-                            SMTO_ABORTIFHUNG, 2000, &result) != 0) {
+                            SMTO_NORMAL, 15000, &result) != 0) {
       std::vector<wchar_t> buffer(kChars + 1, L'\0');
       LVITEMW answer{};
       if (ReadProcessMemory(process, remote, &answer, sizeof answer, nullptr) &&

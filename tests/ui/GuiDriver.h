@@ -31,6 +31,8 @@ class ProgramProcess {
   [[nodiscard]] bool Started() const noexcept { return info_.hProcess != nullptr; }
   [[nodiscard]] DWORD Id() const noexcept { return info_.dwProcessId; }
   [[nodiscard]] bool HasExited() const;
+  // Waits until the program waits for input (its window is up and idle).
+  void WaitForIdle() const;
   // Waits for the end; returns the exit code or nothing on timeout.
   [[nodiscard]] bool WaitForExit(std::chrono::milliseconds timeout, DWORD* exitCode = nullptr);
 

@@ -99,7 +99,9 @@ HWND StartMainWindow(ProgramProcess& program) {
     if (notice == nullptr) return nullptr;
     Click(Control(notice, kIdOk));
   }
-  return WaitForTopLevel(kMainWindowClass, program.Id(), 20s);
+  HWND main = WaitForTopLevel(kMainWindowClass, program.Id(), 20s);
+  program.WaitForIdle();
+  return main;
 }
 
 // Answers every dialog of a run with the given buttons' preference until the run has ended.
@@ -141,6 +143,7 @@ TEST(MainWindowAtStartup, ShowsItsDesignedPlacesTextsAndStates) {
   }
   HWND main = WaitForTopLevel(kMainWindowClass, program.Id(), 20s);
   ASSERT_NE(main, nullptr);
+  program.WaitForIdle();
   const SIZE client = testing::ClientSize(main);
   EXPECT_EQ(client.cx, 690);
   EXPECT_EQ(client.cy, 494);

@@ -26,8 +26,8 @@ struct Theme {
                             Rgb(0xC2D9F7), Rgb(0x8DB2E3), Rgb(0xFFFFFF)};
   ButtonColors buttonHot{Rgb(0xFFFDF2), Rgb(0xFFF0C2), Rgb(0xFFE08A),
                          Rgb(0xFFD35C), Rgb(0xDBB24C), Rgb(0xFFFBE8)};
-  ButtonColors buttonPressed{Rgb(0xFDDDAA), Rgb(0xFBC983), Rgb(0xF8AE4E),
-                             Rgb(0xFBC770), Rgb(0xC28A30), Rgb(0xFFE9C6)};
+  ButtonColors buttonPressed{Rgb(0xFEE9C8), Rgb(0xFDD8A4), Rgb(0xFBC677),
+                             Rgb(0xFDDA9E), Rgb(0xD29B48), Rgb(0xFFF1DC)};
   COLORREF buttonDisabledText = Rgb(0x8D9DB5);
   COLORREF focusColor = Rgb(0x3E6DB5);
   COLORREF separatorDark = Rgb(0x9DB9E4);
