@@ -479,6 +479,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 #endif
   switch (message) {
     case WM_COMMAND:
+      if (ClickFocusedButtonOnEnter(Hwnd(), wParam, lParam)) return 0;
       if (lParam != 0 && HIWORD(wParam) == BN_CLICKED) {
         if (LOWORD(wParam) == kIdStartAnalyze) {
           btnStartAnalyzeClick();

@@ -233,7 +233,9 @@ void YesNoDialog::PaintBackground(HDC dc) {
 LRESULT YesNoDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
-      // Only the buttons answer; IDOK and IDCANCEL from Enter and Escape mean nothing here.
+      // Only the buttons answer: Enter clicks the focused one; IDOK and IDCANCEL from Enter and
+      // Escape mean nothing otherwise.
+      if (ClickFocusedButtonOnEnter(Hwnd(), wParam, lParam)) return 0;
       if (lParam != 0 && HIWORD(wParam) == BN_CLICKED) {
         for (const ButtonSpec& spec : kButtons) {
           if (LOWORD(wParam) == spec.id) End(spec.result);

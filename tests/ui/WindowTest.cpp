@@ -200,7 +200,7 @@ struct DialogCase {
   int kind;
   const wchar_t* title;
   bool yes, no, ok;
-  enum class Answer { Ok, Yes, AltN, Close, SysClose } answer;
+  enum class Answer { Ok, Enter, AltN, Close, SysClose } answer;
   int expected;
   const wchar_t* shot;
 };
@@ -264,9 +264,16 @@ TEST_P(MessageDialogKinds, ShowButtonsAtFixedPlacesAndAnswer) {
     case DialogCase::Answer::Ok:
       Click(Control(dialog, kIdOk));
       break;
-    case DialogCase::Answer::Yes:
-      Click(Control(dialog, kIdYes));
+    case DialogCase::Answer::Enter: {
+      // The first button has the focus; Enter answers with it.
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+      EXPECT_EQ(info.hwndFocus, Control(dialog, kIdYes));
+      PostMessageW(info.hwndFocus, WM_KEYDOWN, VK_RETURN, 1);
+      PostMessageW(info.hwndFocus, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001u));
       break;
+    }
     case DialogCase::Answer::AltN: {
       GUITHREADINFO info{};
       info.cbSize = sizeof info;
@@ -302,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
         DialogCase{1, L"Fehler", false, false, true, A::Close, 2, L"dialog-error.png"},
         DialogCase{2, L"Ergebnis der Tiefenanalyse", false, false, true, A::Ok, 1,
                    L"dialog-error-titled.png"},
-        DialogCase{3, L"Warnung", true, true, false, A::Yes, 6, L"dialog-warning.png"},
+        DialogCase{3, L"Warnung", true, true, false, A::Enter, 6, L"dialog-warning.png"},
         DialogCase{4, L"Lauschkobold gefunden!", true, true, false, A::SysClose, 2,
                    L"dialog-critical.png"},
         DialogCase{5, L"Frage", true, true, false, A::AltN, 7, L"dialog-question.png"}),

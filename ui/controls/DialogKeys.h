@@ -9,6 +9,10 @@
 namespace lk::ui {
 
 void EnableDialogKeys(HWND topLevel) noexcept;
+// Enter on a focused push button: the navigation reports it as IDOK without a control when no
+// button is the default one. Returns true (and clicks the button) when the focus is on a button
+// of the window.
+bool ClickFocusedButtonOnEnter(HWND topLevel, WPARAM wParam, LPARAM lParam) noexcept;
 // True when the message was a navigation key of one of those windows and has been handled.
 [[nodiscard]] bool RouteDialogKeys(MSG& message) noexcept;
 
