@@ -201,8 +201,8 @@ DialogResult YesNoDialog::RunModal(HWND owner) {
     DispatchMessageW(&message);
   }
   // Enable the owner before the dialog goes, so that the activation returns to it.
-  if (disableOwner) EnableWindow(owner, TRUE);
-  ShowWindow(Hwnd(), SW_HIDE);
+  if (disableOwner && IsWindow(owner)) EnableWindow(owner, TRUE);
+  if (Hwnd() != nullptr) ShowWindow(Hwnd(), SW_HIDE);
   g_openDialog = previousOpen;
   return result_;
 }
@@ -245,6 +245,13 @@ LRESULT YesNoDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       End(DialogResult::Cancel);
       return 0;
+    case WM_DESTROY:
+      // Destroyed from outside (with its owner): the modal loop must not wait any longer.
+      if (!done_) {
+        result_ = DialogResult::Cancel;
+        done_ = true;
+      }
+      break;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_CLOSE) {
         End(DialogResult::Cancel);
