@@ -204,3 +204,25 @@ TEST_P(MatcherRules, SameMatcherServesManyFiles) {
 
 }  // namespace
 }  // namespace lk
+
+namespace lk {
+namespace {
+
+TEST(RefineCompile, ReportsValidityWithoutTouchingTemplate) {
+  for (const MatcherKind kind : {MatcherKind::Reference, MatcherKind::Production}) {
+    const auto refine = MakeRefine(kind);
+    refine->SetTemplate("alpha");
+    EXPECT_TRUE(refine->Compile("beta or gamma"));
+    EXPECT_FALSE(refine->Compile("beta gamma"));
+    EXPECT_TRUE(refine->Compile(""));
+    EXPECT_FALSE(refine->Compile(std::string(1023, 'x')));
+    // Repeated texts give the same answer (the production matcher keeps its last compile).
+    EXPECT_FALSE(refine->Compile("beta gamma"));
+    EXPECT_EQ(refine->Template(), "alpha");
+    testing::MemoryFile file("ALPHA");
+    EXPECT_TRUE(refine->MatchStream(file));
+  }
+}
+
+}  // namespace
+}  // namespace lk
