@@ -8,7 +8,7 @@
 //                            pending deletions, into OUT
 //   lke2e hold READY PATH... keeps the files open (no delete sharing) until it is ended; writes
 //                            READY once they are open
-//   lke2e service accept|refuse  a service process that accepts (or never accepts) the stop
+//   lke2e service accept|refuse|ignore|hang  a service process and its answer to the stop
 //                            control
 //   lke2e probe DEVICE       exit 0 when the device can be opened
 //
@@ -198,12 +198,14 @@ void ReadService(const std::wstring& name, std::vector<std::string>& out) {
   }
   SERVICE_STATUS status{};
   QueryServiceStatus(service, &status);
-  // A configuration change that changes nothing is refused with 1072 exactly when the service
-  // is marked for deletion: the only way to ask that without changing anything.
-  const BOOL changed =
-      ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-  const bool marked = !changed && GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+  // Asked without changing anything: a configuration change with an invalid start type is
+  // refused, with 1072 when the service is marked for deletion, else as invalid (87). (A valid
+  // change, even one that changes nothing, rewrites the service's key.)
+  constexpr DWORD kInvalidStartType = 0x7fff;
+  const bool marked =
+      !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, kInvalidStartType, SERVICE_NO_CHANGE,
+                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
+      GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
   out.push_back(label + std::to_string(status.dwCurrentState) + "\t" + (marked ? "1" : "0"));
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
@@ -568,7 +570,9 @@ int Hold(const std::wstring& ready, const std::vector<std::wstring>& paths) {
 SERVICE_STATUS_HANDLE g_status = nullptr;
 SERVICE_STATUS g_state{};
 
-bool g_acceptStop = false;
+// How the service answers the stop control: "accept" stops, "refuse" rejects it (1052),
+// "ignore" takes it and keeps running, "hang" takes it and stays stop-pending.
+std::wstring g_onStop;
 HANDLE g_stopped = nullptr;
 
 DWORD WINAPI ServiceHandler(DWORD control, DWORD, LPVOID, LPVOID) {
@@ -576,10 +580,11 @@ DWORD WINAPI ServiceHandler(DWORD control, DWORD, LPVOID, LPVOID) {
     SetServiceStatus(g_status, &g_state);
     return NO_ERROR;
   }
-  if (control == SERVICE_CONTROL_STOP && g_acceptStop) {
-    g_state.dwCurrentState = SERVICE_STOPPED;
+  if (control == SERVICE_CONTROL_STOP && g_onStop != L"refuse") {
+    if (g_onStop == L"hang") g_state.dwCurrentState = SERVICE_STOP_PENDING;
+    if (g_onStop == L"accept") g_state.dwCurrentState = SERVICE_STOPPED;
     SetServiceStatus(g_status, &g_state);
-    SetEvent(g_stopped);
+    if (g_onStop == L"accept") SetEvent(g_stopped);
     return NO_ERROR;
   }
   return ERROR_CALL_NOT_IMPLEMENTED;
@@ -589,14 +594,14 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   g_status = RegisterServiceCtrlHandlerExW(L"", ServiceHandler, nullptr);
   g_state.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   g_state.dwCurrentState = SERVICE_RUNNING;
-  g_state.dwControlsAccepted = g_acceptStop ? SERVICE_ACCEPT_STOP : 0;
+  g_state.dwControlsAccepted = g_onStop == L"refuse" ? 0 : SERVICE_ACCEPT_STOP;
   SetServiceStatus(g_status, &g_state);
   // A refusing service lives on until it is ended (the restart ends it).
   WaitForSingleObject(g_stopped, INFINITE);
 }
 
-int RunService(bool acceptStop) {
-  g_acceptStop = acceptStop;
+int RunService(const std::wstring& onStop) {
+  g_onStop = onStop;
   g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   wchar_t name[] = L"";
   SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
@@ -618,7 +623,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"hold" && argc >= 4) {
     return Hold(argv[2], std::vector<std::wstring>(argv + 3, argv + argc));
   }
-  if (command == L"service" && argc == 3) return RunService(std::wstring(argv[2]) == L"accept");
+  if (command == L"service" && argc == 3) return RunService(argv[2]);
   if (command == L"probe" && argc == 3) {
     HANDLE device = CreateFileW(argv[2], 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) return 1;

@@ -21,7 +21,9 @@ server and its own X display, so that runs in parallel share neither clipboard n
 - services: created with the 64-bit sc. A service whose key in "registry" has Type 1 (kernel
   driver) is created as a kernel driver with that key's ImagePath, so the scenario's own driver
   file is loaded (tests/e2e/fixtures/winsys32.c). Any other service is an own-process service
-  (`lke2e service accept|refuse`, by "onStop"). "state" 4 starts it, 1 leaves it stopped;
+  (`lke2e service accept|refuse|ignore|hang`, by "onStop" and by the last state of
+  "statesAfterStop": 1 stops, 4 keeps running, 3 stays stop-pending; the states before the last
+  one are not visible in a transcript and are not played). "state" 4 starts it, 1 leaves it stopped;
   afterwards the service's key is made exactly the scenario's (removed when the scenario has
   none), since Wine writes values of its own;
 - registry: imported with regedit from a Unicode .reg file (all five value types);
@@ -45,6 +47,7 @@ import argparse
 import json
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
@@ -62,6 +65,8 @@ PAUSE_ENTRIES = {
     5: 'Analysiere Windows Dienstemanager...',
     6: 'Analysiere Geräteverfügbarkeit...',
 }
+# The state a service stays in after an accepted stop, and the helper service that does that.
+STOP_OUTCOMES = {1: 'accept', 3: 'hang', 4: 'ignore'}
 TYPE_NAMES = {1: 'REG_SZ', 2: 'REG_EXPAND_SZ', 3: 'REG_BINARY', 4: 'REG_DWORD', 7: 'REG_MULTI_SZ'}
 DEVICE = '\\\\.\\KeyboardClassC'
 
@@ -229,22 +234,26 @@ class Prefix:
         self.wine(['cmd', '/c', 'exit'])
 
     def start_display(self):
-        for n in range(130, 400):
-            if os.path.exists(f'/tmp/.X11-unix/X{n}') or os.path.exists(f'/tmp/.X{n}-lock'):
-                continue
-            self.xvfb = subprocess.Popen(['Xvfb', f':{n}', '-screen', '0', '1280x1024x24',
-                                          '-nolisten', 'tcp'], stdin=subprocess.DEVNULL,
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(100):
-                if os.path.exists(f'/tmp/.X11-unix/X{n}'):
+        # Xvfb picks a free display itself and tells its number: no race between runners.
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-screen', '0',
+                                      '1280x1024x24', '-nolisten', 'tcp'],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, pass_fds=(write_end,))
+        os.close(write_end)
+        number = b''
+        deadline = time.monotonic() + 30
+        while not number.endswith(b'\n') and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], 1)
+            if ready:
+                chunk = os.read(read_end, 16)
+                if not chunk:
                     break
-                if self.xvfb.poll() is not None:
-                    break
-                time.sleep(0.05)
-            if self.xvfb.poll() is None and os.path.exists(f'/tmp/.X11-unix/X{n}'):
-                self.display = f':{n}'
-                return
-        raise RuntimeError('no free X display')
+                number += chunk
+        os.close(read_end)
+        if not number.strip().isdigit():
+            raise RuntimeError('Xvfb did not start')
+        self.display = ':' + number.strip().decode()
 
     def wine(self, args, timeout=120, check=False, loader=None):
         return subprocess.run([loader or self.loader] + args, env=self.env(), stdin=subprocess.DEVNULL,
@@ -300,12 +309,17 @@ def service_kind(name, spec, registry):
         for path, values in registry.items():
             if path.lower() == ('SYSTEM\\CurrentControlSet\\services\\' + name).lower():
                 key = values
-    if spec.get('onStop', 'accept') == 'accept' and key is not None:
+    after = spec.get('statesAfterStop', [])
+    if spec.get('onStop', 'accept') == 'refuse':
+        return 'own', 'refuse'
+    if after:
+        return 'own', STOP_OUTCOMES[after[-1]]
+    if key is not None:
         type_value = key.get('Type', {})
         image = key.get('ImagePath', {})
         if type_value.get('data') == 1 and image.get('data'):
             return 'kernel', image['data']
-    return 'own', spec.get('onStop', 'accept')
+    return 'own', 'accept'
 
 
 class Run:
@@ -336,7 +350,11 @@ class Run:
         if s.get('deniedKeys'):
             raise Unusable('deniedKeys: Wine grants an administrator every key')
         for name, spec in s.get('services', {}).items():
-            for unsupported in ('statesAfterStop', 'startPendingQueries', 'deleteError'):
+            after = spec.get('statesAfterStop', [])
+            if after and after[-1] not in STOP_OUTCOMES:
+                raise Unusable(f'services.{name}.statesAfterStop: a real service can end in '
+                               'state 1, 3 or 4 after the stop')
+            for unsupported in ('startPendingQueries', 'deleteError'):
                 if spec.get(unsupported):
                     raise Unusable(f'services.{name}.{unsupported}: not reproducible with a real '
                                    'service')
