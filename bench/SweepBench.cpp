@@ -195,7 +195,11 @@ Corpus BuildCorpus(const stdfs::path& root) {
   Corpus corpus;
   corpus.root = root;
   const stdfs::path system32 = root / "Windows" / "System32";
-  const stdfs::path drivers = system32 / "drivers";
+  // Spelt as the program asks for it, so the path layer finds it without a case-blind search.
+  const stdfs::path drivers = system32 / "Drivers";
+  if (stdfs::is_directory(system32 / "drivers") && !stdfs::exists(drivers)) {
+    stdfs::rename(system32 / "drivers", drivers);
+  }
   const stdfs::path ready = root / ".complete";
   if (!stdfs::exists(ready)) {
     std::cout << "building the corpus in " << root << " ..." << std::endl;
@@ -349,7 +353,7 @@ int ChildRawRead(const std::string& corpusRoot) {
   const stdfs::path system32 = stdfs::path(corpusRoot) / "Windows" / "System32";
   const auto start = std::chrono::steady_clock::now();
   for (const auto& [dir, ext] :
-       {std::pair{system32, ".dll"}, std::pair{system32 / "drivers", ".sys"}}) {
+       {std::pair{system32, ".dll"}, std::pair{system32 / "Drivers", ".sys"}}) {
     for (const auto& entry : stdfs::directory_iterator(dir)) {
       if (!entry.is_regular_file() || entry.path().extension() != ext) continue;
       ++examined;
@@ -485,7 +489,7 @@ RunResult RunYara(const Corpus& corpus, const stdfs::path& work) {
     const auto start = std::chrono::steady_clock::now();
     const std::string out =
         Capture({"/usr/bin/time", "-f", "%M", "-o", timing.string(), "/usr/bin/yara", "-p", "1",
-                 rules.string(), (drivers ? system32 / "drivers" : system32).string()},
+                 rules.string(), (drivers ? system32 / "Drivers" : system32).string()},
                 &status, true);
     total.seconds += Seconds(std::chrono::steady_clock::now() - start);
     const long kib = std::strtol(ReadAll(timing).c_str(), nullptr, 10);
