@@ -518,23 +518,25 @@ class User {
       answer = s_.answers[nextAnswer_++];
     else
       answer = (buttons & 2) != 0 ? "No" : "Ok";
-    int result = 0;
+    int result = 2;
+    int button = 0;
     if (answer == "Yes") {
       result = 6;
-      gui::Click(gui::Control(dialog, lk::ui::kIdYes));
+      button = lk::ui::kIdYes;
     } else if (answer == "No") {
       result = 7;
-      gui::Click(gui::Control(dialog, lk::ui::kIdNo));
+      button = lk::ui::kIdNo;
     } else if (answer == "Ok") {
       result = 1;
-      gui::Click(gui::Control(dialog, lk::ui::kIdOk));
-    } else {
-      result = 2;
-      PostMessageW(dialog, WM_CLOSE, 0, 0);
+      button = lk::ui::kIdOk;
     }
-    // Written before the dialog goes: the answer may restart the machine at once.
+    // Written before the answer: it may restart the machine and end this process at once.
     out_.Write("dialog\t" + std::to_string(icon) + "\t" + std::to_string(buttons) + "\t" +
                std::to_string(result) + "\t" + Hex(title) + "\t" + Hex(text));
+    if (button != 0)
+      gui::Click(gui::Control(dialog, button));
+    else
+      PostMessageW(dialog, WM_CLOSE, 0, 0);
     gui::WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 20s);
   }
 

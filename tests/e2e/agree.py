@@ -152,10 +152,6 @@ def main():
     args = parser.parse_args()
     work = Path(args.work)
     work.mkdir(parents=True, exist_ok=True)
-    if not Path(args.lksim).exists():
-        print(f'agree: no lksim at {args.lksim}: build the native preset first', file=sys.stderr)
-        return 77
-
     with open(args.scenario, encoding='utf-8') as f:
         scenario = materialise(json.load(f), args.fixtures)
     try:
@@ -164,6 +160,10 @@ def main():
     except wine_runner.CannotRun as e:
         print(f'agree: skipped: {e}', file=sys.stderr)
         return 77
+    if not Path(args.lksim).exists():
+        print(f'agree: no lksim at {args.lksim}: build the native preset first', file=sys.stderr)
+        return 77
+
     wine_scenario = work / 'scenario.json'
     wine_scenario.write_text(json.dumps(scenario, ensure_ascii=False, indent=1), encoding='utf-8')
     model_scenario = work / 'scenario-lksim.json'

@@ -331,6 +331,7 @@ class Run:
             self.scenario = json.load(f)
         self.prefix = None
         self.holder = None
+        self.canary = None
 
     # -- checks -------------------------------------------------------------------------------
     def check(self):
@@ -436,16 +437,23 @@ class Run:
 
         in_use = [path for path, spec in s.get('files', {}).items() if spec.get('inUse')]
         if in_use:
-            ready = self.work / 'holder.ready'
-            ready.unlink(missing_ok=True)
-            self.holder = p.spawn([self.helper, 'hold', windows_path_of(ready)] + in_use,
-                                  loader=self.user_loader)
-            for _ in range(200):
-                if ready.exists() or self.holder.poll() is not None:
-                    break
-                time.sleep(0.05)
-            if not ready.exists():
-                raise RuntimeError('the files in use could not be held open')
+            self.holder = self.hold('holder', in_use)
+        # A process of the prefix that only the restart ends: the sign that it happened.
+        (helper_dir / 'canary').write_bytes(b'')
+        self.canary = self.hold('canary', [f'C:\\{HELPER_DIR}\\canary'])
+
+    def hold(self, name, paths):
+        ready = self.work / f'{name}.ready'
+        ready.unlink(missing_ok=True)
+        process = self.prefix.spawn([self.helper, 'hold', windows_path_of(ready)] + paths,
+                                    loader=self.user_loader)
+        for _ in range(400):
+            if ready.exists() or process.poll() is not None:
+                break
+            time.sleep(0.05)
+        if not ready.exists():
+            raise RuntimeError(f'{name}: the files could not be held open')
+        return process
 
     # -- playing --------------------------------------------------------------------------------
     def play(self):
@@ -504,11 +512,16 @@ class Run:
                 raise RuntimeError('the user gave up: ' + bytes.fromhex(f[1]).decode('utf-8'))
             elif f[0] == 'end':
                 ended = True
-        restarted = not ended
+        if 'started' not in lines:
+            raise RuntimeError('the user did not start the run')
+        # Wine restarts asynchronously: on a busy machine the user may finish first.
+        deadline = time.monotonic() + (4 if ended else 20)
+        while self.canary.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.1)
+        restarted = self.canary.poll() is not None
+        if not ended and not restarted:
+            raise RuntimeError('the user ended without finishing, and no restart happened')
         if restarted:
-            if 'started' not in lines:
-                raise RuntimeError('the user did not start the run')
-            time.sleep(3)  # the restart carries out the pending deletions
             transcript.insert(last_dialog + 1, {'shutdown': '2', 'force': True})
             state = self.state(snapshot)
             self.check_restart(state)
@@ -554,8 +567,13 @@ class Run:
 
     def check_restart(self, state):
         """What the restart did: every file registered for deletion must be gone."""
-        left = [p for p in state['deleteAtRestart']
-                if host_path(self.prefix.path, p).exists()]
+        deadline = time.monotonic() + 20
+        while True:
+            left = [p for p in state['deleteAtRestart']
+                    if host_path(self.prefix.path, p).exists()]
+            if not left or time.monotonic() > deadline:
+                break
+            time.sleep(0.2)
         report = {'restarted': True, 'deleteAtRestart': state['deleteAtRestart'],
                   'stillPresent': left}
         (self.work / 'restart.json').write_text(dump(report) + '\n', encoding='utf-8')
@@ -569,8 +587,9 @@ class Run:
             lines, snapshot, final, shots = self.play()
             transcript = self.transcript(lines, snapshot, final)
         finally:
-            if self.holder is not None and self.holder.poll() is None:
-                self.holder.kill()
+            for process in (self.holder, self.canary):
+                if process is not None and process.poll() is None:
+                    process.kill()
             self.prefix.stop(keep=self.args.keep)
         return transcript
 
