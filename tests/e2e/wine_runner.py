@@ -36,10 +36,12 @@ server and its own X display, so that runs in parallel share neither clipboard n
   content pass, before its first file) "Analysiere N Bibliotheken...". Other moments cannot be
   hit from outside and make the scenario unusable here.
 - the restart: the program's restart ends every process of the prefix, the user (lke2e drive)
-  included, which has written everything it saw and a snapshot of the state before it answered
-  the last dialog. The transcript then places the shutdown request after that dialog and keeps
-  the entries read before the end; the state is the snapshot (the state "before the restart",
-  as the model reports it). Afterwards the runner checks the restart's work (pending deletions
+  included, and a canary process that only the restart ends, which is how the runner knows it
+  happened (Wine restarts asynchronously: on a busy machine the user may finish first). The user
+  has written everything it saw, and a snapshot of the state before it answered each dialog.
+  The transcript then places the shutdown request after the last answered dialog and keeps the
+  entries read before the end; the state is the snapshot (the state "before the restart", as
+  the model reports it). Afterwards the runner checks the restart's work (pending deletions
   carried out) and writes it to WORK/restart.json.
 """
 
