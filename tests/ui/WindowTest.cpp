@@ -398,3 +398,55 @@ TEST(CloseDuringRun, WhileAQuestionIsOpenEndsTheProgramToo) {
 
 }  // namespace
 }  // namespace lk::ui
+
+namespace lk::ui {
+namespace {
+
+// Sets the display scaling of the prefix for one test (Wine reads it when a program starts).
+class DisplayScaling {
+ public:
+  explicit DisplayScaling(DWORD dpi) {
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, &key_, nullptr);
+    DWORD size = sizeof previous_;
+    hadValue_ = RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(&previous_), &size) == ERROR_SUCCESS;
+    RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                   sizeof dpi);
+  }
+  DisplayScaling(const DisplayScaling&) = delete;
+  DisplayScaling& operator=(const DisplayScaling&) = delete;
+  ~DisplayScaling() {
+    if (hadValue_) {
+      RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_),
+                     sizeof previous_);
+    } else {
+      RegDeleteValueW(key_, L"LogPixels");
+    }
+    RegCloseKey(key_);
+  }
+
+ private:
+  HKEY key_ = nullptr;
+  DWORD previous_ = 0;
+  bool hadValue_ = false;
+};
+
+TEST(DisplayScaling150, ScalesTheDesignedLayout) {
+  DisplayScaling scaling(144);
+  ProgramProcess program(EnvPath("LK_APP"));
+  HWND main = StartMainWindow(program);
+  ASSERT_NE(main, nullptr);
+  if (testing::ClientSize(main).cx == 690) GTEST_SKIP() << "this Wine does not take the scaling";
+  EXPECT_EQ(testing::ClientSize(main).cx, 1035);
+  EXPECT_EQ(testing::ClientSize(main).cy, 741);
+  // Edges are scaled (and rounded), so neighbouring controls still meet exactly.
+  EXPECT_EQ(PlaceOf(Control(main, kIdStartAnalyze)), (Place{191, 96, 831, 87}));
+  EXPECT_EQ(PlaceOf(Control(main, kIdProductName)).left, 348);
+  EXPECT_EQ(PlaceOf(Control(main, kIdFooter)), (Place{0, 707, 1035, 34}));
+  EXPECT_EQ(PlaceOf(Control(main, kIdReport)), (Place{0, 282, 1035, 707 - 282}));
+  TakeShot(main, L"idle-150-percent.png");
+}
+
+}  // namespace
+}  // namespace lk::ui
