@@ -134,6 +134,9 @@ void KnownVersionCheck::ConfirmSignature(const std::string& path, const Signatur
   } catch (const std::exception&) {
     found.reset();
   }
+  // Let go of the file at once: an open handle without delete sharing would make the removal's
+  // deletion of this very file fail, and the trojan's driver would survive until the restart.
+  ctx_.streamSearch.OpenStreamFile("");
   if (!found) {
     Report(check.noAccess, ReportKind::Concerning);
   } else if (*found) {

@@ -553,6 +553,11 @@ void ScriptedSystem::SetFileInUse(std::string_view path, bool inUse) {
   }
 }
 
+bool ScriptedSystem::FileInUse(std::string_view path) const {
+  const FileNode* node = model_->machine->FindFile(NormalizePath(path));
+  return node != nullptr && node->inUse;
+}
+
 void ScriptedSystem::AddService(std::string_view name, ServiceScript script) {
   scripted_detail::Service service;
   service.name = std::string(name);

@@ -137,6 +137,7 @@ class ScriptedSystem : public SystemAccess {
   [[nodiscard]] std::vector<std::pair<std::string, std::map<std::string, RegistryValue>>>
   RegistrySnapshot() const;
   [[nodiscard]] bool FileExists(std::string_view path) const;
+  [[nodiscard]] bool FileInUse(std::string_view path) const;
   [[nodiscard]] std::vector<std::string> Files() const;             // sorted without regard to case
   [[nodiscard]] std::vector<std::string> PendingDeletions() const;  // in request order
   [[nodiscard]] bool ServiceExists(std::string_view name) const;

@@ -17,6 +17,41 @@ std::string Utf16(std::string_view ascii) {
   return bytes;
 }
 
+namespace {
+
+// While the program holds a file open without delete sharing, Windows refuses to delete it (32).
+// The model learns that here: each such open marks the file in use until the handle goes.
+class HeldOpenFile final : public ReadableFile {
+ public:
+  HeldOpenFile(std::unique_ptr<ReadableFile> file, ScriptedSystem& system, std::string path)
+      : file_(std::move(file)), system_(system), path_(std::move(path)) {
+    system_.SetFileInUse(path_, true);
+  }
+  ~HeldOpenFile() override { system_.SetFileInUse(path_, false); }
+  std::int64_t Size() override { return file_->Size(); }
+  ReadResult ReadAt(std::int64_t offset, void* buffer, std::size_t length) override {
+    return file_->ReadAt(offset, buffer, length);
+  }
+
+ private:
+  std::unique_ptr<ReadableFile> file_;
+  ScriptedSystem& system_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<ReadableFile> HoldingFileSystem::OpenForReading(std::string_view path,
+                                                                FileShare share,
+                                                                std::uint32_t* error) {
+  std::unique_ptr<ReadableFile> file = files_.OpenForReading(path, share, error);
+  const std::string modelPath = system_.RedirectedPath(path);
+  const bool sharesDelete =
+      (static_cast<std::uint32_t>(share) & static_cast<std::uint32_t>(FileShare::Delete)) != 0;
+  if (!file || sharesDelete || system_.FileInUse(modelPath)) return file;
+  return std::make_unique<HeldOpenFile>(std::move(file), system_, modelPath);
+}
+
 AnalysisFixture::AnalysisFixture() {
   static std::atomic<int> counter{0};
   root = std::filesystem::temp_directory_path() /
@@ -31,7 +66,8 @@ AnalysisFixture::AnalysisFixture() {
   });
   system.AddDirectory(std::string(kSystemDir) + "\\Drivers");
   std::filesystem::create_directories(HostPath(std::string(kSystemDir) + "\\Drivers"));
-  controller = std::make_unique<AnalysisController>(system, *files, view);
+  holding = std::make_unique<HoldingFileSystem>(*files, system);
+  controller = std::make_unique<AnalysisController>(system, *holding, view);
 }
 
 AnalysisFixture::~AnalysisFixture() {

@@ -30,6 +30,26 @@ inline constexpr std::string_view kDevice = "\\\\.\\KeyboardClassC";
 // Text as UTF-16 LE bytes (ASCII only).
 std::string Utf16(std::string_view ascii);
 
+// The drive folder as the program reads it, with the model told which files the program holds
+// open (see HeldOpenFile).
+class HoldingFileSystem final : public FileSystem {
+ public:
+  HoldingFileSystem(FileSystem& files, ScriptedSystem& system) : files_(files), system_(system) {}
+  std::unique_ptr<ReadableFile> OpenForReading(std::string_view path, FileShare share,
+                                               std::uint32_t* error) override;
+  std::unique_ptr<DirectoryEnumeration> EnumerateDirectory(std::string_view directory,
+                                                           std::string_view pattern) override {
+    return files_.EnumerateDirectory(directory, pattern);
+  }
+  std::int64_t ToLocalFileTime(std::int64_t utcTicks) override {
+    return files_.ToLocalFileTime(utcTicks);
+  }
+
+ private:
+  FileSystem& files_;
+  ScriptedSystem& system_;
+};
+
 class AnalysisFixture : public ::testing::Test {
  protected:
   AnalysisFixture();
@@ -58,6 +78,7 @@ class AnalysisFixture : public ::testing::Test {
   ScriptedSystem system;
   std::filesystem::path root;
   std::unique_ptr<PosixFileSystem> files;
+  std::unique_ptr<HoldingFileSystem> holding;
   RecordingView view;
   std::unique_ptr<AnalysisController> controller;
 

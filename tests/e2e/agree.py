@@ -98,41 +98,12 @@ def compare(model, wine):
     return problems
 
 
-# Known differences between the model and Windows, each with what Windows does instead. A test
-# accepts the model's transcript or the corrected one, and says when it needed the correction.
-def program_holds_last_signature_file(model, scenario):
-    """The stream search keeps the last file it confirmed open (read and write sharing, no delete
-    sharing) until it is given another file, so the removal's DeleteFile of that file fails with
-    32 on Windows and the file is only registered for deletion at the restart. The scripted
-    model lets the deletion succeed."""
-    entries = [x.get('entry') for x in model]
-    if 'Lauschkobold Treiber ist mutmaßlich auf Ihrem System vorhanden' in entries:
-        removing, notice, name = ('Entferne Treiber aus Systemdateien',
-                                  'Treiber wurde zum Löschen bei Neustart vorgemerkt',
-                                  'Drivers\\winsys32.sys')
-    elif 'Lauschkobold Bibliothek ist mutmaßlich auf Ihrem System vorhanden' in entries:
-        removing, notice, name = ('Entferne Bibliothek aus Systemdateien',
-                                  'Bibliothek wurde zum Löschen bei Neustart vorgemerkt',
-                                  'mfc42ul.dll')
-    else:
-        return None
-    if removing not in entries:
-        return None
-    at = entries.index(removing)
-    if at + 1 < len(entries) and entries[at + 1] == notice:
-        return None  # already in use for another reason
-    corrected = json.loads(json.dumps(model))
-    corrected.insert(at + 1, {'entry': notice, 'image': 0})
-    directory = scenario.get('system', {}).get('systemDirectory', 'C:\\WINDOWS\\system32')
-    path = directory + '\\' + name
-    state = corrected[-1]['state']
-    state['deleteAtRestart'].append(path)
-    spelled = next((f for f in scenario.get('files', {}) if f.lower() == path.lower()), path)
-    state['files'] = sorted(state['files'] + [spelled], key=str.lower)
-    return corrected
-
-
-KNOWN_DIFFERENCES = [program_holds_last_signature_file]
+# Known differences between the model and Windows, each a function that gives the transcript
+# Windows would produce (or None where it does not apply). A test accepts the model's transcript
+# or the corrected one, and says when it needed the correction. None at present: the program
+# used to keep the last signature-checked file open, so its deletion failed on Windows; it now
+# lets go of the file after the check, and the model marks files the program holds open.
+KNOWN_DIFFERENCES = []
 
 
 def diff(model, wine):
