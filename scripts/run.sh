@@ -23,17 +23,22 @@ case "${1:-}" in
 esac
 
 bash scripts/install-deps.sh
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target AntiLauschkobold
-exe=$top/build/mingw/ui/AntiLauschkobold.exe
 
-# The program is 32-bit: where the machine cannot execute 32-bit code, Wine's 32-bit loader
-# runs through user-mode emulation (slower, but the same program).
+# The program is 32-bit. A machine that cannot execute 32-bit code (some virtual machines) runs
+# the same program built for 64-bit Windows in a 64-bit prefix instead; LK_WINE32=1 asks for the
+# 32-bit program through user-mode emulation (much slower).
+preset=mingw
+loader=wine
 if ! scripts/can-run-32bit.sh; then
-  echo "run.sh: no native 32-bit execution here; using emulation (slow)" >&2
-  export LK_WINE32=1
-  scripts/can-run-32bit.sh || { echo "run.sh: cannot run 32-bit Windows code" >&2; exit 1; }
+  echo "run.sh: this machine cannot execute 32-bit code; running the 64-bit build in a 64-bit prefix" >&2
+  echo "        (LK_WINE32=1 runs the 32-bit program through emulation instead, slowly)" >&2
+  preset=mingw64
+  loader=/usr/lib/wine/wine64
+  arch=win64
 fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target AntiLauschkobold
+exe=$top/build/$preset/ui/AntiLauschkobold.exe
 
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
@@ -64,12 +69,12 @@ echo "run.sh: preparing the $arch prefix (the first time takes a while)" >&2
 prefix=$(scripts/wine-prefix.sh "$top/build/run/wine" "$arch")
 
 if [ "$headless" = 0 ]; then
-  WINEPREFIX=$prefix wine "$exe" </dev/null >>build/run/program.log 2>&1 || true
+  WINEPREFIX=$prefix "$loader" "$exe" </dev/null >>build/run/program.log 2>&1 || true
   exit 0
 fi
 
 shot=$top/build/run/screenshot-$arch.png
-WINEPREFIX=$prefix wine "$exe" </dev/null >>build/run/program.log 2>&1 &
+WINEPREFIX=$prefix "$loader" "$exe" </dev/null >>build/run/program.log 2>&1 &
 program=$!
 # Wait until something is drawn on the empty screen, then give the window time to settle.
 for _ in $(seq 240); do
