@@ -294,7 +294,10 @@ std::optional<PosixFileSystem::ParsedPath> PosixFileSystem::Parse(std::string_vi
 
 std::string PosixFileSystem::Key(const ParsedPath& path) {
   std::string key;
-  for (const auto& component : path.components) key += "\\" + Lower(component);
+  for (const auto& component : path.components) {
+    key += '\\';
+    key += Lower(component);
+  }
   return key;
 }
 

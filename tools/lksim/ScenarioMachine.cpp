@@ -23,7 +23,14 @@ constexpr std::int64_t kMaxFileBytes = std::int64_t{256} << 20;
   throw ScenarioError(where + ": " + what);
 }
 
-std::string Quote(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quote(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted += text;
+  quoted += '"';
+  return quoted;
+}
 
 void ExpectObject(const Json& value, const std::string& where) {
   if (!value.is_object()) Fail(where, "expected an object");
