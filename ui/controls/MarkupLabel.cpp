@@ -53,6 +53,27 @@ class GdiMeasurer final : public markup::TextMeasurer {
   UINT dpi_;
 };
 
+// The advance of each character as the layout measured it. Drawing with these keeps every glyph
+// where the layout put it: some fonts carry hand-tuned bitmaps for small sizes whose own advances
+// differ from the measured ones, which would otherwise open gaps after bold runs and leave link
+// underlines longer than their text.
+std::vector<INT> MeasuredAdvances(HDC dc, const std::wstring& text) {
+  const int length = static_cast<int>(text.size());
+  std::vector<INT> ends(text.size());
+  SIZE size{};
+  if (length == 0 ||
+      !GetTextExtentExPointW(dc, text.c_str(), length, 0, nullptr, ends.data(), &size)) {
+    return {};
+  }
+  std::vector<INT> advances(text.size());
+  int previous = 0;
+  for (std::size_t i = 0; i < ends.size(); ++i) {
+    advances[i] = ends[i] - previous;
+    previous = ends[i];
+  }
+  return advances;
+}
+
 bool IsOpenableLink(const std::string& href) {
   return href.find_first_not_of(' ') != std::string::npos;
 }
@@ -155,8 +176,9 @@ void MarkupLabel::DrawText(HDC dc, int offsetX, int offsetY, bool maskOnly) {
     SetTextColor(dc, maskOnly ? RGB(255, 255, 255) : color);
     ScopedSelect select(dc, FontFor(f.style));
     const std::wstring text = WideFromUtf8(f.text);
-    const auto length = CountAs<UINT>(text.size());
-    ExtTextOutW(dc, x, y, 0, nullptr, text.c_str(), length, nullptr);
+    const std::vector<INT> advances = MeasuredAdvances(dc, text);
+    ExtTextOutW(dc, x, y, 0, nullptr, text.c_str(), CountAs<UINT>(text.size()),
+                advances.empty() ? nullptr : advances.data());
   }
 }
 
