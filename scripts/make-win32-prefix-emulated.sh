@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Makes the 32-bit (WINEARCH=win32) template prefix of a prefix folder on a machine that cannot
+# execute 32-bit x86 code, by running Wine's 32-bit side under qemu's user-mode emulation.
+#
+#   make-win32-prefix-emulated.sh ROOT
+#
+# Prints the folder of a 32-bit Wine loader that runs under a fitting qemu. Put it first in PATH;
+# then wine-prefix.sh finds ROOT/template-win32 ready and copies it as usual, and wine-run.sh runs
+# the 32-bit executables through that loader:
+#   PATH=$(make-win32-prefix-emulated.sh ROOT):$PATH LK_WINE32=1 LK_WINE_ROOT=ROOT \
+#     wine-run.sh win32 test.exe
+#
+# Why not the system's qemu: qemu 7.2 (Debian 12) cannot run 32-bit Wine 8 reliably.
+# - It treats MAP_FIXED_NOREPLACE as a hint and maps elsewhere when asked for an occupied range,
+#   so Wine's reservation of the address space falls apart into some 30000 mappings of 64 KiB:
+#   every process start costs about a minute of CPU.
+# - It hands a page fault to the SIGSEGV handler with trap number -1, which Wine takes for an
+#   illegal instruction: services, the device manager and new threads crash ("Got unexpected
+#   trap -1", "qemu: uncaught target signal 11").
+# qemu 8 and later do both right. Where no such qemu is installed, a private copy of Debian's
+# qemu-user from the backports of this release is unpacked into a cache folder (apt-get download
+# with private package lists; nothing is installed and no binfmt entry is changed). LK_QEMU_I386
+# names a qemu-i386 to use instead; LK_QEMU_CACHE the cache folder.
+#
+# binfmt_misc would hand every process that Wine starts to the system's qemu, so the loader is
+# reached through a small tree that mirrors /usr: its lib/wine/wine is a script that runs a copy
+# of the 32-bit loader under the chosen qemu. Wine starts child processes with the loader of the
+# folder it runs from, and finds ntdll, its data and the server through the same relative paths as
+# in /usr.
+set -euo pipefail
+root=$1
+mkdir -p "$root"
+root=$(cd "$root" && pwd)
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+
+qemu_major() {  # binary
+  "$1" --version 2>/dev/null | sed -n '1s/.*version \([0-9]*\)\..*/\1/p'
+}
+
+fitting_qemu() {
+  local candidate major
+  for candidate in ${LK_QEMU_I386:-} qemu-i386-static qemu-i386; do
+    candidate=$(command -v "$candidate" 2>/dev/null) || continue
+    major=$(qemu_major "$candidate")
+    if [ -n "$major" ] && [ "$major" -ge 8 ]; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Unpacks qemu-user from the backports of this Debian release into the cache folder.
+private_qemu() {
+  local cache=${LK_QEMU_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/lk-qemu-user}
+  local codename work apt_options
+  if [ -x "$cache/usr/bin/qemu-i386" ]; then
+    echo "$cache/usr/bin/qemu-i386"
+    return 0
+  fi
+  codename=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+  work=$(mktemp -d)
+  mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$work/parts" "$work/deb"
+  cat >"$work/parts/backports.sources" <<EOF
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: $codename-backports
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  apt_options=(-q -o "Dir::Etc::SourceList=/dev/null" -o "Dir::Etc::SourceParts=$work/parts"
+               -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache"
+               -o "APT::Sandbox::User=root")
+  apt-get "${apt_options[@]}" update >&2
+  (cd "$work/deb" && apt-get "${apt_options[@]}" download qemu-user >&2)
+  rm -rf "$cache.new"
+  mkdir -p "$cache.new"
+  dpkg-deb -x "$work"/deb/qemu-user_*.deb "$cache.new"
+  rm -rf "$work" "$cache"
+  mv "$cache.new" "$cache"
+  echo "$cache/usr/bin/qemu-i386"
+}
+
+qemu=$(fitting_qemu || private_qemu)
+major=$(qemu_major "$qemu")
+if [ -z "$major" ] || [ "$major" -lt 8 ]; then
+  echo "make-win32-prefix-emulated.sh: no usable qemu-i386 (8 or later) at $qemu" >&2
+  exit 1
+fi
+
+# The loader tree.
+tree=$root/wine32-loader/usr
+bin=$tree/lib/wine
+mkdir -p "$bin"
+cp /usr/lib/wine/wine "$bin/wine-i386"
+ln -sfn /usr/lib/wine/wineserver "$bin/wineserver"
+ln -sfn /usr/lib/wine/wine64 "$bin/wine64"
+ln -sfn /usr/lib/i386-linux-gnu "$tree/lib/i386-linux-gnu"
+ln -sfn /usr/lib/x86_64-linux-gnu "$tree/lib/x86_64-linux-gnu"
+ln -sfn /usr/share "$tree/share"
+cat >"$bin/wine.new" <<EOF
+#!/bin/sh
+# Wine's 32-bit loader under $("$qemu" --version | head -n 1).
+exec "$qemu" -0 "\$0" "\$(dirname "\$0")/wine-i386" "\$@"
+EOF
+chmod +x "$bin/wine.new"
+mv "$bin/wine.new" "$bin/wine"
+
+# The template, made as wine-prefix.sh makes it, under the lock wine-prefix.sh takes.
+template=$root/template-win32
+log=$root/template-win32.log
+exec 9>"$root/.lock-win32"
+flock 9
+if [ ! -f "$template/.ready" ]; then
+  rm -rf "$template"
+  started=$(date +%s)
+  WINEARCH=win32 WINEPREFIX=$template "$bin/wine" wineboot -i </dev/null >"$log" 2>&1 9>&-
+  # Without a window manager every window close would wait for one.
+  WINEPREFIX=$template "$bin/wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+    </dev/null >>"$log" 2>&1 9>&-
+  mkdir -p "$template/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
+  WINEPREFIX=$template "$bin/wineserver" -w 9>&-
+  if ! grep -qx '#arch=win32' "$template/system.reg" ||
+     [ ! -f "$template/drive_c/windows/system32/kernel32.dll" ] ||
+     [ -e "$template/drive_c/windows/syswow64" ]; then
+    echo "make-win32-prefix-emulated.sh: $template is no complete 32-bit prefix; see $log" >&2
+    exit 1
+  fi
+  touch "$template/.ready"
+  echo "made $template in $(( $(date +%s) - started )) s" >&2
+fi
+echo "$bin"
