@@ -93,7 +93,11 @@ fi
 tree=$root/wine32-loader/usr
 bin=$tree/lib/wine
 mkdir -p "$bin"
-cp /usr/lib/wine/wine "$bin/wine-i386"
+# Replaced, never rewritten in place: running emulated processes map this file.
+if ! cmp -s /usr/lib/wine/wine "$bin/wine-i386"; then
+  cp /usr/lib/wine/wine "$bin/wine-i386.new"
+  mv "$bin/wine-i386.new" "$bin/wine-i386"
+fi
 ln -sfn /usr/lib/wine/wineserver "$bin/wineserver"
 ln -sfn /usr/lib/wine/wine64 "$bin/wine64"
 ln -sfn /usr/lib/i386-linux-gnu "$tree/lib/i386-linux-gnu"
