@@ -404,8 +404,6 @@ class User {
         },
         s_.startSeconds);
     if (main_ == nullptr) return Fail("the main window did not appear");
-    list_ = gui::Control(main_, lk::ui::kIdReport);
-    cancel_ = gui::Control(main_, lk::ui::kIdAbbruch);
     clipboard_ = ClipboardText();
     // Window creation may already show a dialog (the 64-bit notice) and write an entry.
     if (!Settle(program, 3s)) return Fail("the window did not become idle");
@@ -485,7 +483,15 @@ class User {
     return false;
   }
 
+  // The main window is found while it is still being created (behind the 64-bit notice), when
+  // its controls may not exist yet; so they are looked up whenever they are needed.
+  void FindControls() {
+    if (list_ == nullptr) list_ = gui::Control(main_, lk::ui::kIdReport);
+    if (cancel_ == nullptr) cancel_ = gui::Control(main_, lk::ui::kIdAbbruch);
+  }
+
   void ReadEntries() {
+    FindControls();
     if (!s_.readEntries) return;
     const int count = gui::ListCount(list_);
     if (count < entriesSeen_) entriesSeen_ = 0;  // the run emptied the list

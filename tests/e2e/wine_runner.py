@@ -13,7 +13,9 @@ program in a prefix of its own architecture (the 64-bit build in a 64-bit prefix
 process, so it behaves as the program on a 32-bit PC); a scenario of a 64-bit Windows runs the
 32-bit program (--program, or --program32 beside a 64-bit build) in a 64-bit prefix, where it is
 a WOW64 process, with the 32-bit helper (it reads the program's windows, whose memory layout is
-32-bit). A machine that cannot execute 32-bit code cannot play those (exit 77).
+32-bit). A machine that cannot execute 32-bit code cannot play those (exit 77), unless
+LK_WINE32=1 runs them through user-mode emulation: many times slower, and the user cannot read
+the report entries there (agree.py then compares dialogs, clipboard, restart and state).
 
 How the scenario becomes a prefix (a copy of the template of scripts/wine-prefix.sh, with its own
 server and its own X display, so that runs in parallel share neither clipboard nor screen):
@@ -128,6 +130,16 @@ def windows_path_of(host):
 def can_run_32bit():
     return subprocess.run([str(SCRIPTS / 'can-run-32bit.sh')], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
+
+
+def emulated_32bit():
+    """Whether 32-bit code runs through user-mode emulation here (LK_WINE32=1, see
+    scripts/can-run-32bit.sh): many times slower, and Wine cannot allocate memory in an emulated
+    process from outside, so the user reads no report entries there."""
+    try:
+        return Path('/proc/sys/fs/binfmt_misc/qemu-i386').read_text().startswith('enabled')
+    except OSError:
+        return False
 
 
 def pe_machine(exe):
@@ -258,6 +270,8 @@ class Prefix:
         self.display = ':' + number.strip().decode()
 
     def wine(self, args, timeout=120, check=False, loader=None):
+        if (loader or self.loader) == 'wine' and emulated_32bit():
+            timeout *= 10
         return subprocess.run([loader or self.loader] + args, env=self.env(), stdin=subprocess.DEVNULL,
                               stdout=self.log, stderr=subprocess.STDOUT, timeout=timeout,
                               check=check).returncode
@@ -449,7 +463,9 @@ class Run:
         ready.unlink(missing_ok=True)
         process = self.prefix.spawn([self.helper, 'hold', windows_path_of(ready)] + paths,
                                     loader=self.user_loader)
-        for _ in range(400):
+        slow = pe_machine(self.helper_exe) == 'i386' and emulated_32bit()
+        deadline = time.monotonic() + (600 if slow else 20)
+        while time.monotonic() < deadline:
             if ready.exists() or process.poll() is not None:
                 break
             time.sleep(0.05)
@@ -483,13 +499,21 @@ class Run:
         settings = [('program', windows_path_of(Path(self.program).resolve())),
                     ('out', windows_path_of(out)), ('shots', windows_path_of(shots)),
                     ('spec', windows_path_of(spec)), ('snapshot', windows_path_of(snapshot)),
-                    ('final', windows_path_of(final)), ('timeout', '240')]
+                    ('final', windows_path_of(final))]
+        slow = pe_machine(self.program) == 'i386' and emulated_32bit()
+        if slow:
+            settings += [('timeout', '2400'), ('startwait', '600'), ('entries', 'off')]
+            (self.work / 'no-entries').write_text('the program runs as emulated 32-bit code\n')
+        else:
+            settings += [('timeout', '240')]
+            (self.work / 'no-entries').unlink(missing_ok=True)
         settings += [('answer', a) for a in s.get('answers', [])]
         if cancel:
             settings.append(('cancelafter', cancel.encode('utf-8').hex()))
         settings_file = self.work / 'user.settings'
         settings_file.write_text(''.join(f'{k}\t{v}\n' for k, v in settings), encoding='utf-8')
-        self.prefix.wine([self.helper, 'drive', windows_path_of(settings_file)], timeout=300,
+        self.prefix.wine([self.helper, 'drive', windows_path_of(settings_file)],
+                         timeout=300,  # ten times that for emulated code
                          loader=self.user_loader)
         lines = out.read_text(encoding='utf-8').splitlines() if out.exists() else []
         return lines, snapshot, final, shots
