@@ -76,7 +76,9 @@ EOF
   (cd "$work/deb" && apt-get "${apt_options[@]}" download qemu-user >&2)
   rm -rf "$cache.new"
   mkdir -p "$cache.new"
-  dpkg-deb -x "$work"/deb/qemu-user_*.deb "$cache.new"
+  dpkg-deb -x "$work"/deb/qemu-user_*.deb "$work/unpacked"
+  mkdir -p "$cache.new/usr/bin"
+  mv "$work/unpacked/usr/bin/qemu-i386" "$cache.new/usr/bin/qemu-i386"
   rm -rf "$work" "$cache"
   mv "$cache.new" "$cache"
   echo "$cache/usr/bin/qemu-i386"
