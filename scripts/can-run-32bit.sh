@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# Exit 0 when Wine's 32-bit loader may be used here: natively, or, with LK_WINE32=1, through the
-# user-mode emulation that scripts/enable-wine32.sh registers. Emulation is many times slower, so
-# it is used only when asked for, even where another run has registered it.
-emulated() { [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -q enabled /proc/sys/fs/binfmt_misc/qemu-i386; }
-if [ "${LK_WINE32:-0}" = 1 ]; then
-  emulated || "$(dirname "$0")/enable-wine32.sh" >/dev/null 2>&1 || true
-  /usr/lib/wine/wine --version >/dev/null 2>&1
+# Exit 0 when Wine can run 32-bit Windows programs here: natively, or through the emulated loader
+# of scripts/wine32-loader.sh that LK_WINE32_LOADER names (for machines that cannot execute
+# 32-bit x86 code). A binfmt entry that hands 32-bit code to the system's qemu does not count:
+# that qemu cannot run Wine reliably (see wine32-loader.sh).
+if [ -n "${LK_WINE32_LOADER:-}" ]; then
+  "$LK_WINE32_LOADER/wine" --version >/dev/null 2>&1
   exit
 fi
-emulated && exit 1
+grep -qs enabled /proc/sys/fs/binfmt_misc/qemu-i386 && exit 1
 /usr/lib/wine/wine --version >/dev/null 2>&1

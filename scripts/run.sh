@@ -24,14 +24,14 @@ esac
 
 bash scripts/install-deps.sh
 
-# The program is 32-bit. A machine that cannot execute 32-bit code (some virtual machines) runs
-# the same program built for 64-bit Windows in a 64-bit prefix instead; LK_WINE32=1 asks for the
-# 32-bit program through user-mode emulation (much slower).
+# The program is 32-bit. Where this machine cannot execute 32-bit code, Wine's 32-bit side runs
+# under emulation (scripts/wine32-loader.sh); only if that cannot be set up does the script run
+# the same program built for 64-bit Windows in a 64-bit prefix instead.
+. scripts/wine32-env.sh "$top"
 preset=mingw
-loader=wine
+loader=${LK_WINE32_LOADER:+$LK_WINE32_LOADER/}wine
 if ! scripts/can-run-32bit.sh; then
-  echo "run.sh: this machine cannot execute 32-bit code; running the 64-bit build in a 64-bit prefix" >&2
-  echo "        (LK_WINE32=1 runs the 32-bit program through emulation instead, slowly)" >&2
+  echo "run.sh: no 32-bit Wine here; running the 64-bit build in a 64-bit prefix" >&2
   preset=mingw64
   loader=/usr/lib/wine/wine64
   arch=win64

@@ -3,11 +3,13 @@
 # every test (native with sanitizers; Windows under Wine in a 32-bit and a 64-bit prefix).
 # A second run on the same machine skips the installs and reuses the builds and prefixes.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 top=$(pwd)
 jobs=${LK_JOBS:-$(nproc)}
 
 bash scripts/install-deps.sh || exit 1
+# The 32-bit Windows tests need Wine's 32-bit side; emulated where this machine cannot run it.
+. scripts/wine32-env.sh "$top"
 
 # A display for the window, dialog and clipboard tests.
 xvfb_pid=""

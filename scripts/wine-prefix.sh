@@ -18,8 +18,13 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
 # The 64-bit loader for 64-bit prefixes: the 32-bit one may be unable to run on this machine.
+# 32-bit prefixes take the emulated loader where LK_WINE32_LOADER names one (can-run-32bit.sh).
 loader_for() {  # arch
-  if [ "$1" = win64 ]; then echo /usr/lib/wine/wine64; else echo wine; fi
+  if [ "$1" = win64 ]; then
+    echo /usr/lib/wine/wine64
+  else
+    echo "${LK_WINE32_LOADER:+$LK_WINE32_LOADER/}wine"
+  fi
 }
 
 start_server() {  # prefix arch

@@ -4,9 +4,9 @@
 #                                    win32-fresh or win64-fresh (a private copy, ended afterwards)
 # The prefixes live in LK_WINE_ROOT (default: a folder "wine" in the executable's build tree).
 #
-# A 32-bit executable needs a machine that can execute 32-bit code. Where it cannot (some virtual
-# machines lack 32-bit support), it is skipped with exit code 77 unless LK_WINE32=1, which runs it
-# through user-mode emulation (scripts/enable-wine32.sh): correct but many times slower.
+# A 32-bit executable needs Wine's 32-bit loader: native, or the emulated one that
+# LK_WINE32_LOADER names (scripts/wine32-env.sh sets it up where 32-bit code cannot execute).
+# Without either it is skipped with exit code 77.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 kind=$1; shift
@@ -24,15 +24,15 @@ machine=$("$here/pe-machine.sh" "$exe")
 arch=${kind%-fresh}
 if [ "$machine" = i386 ] && ! "$here/can-run-32bit.sh"; then
   echo "wine-run.sh: this machine cannot execute 32-bit code; skipping $(basename "$exe")." >&2
-  echo "  Build the Windows tests with the mingw64 preset to run them in a 64-bit prefix," >&2
-  echo "  or set LK_WINE32=1 to run 32-bit executables through emulation (slow)." >&2
+  echo "  The test command (scripts/test-all.sh) sets up an emulated loader for them;" >&2
+  echo "  the mingw64 preset's build runs the same tests in a 64-bit prefix." >&2
   exit 77
 fi
 if [ "$machine" = amd64 ] && [ "$arch" = win32 ]; then
   echo "wine-run.sh: a 64-bit executable cannot run in a 32-bit prefix" >&2
   exit 2
 fi
-loader=wine
+loader=${LK_WINE32_LOADER:+$LK_WINE32_LOADER/}wine
 [ "$machine" = amd64 ] && loader=/usr/lib/wine/wine64
 
 case "$kind" in

@@ -344,16 +344,10 @@ struct DriveSettings {
   std::vector<std::string> answers;
   std::string cancelAfterEntry;  // press cancel once this entry (caption) shows
   int timeoutSeconds = 240;
-  // Reading an entry allocates memory in the program's process. Under user-mode emulation of
-  // 32-bit code that remote allocation crashes Wine, so such runs read dialogs, the clipboard and
-  // the state only.
-  bool readEntries = true;
-  std::chrono::seconds startSeconds{30};  // until the main window exists
 };
 
 // SETTINGS lines: "program\tPATH", "out\tPATH", "shots\tPATH", "spec\tPATH", "snapshot\tPATH",
-// "final\tPATH", "answer\tYes", "cancelafter\tHEXCAPTION", "timeout\tSECONDS",
-// "startwait\tSECONDS", "entries\toff".
+// "final\tPATH", "answer\tYes", "cancelafter\tHEXCAPTION", "timeout\tSECONDS".
 DriveSettings ReadSettings(const std::wstring& path) {
   DriveSettings settings;
   std::ifstream file(path.c_str(), std::ios::binary);
@@ -380,10 +374,6 @@ DriveSettings ReadSettings(const std::wstring& path) {
       settings.cancelAfterEntry = Unhex(f[1]);
     else if (f[0] == "timeout")
       settings.timeoutSeconds = std::stoi(f[1]);
-    else if (f[0] == "startwait")
-      settings.startSeconds = std::chrono::seconds(std::stoi(f[1]));
-    else if (f[0] == "entries")
-      settings.readEntries = f[1] != "off";
   }
   return settings;
 }
@@ -402,7 +392,7 @@ class User {
           main_ = gui::FindTopLevel(lk::ui::kMainWindowClass, program.Id(), false);
           return main_ != nullptr;
         },
-        s_.startSeconds);
+        30s);
     if (main_ == nullptr) return Fail("the main window did not appear");
     clipboard_ = ClipboardText();
     // Window creation may already show a dialog (the 64-bit notice) and write an entry.
@@ -438,7 +428,7 @@ class User {
     ReadEntries();
     CheckClipboard();
     // The list does not follow its newest entry; scroll to the end as a user would.
-    const int count = s_.readEntries ? gui::ListCount(list_) : 0;
+    const int count = gui::ListCount(list_);
     if (count > 0) {
       DWORD_PTR ignored = 0;
       SendMessageTimeoutW(list_, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE,
@@ -492,7 +482,6 @@ class User {
 
   void ReadEntries() {
     FindControls();
-    if (!s_.readEntries) return;
     const int count = gui::ListCount(list_);
     if (count < entriesSeen_) entriesSeen_ = 0;  // the run emptied the list
     for (; entriesSeen_ < count; ++entriesSeen_) {

@@ -19,9 +19,6 @@ What the two sides cannot share, and how it is compared:
 - The restart: Wine ends every process of the prefix within about 0.1 s of the request, so
   entries written after it may be missed by the user; after the shutdown line the Wine
   transcript must be a beginning of the model's (see wine_runner.py for the state).
-- Emulated 32-bit code (LK_WINE32=1 on a machine that cannot execute it): Wine cannot reach the
-  memory of an emulated process from outside, so report entries and dialog icons are not read
-  and not compared.
 Exit 0 when they agree, 1 when not (both transcripts and a diff are printed), 77 when this
 machine cannot run the scenario.
 """
@@ -170,18 +167,8 @@ def main():
     files = scenario.get('files', {}).keys()
     model = normalise([json.loads(x) for x in model_run.stdout.splitlines() if x], files)
     wine = normalise([json.loads(x) for x in wine_run.stdout.splitlines() if x], files)
-    notes = []
-    if (work / 'no-entries').exists():
-        # Emulated 32-bit code: Wine cannot read the memory of an emulated process from outside,
-        # so the user saw neither the report entries nor the dialogs' icons; the dialogs' texts
-        # and buttons, the clipboard, the restart and the final state are compared.
-        def seen(transcript):
-            return [{k: v for k, v in x.items() if k != 'icon'} for x in transcript
-                    if 'entry' not in x]
-        model, wine = seen(model), seen(wine)
-        notes.append('report entries and dialog icons not compared: ' +
-                     (work / 'no-entries').read_text(encoding='utf-8').strip())
     problems = compare(model, wine)
+    notes = []
     if problems:
         for known in KNOWN_DIFFERENCES:
             corrected = known(model, scenario)

@@ -13,9 +13,9 @@ program in a prefix of its own architecture (the 64-bit build in a 64-bit prefix
 process, so it behaves as the program on a 32-bit PC); a scenario of a 64-bit Windows runs the
 32-bit program (--program, or --program32 beside a 64-bit build) in a 64-bit prefix, where it is
 a WOW64 process, with the 32-bit helper (it reads the program's windows, whose memory layout is
-32-bit). A machine that cannot execute 32-bit code cannot play those (exit 77), unless
-LK_WINE32=1 runs them through user-mode emulation: many times slower, and the user cannot read
-the report entries there (agree.py then compares dialogs, clipboard, restart and state).
+32-bit). 32-bit programs start through the emulated loader that LK_WINE32_LOADER names, where
+there is one (scripts/wine32-env.sh); a machine that can run no 32-bit code cannot play those
+scenarios (exit 77).
 
 How the scenario becomes a prefix (a copy of the template of scripts/wine-prefix.sh, with its own
 server and its own X display, so that runs in parallel share neither clipboard nor screen):
@@ -132,16 +132,6 @@ def can_run_32bit():
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
-def emulated_32bit():
-    """Whether 32-bit code runs through user-mode emulation here (LK_WINE32=1, see
-    scripts/can-run-32bit.sh): many times slower, and Wine cannot allocate memory in an emulated
-    process from outside, so the user reads no report entries there."""
-    try:
-        return Path('/proc/sys/fs/binfmt_misc/qemu-i386').read_text().startswith('enabled')
-    except OSError:
-        return False
-
-
 def pe_machine(exe):
     return subprocess.run([str(SCRIPTS / 'pe-machine.sh'), str(exe)], capture_output=True,
                           text=True).stdout.strip()
@@ -163,8 +153,14 @@ def plan(scenario, program, helper, program32=None, helper32=None):
     return arch, exe, user
 
 
+def wine32_loader():
+    """Wine's 32-bit loader: the emulated one of scripts/wine32-loader.sh where there is one."""
+    emulated = os.environ.get('LK_WINE32_LOADER')
+    return str(Path(emulated) / 'wine') if emulated else 'wine'
+
+
 def loader_for(exe):
-    return WINE64 if pe_machine(exe) == 'amd64' else 'wine'
+    return WINE64 if pe_machine(exe) == 'amd64' else wine32_loader()
 
 
 def ensure_template(root, arch='win64'):
@@ -199,7 +195,7 @@ class Prefix:
 
     def __init__(self, root, work, arch='win64'):
         self.arch = arch
-        self.loader = WINE64 if arch == 'win64' else 'wine'
+        self.loader = WINE64 if arch == 'win64' else wine32_loader()
         self.root = Path(root)
         self.work = Path(work)
         self.path = None
@@ -270,8 +266,6 @@ class Prefix:
         self.display = ':' + number.strip().decode()
 
     def wine(self, args, timeout=120, check=False, loader=None):
-        if (loader or self.loader) == 'wine' and emulated_32bit():
-            timeout *= 10
         return subprocess.run([loader or self.loader] + args, env=self.env(), stdin=subprocess.DEVNULL,
                               stdout=self.log, stderr=subprocess.STDOUT, timeout=timeout,
                               check=check).returncode
@@ -463,8 +457,8 @@ class Run:
         ready.unlink(missing_ok=True)
         process = self.prefix.spawn([self.helper, 'hold', windows_path_of(ready)] + paths,
                                     loader=self.user_loader)
-        slow = pe_machine(self.helper_exe) == 'i386' and emulated_32bit()
-        deadline = time.monotonic() + (600 if slow else 20)
+        # Generous: an emulated 32-bit helper takes some seconds to start.
+        deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
             if ready.exists() or process.poll() is not None:
                 break
@@ -499,21 +493,13 @@ class Run:
         settings = [('program', windows_path_of(Path(self.program).resolve())),
                     ('out', windows_path_of(out)), ('shots', windows_path_of(shots)),
                     ('spec', windows_path_of(spec)), ('snapshot', windows_path_of(snapshot)),
-                    ('final', windows_path_of(final))]
-        slow = pe_machine(self.program) == 'i386' and emulated_32bit()
-        if slow:
-            settings += [('timeout', '2400'), ('startwait', '600'), ('entries', 'off')]
-            (self.work / 'no-entries').write_text('the program runs as emulated 32-bit code\n')
-        else:
-            settings += [('timeout', '240')]
-            (self.work / 'no-entries').unlink(missing_ok=True)
+                    ('final', windows_path_of(final)), ('timeout', '240')]
         settings += [('answer', a) for a in s.get('answers', [])]
         if cancel:
             settings.append(('cancelafter', cancel.encode('utf-8').hex()))
         settings_file = self.work / 'user.settings'
         settings_file.write_text(''.join(f'{k}\t{v}\n' for k, v in settings), encoding='utf-8')
-        self.prefix.wine([self.helper, 'drive', windows_path_of(settings_file)],
-                         timeout=300,  # ten times that for emulated code
+        self.prefix.wine([self.helper, 'drive', windows_path_of(settings_file)], timeout=300,
                          loader=self.user_loader)
         lines = out.read_text(encoding='utf-8').splitlines() if out.exists() else []
         return lines, snapshot, final, shots

@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
-# Makes the 32-bit (WINEARCH=win32) template prefix of a prefix folder on a machine that cannot
-# execute 32-bit x86 code, by running Wine's 32-bit side under qemu's user-mode emulation.
+# Wine's 32-bit loader for a machine that cannot execute 32-bit x86 code (some virtual machines
+# lack it): the loader runs under qemu's user-mode emulation.
 #
-#   make-win32-prefix-emulated.sh ROOT
+#   wine32-loader.sh DIR
 #
-# Prints the folder of a 32-bit Wine loader that runs under a fitting qemu. Put it first in PATH;
-# then wine-prefix.sh finds ROOT/template-win32 ready and copies it as usual, and wine-run.sh runs
-# the 32-bit executables through that loader:
-#   PATH=$(make-win32-prefix-emulated.sh ROOT):$PATH LK_WINE32=1 LK_WINE_ROOT=ROOT \
-#     wine-run.sh win32 test.exe
+# Prints the folder of a 32-bit Wine loader (made below DIR) that runs under a fitting qemu. Put
+# it first in PATH and export it as LK_WINE32_LOADER: scripts/can-run-32bit.sh then says yes, and
+# wine-prefix.sh, wine-run.sh and the end-to-end runner start every 32-bit program through it
+# (32-bit prefixes included). Exit 1 when no fitting qemu can be had.
 #
 # Why not the system's qemu: qemu 7.2 (Debian 12) cannot run 32-bit Wine 8 reliably.
 # - It treats MAP_FIXED_NOREPLACE as a hint and maps elsewhere when asked for an occupied range,
@@ -31,8 +30,6 @@ set -euo pipefail
 root=$1
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
 qemu_major() {  # binary
   "$1" --version 2>/dev/null | sed -n '1s/.*version \([0-9]*\)\..*/\1/p'
@@ -87,7 +84,7 @@ EOF
 qemu=$(fitting_qemu || private_qemu)
 major=$(qemu_major "$qemu")
 if [ -z "$major" ] || [ "$major" -lt 8 ]; then
-  echo "make-win32-prefix-emulated.sh: no usable qemu-i386 (8 or later) at $qemu" >&2
+  echo "wine32-loader.sh: no usable qemu-i386 (8 or later) at $qemu" >&2
   exit 1
 fi
 
@@ -113,28 +110,8 @@ EOF
 chmod +x "$bin/wine.new"
 mv "$bin/wine.new" "$bin/wine"
 
-# The template, made as wine-prefix.sh makes it, under the lock wine-prefix.sh takes.
-template=$root/template-win32
-log=$root/template-win32.log
-exec 9>"$root/.lock-win32"
-flock 9
-if [ ! -f "$template/.ready" ]; then
-  rm -rf "$template"
-  started=$(date +%s)
-  WINEARCH=win32 WINEPREFIX=$template "$bin/wine" wineboot -i </dev/null >"$log" 2>&1 9>&-
-  # Without a window manager every window close would wait for one.
-  WINEPREFIX=$template "$bin/wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
-    </dev/null >>"$log" 2>&1 9>&-
-  mkdir -p "$template/drive_c/windows/Fonts"
-  cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
-  WINEPREFIX=$template "$bin/wineserver" -w 9>&-
-  if ! grep -qx '#arch=win32' "$template/system.reg" ||
-     [ ! -f "$template/drive_c/windows/system32/kernel32.dll" ] ||
-     [ -e "$template/drive_c/windows/syswow64" ]; then
-    echo "make-win32-prefix-emulated.sh: $template is no complete 32-bit prefix; see $log" >&2
-    exit 1
-  fi
-  touch "$template/.ready"
-  echo "made $template in $(( $(date +%s) - started )) s" >&2
-fi
+"$bin/wine" --version >/dev/null 2>&1 || {
+  echo "wine32-loader.sh: the loader does not start under $qemu" >&2
+  exit 1
+}
 echo "$bin"
