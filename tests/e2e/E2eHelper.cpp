@@ -397,7 +397,9 @@ class User {
     clipboard_ = ClipboardText();
     // Window creation may already show a dialog (the 64-bit notice) and write an entry.
     if (!Settle(program, 3s)) return Fail("the window did not become idle");
-    entriesSeen_ = 0;
+    // The run empties the list before its first entry; until then, what is there (the 64-bit
+    // note) has been read already.
+    if (entriesSeen_ > 0) firstBeforeRun_ = Utf8(gui::ListItemText(list_, 0));
     gui::Click(gui::Control(main_, lk::ui::kIdStartAnalyze));
     out_.Write("started");
 
@@ -483,7 +485,13 @@ class User {
   void ReadEntries() {
     FindControls();
     const int count = gui::ListCount(list_);
-    if (count < entriesSeen_) entriesSeen_ = 0;  // the run emptied the list
+    // The run emptied the list: seen as fewer entries, or, when it has written as many again
+    // since the last look, as another first entry.
+    if (count < entriesSeen_ ||
+        (firstBeforeRun_ && count > 0 && Utf8(gui::ListItemText(list_, 0)) != *firstBeforeRun_)) {
+      entriesSeen_ = 0;
+      firstBeforeRun_.reset();
+    }
     for (; entriesSeen_ < count; ++entriesSeen_) {
       const std::string caption = Utf8(gui::ListItemText(list_, entriesSeen_));
       const int image = gui::ListItemImage(list_, entriesSeen_);
@@ -561,6 +569,7 @@ class User {
   HWND list_ = nullptr;
   HWND cancel_ = nullptr;
   int entriesSeen_ = 0;
+  std::optional<std::string> firstBeforeRun_;
   int dialogs_ = 0;
   std::size_t nextAnswer_ = 0;
   bool cancelPressed_ = false;

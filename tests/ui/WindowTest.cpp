@@ -356,6 +356,9 @@ TEST(AnalysisRunFromTheWindow, SweepShowsProgressAndEnds) {
   ASSERT_TRUE(WaitUntil(
       [&] { return IsShown(Control(main, kIdProgress)) && IsShown(Control(main, kIdStatus)); },
       60s));
+  // The program lays the window out again right after showing them; a slow machine may look in
+  // between.
+  WaitUntil([&] { return PlaceOf(Control(main, kIdReport)).height == 250; }, 10s);
   EXPECT_EQ(PlaceOf(Control(main, kIdStatus)), (Place{0, 494 - 23 - 20 - 13, 690, 13}));
   EXPECT_EQ(PlaceOf(Control(main, kIdReport)), (Place{0, 188, 690, 250})) << "the designed size";
   const Place bar = PlaceOf(Control(main, kIdProgress));
