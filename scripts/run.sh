@@ -55,14 +55,8 @@ trap cleanup EXIT
 headless=0
 if [ -z "${DISPLAY:-}" ]; then
   headless=1
-  for n in $(seq 140 170); do
-    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=:$n
-    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-    break
-  done
+  . scripts/xvfb.sh
+  lk_start_xvfb 140 170 || true
 fi
 
 echo "run.sh: preparing the $arch prefix (the first time takes a while)" >&2

@@ -14,14 +14,8 @@ bash scripts/install-deps.sh || exit 1
 # A display for the window, dialog and clipboard tests.
 xvfb_pid=""
 if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 120); do
-    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=:$n
-    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-    break
-  done
+  . scripts/xvfb.sh
+  lk_start_xvfb 90 120
 fi
 
 cleanup() {
