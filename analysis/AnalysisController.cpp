@@ -1,5 +1,6 @@
 #include "analysis/AnalysisController.h"
 
+#include <exception>
 #include <string>
 
 #include "analysis/AnalysisTexts.h"
@@ -78,7 +79,7 @@ void AnalysisController::Impl::ConfigureFileAnalyzer() {
     sweep.FileAnalyzerFileChange(name);
   };
   searcher.ShowMessageBox = [this](const std::string& caption, const std::string& text) {
-    static_cast<void>(view.ShowMessageDialog(caption, text, DialogIcon::Error, kButtonOk));
+    static_cast<void>(dialogs.ShowErrorTitled(caption, text));
   };
 }
 
@@ -146,22 +147,23 @@ void AnalysisController::btnStartAnalyzeClick() {
   // message pumping must not start a second run inside the first.
   if (s.running) return;
   s.running = true;
-  // Ends the run's bookkeeping and, when the window asked to close meanwhile, closes it as the
-  // very last step: the window may destroy this controller in CloseWindow.
-  const auto finish = [&s] {
-    s.running = false;
-    if (s.closeRequested) {
-      s.closeRequested = false;
-      s.view.CloseWindow();
-    }
-  };
+  std::exception_ptr failure;
   try {
     s.RunAnalysis();
   } catch (...) {
-    finish();
-    throw;
+    // The run's closing steps have run by now; the failure still has to be shown.
+    failure = std::current_exception();
   }
-  finish();
+  s.running = false;
+  if (s.closeRequested) {
+    // The user asked to close during the run: close as the very last step (the window may
+    // destroy this controller in CloseWindow). A failure of that run has nobody left to read it.
+    s.closeRequested = false;
+    s.dialogs.SetClosing(false);
+    s.view.CloseWindow();
+    return;
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 void AnalysisController::btnAbbruchClick() {
@@ -172,9 +174,12 @@ void AnalysisController::btnAbbruchClick() {
 bool AnalysisController::RequestClose() {
   if (!impl_->running) return true;
   impl_->closeRequested = true;
+  impl_->dialogs.SetClosing(true);
   btnAbbruchClick();
   return false;
 }
+
+bool AnalysisController::IsClosing() const { return impl_->closeRequested; }
 
 bool AnalysisController::IsRunning() const { return impl_->running; }
 

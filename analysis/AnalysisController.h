@@ -29,6 +29,9 @@ class AnalysisController {
   void FormCreate();
 
   // The start button: one whole analysis run. A press while a run is in progress is ignored.
+  // A failure that no step catches leaves through the run's closing steps and is then thrown on
+  // to the caller, whose general error display shows it; when the window was asked to close
+  // during the run, the window is closed instead.
   void btnStartAnalyzeClick();
   // The cancel button: stops a running search and sets the cancel flag.
   void btnAbbruchClick();
@@ -37,10 +40,13 @@ class AnalysisController {
   [[nodiscard]] bool Is64BitSystem() const;
 
   // The window is asked to close. Without a run it may close at once: true. During a run the
-  // run is cancelled as by the cancel button and false is returned; the window is then closed
-  // through AnalysisView::CloseWindow once the run has unwound (after a removal's last step,
-  // since a removal is never cut short).
+  // run is cancelled as by the cancel button, every dialog the rest of the run would show
+  // answers Cancel unseen, and false is returned; the window is then closed through
+  // AnalysisView::CloseWindow once the run has unwound (after a removal's last step, since a
+  // removal is never cut short), also when the run fails.
   [[nodiscard]] bool RequestClose();
+  // A close was requested and the run has not unwound yet.
+  [[nodiscard]] bool IsClosing() const;
 
   // The run state, for the tests and tools that watch a run.
   [[nodiscard]] const AnalysisRun& Run() const;

@@ -8,20 +8,24 @@ namespace lk {
 
 namespace {
 
-constexpr bool IsSeparator(char c) { return c == ' ' || c == ',' || c == '\t'; }
+constexpr bool IsSeparator(char c) { return c == ' ' || c == ',' || c == ';' || c == '\t'; }
 
 struct Entry {
   std::string_view text;
   std::string_view separatorAfter;
 };
 
-bool NamesLibrary(std::string_view entry, std::string_view library) {
-  if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
-    entry = entry.substr(1, entry.size() - 2);
+// The end of the entry that begins at begin (not a separator). A quoted entry runs to its
+// closing quote, or to the end of the text when it has none; an unquoted one ends before a
+// separator or before a quote that opens the next entry.
+std::size_t EntryEnd(std::string_view value, std::size_t begin) {
+  if (value[begin] == '"') {
+    const std::size_t closing = value.find('"', begin + 1);
+    return closing == std::string_view::npos ? value.size() : closing + 1;
   }
-  const std::size_t slash = entry.find_last_of("\\/");
-  if (slash != std::string_view::npos) entry.remove_prefix(slash + 1);
-  return EqualsIgnoringCase(entry, library);
+  std::size_t at = begin;
+  while (at < value.size() && !IsSeparator(value[at]) && value[at] != '"') ++at;
+  return at;
 }
 
 }  // namespace
@@ -34,7 +38,7 @@ std::string RemoveLibraryEntries(std::string_view value, std::string_view librar
   std::vector<Entry> entries;
   while (at < value.size()) {
     const std::size_t begin = at;
-    while (at < value.size() && !IsSeparator(value[at])) ++at;
+    at = EntryEnd(value, begin);
     const std::size_t end = at;
     while (at < value.size() && IsSeparator(value[at])) ++at;
     entries.push_back({value.substr(begin, end - begin), value.substr(end, at - end)});
@@ -44,7 +48,7 @@ std::string RemoveLibraryEntries(std::string_view value, std::string_view librar
 
   std::vector<const Entry*> kept;
   for (const Entry& entry : entries) {
-    if (!NamesLibrary(entry.text, library)) kept.push_back(&entry);
+    if (!ContainsIgnoringCase(entry.text, library)) kept.push_back(&entry);
   }
   if (kept.empty()) return {};
   if (kept.size() == entries.size()) return std::string(value);
@@ -54,6 +58,9 @@ std::string RemoveLibraryEntries(std::string_view value, std::string_view librar
     result += kept[i]->text;
     result += (i + 1 < kept.size()) ? kept[i]->separatorAfter : ending;
   }
+  // Entries are cut at separators, which the name does not contain, so this is a safety net
+  // for the promise that nothing of what the detection finds is left behind.
+  if (ContainsIgnoringCase(result, library)) return {};
   return result;
 }
 

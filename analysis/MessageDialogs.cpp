@@ -13,6 +13,7 @@ constexpr DialogButtons kYesNo = kButtonYes | kButtonNo;
 
 DialogResult MessageDialogs::Show(std::string_view title, std::string_view text, DialogIcon icon,
                                   DialogButtons buttons) {
+  if (closing_) return DialogResult::Cancel;
   return view_.ShowMessageDialog(std::string(title), std::string(text), icon, buttons);
 }
 

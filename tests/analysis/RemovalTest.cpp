@@ -75,6 +75,16 @@ TEST_F(Removal_, AppInitKeepsTheOtherLibrariesRegistered) {
             RegistryValue::String("C:\\av\\hook.dll access.dll"));
 }
 
+TEST_F(Removal_, AppInitLosesWhatTheDetectionFoundWhateverTheSeparator) {
+  AddAppInit("\"C:\\Program Files\\x\\MFC42UL.dll\";b.dll");
+  Start({kNo, kYes, kNo});
+  EXPECT_TRUE(HasCaption("Kritisch: - Lauschkobold Bibliothek in System registriert"));
+  EXPECT_EQ(system.Value(kWindowsKey, "AppInit_DLLs"), RegistryValue::String("b.dll"));
+  // A second run finds nothing left in the registry.
+  Start({kNo});
+  EXPECT_FALSE(HasCaption("Kritisch: - Lauschkobold Bibliothek in System registriert"));
+}
+
 TEST_F(Removal_, OnlyTheServiceKeyLeavesTheServiceManagerAlone) {
   AddServiceKey();
   system.AddKey(std::string(kServiceKey) + "\\Enum");

@@ -12,6 +12,7 @@
 #include "analysis/RecordingView.h"
 #include "analysis/ReportList.h"
 #include "analysis/StartButtonAnimation.h"
+#include "analysis/TextCase.h"
 #include "system/scripted/ScriptedSystem.h"
 
 namespace lk {
@@ -155,11 +156,35 @@ TEST(AppInitEntryRemoval, ValueNamingOnlyTheTrojanBecomesEmpty) {
   EXPECT_EQ(RemoveLibraryEntries(" C:\\x\\mfc42ul.dll , \"mfc42ul.dll\" ", "mfc42ul.dll"), "");
 }
 
-TEST(AppInitEntryRemoval, SimilarNamesAndOtherTextsStay) {
-  EXPECT_EQ(RemoveLibraryEntries("xmfc42ul.dll mfc42ul.dll2", "mfc42ul.dll"),
-            "xmfc42ul.dll mfc42ul.dll2");
+TEST(AppInitEntryRemoval, OtherNamesAndTheEmptyTextStay) {
+  EXPECT_EQ(RemoveLibraryEntries("mfc42.dll mfc42u.dll", "mfc42ul.dll"), "mfc42.dll mfc42u.dll");
   EXPECT_EQ(RemoveLibraryEntries("", "mfc42ul.dll"), "");
   EXPECT_EQ(RemoveLibraryEntries(" a.dll  mfc42ul.dll ", "mfc42ul.dll"), " a.dll ");
+}
+
+// Whatever the detection finds (the name anywhere, in any case) is gone afterwards, whatever
+// separates the entries.
+TEST(AppInitEntryRemoval, EveryEntryHoldingTheNameGoesWhateverSeparatesIt) {
+  EXPECT_EQ(RemoveLibraryEntries("mfc42ul.dll;b.dll", "mfc42ul.dll"), "b.dll");
+  EXPECT_EQ(RemoveLibraryEntries("a.dll;MFC42UL.DLL;b.dll", "mfc42ul.dll"), "a.dll;b.dll");
+  EXPECT_EQ(RemoveLibraryEntries("a.dll\tmfc42ul.dll", "mfc42ul.dll"), "a.dll");
+  EXPECT_EQ(RemoveLibraryEntries("\"C:\\Program Files\\x\\mfc42ul.dll\" b.dll", "mfc42ul.dll"),
+            "b.dll");
+  EXPECT_EQ(
+      RemoveLibraryEntries("\"C:\\Program Files\\a.dll\",\"C:\\x y\\Mfc42ul.dll\"", "mfc42ul.dll"),
+      "\"C:\\Program Files\\a.dll\"");
+  EXPECT_EQ(RemoveLibraryEntries("\"a.dll\"\"mfc42ul.dll\"", "mfc42ul.dll"), "\"a.dll\"");
+  EXPECT_EQ(RemoveLibraryEntries("xmfc42ul.dll mfc42ul.dll2 c.dll", "mfc42ul.dll"), "c.dll");
+  EXPECT_EQ(RemoveLibraryEntries("a.dll \"C:\\unterminated mfc42ul.dll", "mfc42ul.dll"), "a.dll");
+}
+
+TEST(AppInitEntryRemoval, NeverLeavesTheNameBehind) {
+  const char* values[] = {"mfc42ul.dll;b.dll", "\"x\"mfc42ul.dll\"y\"", "a\"mfc42ul.dll",
+                          ";;MfC42Ul.DlL;;", "a.dll,\"b c\";mfc42ul.dll\td.dll"};
+  for (const char* value : values) {
+    const std::string rest = RemoveLibraryEntries(value, "mfc42ul.dll");
+    EXPECT_FALSE(ContainsIgnoringCase(rest, "mfc42ul.dll")) << value << " -> " << rest;
+  }
 }
 
 TEST(TextPatterns, FormatTextFillsTheFirstPlaceholder) {

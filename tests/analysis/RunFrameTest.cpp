@@ -192,5 +192,34 @@ TEST_F(AnalysisRunFrame, ClosingTheWindowDuringARemovalWaitsForItsLastStep) {
   EXPECT_FALSE(system.FileExists(kDriverPath));
 }
 
+TEST_F(AnalysisRunFrame, AfterACloseRequestTheRestOfTheRunShowsNoDialog) {
+  InstallKnownVersion();
+  // Pause 7 is the removal's first one; the removal would end with the restart question.
+  system.AtPause(7, [&] { static_cast<void>(controller->RequestClose()); });
+  Start({kNo, kYes, kYes});
+  EXPECT_EQ(view.CloseWindowCalls(), 1);
+  const auto titles = DialogTitles();
+  ASSERT_EQ(titles.size(), 2u) << "the restart question must not be shown";
+  EXPECT_TRUE(system.ShutdownRequests().empty());
+  // The close has been carried out: a later run (the tests keep the controller) asks again.
+  Start({kNo});
+  ASSERT_GE(DialogTitles().size(), 3u);
+  EXPECT_EQ(DialogTitles()[2], "Frage");
+}
+
+TEST_F(AnalysisRunFrame, AFailureAfterACloseRequestStillClosesTheWindow) {
+  system.AtPause(3, [&] {
+    EXPECT_FALSE(controller->RequestClose());
+    throw std::logic_error("escapes");
+  });
+  view.QueueAnswer(kNo);
+  controller->FormCreate();
+  EXPECT_NO_THROW(controller->btnStartAnalyzeClick());
+  EXPECT_EQ(view.CloseWindowCalls(), 1);
+  EXPECT_FALSE(controller->IsRunning());
+  EXPECT_FALSE(controller->IsClosing());
+  EXPECT_EQ(Captions().back(), "Bedenklich: - Abbruch durch Anwender...");
+}
+
 }  // namespace
 }  // namespace lk::testing
