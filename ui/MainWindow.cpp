@@ -390,25 +390,21 @@ void MainWindow::btnStartAnalyzeMouseEnter() {
   btnStartAnalyze_.SetToggle(false);
 }
 
-void MainWindow::btnStartAnalyzeClick() {
-  controller_->btnStartAnalyzeClick();
-  if (closeAfterRun_ && !controller_->IsRunning() && !closed_) {
-    closeAfterRun_ = false;
-    FormClose();
-  }
-}
+void MainWindow::btnStartAnalyzeClick() { controller_->btnStartAnalyzeClick(); }
 
 void MainWindow::RequestClose() {
   if (closed_) return;
-  if (controller_ && controller_->IsRunning()) {
-    // The run still uses the window and its lists: cancel it and close once it has unwound
-    // (the start button's click handler does that when the run returns).
-    closeAfterRun_ = true;
-    controller_->btnAbbruchClick();
-    if (HWND dialog = YesNoDialog::OpenDialog()) PostMessageW(dialog, WM_CLOSE, 0, 0);
+  if (controller_->RequestClose()) {
+    FormClose();
     return;
   }
-  FormClose();
+  // A run still uses the window and its lists: it has been cancelled and closes the window
+  // through CloseWindow once it has unwound. A dialog open right now answers Cancel.
+  if (HWND dialog = YesNoDialog::OpenDialog()) PostMessageW(dialog, WM_CLOSE, 0, 0);
+}
+
+void MainWindow::CloseWindow() {
+  if (!closed_) FormClose();
 }
 
 void MainWindow::FormClose() {
@@ -435,8 +431,9 @@ void MainWindow::ClearReport() { lvReport_.Clear(); }
 
 DialogResult MainWindow::ShowMessageDialog(const std::string& title, const std::string& text,
                                            DialogIcon icon, DialogButtons buttons) {
-  // The user has asked to close the program: the rest of the run gets no as its answer.
-  if (closeAfterRun_) return DialogResult::Cancel;
+#ifdef LK_UI_TEST_HOOKS
+  FailDialogIfAsked();
+#endif
   return YesNoDialog::Show(Hwnd(), theme_, title, text, icon, buttons);
 }
 

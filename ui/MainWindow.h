@@ -53,6 +53,7 @@ class MainWindow final : public Window, public AnalysisView {
   void SetCancelButtonVisible(bool visible) override;
   [[nodiscard]] int StartButtonWidth() const override;
   void SetStartButtonWidth(int width) override;
+  void CloseWindow() override;
 
  protected:
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -73,6 +74,9 @@ class MainWindow final : public Window, public AnalysisView {
   [[nodiscard]] RECT Designed(int left, int top, int width, int height) const;
 #ifdef LK_UI_TEST_HOOKS
   bool HandleTestHook(UINT message, WPARAM wParam, LPARAM lParam);
+  void FailDialogIfAsked();
+  // 0: none; 1: the next dialog of a run fails; 2: it requests the close first, then fails.
+  int dialogFailure_ = 0;
 #endif
 
   SystemAccess& system_;
@@ -103,7 +107,6 @@ class MainWindow final : public Window, public AnalysisView {
   POINT feedbackPlace_{9, 105};
   int startButtonWidth_ = 554;
   bool timer1Running_ = false;
-  bool closeAfterRun_ = false;
   bool closed_ = false;
 };
 

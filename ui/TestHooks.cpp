@@ -1,9 +1,12 @@
-// A hook for the window tests, compiled only into the test build of the program
-// (AntiLauschkoboldTestHooks.exe), never into the shipped one: on a registered message it shows
-// one kind of message dialog through the same wrappers the analysis uses and posts the result
-// back to the test's window.
+// Hooks for the window tests, compiled only into the test build of the program
+// (AntiLauschkoboldTestHooks.exe), never into the shipped one. On one registered message it
+// shows one kind of message dialog through the same wrappers the analysis uses and posts the
+// result back to the test's window; on another it makes the next dialog of a run fail, as a
+// step that raises an error nobody catches would, optionally after a close request.
 
 #ifdef LK_UI_TEST_HOOKS
+
+#include <stdexcept>
 
 #include "analysis/MessageDialogs.h"
 #include "ui/MainWindow.h"
@@ -26,9 +29,22 @@ std::string LongList() {
 
 }  // namespace
 
+void MainWindow::FailDialogIfAsked() {
+  const int failure = dialogFailure_;
+  dialogFailure_ = 0;
+  if (failure == 0) return;
+  if (failure == 2) RequestClose();
+  throw std::runtime_error("Testfehler: der Dialog konnte nicht angezeigt werden.");
+}
+
 bool MainWindow::HandleTestHook(UINT message, WPARAM wParam, LPARAM lParam) {
   static const UINT kShowDialog = RegisterWindowMessageW(L"lk.test.ShowDialog");
   static const UINT kDialogResult = RegisterWindowMessageW(L"lk.test.DialogResult");
+  static const UINT kFailNextDialog = RegisterWindowMessageW(L"lk.test.FailNextDialog");
+  if (message == kFailNextDialog) {
+    dialogFailure_ = static_cast<int>(wParam);
+    return true;
+  }
   if (message != kShowDialog) return false;
   auto* reply = reinterpret_cast<HWND>(lParam);
   MessageDialogs dialogs(*this);

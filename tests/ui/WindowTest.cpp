@@ -400,6 +400,71 @@ TEST(CloseDuringRun, WhileAQuestionIsOpenEndsTheProgramToo) {
   EXPECT_EQ(exitCode, 0u);
 }
 
+// The general error display's message box, and whether one of its texts holds part.
+HWND WaitForErrorBox(const ProgramProcess& program) {
+  return WaitForTopLevel(L"#32770", program.Id(), 60s);
+}
+
+bool HasChildText(HWND window, const std::wstring& part) {
+  struct Search {
+    const std::wstring* part;
+    bool found;
+  } search{&part, false};
+  EnumChildWindows(
+      window,
+      [](HWND child, LPARAM state) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(state);
+        s->found = s->found || TextOf(child).find(*s->part) != std::wstring::npos;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+const UINT kFailNextDialog = RegisterWindowMessageW(L"lk.test.FailNextDialog");
+
+TEST(FailureInARun, IsShownAfterTheClosingStepsAndTheWindowStaysUsable) {
+  ProgramProcess program(EnvPath("LK_APP_HOOKS"));
+  HWND main = StartMainWindow(program);
+  ASSERT_NE(main, nullptr);
+  PostMessageW(main, kFailNextDialog, 1, 0);
+  Click(Control(main, kIdStartAnalyze));
+  // The first dialog of the run fails: the question here, the sweep's result on 64-bit systems.
+  HWND error = WaitForErrorBox(program);
+  ASSERT_NE(error, nullptr) << "the failure was not shown";
+  EXPECT_TRUE(HasChildText(error, L"Testfehler: der Dialog konnte nicht angezeigt werden."));
+  // The run's closing steps came first.
+  HWND report = Control(main, kIdReport);
+  const int rows = testing::ListCount(report);
+  ASSERT_GT(rows, 0);
+  EXPECT_EQ(testing::ListItemText(report, rows - 1), L"Analyse beendet...");
+  EXPECT_EQ(PlaceOf(Control(main, kIdStartAnalyze)).width, 554);
+  EXPECT_FALSE(IsShown(Control(main, kIdAbbruch)));
+  PostMessageW(error, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(error); }, 10s));
+
+  // The next run starts normally and ends as usual.
+  Click(Control(main, kIdStartAnalyze));
+  AnswerUntilRunEnds(program, main, nullptr);
+  const int after = testing::ListCount(report);
+  ASSERT_GT(after, 0);
+  EXPECT_EQ(testing::ListItemText(report, after - 1), L"Analyse beendet...");
+  EXPECT_EQ(testing::FindTopLevel(L"#32770", program.Id()), nullptr);
+}
+
+TEST(FailureInARun, AfterACloseRequestStillEndsTheProgram) {
+  ProgramProcess program(EnvPath("LK_APP_HOOKS"));
+  HWND main = StartMainWindow(program);
+  ASSERT_NE(main, nullptr);
+  // The next dialog asks to close the window, then fails, as if the user closed the window
+  // while a step was about to fail.
+  PostMessageW(main, kFailNextDialog, 2, 0);
+  Click(Control(main, kIdStartAnalyze));
+  DWORD exitCode = 1234;
+  ASSERT_TRUE(program.WaitForExit(240s, &exitCode)) << "the program did not end";
+  EXPECT_EQ(exitCode, 0u);
+}
+
 }  // namespace
 }  // namespace lk::ui
 

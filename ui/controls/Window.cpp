@@ -1,8 +1,42 @@
 #include "ui/controls/Window.h"
 
+#include <exception>
+
+#include "system/win/Utf.h"
 #include "ui/controls/GlowButton.h"
 
 namespace lk::ui {
+namespace {
+
+constexpr char kUnknownFailure[] = "Unbekannter Fehler.";
+
+void ShowErrorMessageBox(HWND owner, const std::string& text) {
+  HWND root = owner != nullptr ? GetAncestor(owner, GA_ROOT) : nullptr;
+  if (root != nullptr && !IsWindow(root)) root = nullptr;
+  wchar_t title[256] = L"";
+  if (root != nullptr) GetWindowTextW(root, title, static_cast<int>(std::size(title)));
+  MessageBoxW(root, WideFromUtf8(text).c_str(), title, MB_ICONERROR | MB_OK);
+}
+
+ErrorDisplay errorDisplay = &ShowErrorMessageBox;
+
+// The text of the failure being handled; call only inside a catch block.
+std::string CurrentFailureText() {
+  try {
+    throw;
+  } catch (const std::exception& failure) {
+    const char* what = failure.what();
+    return what != nullptr && *what != '\0' ? what : kUnknownFailure;
+  } catch (...) {
+    return kUnknownFailure;
+  }
+}
+
+}  // namespace
+
+void SetErrorDisplay(ErrorDisplay display) noexcept {
+  errorDisplay = display != nullptr ? display : &ShowErrorMessageBox;
+}
 
 HINSTANCE ModuleInstance() noexcept { return GetModuleHandleW(nullptr); }
 
@@ -80,7 +114,19 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
   try {
     result = self->HandleMessage(message, wParam, lParam);
   } catch (...) {
-    result = DefWindowProcW(hwnd, message, wParam, lParam);
+    // The default answer keeps the message loop sound; the failure itself is shown, never
+    // swallowed. The display runs a modal loop of its own, so nothing else may throw here.
+    std::string text;
+    try {
+      text = CurrentFailureText();
+    } catch (...) {
+      text = kUnknownFailure;
+    }
+    try {
+      errorDisplay(hwnd, text);
+    } catch (...) {
+    }
+    result = IsWindow(hwnd) ? DefWindowProcW(hwnd, message, wParam, lParam) : 0;
   }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
