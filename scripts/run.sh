@@ -31,7 +31,8 @@ bash scripts/install-deps.sh
 preset=mingw
 loader=${LK_WINE32_LOADER:+$LK_WINE32_LOADER/}wine
 if ! scripts/can-run-32bit.sh; then
-  echo "run.sh: no 32-bit Wine here; running the 64-bit build in a 64-bit prefix" >&2
+  echo "run.sh: no 32-bit Wine here (${LK_WINE32_UNAVAILABLE:-its loader does not start});" \
+    "running the 64-bit build in a 64-bit prefix instead" >&2
   preset=mingw64
   loader=/usr/lib/wine/wine64
   arch=win64

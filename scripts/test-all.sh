@@ -27,7 +27,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-declare -A passed failed
+declare -A passed failed skipped
 status=0
 run_ctest() {  # preset
   local preset=$1 log=build/ctest-$1.log
@@ -35,11 +35,14 @@ run_ctest() {  # preset
   local rc=${PIPESTATUS[0]}
   local line
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
-  local total fail
+  local total fail skip
   total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
   fail=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
-  passed[$preset]=$(( ${total:-0} - ${fail:-0} ))
+  # ctest counts a skipped test among the passed ones; a skip is no pass.
+  skip=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped' "$log")
+  passed[$preset]=$(( ${total:-0} - ${fail:-0} - ${skip:-0} ))
   failed[$preset]=${fail:-0}
+  skipped[$preset]=${skip:-0}
   [ "$rc" -eq 0 ] || status=1
   [ -n "$line" ] || status=1
 }
@@ -60,11 +63,14 @@ for preset in native native-clang mingw mingw64; do
 done
 
 echo
-all_passed=0; all_failed=0
+all_passed=0; all_failed=0; all_skipped=0
 for preset in native native-clang mingw mingw64; do
-  p=${passed[$preset]:-0}; f=${failed[$preset]:-0}
-  echo "$preset: $p passed, $f failed"
-  all_passed=$((all_passed + p)); all_failed=$((all_failed + f))
+  p=${passed[$preset]:-0}; f=${failed[$preset]:-0}; k=${skipped[$preset]:-0}
+  echo "$preset: $p passed, $f failed, $k skipped"
+  all_passed=$((all_passed + p)); all_failed=$((all_failed + f)); all_skipped=$((all_skipped + k))
 done
-echo "$all_passed passed, $all_failed failed"
+if [ -n "${LK_WINE32_UNAVAILABLE:-}" ]; then
+  echo "The 32-bit Windows tests were skipped: $LK_WINE32_UNAVAILABLE."
+fi
+echo "$all_passed passed, $all_failed failed, $all_skipped skipped"
 exit $status

@@ -23,9 +23,15 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 machine=$("$here/pe-machine.sh" "$exe")
 arch=${kind%-fresh}
 if [ "$machine" = i386 ] && ! "$here/can-run-32bit.sh"; then
-  echo "wine-run.sh: this machine cannot execute 32-bit code; skipping $(basename "$exe")." >&2
-  echo "  The test command (scripts/test-all.sh) sets up an emulated loader for them;" >&2
-  echo "  the mingw64 preset's build runs the same tests in a 64-bit prefix." >&2
+  if [ -n "${LK_WINE32_UNAVAILABLE:-}" ]; then
+    echo "wine-run.sh: skipping $(basename "$exe"): $LK_WINE32_UNAVAILABLE." >&2
+  elif [ ! -x /usr/lib/wine/wine ]; then
+    echo "wine-run.sh: skipping $(basename "$exe"): Wine's 32-bit side (wine32:i386) is not installed." >&2
+  else
+    echo "wine-run.sh: this machine cannot execute 32-bit code; skipping $(basename "$exe")." >&2
+    echo "  The test command (scripts/test-all.sh) sets up an emulated loader for them." >&2
+  fi
+  echo "  The mingw64 preset's build runs the same tests in a 64-bit prefix." >&2
   exit 77
 fi
 if [ "$machine" = amd64 ] && [ "$arch" = win32 ]; then
