@@ -5,21 +5,8 @@
 #include <optional>
 
 #include "analysis/AnalysisTexts.h"
-#include "analysis/Signatures.h"
-#include "analysis/TextCase.h"
 
 namespace lk {
-
-namespace {
-
-std::u16string WidenAscii(std::string_view text) {
-  std::u16string wide;
-  wide.reserve(text.size());
-  for (char c : text) wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
-  return wide;
-}
-
-}  // namespace
 
 KnownVersionOutcome KnownVersionCheck::CheckKnownVersion() {
   KnownVersionOutcome outcome;
@@ -52,9 +39,9 @@ bool KnownVersionCheck::RunChecks(KnownVersionFindings& findings) {
   if (system.FilePresent(libraryPath)) {
     Report(texts::kLibraryPresumablyPresent, ReportKind::Plain);
     findings.LibraryFileFound = true;
-    ConfirmSignature(libraryPath, {signatures::LibrarySignature(), TextEncoding::Ansi,
-                                   texts::kLibraryIdentified, texts::kLibraryNotIdentified,
-                                   ReportKind::Concerning, texts::kNoAccessToLibrary});
+    ReportSignature(probe_.ConfirmLibrary(libraryPath),
+                    {texts::kLibraryIdentified, texts::kLibraryNotIdentified,
+                     ReportKind::Concerning, texts::kNoAccessToLibrary});
   }
   if (CancelRequested()) return false;
 
@@ -65,9 +52,9 @@ bool KnownVersionCheck::RunChecks(KnownVersionFindings& findings) {
     Report(texts::kDriverPresumablyPresent, ReportKind::Plain);
     findings.DriverFileFound = true;
     // Unlike the library, an unconfirmed driver is reported as plain information.
-    ConfirmSignature(
-        driverPath, {signatures::DriverSignature(), TextEncoding::Utf16Le, texts::kDriverIdentified,
-                     texts::kDriverNotIdentified, ReportKind::Plain, texts::kNoAccessToDriver});
+    ReportSignature(probe_.ConfirmDriver(driverPath),
+                    {texts::kDriverIdentified, texts::kDriverNotIdentified, ReportKind::Plain,
+                     texts::kNoAccessToDriver});
   }
   if (CancelRequested()) return false;
 
@@ -85,7 +72,7 @@ bool KnownVersionCheck::RunChecks(KnownVersionFindings& findings) {
   ctx_.progress.SetPosition(80);
   Report(texts::kAnalysingDevices, ReportKind::Plain);
   system.PauseSeconds(2);
-  if (system.DeviceCanBeOpened(signatures::DevicePath())) {
+  if (probe_.DeviceReachable()) {
     findings.DeviceReachable = true;
     Report(texts::kDeviceReachable, ReportKind::Critical);
   }
@@ -99,25 +86,15 @@ void KnownVersionCheck::CheckRegistry(KnownVersionFindings& findings) {
   try {
     ctx_.system.PauseSeconds(2);
     std::unique_ptr<RegistryConnection> registry = ctx_.system.ConnectRegistry();
-    if (registry->OpenMachineKeyReadOnly(names::kServiceKey)) {
-      if (registry->ValuePresent(names::kImagePathValue)) {
-        static_cast<void>(registry->ReadStringValue(names::kImagePathValue));
-        findings.ServiceKeyFound = true;
-        Report(texts::kDriverRegistered, ReportKind::Critical);
-      }
-      registry->CloseMachineKey();
+    if (probe_.ServiceImagePath(*registry)) {
+      findings.ServiceKeyFound = true;
+      Report(texts::kDriverRegistered, ReportKind::Critical);
     }
     ctx_.progress.SetPosition(10);
     ctx_.system.PauseSeconds(1);
-    if (registry->OpenMachineKeyReadOnly(names::kWindowsKey)) {
-      if (registry->ValuePresent(names::kAppInitValue)) {
-        const std::string libraries = registry->ReadStringValue(names::kAppInitValue);
-        if (ContainsIgnoringCase(libraries, names::kLibraryFile)) {
-          Report(texts::kLibraryRegistered, ReportKind::Critical);
-          findings.AppInitEntryFound = true;
-        }
-      }
-      registry->CloseMachineKey();
+    if (probe_.AppInitNamingLibrary(*registry)) {
+      Report(texts::kLibraryRegistered, ReportKind::Critical);
+      findings.AppInitEntryFound = true;
     }
     ctx_.progress.SetPosition(20);
   } catch (const std::exception&) {
@@ -125,24 +102,18 @@ void KnownVersionCheck::CheckRegistry(KnownVersionFindings& findings) {
   }
 }
 
-void KnownVersionCheck::ConfirmSignature(const std::string& path, const SignatureCheck& check) {
-  // Only the file access is guarded: a failing report entry is not a file that cannot be read.
-  std::optional<bool> found;
-  try {
-    ctx_.streamSearch.OpenStreamFile(path);
-    found = ctx_.streamSearch.FindText(WidenAscii(check.signature), 0, check.encoding, {});
-  } catch (const std::exception&) {
-    found.reset();
-  }
-  // Let go of the file at once: an open handle without delete sharing would make the removal's
-  // deletion of this very file fail, and the trojan's driver would survive until the restart.
-  ctx_.streamSearch.OpenStreamFile("");
-  if (!found) {
-    Report(check.noAccess, ReportKind::Concerning);
-  } else if (*found) {
-    Report(check.identified, ReportKind::Critical);
-  } else {
-    Report(check.notIdentified, check.notIdentifiedKind);
+void KnownVersionCheck::ReportSignature(KnownVersionProbe::Signature signature,
+                                        const SignatureTexts& texts) {
+  switch (signature) {
+    case KnownVersionProbe::Signature::NoAccess:
+      Report(texts.noAccess, ReportKind::Concerning);
+      break;
+    case KnownVersionProbe::Signature::Identified:
+      Report(texts.identified, ReportKind::Critical);
+      break;
+    case KnownVersionProbe::Signature::NotIdentified:
+      Report(texts.notIdentified, texts.notIdentifiedKind);
+      break;
   }
 }
 
@@ -165,17 +136,16 @@ void KnownVersionCheck::AskForRemoval(KnownVersionOutcome& outcome) {
 }
 
 bool KnownVersionCheck::IsServiceRegistered(std::string_view serviceName) {
-  SystemAccess& system = ctx_.system;
-  // Systems outside the NT family have no service manager to ask.
-  if (!system.IsNtFamily()) return true;
-  ScopedServiceObject manager(system, system.OpenServiceManager());
-  if (!manager) {
-    Report(texts::kServiceManagerUnavailable, ReportKind::Critical);
-    return false;
+  switch (probe_.QueryService(serviceName)) {
+    case KnownVersionProbe::Registration::Registered:
+      return true;
+    case KnownVersionProbe::Registration::ManagerUnavailable:
+      Report(texts::kServiceManagerUnavailable, ReportKind::Critical);
+      return false;
+    case KnownVersionProbe::Registration::NotRegistered:
+      break;
   }
-  // Declared after the manager, so it is closed first.
-  ScopedServiceObject service(system, system.OpenServiceEntry(manager.Get(), serviceName));
-  return static_cast<bool>(service);
+  return false;
 }
 
 }  // namespace lk

@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/KnownVersionProbe.h"
 #include "analysis/RunContext.h"
-#include "streamsearch/Codepages.h"
 
 namespace lk {
 
@@ -42,7 +42,8 @@ struct KnownVersionOutcome {
 
 class KnownVersionCheck {
  public:
-  explicit KnownVersionCheck(RunContext& context) : ctx_(context) {}
+  explicit KnownVersionCheck(RunContext& context)
+      : ctx_(context), probe_(context.system, context.streamSearch) {}
 
   [[nodiscard]] KnownVersionOutcome CheckKnownVersion();
 
@@ -53,20 +54,19 @@ class KnownVersionCheck {
   // The checks from the registry group to the device; false when a test point ended them.
   [[nodiscard]] bool RunChecks(KnownVersionFindings& findings);
   void CheckRegistry(KnownVersionFindings& findings);
-  struct SignatureCheck {
-    std::string signature;
-    TextEncoding encoding;
+  struct SignatureTexts {
     std::string_view identified;
     std::string_view notIdentified;
     ReportKind notIdentifiedKind;
     std::string_view noAccess;
   };
-  void ConfirmSignature(const std::string& path, const SignatureCheck& check);
+  void ReportSignature(KnownVersionProbe::Signature signature, const SignatureTexts& texts);
   void AskForRemoval(KnownVersionOutcome& outcome);
   [[nodiscard]] bool CancelRequested() const { return ctx_.run.CancelRequested; }
   void Report(std::string_view text, ReportKind kind) { ctx_.report.AddReportEntry(text, kind); }
 
   RunContext& ctx_;
+  KnownVersionProbe probe_;
 };
 
 }  // namespace lk

@@ -9,20 +9,17 @@
 // Has no test points: once begun it runs all its steps; a cancel press changes only the run's
 // final entry. Does not check its work afterwards.
 
-#include <optional>
 #include <string_view>
 
 #include "analysis/KnownVersionCheck.h"
+#include "analysis/RemovalSteps.h"
 #include "analysis/RunContext.h"
 
 namespace lk {
 
 class Removal {
  public:
-  // At most this many one-second pauses while waiting for a service between states.
-  static constexpr int kMaxPendingPauses = 5;
-
-  explicit Removal(RunContext& context) : ctx_(context) {}
+  explicit Removal(RunContext& context) : ctx_(context), steps_(context.system) {}
 
   void RunRemoval(const KnownVersionFindings& findings);
 
@@ -35,12 +32,10 @@ class Removal {
   void UnregisterLibrary();
   void DeleteFileOrAtRestart(std::string_view path, std::string_view atRestartEntry);
   void DeleteServiceKey();
-  // Queries until the service is no longer between states (or the pauses are used up); no
-  // value when a query fails.
-  [[nodiscard]] std::optional<ServiceState> WaitWhilePending(ServiceHandle service);
   void Report(std::string_view text) { ctx_.report.AddReportEntry(text, ReportKind::Plain); }
 
   RunContext& ctx_;
+  RemovalSteps steps_;
 };
 
 }  // namespace lk

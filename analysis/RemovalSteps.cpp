@@ -1,0 +1,101 @@
+#include "analysis/RemovalSteps.h"
+
+#include "analysis/AnalysisTexts.h"
+#include "analysis/AppInitDlls.h"
+
+namespace lk {
+
+namespace {
+
+bool IsBetweenStates(ServiceState state) {
+  return state == ServiceState::StartPending || state == ServiceState::StopPending ||
+         state == ServiceState::ContinuePending;
+}
+
+}  // namespace
+
+std::optional<RemovalSteps::AppInitChange> RemovalSteps::UnregisterLibrary(
+    RegistryConnection& registry) {
+  if (!registry.OpenMachineKeyReadWrite(names::kWindowsKey)) return std::nullopt;
+  if (!registry.ValuePresent(names::kAppInitValue)) return std::nullopt;
+  AppInitChange change;
+  change.before = registry.ReadStringValue(names::kAppInitValue);
+  change.after = RemoveLibraryEntries(change.before, names::kLibraryFile);
+  if (change.after == change.before) return std::nullopt;
+  registry.WriteStringValue(names::kAppInitValue, change.after);
+  return change;
+}
+
+RemovalSteps::FileDeletion RemovalSteps::DeleteFileOrAtRestart(
+    std::string_view path, const std::function<void()>& beforeRestartRequest) {
+  if (system_.DeleteFileNow(path)) return FileDeletion::Deleted;
+  if (beforeRestartRequest) beforeRestartRequest();
+  return system_.DeleteFileAtRestart(path) ? FileDeletion::AtRestart
+                                           : FileDeletion::AtRestartRefused;
+}
+
+bool RemovalSteps::DeleteServiceKey(RegistryConnection& registry) {
+  if (!registry.OpenMachineKeyReadWrite(names::kServicesKey)) return false;
+  bool deleted = false;
+  if (registry.SubKeyPresent(names::kServiceName)) {
+    deleted = registry.DeleteSubKeyTree(names::kServiceName);
+  }
+  registry.CloseMachineKey();
+  return deleted;
+}
+
+std::optional<ServiceState> RemovalSteps::WaitWhilePending(ServiceHandle service) {
+  std::optional<ServiceState> state = system_.QueryServiceState(service);
+  for (int pauses = 0; state && IsBetweenStates(*state) && pauses < kMaxPendingPauses; ++pauses) {
+    system_.PauseSeconds(1);
+    state = system_.QueryServiceState(service);
+  }
+  return state;
+}
+
+RemovalSteps::ServiceRemoval RemovalSteps::StopAndDeleteService(
+    std::string_view serviceName, const std::function<void(ServiceStage)>& onStage) {
+  if (!system_.IsNtFamily()) return {true, 0};
+
+  ScopedServiceObject manager(system_);
+  ScopedServiceObject service(system_);
+  bool deleted = false;
+  // Each early return below stands for "go on with the evaluation".
+  const auto stopAndDelete = [&] {
+    manager.Reset(system_.OpenServiceManager());
+    if (!manager) return;
+    service.Reset(system_.OpenServiceEntry(manager.Get(), serviceName));
+    if (!service) return;
+    if (onStage) onStage(ServiceStage::Stopping);
+
+    std::optional<ServiceState> state = WaitWhilePending(service.Get());
+    if (!state) return;
+    if (*state != ServiceState::Stopped) {
+      if (system_.SendServiceStop(service.Get())) {
+        state = WaitWhilePending(service.Get());
+        if (!state) return;
+        if (*state != ServiceState::Stopped && *state != ServiceState::StopPending) return;
+      }
+    }
+
+    if (onStage) onStage(ServiceStage::Deleting);
+    service.Close();
+    manager.Close();
+    manager.Reset(system_.OpenServiceManager());
+    if (!manager) return;
+    service.Reset(system_.OpenServiceEntry(manager.Get(), serviceName));
+    if (!service) return;
+    deleted = system_.DeleteServiceEntry(service.Get());
+  };
+  stopAndDelete();
+
+  if (deleted) return {true, 0};
+  const std::uint32_t error = system_.LastSystemError();
+  if (error == win_error::kServiceDoesNotExist || error == win_error::kServiceMarkedForDelete) {
+    return {true, 0};
+  }
+  return {false, error};
+  // The handles still open are closed here, each once, by their owners.
+}
+
+}  // namespace lk
