@@ -1,0 +1,262 @@
+#include "analysis/Scanner.h"
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "analysis/AnalysisRun.h"
+#include "analysis/AnalysisTexts.h"
+#include "analysis/KnownVersionProbe.h"
+#include "analysis/Signatures.h"
+#include "search/SearchFileGrep.h"
+#include "search/SweepExpressions.h"
+#include "streamsearch/StreamSearch.h"
+#include "system/Sha256.h"
+#include "system/hstringfunc.h"
+
+namespace lk {
+
+namespace {
+
+constexpr std::string_view kMachineRoot = "HKLM\\";
+
+std::string MachineKey(std::string_view keyPath) {
+  return std::string(kMachineRoot) + std::string(keyPath);
+}
+
+// The folder that holds the system folder ("C:\Windows\" for "C:\Windows\system32\").
+std::string ParentFolder(const std::string& folder) {
+  if (folder.size() < 2) return {};
+  const std::size_t slash = folder.find_last_of('\\', folder.size() - 2);
+  return slash == std::string::npos ? std::string{} : folder.substr(0, slash + 1);
+}
+
+std::string ErrorText(SystemAccess& system, std::uint32_t code) {
+  std::string text = system.SystemErrorText(code);
+  if (text.empty()) text = "Fehler " + std::to_string(code);
+  return text;
+}
+
+// Switches the redirection off for the scan and back on when it ends, on every way out.
+class RedirectionOff {
+ public:
+  explicit RedirectionOff(SystemAccess& system) : system_(system) {
+    if (system_.RunningUnderWow64()) token_ = system_.DisableFsRedirection();
+  }
+  RedirectionOff(const RedirectionOff&) = delete;
+  RedirectionOff& operator=(const RedirectionOff&) = delete;
+  ~RedirectionOff() {
+    if (token_) static_cast<void>(system_.RevertFsRedirection(*token_));
+  }
+
+ private:
+  SystemAccess& system_;
+  std::optional<RedirectionToken> token_;
+};
+
+}  // namespace
+
+struct Scanner::Impl {
+  Impl(SystemAccess& systemAccess, FileSystem& fileSystem, ScanReport& scanReport)
+      : system(systemAccess),
+        files(fileSystem),
+        report(scanReport),
+        streamSearch(fileSystem),
+        probe(systemAccess, streamSearch),
+        searcher(fileSystem) {}
+
+  void CheckKnownVersion();
+  void CheckRegistry();
+  void CheckFile(const std::string& path, std::string_view check, bool library);
+  void CheckServiceManager();
+  void Sweep();
+  void SweepFolder(const std::string& folder, std::string_view mask, const std::string& expression,
+                   std::string_view check);
+  void Skip(std::string path, std::string reason);
+  void Found(const ScanFinding& finding, bool knownVersion);
+  [[nodiscard]] ScanSummary Summarize() const;
+
+  SystemAccess& system;
+  FileSystem& files;
+  ScanReport& report;
+  StreamSearch streamSearch;
+  KnownVersionProbe probe;
+  SearchFileGrep searcher;
+  AnalysisRun run;
+  bool is64Bit = false;
+  bool knownVersionFound = false;
+  bool sweepFound = false;
+  std::int64_t filesExamined = 0;
+  std::int64_t bytesExamined = 0;
+  std::int64_t skipped = 0;
+};
+
+void Scanner::Impl::Skip(std::string path, std::string reason) {
+  ++skipped;
+  report.Skipped({std::move(path), std::move(reason)});
+}
+
+void Scanner::Impl::Found(const ScanFinding& finding, bool knownVersion) {
+  (knownVersion ? knownVersionFound : sweepFound) = true;
+  report.Finding(finding);
+}
+
+void Scanner::Impl::CheckKnownVersion() {
+  CheckRegistry();
+  CheckFile(run.SystemDirectory + std::string(names::kLibraryFile), "library-file", true);
+  if (is64Bit) {
+    // A 32-bit variant of the library would be loaded by 32-bit processes from here.
+    const std::string wow64 = ParentFolder(run.SystemDirectory) + "SysWOW64\\";
+    CheckFile(wow64 + std::string(names::kLibraryFile), "library-file", true);
+  }
+  CheckFile(run.DriversDirectory + std::string(names::kDriverFile), "driver-file", false);
+  CheckServiceManager();
+  if (probe.DeviceReachable()) {
+    ScanFinding device;
+    device.check = "device";
+    device.path = signatures::DevicePath();
+    Found(device, true);
+  }
+}
+
+void Scanner::Impl::CheckRegistry() {
+  std::unique_ptr<RegistryConnection> registry = system.ConnectRegistry();
+  try {
+    if (std::optional<std::string> imagePath = probe.ServiceImagePath(*registry)) {
+      ScanFinding service;
+      service.check = "service";
+      service.name = std::string(names::kServiceName);
+      service.key = MachineKey(names::kServiceKey);
+      service.value = std::string(names::kImagePathValue);
+      service.data = std::move(*imagePath);
+      Found(service, true);
+    }
+  } catch (const SystemError& error) {
+    Skip(MachineKey(names::kServiceKey) + "\\" + std::string(names::kImagePathValue),
+         ErrorText(system, error.Code()));
+  }
+  try {
+    if (std::optional<std::string> libraries = probe.AppInitNamingLibrary(*registry)) {
+      ScanFinding appInit;
+      appInit.check = "appinit";
+      appInit.key = MachineKey(names::kWindowsKey);
+      appInit.value = std::string(names::kAppInitValue);
+      appInit.data = std::move(*libraries);
+      Found(appInit, true);
+    }
+  } catch (const SystemError& error) {
+    Skip(MachineKey(names::kWindowsKey) + "\\" + std::string(names::kAppInitValue),
+         ErrorText(system, error.Code()));
+  }
+}
+
+void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, bool library) {
+  if (!system.FilePresent(path)) return;
+  ScanFinding finding;
+  finding.check = std::string(check);
+  finding.path = path;
+  const FileDigest digest = DigestFile(files, path);
+  if (digest.Ok()) {
+    finding.size = digest.size;
+    finding.sha256 = digest.sha256;
+    ++filesExamined;
+    bytesExamined += digest.size;
+  }
+  const KnownVersionProbe::Signature signature =
+      library ? probe.ConfirmLibrary(path) : probe.ConfirmDriver(path);
+  if (signature != KnownVersionProbe::Signature::NoAccess) {
+    finding.identified = signature == KnownVersionProbe::Signature::Identified;
+  }
+  // The file is there whether or not it can be read: that alone is a finding.
+  Found(finding, true);
+  if (!digest.Ok()) Skip(path, ErrorText(system, digest.error));
+}
+
+void Scanner::Impl::CheckServiceManager() {
+  switch (probe.QueryService(names::kServiceName)) {
+    case KnownVersionProbe::Registration::Registered: {
+      ScanFinding service;
+      service.check = "service";
+      service.name = std::string(names::kServiceName);
+      Found(service, true);
+      break;
+    }
+    case KnownVersionProbe::Registration::ManagerUnavailable:
+      Skip("Dienststeuerung", ErrorText(system, system.LastSystemError()));
+      break;
+    case KnownVersionProbe::Registration::NotRegistered:
+      break;
+  }
+}
+
+void Scanner::Impl::Sweep() {
+  searcher.AnySingleCharacter = '?';
+  searcher.AnySequenceCharacter = '*';
+  searcher.ThreadedSearch = false;
+  searcher.RecurseSubDirs = false;
+  searcher.InternalFoundList = false;
+  searcher.ResultValues = {SPResult::srsDir, SPResult::srsFilename, SPResult::srsSize};
+  SweepFolder(run.SystemDirectory, "*.dll", LibrarySweepExpression(), "sweep-library");
+  if (is64Bit) {
+    const std::string wow64 = ParentFolder(run.SystemDirectory) + "SysWOW64\\";
+    SweepFolder(wow64, "*.dll", LibrarySweepExpression(), "sweep-library");
+  }
+  SweepFolder(run.DriversDirectory, "*.sys", DriverSweepExpression(), "sweep-driver");
+}
+
+void Scanner::Impl::SweepFolder(const std::string& folder, std::string_view mask,
+                                const std::string& expression, std::string_view check) {
+  searcher.FileMasks = std::string(mask);
+  searcher.Dirs = folder;
+  searcher.SetSearchString(expression);
+  searcher.OnFound = [&](SearchFileGrep&, const SPFileRecord& file) {
+    ScanFinding finding;
+    finding.check = std::string(check);
+    const std::string path = AppendBackslash(file.Dir) + file.Filename;
+    finding.path = path;
+    finding.size = file.Size;
+    const FileDigest digest = DigestFile(files, path);
+    if (digest.Ok()) finding.sha256 = digest.sha256;
+    Found(finding, false);
+  };
+  ScanProgress progress;
+  searcher.OnFileChange = [&](SearchFileGrep&, const std::string& name) {
+    progress.currentFile = AppendBackslash(folder) + name;
+    ++progress.filesDone;
+    report.Progress(progress);
+  };
+  searcher.RunSearch();
+}
+
+ScanSummary Scanner::Impl::Summarize() const {
+  ScanSummary summary;
+  summary.verdict = knownVersionFound ? ScanVerdict::Infected
+                    : sweepFound      ? ScanVerdict::Suspicious
+                                      : ScanVerdict::Clean;
+  summary.filesExamined = filesExamined;
+  summary.bytesExamined = bytesExamined;
+  summary.skipped = skipped;
+  summary.exitCode = (knownVersionFound || sweepFound) ? scan_exit::kFound
+                     : skipped > 0                     ? scan_exit::kIncomplete
+                                                       : scan_exit::kClean;
+  return summary;
+}
+
+Scanner::Scanner(SystemAccess& system, FileSystem& files, ScanReport& report)
+    : impl_(std::make_unique<Impl>(system, files, report)) {}
+
+Scanner::~Scanner() = default;
+
+int Scanner::Run(const ScanOptions& options) {
+  Impl& s = *impl_;
+  s.is64Bit = s.system.RunningUnderWow64();
+  const RedirectionOff redirection(s.system);
+  s.run.DetermineDirectories(s.system);
+  s.CheckKnownVersion();
+  if (options.sweep) s.Sweep();
+  const ScanSummary summary = s.Summarize();
+  s.report.Summary(summary);
+  return summary.exitCode;
+}
+
+}  // namespace lk

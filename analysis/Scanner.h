@@ -1,0 +1,52 @@
+#pragma once
+// The analysis without a window: the known-version checks and the heuristic sweep of one
+// installation, reported as records through ScanReport, for the console scanner.
+//
+// It shares the window's rules (KnownVersionProbe, the sweep expressions) but none of its
+// conduct: it asks nothing, does not pace its steps for a reader, and examines more. On 64-bit
+// Windows it switches the file-system redirection off for the whole scan, sweeps the 32-bit
+// system folder (SysWOW64) as well, and looks for the library there too.
+//
+// It changes nothing: no registry value is written, no service controlled, no file changed.
+// Whatever it could not examine it reports as skipped; the exit code tells a script whether
+// the system is clean, something was found, or the scan was incomplete.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "analysis/ScanReport.h"
+#include "system/FileSystem.h"
+#include "system/SystemAccess.h"
+
+namespace lk {
+
+struct ScanOptions {
+  // Run the heuristic sweep after the known-version checks.
+  bool sweep = true;
+};
+
+// The exit codes of a scan.
+namespace scan_exit {
+inline constexpr int kClean = 0;       // nothing found, everything examined
+inline constexpr int kFound = 1;       // something found (removed or not)
+inline constexpr int kIncomplete = 2;  // nothing found, but not everything could be examined
+inline constexpr int kUsage = 2;       // a usage error or missing rights
+}  // namespace scan_exit
+
+class Scanner {
+ public:
+  Scanner(SystemAccess& system, FileSystem& files, ScanReport& report);
+  ~Scanner();
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
+
+  // Runs the scan, reports its summary last and returns its exit code.
+  int Run(const ScanOptions& options);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace lk

@@ -1,0 +1,54 @@
+#pragma once
+// SHA-256, computed by the platform's own cryptography (CNG on Windows, OpenSSL's libcrypto
+// elsewhere): a checksum that a user compares with other tools must not come from code of ours.
+//
+// Also the digest of a whole file read through the file layer, for the records of what was found
+// and what was put into the quarantine.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "system/FileSystem.h"
+
+namespace lk {
+
+class Sha256 {
+ public:
+  using Digest = std::array<std::uint8_t, 32>;
+
+  // Raises std::runtime_error when the platform offers no SHA-256.
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+
+  void Update(const void* data, std::size_t length);
+  // The digest of everything given so far; the object then starts anew.
+  [[nodiscard]] Digest Finish();
+
+  // The digest as 64 lower-case hexadecimal digits.
+  [[nodiscard]] static std::string Hex(const Digest& digest);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// What reading a whole file gave: its size and SHA-256, or why it could not be read.
+struct FileDigest {
+  std::int64_t size = 0;
+  std::string sha256;  // hex
+  std::uint32_t error = 0;
+  [[nodiscard]] bool Ok() const noexcept { return error == 0; }
+};
+
+// Reads the file at path from its start to its end, sharing read, write and delete access so
+// that nothing else is disturbed.
+[[nodiscard]] FileDigest DigestFile(FileSystem& files, std::string_view path);
+
+}  // namespace lk

@@ -1,0 +1,217 @@
+// lkscan on a scripted PC: what it finds and reports, in JSON Lines and in German text, what its
+// exit code says, and that a scan changes nothing on the machine.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <sstream>
+
+#include "tests/analysis/AnalysisFixture.h"
+#include "tools/lkscan/LkScan.h"
+
+namespace lk::testing {
+namespace {
+
+using Json = nlohmann::json;
+
+class LkScan : public AnalysisFixture {
+ protected:
+  struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    std::vector<Json> records;
+  };
+
+  // Runs lkscan with the arguments on the fixture's machine.
+  Result Scan(std::vector<std::string> args) {
+    class Target final : public ScanTarget {
+     public:
+      Target(SystemAccess& system, FileSystem& files) : system_(system), files_(files) {}
+      SystemAccess& System() override { return system_; }
+      FileSystem& Files() override { return files_; }
+
+     private:
+      SystemAccess& system_;
+      FileSystem& files_;
+    };
+    std::ostringstream out;
+    std::ostringstream err;
+    const LkScanHost host{[&](const std::optional<std::string>&, std::string*) {
+                            return std::make_unique<Target>(system, *holding);
+                          },
+                          out, err, false};
+    Result result;
+    result.exitCode = RunLkScan(args, host);
+    result.out = out.str();
+    result.err = err.str();
+    if (std::find(args.begin(), args.end(), "--json") != args.end()) {
+      std::istringstream lines(result.out);
+      for (std::string line; std::getline(lines, line);) {
+        result.records.push_back(Json::parse(line));  // every line is one whole object
+      }
+    }
+    return result;
+  }
+
+  static std::vector<Json> Of(const Result& result, std::string_view type) {
+    std::vector<Json> records;
+    for (const Json& record : result.records) {
+      if (record.at("type") == type) records.push_back(record);
+    }
+    return records;
+  }
+
+  static std::multiset<std::string> Checks(const Result& result) {
+    std::multiset<std::string> checks;
+    for (const Json& finding : Of(result, "finding")) checks.insert(finding.at("check"));
+    return checks;
+  }
+
+  // Everything a scan could change.
+  struct MachineState {
+    decltype(std::declval<ScriptedSystem>().RegistrySnapshot()) registry;
+    std::vector<std::string> files;
+    std::vector<std::string> services;
+    std::vector<std::string> pending;
+    std::size_t logLines;
+    bool operator==(const MachineState&) const = default;
+  };
+  MachineState State() const {
+    return {system.RegistrySnapshot(), system.Files(), system.ServiceNames(),
+            system.PendingDeletions(), system.Log().size()};
+  }
+};
+
+TEST_F(LkScan, ACleanMachineIsCleanWithExitZeroAndAClosingSummary) {
+  AddFile("C:\\WINDOWS\\system32\\kernel32.dll", "MZ harmless");
+  AddFile("C:\\WINDOWS\\system32\\Drivers\\null.sys", "MZ harmless");
+  const Result result = Scan({"--json"});
+  EXPECT_EQ(result.exitCode, 0);
+  ASSERT_FALSE(result.records.empty());
+  const Json& summary = result.records.back();
+  EXPECT_EQ(summary.at("type"), "summary");
+  EXPECT_EQ(summary.at("verdict"), "clean");
+  EXPECT_EQ(summary.at("skipped"), 0);
+  EXPECT_EQ(summary.at("restart_required"), false);
+  EXPECT_TRUE(summary.at("quarantine").is_null());
+  EXPECT_EQ(summary.at("exit_code"), 0);
+  EXPECT_EQ(Of(result, "summary").size(), 1u);
+  EXPECT_TRUE(Of(result, "finding").empty());
+}
+
+TEST_F(LkScan, TheKnownVersionIsFoundInEveryPlaceWithHashesAndNothingChanges) {
+  InstallKnownVersion();
+  const MachineState before = State();
+  const Result result = Scan({"--json", "--no-sweep"});
+  EXPECT_EQ(State(), before) << "a scan without --remove changed the machine";
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(Checks(result), (std::multiset<std::string>{"appinit", "device", "driver-file",
+                                                        "library-file", "service", "service"}));
+  for (const Json& finding : Of(result, "finding")) {
+    if (finding.at("check") == "library-file") {
+      EXPECT_EQ(finding.at("path"), "C:\\WINDOWS\\system32\\mfc42ul.dll");
+      EXPECT_EQ(finding.at("size"), 23);
+      // sha256sum of the bytes "MZ....c3po-R2D2-poe...."
+      EXPECT_EQ(finding.at("sha256"),
+                "bf0115e9034885877a0362b76cf05eed63496a09b56128413264e68935f17823");
+      EXPECT_EQ(finding.at("identified"), true);
+    }
+    if (finding.at("check") == "appinit") {
+      EXPECT_EQ(finding.at("key"),
+                "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows");
+      EXPECT_EQ(finding.at("value"), "AppInit_DLLs");
+      EXPECT_EQ(finding.at("data"), "mfc42ul.dll");
+    }
+  }
+  EXPECT_EQ(result.records.back().at("verdict"), "infected");
+}
+
+TEST_F(LkScan, OnlyASweepHitIsSuspicious) {
+  AddFile("C:\\WINDOWS\\system32\\odd.dll", "MZ..KeyBoardClassC..");
+  AddFile("C:\\WINDOWS\\system32\\fine.dll", "MZ..");
+  const MachineState before = State();
+  const Result result = Scan({"--json"});
+  EXPECT_EQ(State(), before);
+  EXPECT_EQ(result.exitCode, 1);
+  ASSERT_EQ(Checks(result), std::multiset<std::string>{"sweep-library"});
+  const Json finding = Of(result, "finding").front();
+  EXPECT_EQ(finding.at("path"), "C:\\WINDOWS\\system32\\odd.dll");
+  EXPECT_EQ(finding.at("size"), 20);
+  EXPECT_EQ(finding.at("sha256").get<std::string>().size(), 64u);
+  EXPECT_EQ(result.records.back().at("verdict"), "suspicious");
+}
+
+TEST_F(LkScan, WhatCannotBeReadIsSkippedAndANothingFoundScanIsIncomplete) {
+  system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::Dword(1));
+  const Result result = Scan({"--json", "--no-sweep"});
+  EXPECT_EQ(result.exitCode, 2);
+  const auto skipped = Of(result, "skipped");
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped.front().at("path"),
+            "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\AppInit_DLLs");
+  EXPECT_FALSE(skipped.front().at("reason").get<std::string>().empty());
+  EXPECT_EQ(result.records.back().at("skipped"), 1);
+  EXPECT_EQ(result.records.back().at("verdict"), "clean");
+}
+
+TEST_F(LkScan, ASkipDoesNotHideAFinding) {
+  system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::Dword(1));
+  AddDevice();
+  EXPECT_EQ(Scan({"--json", "--no-sweep"}).exitCode, 1);
+}
+
+TEST_F(LkScan, On64BitWindowsTheNativeAndThe32BitSystemFoldersAreSwept) {
+  system.SetRunningUnderWow64(true);
+  AddFile("C:\\WINDOWS\\SysWOW64\\variant.dll", "MZ..KeyBoardClassC..");
+  AddFile("C:\\WINDOWS\\SysWOW64\\mfc42ul.dll", "MZ....c3po-R2D2-poe....");
+  AddFile("C:\\WINDOWS\\system32\\Drivers\\variant.sys", "MZ.." + Utf16("KeyBoardClassC"));
+  const Result result = Scan({"--json"});
+  EXPECT_EQ(result.exitCode, 1);
+  std::multiset<std::string> found;
+  for (const Json& finding : Of(result, "finding")) {
+    found.insert(finding.at("check").get<std::string>() + " " +
+                 finding.at("path").get<std::string>());
+  }
+  // The library in SysWOW64 is the known version and matches the sweep as well.
+  EXPECT_EQ(found,
+            (std::multiset<std::string>{"library-file C:\\WINDOWS\\SysWOW64\\mfc42ul.dll",
+                                        "sweep-driver C:\\WINDOWS\\system32\\Drivers\\variant.sys",
+                                        "sweep-library C:\\WINDOWS\\SysWOW64\\mfc42ul.dll",
+                                        "sweep-library C:\\WINDOWS\\SysWOW64\\variant.dll"}));
+  EXPECT_FALSE(system.RedirectionDisabled()) << "the redirection is switched back on";
+}
+
+TEST_F(LkScan, TheTextFormSpeaksGermanAndEndsWithTheResult) {
+  InstallKnownVersion();
+  const Result result = Scan({"--no-sweep"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.out.find("GEFUNDEN    Bibliotheksdatei C:\\WINDOWS\\system32\\mfc42ul.dll"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("Kennung bestätigt"), std::string::npos);
+  EXPECT_NE(result.out.find("Ergebnis: infiziert."), std::string::npos);
+  EXPECT_TRUE(result.err.empty()) << "no progress line when stderr is no terminal";
+}
+
+TEST_F(LkScan, ArgumentsThatDoNotFitTheUsageExitTwoAndChangeNothing) {
+  InstallKnownVersion();
+  const MachineState before = State();
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus"},
+                                                                {"--root"},
+                                                                {"--quarantine", "q"},
+                                                                {"--help", "--json"},
+                                                                {"--restore", "q", "--remove"}}) {
+    const Result result = Scan(args);
+    EXPECT_EQ(result.exitCode, 2) << args.front();
+    EXPECT_TRUE(result.out.empty()) << args.front();
+    EXPECT_NE(result.err.find("Aufruf:"), std::string::npos) << args.front();
+  }
+  EXPECT_EQ(State(), before);
+  EXPECT_EQ(Scan({"--help"}).exitCode, 0);
+}
+
+}  // namespace
+}  // namespace lk::testing

@@ -1,0 +1,137 @@
+#include "tools/lkscan/LkScan.h"
+
+#include <string_view>
+
+#include "analysis/Scanner.h"
+#include "tools/lkscan/ScanOutput.h"
+
+namespace lk {
+
+namespace {
+
+constexpr char kUsage[] =
+    "Aufruf:\n"
+    "  lkscan [--json] [--no-sweep] [--remove] [--quarantine DIR] [--root DIR]\n"
+    "  lkscan --restore QDIR [--json] [--root DIR]\n"
+    "  lkscan --help | --version\n"
+    "\n"
+    "Sucht nach der bekannten Version des Lauschkobolds (Treiber winsys32.sys, Dienst\n"
+    "winsys32, Gerät \\\\.\\KeyboardClassC, Bibliothek mfc42ul.dll in AppInit_DLLs) und\n"
+    "durchsucht jede Systembibliothek und jeden Treiber nach Merkmalen neuer Varianten.\n"
+    "Ohne --remove wird nichts verändert.\n"
+    "\n"
+    "  --json            JSON Lines auf der Standardausgabe, ein Objekt je Zeile\n"
+    "  --no-sweep        nur die bekannte Version prüfen, keine heuristische Suche\n"
+    "  --remove          die gefundene bekannte Version entfernen (mit Quarantäne)\n"
+    "  --quarantine DIR  Ordner der Quarantäne\n"
+    "  --root DIR        eine Windows-Installation unter DIR untersuchen (offline)\n"
+    "  --restore QDIR    eine Entfernung aus der Quarantäne QDIR rückgängig machen\n"
+    "\n"
+    "Rückgabewert: 0 nichts gefunden und alles untersucht; 1 etwas gefunden;\n"
+    "2 Aufruffehler, fehlende Rechte, oder nicht alles untersucht und nichts gefunden.\n";
+
+struct Options {
+  bool json = false;
+  bool sweep = true;
+  bool remove = false;
+  bool help = false;
+  bool version = false;
+  std::optional<std::string> quarantine;
+  std::optional<std::string> root;
+  std::optional<std::string> restore;
+};
+
+// Fills options; false with a message in *error for arguments that do not fit the usage.
+bool ParseArguments(const std::vector<std::string>& args, Options& options, std::string* error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    const auto takeValue = [&](std::optional<std::string>& target) {
+      if (target) {
+        *error = std::string(arg) + " ist mehrfach angegeben";
+        return false;
+      }
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        *error = std::string(arg) + " braucht einen Ordner";
+        return false;
+      }
+      target = args[++i];
+      return true;
+    };
+    if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--no-sweep") {
+      options.sweep = false;
+    } else if (arg == "--remove") {
+      options.remove = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--quarantine") {
+      if (!takeValue(options.quarantine)) return false;
+    } else if (arg == "--root") {
+      if (!takeValue(options.root)) return false;
+    } else if (arg == "--restore") {
+      if (!takeValue(options.restore)) return false;
+    } else {
+      *error = "unbekanntes Argument: " + std::string(arg);
+      return false;
+    }
+  }
+  if ((options.help || options.version) && args.size() != 1) {
+    *error = std::string(options.help ? "--help" : "--version") + " steht allein";
+    return false;
+  }
+  if (options.restore && (options.remove || options.quarantine || !options.sweep)) {
+    *error = "--restore verträgt sich nicht mit --remove, --quarantine und --no-sweep";
+    return false;
+  }
+  if (options.quarantine && !options.remove) {
+    *error = "--quarantine gilt nur mit --remove";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
+  Options options;
+  std::string error;
+  if (!ParseArguments(args, options, &error)) {
+    host.err << "lkscan: " << error << "\n\n" << kUsage;
+    return scan_exit::kUsage;
+  }
+  if (options.help) {
+    host.out << kUsage;
+    return 0;
+  }
+  if (options.version) {
+    host.out << "lkscan " << LK_VERSION << '\n';
+    return 0;
+  }
+  if (options.remove || options.restore) {
+    host.err << "lkscan: " << (options.remove ? "--remove" : "--restore")
+             << " ist in dieser Version noch nicht verfügbar; es wurde nichts verändert.\n";
+    return scan_exit::kUsage;
+  }
+
+  std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
+  if (!target) {
+    host.err << "lkscan: " << error << '\n';
+    return scan_exit::kUsage;
+  }
+
+  JsonLinesReport json(host.out);
+  TextReport text(host.out);
+  ScanReport& records = options.json ? static_cast<ScanReport&>(json) : text;
+  ProgressLine progress(records, host.err);
+  ScanReport& report = host.errIsTerminal ? static_cast<ScanReport&>(progress) : records;
+
+  Scanner scanner(target->System(), target->Files(), report);
+  ScanOptions scan;
+  scan.sweep = options.sweep;
+  return scanner.Run(scan);
+}
+
+}  // namespace lk

@@ -1,0 +1,53 @@
+#pragma once
+// lkscan: the analysis as a console program, for administrators and responders who run it from
+// a script or a remote shell.
+//
+//   lkscan [--json] [--no-sweep] [--remove] [--quarantine DIR] [--root DIR]
+//   lkscan --restore QDIR [--json] [--root DIR]
+//   lkscan --help | --version
+//
+// The portable part: it parses the arguments, runs the Scanner on the system that the
+// platform's entry point opens, and writes the records as German text lines or as JSON Lines,
+// with a progress line on a terminal.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "system/FileSystem.h"
+#include "system/SystemAccess.h"
+
+namespace lk {
+
+// The system a scan examines: the running one, or an installation below a root folder.
+class ScanTarget {
+ public:
+  ScanTarget() = default;
+  ScanTarget(const ScanTarget&) = delete;
+  ScanTarget& operator=(const ScanTarget&) = delete;
+  virtual ~ScanTarget() = default;
+
+  [[nodiscard]] virtual SystemAccess& System() = 0;
+  [[nodiscard]] virtual FileSystem& Files() = 0;
+};
+
+struct LkScanHost {
+  // Opens the system to examine: the running one without a root, else the installation whose
+  // system drive root names. Null with a message in *error when it cannot be opened.
+  std::function<std::unique_ptr<ScanTarget>(const std::optional<std::string>& root,
+                                            std::string* error)>
+      openTarget;
+  std::ostream& out;
+  std::ostream& err;
+  // A progress line is drawn on err only when it is a terminal.
+  bool errIsTerminal = false;
+};
+
+// Exit codes: 0 nothing found and everything examined; 1 something found; 2 a usage error,
+// missing rights, or a scan that could not examine everything and found nothing.
+[[nodiscard]] int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host);
+
+}  // namespace lk

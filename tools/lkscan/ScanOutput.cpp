@@ -1,0 +1,215 @@
+#include "tools/lkscan/ScanOutput.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+namespace lk {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Texts from the system (paths, registry data) are UTF-8 as a rule; a byte sequence that is
+// not is written with U+FFFD in its place rather than making the whole record unreadable.
+void WriteLine(std::ostream& out, const Json& record) {
+  out << record.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+  out.flush();
+}
+
+template <typename T>
+void Put(Json& record, const char* name, const std::optional<T>& value) {
+  if (value) record[name] = *value;
+}
+
+std::string Megabytes(std::int64_t bytes) {
+  const std::int64_t tenths = (bytes * 10 + 524288) / 1048576;
+  return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " MB";
+}
+
+}  // namespace
+
+const char* VerdictName(ScanVerdict verdict) {
+  switch (verdict) {
+    case ScanVerdict::Infected:
+      return "infected";
+    case ScanVerdict::Suspicious:
+      return "suspicious";
+    case ScanVerdict::Clean:
+      break;
+  }
+  return "clean";
+}
+
+// JSON Lines ------------------------------------------------------------------------------
+
+void JsonLinesReport::Finding(const ScanFinding& finding) {
+  Json record{{"type", "finding"}, {"check", finding.check}};
+  Put(record, "path", finding.path);
+  Put(record, "size", finding.size);
+  Put(record, "sha256", finding.sha256);
+  Put(record, "identified", finding.identified);
+  Put(record, "name", finding.name);
+  Put(record, "key", finding.key);
+  Put(record, "view", finding.view);
+  Put(record, "value", finding.value);
+  Put(record, "data", finding.data);
+  WriteLine(out_, record);
+}
+
+void JsonLinesReport::Action(const ScanAction& action) {
+  Json record{{"type", "action"},
+              {"action", action.action},
+              {"target", action.target},
+              {"ok", action.ok},
+              {"error", action.error ? Json(*action.error) : Json(nullptr)}};
+  WriteLine(out_, record);
+}
+
+void JsonLinesReport::Skipped(const ScanSkipped& skipped) {
+  WriteLine(out_, Json{{"type", "skipped"}, {"path", skipped.path}, {"reason", skipped.reason}});
+}
+
+void JsonLinesReport::Note(const ScanNote& note) {
+  WriteLine(out_, Json{{"type", "note"}, {"topic", note.topic}, {"text", note.text}});
+}
+
+void JsonLinesReport::Summary(const ScanSummary& summary) {
+  WriteLine(out_, Json{{"type", "summary"},
+                       {"verdict", VerdictName(summary.verdict)},
+                       {"files_examined", summary.filesExamined},
+                       {"bytes_examined", summary.bytesExamined},
+                       {"skipped", summary.skipped},
+                       {"restart_required", summary.restartRequired},
+                       {"quarantine", summary.quarantine ? Json(*summary.quarantine) : Json()},
+                       {"exit_code", summary.exitCode}});
+}
+
+// German text -------------------------------------------------------------------------------
+
+void TextReport::Finding(const ScanFinding& f) {
+  const bool sweep = f.check.rfind("sweep-", 0) == 0;
+  std::string line = sweep ? "VERDÄCHTIG  " : "GEFUNDEN    ";
+  if (f.check == "driver-file") {
+    line += "Treiberdatei " + f.path.value_or("");
+  } else if (f.check == "library-file") {
+    line += "Bibliotheksdatei " + f.path.value_or("");
+  } else if (f.check == "sweep-driver") {
+    line += "Treiber " + f.path.value_or("");
+  } else if (f.check == "sweep-library") {
+    line += "Bibliothek " + f.path.value_or("");
+  } else if (f.check == "device") {
+    line += "Gerät erreichbar: " + f.path.value_or("");
+  } else if (f.check == "service" && f.key) {
+    line += "Dienstschlüssel " + *f.key + ", " + f.value.value_or("") + " = " + f.data.value_or("");
+  } else if (f.check == "service") {
+    line += "Dienst " + f.name.value_or("") + " bei der Dienststeuerung angemeldet";
+  } else if (f.check == "appinit") {
+    line += f.value.value_or("") + " in " + f.key.value_or("");
+    if (f.view) line += " (" + *f.view + "-Bit-Ansicht)";
+    line += ": " + f.data.value_or("");
+  } else {
+    line += f.check;
+  }
+  if (f.size) line += ", " + std::to_string(*f.size) + " Bytes";
+  if (f.sha256) line += ", SHA-256 " + *f.sha256;
+  if (f.identified) line += *f.identified ? ", Kennung bestätigt" : ", Kennung nicht gefunden";
+  out_ << line << '\n';
+  out_.flush();
+}
+
+void TextReport::Action(const ScanAction& action) {
+  out_ << (action.ok ? "AUSGEFÜHRT  " : "FEHLGESCHLAGEN ") << action.action << ' ' << action.target;
+  if (action.error) out_ << ": " << *action.error;
+  out_ << '\n';
+  out_.flush();
+}
+
+void TextReport::Skipped(const ScanSkipped& skipped) {
+  out_ << "NICHT UNTERSUCHT " << skipped.path << ": " << skipped.reason << '\n';
+  out_.flush();
+}
+
+void TextReport::Note(const ScanNote& note) {
+  out_ << "HINWEIS     " << note.text << '\n';
+  out_.flush();
+}
+
+void TextReport::Summary(const ScanSummary& summary) {
+  static constexpr const char* kVerdicts[] = {"sauber", "infiziert", "verdächtig"};
+  out_ << "Ergebnis: " << kVerdicts[static_cast<int>(summary.verdict)] << ". "
+       << summary.filesExamined << " Dateien (" << Megabytes(summary.bytesExamined)
+       << ") untersucht";
+  if (summary.skipped > 0) out_ << ", " << summary.skipped << " nicht untersucht";
+  out_ << ".\n";
+  if (summary.restartRequired) {
+    out_ << "Ein Neustart ist nötig, damit die Entfernung abgeschlossen wird.\n";
+  }
+  if (summary.quarantine) out_ << "Quarantäne: " << *summary.quarantine << '\n';
+  out_.flush();
+}
+
+// Progress line -------------------------------------------------------------------------------
+
+void ProgressLine::Clear() {
+  if (!shown_) return;
+  terminal_ << "\r\x1b[K";
+  terminal_.flush();
+  shown_ = false;
+}
+
+void ProgressLine::Finding(const ScanFinding& finding) {
+  Clear();
+  inner_.Finding(finding);
+}
+
+void ProgressLine::Action(const ScanAction& action) {
+  Clear();
+  inner_.Action(action);
+}
+
+void ProgressLine::Skipped(const ScanSkipped& skipped) {
+  Clear();
+  inner_.Skipped(skipped);
+}
+
+void ProgressLine::Note(const ScanNote& note) {
+  Clear();
+  inner_.Note(note);
+}
+
+void ProgressLine::Progress(const ScanProgress& progress) {
+  const auto now = std::chrono::steady_clock::now();
+  if (shown_ && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
+  lastDrawn_ = now;
+  const double seconds = std::chrono::duration<double>(now - started_).count();
+  const double rate =
+      seconds > 0 ? static_cast<double>(progress.bytesDone) / 1048576.0 / seconds : 0.0;
+  std::string line = std::to_string(progress.filesDone);
+  if (progress.filesTotal > 0) line += " von " + std::to_string(progress.filesTotal);
+  line += " Dateien, ";
+  const auto tenths = static_cast<long long>(rate * 10.0 + 0.5);
+  line += std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " MB/s, ";
+  // Keep the line short enough for a narrow terminal: the end of the path says the most.
+  std::string file = progress.currentFile;
+  constexpr std::size_t kMaxFile = 50;
+  if (file.size() > kMaxFile) {
+    std::size_t start = file.size() - kMaxFile;
+    // Never start inside a UTF-8 sequence.
+    while (start < file.size() && (static_cast<unsigned char>(file[start]) & 0xC0) == 0x80) {
+      ++start;
+    }
+    file = "…" + file.substr(start);
+  }
+  line += file;
+  terminal_ << "\r\x1b[K" << line;
+  terminal_.flush();
+  shown_ = true;
+}
+
+void ProgressLine::Summary(const ScanSummary& summary) {
+  Clear();
+  inner_.Summary(summary);
+}
+
+}  // namespace lk
