@@ -14,6 +14,7 @@ constexpr int kClientHeight = 494;
 constexpr int kHeaderHeight = 130;
 constexpr int kNoticeTop = 128;
 constexpr int kNoticeHeight = 60;
+constexpr int kReportTop = kNoticeTop + kNoticeHeight;
 constexpr int kStatusHeight = 13;
 constexpr int kProgressHeight = 20;
 constexpr int kFooterHeight = 23;
@@ -40,6 +41,20 @@ std::wstring Wide(const char* ascii) {
   return std::wstring(ascii, ascii + std::char_traits<char>::length(ascii));
 }
 
+// The controls with a designed place of their own, in the order they are laid out. The report
+// list, the status line, the progress bar and the footer are stacked from the bottom instead.
+constexpr int kPlacedControls[] = {
+    kIdLogo,         kIdDeveloperBadge, kIdProductName,  kIdBitBadge, kIdBusyIndicator,
+    kIdVersionLabel, kIdFeedback,       kIdStartAnalyze, kIdAbbruch,  kIdNotice};
+
+constexpr int kDeveloperBadgeLeft = -9;
+constexpr int kDeveloperBadgeWidth = 121;
+
+void PlaceWindow(HWND window, const RECT& place) {
+  SetWindowPos(window, nullptr, place.left, place.top, place.right - place.left,
+               place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(SystemAccess& system, FileSystem& files) : system_(system), files_(files) {}
@@ -50,6 +65,33 @@ int MainWindow::S(int designPixels) const { return Scale(designPixels, dpi_); }
 
 RECT MainWindow::Designed(int left, int top, int width, int height) const {
   return RECT{S(left), S(top), S(left + width), S(top + height)};
+}
+
+RECT MainWindow::DesignedPlace(int controlId) const {
+  switch (controlId) {
+    case kIdLogo:
+      return Designed(0, 0, 187, 63);
+    case kIdDeveloperBadge:
+      return Designed(kDeveloperBadgeLeft, 0, kDeveloperBadgeWidth, 106);
+    case kIdProductName:
+      return Designed(productNamePlace_.x, productNamePlace_.y, 338, 52);
+    case kIdBitBadge:
+      return Designed(576, 6, 65, 26);
+    case kIdBusyIndicator:
+      return Designed(647, 6, 33, 36);
+    case kIdVersionLabel:
+      return Designed(586, 43, 100, 14);
+    case kIdFeedback:
+      return Designed(feedbackPlace_.x, feedbackPlace_.y, 121, 17);
+    case kIdStartAnalyze:
+      return Designed(127, 64, startButtonWidth_, 58);
+    case kIdAbbruch:
+      return Designed(577, 64, 104, 58);
+    case kIdNotice:
+      return Designed(0, kNoticeTop, kClientWidth, kNoticeHeight);
+    default:
+      return RECT{};
+  }
 }
 
 bool MainWindow::Create() {
@@ -96,19 +138,19 @@ void MainWindow::CreateControls() {
   PictureBox::CreateArgs logo;
   logo.parent = Hwnd();
   logo.id = kIdLogo;
-  logo.place = Designed(0, 0, 187, 63);
+  logo.place = DesignedPlace(kIdLogo);
   logo.dpi = dpi_;
   imgLogo_.Create(logo);
 
   PictureBox::CreateArgs badge = logo;
   badge.id = kIdDeveloperBadge;
-  badge.place = Designed(-9, 0, 121, 106);
+  badge.place = DesignedPlace(kIdDeveloperBadge);
   imgDeveloperBadge_.Create(badge);
 
   MarkupLabel::CreateArgs product;
   product.parent = Hwnd();
   product.id = kIdProductName;
-  product.place = Designed(productNamePlace_.x, productNamePlace_.y, 338, 52);
+  product.place = DesignedPlace(kIdProductName);
   product.fontFace = theme_.fontFace;
   product.fontPixels = 27;
   product.bold = true;
@@ -122,13 +164,13 @@ void MainWindow::CreateControls() {
 
   PictureBox::CreateArgs bitBadge = logo;
   bitBadge.id = kIdBitBadge;
-  bitBadge.place = Designed(576, 6, 65, 26);
+  bitBadge.place = DesignedPlace(kIdBitBadge);
   imgBitBadge_.Create(bitBadge);
 
   BusyIndicator::CreateArgs busy;
   busy.parent = Hwnd();
   busy.id = kIdBusyIndicator;
-  busy.place = Designed(647, 6, 33, 36);
+  busy.place = DesignedPlace(kIdBusyIndicator);
   busy.blockColor = Rgb(0x083D97);
   busy.dpi = dpi_;
   busyIndicator1_.Create(busy);
@@ -136,7 +178,7 @@ void MainWindow::CreateControls() {
   MarkupLabel::CreateArgs version;
   version.parent = Hwnd();
   version.id = kIdVersionLabel;
-  version.place = Designed(586, 43, 100, 14);
+  version.place = DesignedPlace(kIdVersionLabel);
   version.fontFace = theme_.fontFace;
   version.fontPixels = 11;
   version.textColor = Rgb(0x083772);
@@ -148,7 +190,7 @@ void MainWindow::CreateControls() {
   MarkupLabel::CreateArgs feedback;
   feedback.parent = Hwnd();
   feedback.id = kIdFeedback;
-  feedback.place = Designed(feedbackPlace_.x, feedbackPlace_.y, 121, 17);
+  feedback.place = DesignedPlace(kIdFeedback);
   feedback.fontFace = theme_.fontFace;
   feedback.fontPixels = 11;
   feedback.textColor = Rgb(0x083772);
@@ -162,7 +204,7 @@ void MainWindow::CreateControls() {
   start.parent = Hwnd();
   start.id = kIdStartAnalyze;
   start.caption = L"Analyse starten...";
-  start.place = Designed(127, 64, startButtonWidth_, 58);
+  start.place = DesignedPlace(kIdStartAnalyze);
   start.fontPixels = 21;
   start.bold = true;
   start.textColor = Rgb(0x083772);
@@ -175,17 +217,16 @@ void MainWindow::CreateControls() {
   GlowButton::CreateArgs cancel = start;
   cancel.id = kIdAbbruch;
   cancel.caption = L"Abbruch";
-  cancel.place = Designed(577, 64, 104, 58);
+  cancel.place = DesignedPlace(kIdAbbruch);
   cancel.fontPixels = 11;
   cancel.toggle = false;
   cancel.visible = false;
   btnAbbruch_.Create(cancel);
-  btnAbbruch_.SetGlyph(Picture::FromResource(LK_PNG_CANCEL_1X, LK_PNG_CANCEL_2X, dpi_), 24, 24);
 
   MarkupLabel::CreateArgs notice;
   notice.parent = Hwnd();
   notice.id = kIdNotice;
-  notice.place = Designed(0, kNoticeTop, kClientWidth, kNoticeHeight);
+  notice.place = DesignedPlace(kIdNotice);
   notice.fontFace = theme_.fontFace;
   notice.fontPixels = 13;
   notice.textColor = Rgb(0x083772);
@@ -197,7 +238,6 @@ void MainWindow::CreateControls() {
   ReportListView::CreateArgs report;
   report.parent = Hwnd();
   report.id = kIdReport;
-  report.place = Designed(0, 188, kClientWidth, 250);
   report.smallImages = ilReport_.Get();
   report.dpi = dpi_;
   lvReport_.Create(report);
@@ -205,7 +245,6 @@ void MainWindow::CreateControls() {
   MarkupLabel::CreateArgs status;
   status.parent = Hwnd();
   status.id = kIdStatus;
-  status.place = Designed(0, 438, kClientWidth, kStatusHeight);
   status.fontFace = theme_.fontFace;
   status.fontPixels = 11;
   status.textColor = Rgb(0x083772);
@@ -219,7 +258,6 @@ void MainWindow::CreateControls() {
   SmoothProgressBar::CreateArgs progress;
   progress.parent = Hwnd();
   progress.id = kIdProgress;
-  progress.place = Designed(0, 451, kClientWidth, kProgressHeight);
   progress.fontFace = theme_.fontFace;
   progress.visible = false;
   progress.dpi = dpi_;
@@ -228,7 +266,6 @@ void MainWindow::CreateControls() {
   MarkupLabel::CreateArgs footer;
   footer.parent = Hwnd();
   footer.id = kIdFooter;
-  footer.place = Designed(0, kClientHeight - kFooterHeight, kClientWidth, kFooterHeight);
   footer.fontFace = theme_.fontFace;
   footer.fontPixels = 11;
   footer.textColor = Rgb(0xFFFFFF);
@@ -253,25 +290,29 @@ void MainWindow::LoadArtwork() {
   }
 }
 
-void MainWindow::FormCreate() {
-  // Steps 1 to 4: the 64-bit question, the directories, the result lists and, on 64-bit
-  // systems, the notice and the note entry.
-  controller_->FormCreate();
+void MainWindow::LoadPictures() {
+  // Each picture in the resolution that fits the window's DPI.
   imgLogo_.SetPicture(Picture::FromResource(LK_PNG_WORDMARK_1X, LK_PNG_WORDMARK_2X, dpi_), 169, 38);
   imgDeveloperBadge_.SetPicture(
       Picture::FromResource(LK_PNG_DEVELOPER_1X, LK_PNG_DEVELOPER_2X, dpi_), 100, 100);
   imgBitBadge_.SetPicture(Picture::FromResource(LK_PNG_BITBADGE_1X, LK_PNG_BITBADGE_2X, dpi_), 65,
                           26);
+  btnAbbruch_.SetGlyph(Picture::FromResource(LK_PNG_CANCEL_1X, LK_PNG_CANCEL_2X, dpi_), 24, 24);
+}
 
-  // 5. The product name takes the place beside the (hidden) developer badge.
+void MainWindow::FormCreate() {
+  // The analysis' part: the 64-bit question, the directories, the result lists and, on 64-bit
+  // systems, the notice and the note entry.
+  controller_->FormCreate();
+  LoadPictures();
+
+  // The product name takes the place beside the (hidden) developer badge.
   imgDeveloperBadge_.Show(false);
-  constexpr int kBadgeLeft = -9;
-  constexpr int kBadgeWidth = 121;
-  productNamePlace_ = POINT{kBadgeLeft + kBadgeWidth + 120, 10};
-  // 6. The feedback link moves up to the start button's top.
+  productNamePlace_ = POINT{kDeveloperBadgeLeft + kDeveloperBadgeWidth + 120, 10};
+  // The feedback link moves up to the start button's top.
   feedbackPlace_.y = 64;
   lblFeedback_.SetText("<IMG src=\"idx:4\"> " + Link(kSupportMail, "Feedback..."));
-  // 7. Notice and footer.
+  // Notice and footer.
   lblNotice_.SetText(
       "<IND x=\"10\"><B>Hinweis:</B> Analyse und Methode zur Entfernung beruhen auf den "
       "derzeitigen Erkenntnissen mit Stand<br><IND x=\"10\"><I>13. Oktober 2011</I>. Bitte "
@@ -282,39 +323,14 @@ void MainWindow::FormCreate() {
                      "</B> in Kooperation mit <b>" + Link(kDeveloperSite, "Tessivar") + "</b>" +
                      " \xC2\xB7 \xC2\xA9 2011 Quandrel Software GmbH. Alle Rechte vorbehalten." +
                      "</P>");
-  // 8. The version from the program's own version block.
+  // The version from the program's own version block.
   label1_.SetText("Version: " + versionInfo1_.FileVersion());
   LayOutControls();
-  // 9.
   Sleep(10);
 }
 
 void MainWindow::LayOutControls() {
-  imgLogo_.Place(S(0), S(0), S(187), S(63));
-  const RECT badge = Designed(-9, 0, 121, 106);
-  imgDeveloperBadge_.Place(badge.left, badge.top, badge.right - badge.left,
-                           badge.bottom - badge.top);
-  const RECT product = Designed(productNamePlace_.x, productNamePlace_.y, 338, 52);
-  lblProductName_.Place(product.left, product.top, product.right - product.left,
-                        product.bottom - product.top);
-  const RECT bit = Designed(576, 6, 65, 26);
-  imgBitBadge_.Place(bit.left, bit.top, bit.right - bit.left, bit.bottom - bit.top);
-  const RECT busy = Designed(647, 6, 33, 36);
-  busyIndicator1_.Place(busy.left, busy.top, busy.right - busy.left, busy.bottom - busy.top);
-  const RECT version = Designed(586, 43, 100, 14);
-  label1_.Place(version.left, version.top, version.right - version.left,
-                version.bottom - version.top);
-  const RECT feedback = Designed(feedbackPlace_.x, feedbackPlace_.y, 121, 17);
-  lblFeedback_.Place(feedback.left, feedback.top, feedback.right - feedback.left,
-                     feedback.bottom - feedback.top);
-  const RECT start = Designed(127, 64, startButtonWidth_, 58);
-  SetWindowPos(btnStartAnalyze_.Hwnd(), nullptr, start.left, start.top, start.right - start.left,
-               start.bottom - start.top, SWP_NOZORDER | SWP_NOACTIVATE);
-  const RECT cancel = Designed(577, 64, 104, 58);
-  SetWindowPos(btnAbbruch_.Hwnd(), nullptr, cancel.left, cancel.top, cancel.right - cancel.left,
-               cancel.bottom - cancel.top, SWP_NOZORDER | SWP_NOACTIVATE);
-  const RECT notice = Designed(0, kNoticeTop, kClientWidth, kNoticeHeight);
-  lblNotice_.Place(notice.left, notice.top, notice.right - notice.left, notice.bottom - notice.top);
+  for (int id : kPlacedControls) PlaceWindow(GetDlgItem(Hwnd(), id), DesignedPlace(id));
 
   // Bottom-aligned controls, from the bottom up; hidden ones take no room.
   int bottom = kClientHeight;
@@ -326,21 +342,14 @@ void MainWindow::LayOutControls() {
   stack(lblFooter_, kFooterHeight, true);
   stack(spb1_, kProgressHeight, spb1_.IsShown());
   stack(lblStatus_, kStatusHeight, lblStatus_.IsShown());
-  const RECT report{S(0), S(188), S(kClientWidth), S(bottom)};
-  SetWindowPos(lvReport_.Hwnd(), nullptr, report.left, report.top, report.right - report.left,
-               report.bottom - report.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceWindow(lvReport_.Hwnd(), RECT{S(0), S(kReportTop), S(kClientWidth), S(bottom)});
   lvReport_.FitColumn();
 }
 
 void MainWindow::ChangeDpi(UINT dpi, const RECT* suggested) {
   dpi_ = dpi;
   LoadArtwork();
-  imgLogo_.SetPicture(Picture::FromResource(LK_PNG_WORDMARK_1X, LK_PNG_WORDMARK_2X, dpi_), 169, 38);
-  imgDeveloperBadge_.SetPicture(
-      Picture::FromResource(LK_PNG_DEVELOPER_1X, LK_PNG_DEVELOPER_2X, dpi_), 100, 100);
-  imgBitBadge_.SetPicture(Picture::FromResource(LK_PNG_BITBADGE_1X, LK_PNG_BITBADGE_2X, dpi_), 65,
-                          26);
-  btnAbbruch_.SetGlyph(Picture::FromResource(LK_PNG_CANCEL_1X, LK_PNG_CANCEL_2X, dpi_), 24, 24);
+  LoadPictures();
   for (PictureBox* box : {&imgLogo_, &imgDeveloperBadge_, &imgBitBadge_}) box->SetDpi(dpi_);
   for (MarkupLabel* label :
        {&lblProductName_, &label1_, &lblFeedback_, &lblNotice_, &lblStatus_, &lblFooter_}) {
@@ -363,10 +372,10 @@ void MainWindow::ChangeDpi(UINT dpi, const RECT* suggested) {
 void MainWindow::PaintBackground(HDC dc) {
   RECT client{};
   GetClientRect(Hwnd(), &client);
-  // pnlBackground: the window's gradient, with its caption bar as the header.
+  // The window's gradient, with a darker one behind the header.
   FillGradient(dc, client, Rgb(0xFAFBFD), Rgb(0xEBF3FD));
   FillGradient(dc, RECT{0, 0, client.right, S(kHeaderHeight)}, Rgb(0xDCEBFC), Rgb(0xC1DBFC));
-  // Bevel1: an etched line under the version.
+  // An etched line under the version.
   const int line = std::max(1, S(1));
   const RECT bevel = Designed(552, 59, 128, 0);
   FillSolid(dc, RECT{bevel.left, bevel.top, bevel.right, bevel.top + line}, theme_.separatorDark);
@@ -463,9 +472,7 @@ int MainWindow::StartButtonWidth() const { return startButtonWidth_; }
 
 void MainWindow::SetStartButtonWidth(int width) {
   startButtonWidth_ = width;
-  const RECT start = Designed(127, 64, startButtonWidth_, 58);
-  SetWindowPos(btnStartAnalyze_.Hwnd(), nullptr, start.left, start.top, start.right - start.left,
-               start.bottom - start.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceWindow(btnStartAnalyze_.Hwnd(), DesignedPlace(kIdStartAnalyze));
 }
 
 // Messages ------------------------------------------------------------------------------------
@@ -510,7 +517,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_ERASEBKGND:
       return 1;
-    case 0x02E0: {  // WM_DPICHANGED
+    case WM_DPICHANGED: {
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
       ChangeDpi(HIWORD(wParam), suggested);
       return 0;

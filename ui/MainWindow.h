@@ -15,6 +15,7 @@
 
 #include "analysis/AnalysisController.h"
 #include "analysis/AnalysisView.h"
+#include "analysis/StartButtonAnimation.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
 #include "ui/VersionInfo.h"
@@ -61,6 +62,7 @@ class MainWindow final : public Window, public AnalysisView {
  private:
   void CreateControls();
   void LoadArtwork();
+  void LoadPictures();
   void FormCreate();
   void LayOutControls();
   void ChangeDpi(UINT dpi, const RECT* suggested);
@@ -72,6 +74,9 @@ class MainWindow final : public Window, public AnalysisView {
   void RequestClose();
   [[nodiscard]] int S(int designPixels) const;
   [[nodiscard]] RECT Designed(int left, int top, int width, int height) const;
+  // Where the control of that id belongs now, in device pixels: the one table of designed
+  // places that creation, layout and the DPI change all read.
+  [[nodiscard]] RECT DesignedPlace(int controlId) const;
 #ifdef LK_UI_TEST_HOOKS
   bool HandleTestHook(UINT message, WPARAM wParam, LPARAM lParam);
   void FailDialogIfAsked();
@@ -105,7 +110,7 @@ class MainWindow final : public Window, public AnalysisView {
   // Designed places that change at run time.
   POINT productNamePlace_{127, 1};
   POINT feedbackPlace_{9, 105};
-  int startButtonWidth_ = 554;
+  int startButtonWidth_ = kStartButtonIdleWidth;
   bool timer1Running_ = false;
   bool closed_ = false;
 };
