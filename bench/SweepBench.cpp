@@ -11,8 +11,12 @@
 //   - yara with an equivalent rule, when it is installed (one thread).
 // It prints seconds, MB/s, peak memory and ratios (medians of interleaved runs, page cache
 // warm) and checks that every run agrees with the expected verdicts and with the reference.
+// Two more parts time the engine's scaling (EngineBench.h): the found list under 100,000 hits
+// and the stream search with a 100,000-character text; each prints whether it met its target.
+// The exit status is 1 when a run disagrees or a target is missed.
 //
 //   lk_bench [--corpus DIR] [--runs N] [--no-reference] [--reference-limit N]
+//            [--parts sweep,found,stream]
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/EngineBench.h"
 #include "search/EncodedText.h"
 #include "search/SearchFileGrep.h"
 #include "search/SweepExpressions.h"
@@ -550,6 +555,7 @@ int main(int argc, char** argv) {
   int runs = 5;
   bool reference = true;
   int referenceLimit = 0;
+  std::set<std::string> parts{"sweep", "found", "stream"};
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--corpus" && i + 1 < argc) {
@@ -560,12 +566,20 @@ int main(int argc, char** argv) {
       reference = false;
     } else if (a == "--reference-limit" && i + 1 < argc) {
       referenceLimit = std::atoi(argv[++i]);
+    } else if (a == "--parts" && i + 1 < argc) {
+      const std::vector<std::string> chosen = Split(argv[++i], ',');
+      parts = std::set<std::string>(chosen.begin(), chosen.end());
     } else {
       std::cerr << "usage: lk_bench [--corpus DIR] [--runs N] [--no-reference] "
-                   "[--reference-limit FILES]\n";
+                   "[--reference-limit FILES] [--parts sweep,found,stream]\n";
       return 2;
     }
   }
+
+  bool targetsMet = true;
+  if (parts.count("found") != 0) targetsMet &= lk::bench::RunFoundListBench(corpusRoot, runs);
+  if (parts.count("stream") != 0) targetsMet &= lk::bench::RunStreamSearchBench(corpusRoot, runs);
+  if (parts.count("sweep") == 0) return targetsMet ? 0 : 1;
 
   const Corpus corpus = BuildCorpus(corpusRoot);
   const double mb = static_cast<double>(corpus.libraryBytes + corpus.driverBytes) / 1e6;
@@ -671,5 +685,5 @@ int main(int argc, char** argv) {
               << '\n';
   }
   std::cout << "  planted files: " << corpus.plants.size() << ", wrong verdicts: " << wrong << '\n';
-  return (failed || wrong != 0) ? 1 : 0;
+  return (failed || wrong != 0 || !targetsMet) ? 1 : 0;
 }

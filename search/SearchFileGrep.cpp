@@ -73,20 +73,41 @@ std::string AttributeLetters(std::uint32_t attributes) {
 
 // ---- ThreadStringList ----
 
+namespace {
+
+std::string FoldedText(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) c = FoldAscii(c);
+  return folded;
+}
+
+}  // namespace
+
 void ThreadStringList::Add(std::string text) {
+  std::string folded = FoldedText(text);
   std::lock_guard<std::mutex> guard(lock_);
+  const int position = static_cast<int>(items_.size());
   items_.push_back(std::move(text));
+  try {
+    // An equal text listed earlier keeps its position: look-ups give the first.
+    firstIndex_.try_emplace(std::move(folded), position);
+  } catch (...) {
+    items_.pop_back();
+    throw;
+  }
 }
 
 int ThreadStringList::IndexOf(std::string_view text) const {
+  const std::string folded = FoldedText(text);
   std::lock_guard<std::mutex> guard(lock_);
-  for (std::size_t i = 0; i < items_.size(); ++i) {
-    if (EqualIgnoringCase(items_[i], text)) return static_cast<int>(i);
-  }
-  return -1;
+  const auto found = firstIndex_.find(folded);
+  return found == firstIndex_.end() ? -1 : found->second;
 }
 
-void ThreadStringList::Clear() { items_.clear(); }
+void ThreadStringList::Clear() {
+  items_.clear();
+  firstIndex_.clear();
+}
 
 int ThreadStringList::Count() const { return static_cast<int>(items_.size()); }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "search/matcher/Refine.h"
@@ -73,7 +74,11 @@ struct SPFileRecord {
   std::int64_t LastModifiedDate = 0;
 };
 
-// Texts in insertion order; Add and IndexOf take the list's own lock. Look-ups ignore ASCII case.
+// Texts in insertion order; Add and IndexOf take the list's own lock. Look-ups ignore ASCII case
+// and give the first of equal texts. An index from the case-folded text to its first position
+// keeps a look-up constant in time however many texts the list holds, so a search that finds
+// many files does not slow down with every file it adds. Reading the count or the texts and
+// emptying the list take no lock: read the list after the search that fills it has ended.
 class ThreadStringList {
  public:
   void Add(std::string text);
@@ -86,6 +91,7 @@ class ThreadStringList {
  private:
   mutable std::mutex lock_;
   std::vector<std::string> items_;
+  std::unordered_map<std::string, int> firstIndex_;  // case-folded text -> first position
 };
 
 // Matching options with a change notification to the owner.

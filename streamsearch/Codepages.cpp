@@ -45,6 +45,8 @@ std::uint8_t UnicodeToAnsi(char16_t unit) {
   return '?';
 }
 
+bool CanEncodeInAnsi(char16_t unit) { return unit == u'?' || UnicodeToAnsi(unit) != '?'; }
+
 std::uint8_t LowerAnsi(std::uint8_t byte) {
   if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7)) {
     return static_cast<std::uint8_t>(byte + 0x20);

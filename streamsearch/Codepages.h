@@ -21,6 +21,8 @@ enum class TextEncoding : std::uint8_t {
 [[nodiscard]] char16_t AnsiToUnicode(std::uint8_t byte);
 // Unicode characters that Windows-1252 lacks become '?', as the system's conversion does.
 [[nodiscard]] std::uint8_t UnicodeToAnsi(char16_t unit);
+// Whether Windows-1252 has a byte for the character (UnicodeToAnsi then gives that byte).
+[[nodiscard]] bool CanEncodeInAnsi(char16_t unit);
 // Lower case within Windows-1252: A-Z, the accented capitals 0xC0-0xDE (not 0xD7), and
 // 0x8A, 0x8C, 0x8E, 0x9F (S, OE, Z with caron, Y with diaeresis).
 [[nodiscard]] std::uint8_t LowerAnsi(std::uint8_t byte);

@@ -4,15 +4,17 @@
 #include <exception>
 #include <vector>
 
+#include "streamsearch/PatternFinder.h"
+
 namespace lk {
 
 namespace {
 
-constexpr std::int64_t kBlockLength = 65'536;
-// The smallest step between two blocks. A block repeats the last len + 1 characters of the one
-// before, so a block of 65,536 bytes would leave no step at all for texts of 32,767 UTF-16
-// (65,535 ANSI) characters or more; such texts get a longer block instead.
-constexpr std::int64_t kMinimumAdvance = 32'768;
+// A block repeats the last len + 1 characters of the one before. With a fixed block, a long text
+// would leave a small step between blocks (none at all for 32,767 UTF-16 or 65,535 ANSI
+// characters in 65,536 bytes), and each byte would be read and converted many times; a block of
+// at least this many times the overlap keeps the repetition at a quarter of the step.
+constexpr std::int64_t kBlockPerOverlap = 5;
 
 std::string OpenErrorText(std::string_view path, std::uint32_t code) {
   const char* reason = "";
@@ -72,7 +74,8 @@ class BlockReader {
 
 }  // namespace
 
-StreamSearch::StreamSearch(FileSystem& files) : files_(files) {}
+StreamSearch::StreamSearch(FileSystem& files, std::int64_t blockLength)
+    : files_(files), blockLength_(std::max<std::int64_t>(blockLength, 2)) {}
 
 StreamSearch::~StreamSearch() = default;
 
@@ -94,6 +97,9 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
 
   const int width = CharacterWidth(encoding);
   charWidth_ = width;
+  // The system's conversion would write '?' for such a character, but no byte of the file can
+  // be that character.
+  if (width == 1 && !std::all_of(text.begin(), text.end(), CanEncodeInAnsi)) return false;
   const std::int64_t w = width;
   const std::int64_t size = stream_->Size();
   if (size < w) return false;
@@ -111,8 +117,9 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
     }
   }
   const auto length = static_cast<std::int64_t>(pattern.size());
+  const PatternFinder finder(pattern);
   const std::int64_t overlap = (length + 1) * w;
-  const std::int64_t blockLength = std::max(kBlockLength, overlap + kMinimumAdvance) / w * w;
+  const std::int64_t blockLength = std::max(blockLength_, kBlockPerOverlap * overlap) / w * w;
   const std::int64_t advance = blockLength - overlap;
 
   auto progress = [this, size](std::int64_t position) {
@@ -134,16 +141,19 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
     return width == 1 ? LowerAnsi(static_cast<std::uint8_t>(unit)) : LowerUtf16(unit);
   };
 
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(blockLength));
+  // No block holds more than the stream, so a long text over a short file costs no more memory
+  // than the file.
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(blockLength, size)));
   std::u16string block;
-  block.reserve(buffer.size());
+  block.reserve(buffer.size() / static_cast<std::size_t>(w));
 
   // Reads the block [blockStart, blockStart + maxLength) into `block`; returns the bytes read.
   auto loadBlock = [&](std::int64_t blockStart, std::int64_t maxLength) {
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
     BlockReader reader(*stream_, blockStart);
-    const std::size_t read =
-        reader.Read(blockStart, buffer.data(), static_cast<std::size_t>(maxLength));
+    const std::size_t read = reader.Read(
+        blockStart, buffer.data(),
+        static_cast<std::size_t>(std::min(maxLength, static_cast<std::int64_t>(buffer.size()))));
     block.clear();
     for (std::size_t i = 0; i + static_cast<std::size_t>(w) <= read;
          i += static_cast<std::size_t>(w)) {
@@ -164,13 +174,8 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
     return toUnit(bytes);
   };
 
-  // Whether the text stands at character index k of the block (WholeWords included).
-  auto matchesAt = [&](std::int64_t blockStart, std::int64_t k) {
-    const auto at = static_cast<std::size_t>(k);
-    if (!std::equal(pattern.begin(), pattern.end(),
-                    block.begin() + static_cast<std::ptrdiff_t>(at))) {
-      return false;
-    }
+  // Whether the text, found at character index at of the block, counts (the WholeWords rule).
+  auto acceptedAt = [&](std::int64_t blockStart, std::size_t at) {
     if (!flags.wholeWords) return true;
     const int before = at > 0 ? block[at - 1] : neighbour(blockStart, blockStart - w);
     const std::size_t afterIndex = at + pattern.size();
@@ -197,10 +202,9 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
       const std::int64_t blockStart = position;
       const std::int64_t read = loadBlock(blockStart, blockLength);
       const bool finalBlock = read < blockLength;
-      const auto count = static_cast<std::int64_t>(block.size());
-      for (std::int64_t k = 0; k + length <= count; ++k) {
-        if (matchesAt(blockStart, k)) return found(blockStart, k);
-      }
+      const std::size_t k =
+          finder.FindFirst(block, [&](std::size_t at) { return acceptedAt(blockStart, at); });
+      if (k != PatternFinder::kNotFound) return found(blockStart, static_cast<std::int64_t>(k));
       if (!progress(position)) return false;
       position += advance;
       if (position < 0 || position > last || finalBlock) return false;
@@ -216,10 +220,9 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
     const std::int64_t blockStart = std::max<std::int64_t>(0, blockEnd - blockLength);
     loadBlock(blockStart, blockEnd - blockStart);
     const bool finalBlock = blockStart == 0;
-    const auto count = static_cast<std::int64_t>(block.size());
-    for (std::int64_t k = count - length; k >= 0; --k) {
-      if (matchesAt(blockStart, k)) return found(blockStart, k);
-    }
+    const std::size_t k =
+        finder.FindLast(block, [&](std::size_t at) { return acceptedAt(blockStart, at); });
+    if (k != PatternFinder::kNotFound) return found(blockStart, static_cast<std::int64_t>(k));
     if (!progress(position)) return false;
     position -= advance;
     if (position < 0 || finalBlock) return false;

@@ -7,7 +7,9 @@
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/filesearch/FakeFileSystem.h"
 #include "tests/filesearch/FakeRefine.h"
@@ -126,6 +128,64 @@ TEST(FoundList, KeepsInsertionOrderAndLooksUpIgnoringCase) {
   EXPECT_EQ(list[1], "C:\\a.dll");
   list.Clear();
   EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(FoundList, RepeatedTextsAreKeptAndLookUpGivesTheFirst) {
+  ThreadStringList list;
+  list.Add("C:\\x\\One.dll");
+  list.Add("C:\\x\\two.dll");
+  list.Add("c:\\X\\ONE.DLL");
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(list[2], "c:\\X\\ONE.DLL");
+  EXPECT_EQ(list.IndexOf("C:\\X\\one.dll"), 0);
+  EXPECT_EQ(list.IndexOf("C:\\x\\TWO.dll"), 1);
+  // Only ASCII letters are folded: Windows-1252 A and a with diaeresis stay different texts.
+  list.Add("C:\\\xC4.dll");
+  EXPECT_EQ(list.IndexOf("C:\\\xC4.dll"), 3);
+  EXPECT_EQ(list.IndexOf("C:\\\xE4.dll"), -1);
+  EXPECT_EQ(list.IndexOf("C:\\x\\One.dl"), -1);
+  EXPECT_EQ(list.IndexOf(""), -1);
+}
+
+TEST(FoundList, EmptyingForgetsEveryTextAndPosition) {
+  ThreadStringList list;
+  list.Add("C:\\a.dll");
+  list.Add("C:\\b.dll");
+  list.Clear();
+  EXPECT_EQ(list.IndexOf("C:\\a.dll"), -1);
+  list.Add("C:\\B.DLL");
+  EXPECT_EQ(list.IndexOf("c:\\b.dll"), 0);
+  EXPECT_EQ(list.IndexOf("C:\\a.dll"), -1);
+  EXPECT_THAT(list.Items(), ElementsAre("C:\\B.DLL"));
+}
+
+TEST(FoundList, EveryTextOfALongListIsFoundAtItsPosition) {
+  ThreadStringList list;
+  for (int i = 0; i < 20'000; ++i) list.Add("C:\\Dir\\File" + std::to_string(i) + ".SYS");
+  ASSERT_EQ(list.Count(), 20'000);
+  for (int i = 0; i < 20'000; i += 7) {
+    ASSERT_EQ(list.IndexOf("c:\\dir\\file" + std::to_string(i) + ".sys"), i);
+  }
+  EXPECT_EQ(list.IndexOf("C:\\Dir\\File20000.SYS"), -1);
+}
+
+TEST(FoundList, AddsAndLookUpsFromSeveralThreadsKeepListAndIndexInStep) {
+  ThreadStringList list;
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 2'000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&list, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        const std::string text = "C:\\T" + std::to_string(t) + "\\" + std::to_string(i);
+        list.Add(text);
+        (void)list.IndexOf(text);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_EQ(list.Count(), kThreads * kPerThread);
+  for (int i = 0; i < list.Count(); ++i) ASSERT_EQ(list.IndexOf(list[i]), i);
 }
 
 using FoundListFilling = SearchFixture;

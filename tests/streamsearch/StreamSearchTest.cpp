@@ -169,6 +169,44 @@ TEST_F(SmallStreams, LowerCaseReachesBeyondAscii) {
 
 using Encodings = StreamFixture;
 
+TEST_F(Encodings, CharacterTheCodePageCannotExpressIsNeverInAnAnsiFile) {
+  AddFile("x?y\x80z");
+  Open();
+  int progressCalls = 0;
+  search.SetOnProgress([&](std::int64_t, std::int64_t, bool&) { ++progressCalls; });
+  // Omega and a Cyrillic letter have no Windows-1252 byte; the conversion's '?' is not them.
+  EXPECT_FALSE(search.FindText(u"\u03A9", 0, TextEncoding::Ansi));
+  EXPECT_EQ(search.MatchOffset(), -1);
+  EXPECT_EQ(search.MatchLength(), 0);
+  EXPECT_FALSE(search.FindText(u"x\u0416y", 0, TextEncoding::Ansi, {.caseSensitive = true}));
+  EXPECT_FALSE(search.FindText(u"\u03A9", 0, TextEncoding::Ansi, {.backward = true}));
+  EXPECT_EQ(progressCalls, 0) << "nothing to read for a text that cannot be there";
+  // A real '?' and a character the code page has outside Latin-1 (the euro sign, 0x80) are.
+  EXPECT_TRUE(search.FindText(u"x?y", 0, TextEncoding::Ansi));
+  EXPECT_EQ(search.MatchOffset(), 0);
+  EXPECT_TRUE(search.FindText(u"y\u20ACz", 0, TextEncoding::Ansi));
+  EXPECT_EQ(search.MatchOffset(), 2);
+  // UTF-16 holds every code unit.
+  AddFile("?\0"s + Utf16Le(u"\u03A9"));
+  Open();
+  EXPECT_TRUE(search.FindText(u"\u03C9", 0, TextEncoding::Utf16Le));
+  EXPECT_EQ(search.MatchOffset(), 2);
+  // Without a stream the error still comes first.
+  search.OpenStreamFile("");
+  EXPECT_THROW((void)search.FindText(u"\u03A9", 0, TextEncoding::Ansi), StreamSearchError);
+}
+
+TEST(AnsiCodePage, CanEncodeExactlyWhatRoundTrips) {
+  int encodable = 0;
+  for (char32_t c = 0; c <= 0xFFFF; ++c) {
+    const auto unit = static_cast<char16_t>(c);
+    const bool roundTrips = AnsiToUnicode(UnicodeToAnsi(unit)) == unit;
+    ASSERT_EQ(CanEncodeInAnsi(unit), roundTrips) << static_cast<unsigned>(c);
+    encodable += roundTrips ? 1 : 0;
+  }
+  EXPECT_EQ(encodable, 256);
+}
+
 TEST_F(Encodings, Utf16TextIsFoundOnlyAtEvenOffsets) {
   AddFile("\0"s + Utf16Le(kDeviceText) + "\0"s);
   Open();
@@ -361,6 +399,7 @@ std::int64_t WholeStreamSearch(const std::string& content, std::u16string_view t
   }
   std::u16string pattern;
   for (char16_t c : text) {
+    if (w == 1 && AnsiToUnicode(UnicodeToAnsi(c)) != c) return -1;
     if (w == 1) c = UnicodeToAnsi(c);
     if (!flags.caseSensitive) c = w == 1 ? LowerAnsi(static_cast<std::uint8_t>(c)) : LowerUtf16(c);
     pattern.push_back(c);
@@ -430,6 +469,77 @@ TEST(StreamSearchAgreement, BlockWiseSearchEqualsWholeStreamSearch) {
         << flags.backward;
     ASSERT_EQ(found, expected >= 0);
   }
+}
+
+// Every block length from two bytes up, with texts from one character to several blocks long
+// (the long ones get longer blocks), at every kind of start, both directions and all options.
+TEST(StreamSearchAgreement, EveryBlockLengthAgreesWithTheWholeStreamSearch) {
+  std::mt19937 random(7);
+  const std::string alphabet = "aaaaAb_ \xC4\xE4";
+  const std::array encodings{TextEncoding::Ansi, TextEncoding::Utf16Le, TextEncoding::Utf16Be};
+  for (const std::int64_t blockLength : {2, 3, 4, 5, 7, 8, 13, 16, 31, 64, 100, 257, 1024}) {
+    for (int round = 0; round < 250; ++round) {
+      const TextEncoding encoding = encodings[random() % 3];
+      const std::size_t w = static_cast<std::size_t>(CharacterWidth(encoding));
+      const std::size_t size = random() % static_cast<std::size_t>(8 * blockLength + 40);
+      std::string content(size, 'a');
+      for (char& c : content) c = alphabet[random() % alphabet.size()];
+      // Mostly a piece of the content itself, so that it is found, often more than once.
+      std::u16string text;
+      const std::size_t length =
+          1 + random() % (random() % 4 == 0 ? 3 * static_cast<std::size_t>(blockLength) : 6);
+      const std::size_t from = size / w > 0 ? random() % (size / w) : 0;
+      for (std::size_t i = 0; i < length && (from + i + 1) * w <= size; ++i) {
+        const auto b0 = static_cast<std::uint8_t>(content[(from + i) * w]);
+        if (w == 1) {
+          text.push_back(AnsiToUnicode(b0));
+        } else {
+          const auto b1 = static_cast<std::uint8_t>(content[(from + i) * w + 1]);
+          text.push_back(encoding == TextEncoding::Utf16Be ? static_cast<char16_t>(b0 << 8 | b1)
+                                                           : static_cast<char16_t>(b1 << 8 | b0));
+        }
+      }
+      if (text.empty() || random() % 5 == 0) text.push_back(u"ab\u03A9"[random() % 3]);
+      FakeFileSystem fs;
+      fs.AddFile("C:\\r.bin", content);
+      StreamSearch search(fs, blockLength);
+      search.OpenStreamFile("C:\\r.bin");
+      const StreamSearchFlags flags{.caseSensitive = (random() % 3) == 0,
+                                    .wholeWords = (random() % 3) == 0,
+                                    .backward = (random() % 2) == 0};
+      const std::int64_t start =
+          (random() % 3) == 0 ? 0 : static_cast<std::int64_t>(random() % (size + 4)) - 2;
+      const std::int64_t expected = WholeStreamSearch(content, text, start, encoding, flags);
+      const bool found = search.FindText(text, start, encoding, flags);
+      ASSERT_EQ(search.MatchOffset(), expected)
+          << "block " << blockLength << " round " << round << " size " << size << " length "
+          << text.size() << " start " << start << " encoding " << static_cast<int>(encoding)
+          << " flags " << flags.caseSensitive << flags.wholeWords << flags.backward;
+      ASSERT_EQ(found, expected >= 0);
+      ASSERT_EQ(search.MatchLength(), found ? static_cast<std::int64_t>(text.size() * w) : 0);
+    }
+  }
+}
+
+TEST_F(BlockBoundaries, LongTextOverARepetitiveFileIsFoundWhereItEnds) {
+  // A file that keeps repeating the beginning of the text, as a search that compared the text
+  // anew at every position would find most costly.
+  const std::int64_t size = 3 * kBlock + 123;
+  const std::int64_t textLength = 40'000;
+  FakeFile& file = AddFile(std::string(static_cast<std::size_t>(size), 'a'));
+  file.Put(size - 7, "b");
+  Open();
+  std::u16string text(static_cast<std::size_t>(textLength - 1), u'A');
+  text.push_back(u'b');
+  EXPECT_TRUE(search.FindText(text, 0, TextEncoding::Ansi));
+  EXPECT_EQ(search.MatchOffset(), size - 7 - (textLength - 1));
+  EXPECT_TRUE(search.FindText(text, 0, TextEncoding::Ansi, {.backward = true}));
+  EXPECT_EQ(search.MatchOffset(), size - 7 - (textLength - 1));
+  text.back() = u'c';
+  EXPECT_FALSE(search.FindText(text, 0, TextEncoding::Ansi));
+  // Longer than the whole file.
+  EXPECT_FALSE(search.FindText(std::u16string(static_cast<std::size_t>(size) + 1, u'a'), 0,
+                               TextEncoding::Ansi));
 }
 
 }  // namespace

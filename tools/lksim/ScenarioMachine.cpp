@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 #include "analysis/TextCase.h"
 #include "streamsearch/Codepages.h"
@@ -16,8 +18,10 @@ namespace lk::lksim {
 
 namespace {
 
-// Repeated pieces beyond this size are surely a mistake in the scenario.
-constexpr std::int64_t kMaxFileBytes = std::int64_t{256} << 20;
+// The content of all files together; more is surely a mistake in the scenario, and the drive
+// folder lies in the host's temporary folder.
+constexpr std::int64_t kMaxContentBytes = std::int64_t{64} << 20;
+constexpr const char* kContentLimitText = "the files' content exceeds 64 MiB in all";
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
   throw ScenarioError(where + ": " + what);
@@ -82,6 +86,22 @@ std::string Element(const std::string& where, const std::string& key) {
 
 std::string Index(const std::string& where, std::size_t i) {
   return where + "[" + std::to_string(i) + "]";
+}
+
+// A Windows path on drive C: whose parts all stay inside the drive folder: ".." would climb out
+// of it, and a NUL would cut the host path short.
+void CheckDrivePath(const std::string& path, const std::string& where) {
+  if (path.size() < 3 || !EqualsIgnoringCase(path.substr(0, 3), "C:\\")) {
+    Fail(where, "path must be on drive C: (\"C:\\...\")");
+  }
+  if (path.find('\0') != std::string::npos) Fail(where, "path holds a NUL character");
+  std::string_view rest(path);
+  rest.remove_prefix(3);
+  while (!rest.empty()) {
+    const std::size_t cut = rest.find_first_of("\\/");
+    if (rest.substr(0, cut) == "..") Fail(where, "path must not contain \"..\"");
+    rest = cut == std::string_view::npos ? std::string_view{} : rest.substr(cut + 1);
+  }
 }
 
 // The code points of valid UTF-8 text (the JSON parser has checked it).
@@ -234,6 +254,33 @@ Json ValueJson(const RegistryValue& value) {
 
 }  // namespace
 
+bool IsAnswerOf(DialogResult answer, DialogButtons buttons) {
+  switch (answer) {
+    case DialogResult::Yes:
+      return (buttons & kButtonYes) != 0;
+    case DialogResult::No:
+      return (buttons & kButtonNo) != 0;
+    case DialogResult::Ok:
+      return (buttons & kButtonOk) != 0;
+    case DialogResult::Cancel:
+      // "Close": the window system can close every dialog.
+      return true;
+  }
+  return false;
+}
+
+std::string ButtonNames(DialogButtons buttons) {
+  std::string names;
+  for (const auto& [button, name] :
+       {std::pair{kButtonYes, "\"Yes\""}, std::pair{kButtonNo, "\"No\""},
+        std::pair{kButtonOk, "\"Ok\""}, std::pair{kButtonCancel, "\"Cancel\""}}) {
+    if ((buttons & button) == 0) continue;
+    if (!names.empty()) names += ", ";
+    names += name;
+  }
+  return names.empty() ? "none" : names;
+}
+
 DialogResult ParseAnswer(const std::string& answer) {
   if (answer == "Yes") return DialogResult::Yes;
   if (answer == "No") return DialogResult::No;
@@ -252,8 +299,10 @@ ScenarioMachine::ScenarioMachine() {
   files_ = std::make_unique<PosixFileSystem>(root_.string(), "C:");
   files_->SetPathMapping([this](std::string_view path) { return system_.RedirectedPath(path); });
   system_.OnFileDeleted([this](const std::string& path) {
+    // Only the scenario's own files are deleted, and their paths were checked when loaded.
+    const std::optional<std::filesystem::path> host = HostPath(path);
     std::error_code ignored;
-    std::filesystem::remove(HostPath(path), ignored);
+    if (host) std::filesystem::remove(*host, ignored);
   });
 }
 
@@ -262,7 +311,8 @@ ScenarioMachine::~ScenarioMachine() {
   std::filesystem::remove_all(root_, ignored);
 }
 
-std::filesystem::path ScenarioMachine::HostPath(const std::string& windowsPath) const {
+std::optional<std::filesystem::path> ScenarioMachine::HostPath(
+    const std::string& windowsPath) const {
   std::filesystem::path host = root_;
   std::string_view rest(windowsPath);
   rest.remove_prefix(std::min<std::size_t>(2, rest.size()));  // "C:"
@@ -271,6 +321,7 @@ std::filesystem::path ScenarioMachine::HostPath(const std::string& windowsPath) 
     const std::string part(rest.substr(0, cut));
     rest = cut == std::string_view::npos ? std::string_view{} : rest.substr(cut + 1);
     if (part.empty() || part == ".") continue;
+    if (part == ".." || part.find('\0') != std::string::npos) return std::nullopt;
     std::string spelling = part;
     std::error_code error;
     if (std::filesystem::is_directory(host, error)) {
@@ -288,9 +339,20 @@ std::filesystem::path ScenarioMachine::HostPath(const std::string& windowsPath) 
   return host;
 }
 
-void ScenarioMachine::MakeDirectory(const std::string& windowsPath) {
+std::filesystem::path ScenarioMachine::CheckedHostPath(const std::string& windowsPath,
+                                                       const std::string& where) const {
+  CheckDrivePath(windowsPath, where);
+  std::optional<std::filesystem::path> host = HostPath(windowsPath);
+  if (!host) Fail(where, "path leaves the drive");
+  return *std::move(host);
+}
+
+void ScenarioMachine::MakeDirectory(const std::string& windowsPath, const std::string& where) {
+  const std::filesystem::path host = CheckedHostPath(windowsPath, where);
+  std::error_code error;
+  std::filesystem::create_directories(host, error);
+  if (error) Fail(where, "cannot create the folder in the drive folder: " + error.message());
   system_.AddDirectory(windowsPath);
-  std::filesystem::create_directories(HostPath(windowsPath));
 }
 
 RunScript ScenarioMachine::Load(const Json& scenario) {
@@ -305,10 +367,7 @@ RunScript ScenarioMachine::Load(const Json& scenario) {
     ExpectArray(directories, "directories");
     for (std::size_t i = 0; i < directories.size(); ++i) {
       const std::string& path = GetString(directories[i], Index("directories", i));
-      if (path.size() < 3 || !EqualsIgnoringCase(path.substr(0, 3), "C:\\")) {
-        Fail(Index("directories", i), "path must be on drive C: (\"C:\\...\")");
-      }
-      MakeDirectory(path);
+      MakeDirectory(path, Index("directories", i));
     }
   }
   if (scenario.contains("files")) LoadFiles(scenario["files"]);
@@ -366,8 +425,8 @@ void ScenarioMachine::LoadSystem(const Json& system) {
   }
   system_.SetSystemDirectory(directory);
   if (!directory.empty()) {
-    MakeDirectory(directory);
-    MakeDirectory(directory + "\\drivers");
+    MakeDirectory(directory, "system.systemDirectory");
+    MakeDirectory(directory + "\\drivers", "system.systemDirectory");
   }
   if (system.contains("ntFamily"))
     system_.SetNtFamily(GetBool(system["ntFamily"], "system.ntFamily"));
@@ -375,7 +434,7 @@ void ScenarioMachine::LoadSystem(const Json& system) {
     system_.SetRunningUnderWow64(true);
     const std::size_t slash = directory.find_last_of('\\');
     if (slash != std::string::npos && slash > 2)
-      MakeDirectory(directory.substr(0, slash) + "\\SysWOW64");
+      MakeDirectory(directory.substr(0, slash) + "\\SysWOW64", "system.systemDirectory");
   }
 }
 
@@ -383,9 +442,8 @@ void ScenarioMachine::LoadFiles(const Json& files) {
   ExpectObject(files, "files");
   for (const auto& [path, description] : files.items()) {
     const std::string where = Element("files", path);
-    if (path.size() < 4 || !EqualsIgnoringCase(path.substr(0, 3), "C:\\")) {
-      Fail(where, "path must be on drive C: (\"C:\\...\")");
-    }
+    if (path.size() < 4) Fail(where, "path must be on drive C: (\"C:\\...\")");
+    const std::filesystem::path host = CheckedHostPath(path, where);
     ExpectObject(description, where);
     CheckKeys(description, {"content", "inUse"}, where);
     std::string bytes;
@@ -416,20 +474,26 @@ void ScenarioMachine::LoadFiles(const Json& files) {
           const std::string unit =
               ParseHex(GetString(repeat["hex"], Member(rat, "hex")), Member(rat, "hex"));
           const std::int64_t count =
-              GetInteger(repeat["count"], Member(rat, "count"), 0, kMaxFileBytes);
-          if (static_cast<std::int64_t>(unit.size()) * count +
-                  static_cast<std::int64_t>(bytes.size()) >
-              kMaxFileBytes) {
-            Fail(rat, "file larger than 256 MiB");
+              GetInteger(repeat["count"], Member(rat, "count"), 0, kMaxContentBytes);
+          if (static_cast<std::int64_t>(unit.size()) * count >
+              kMaxContentBytes - contentBytes_ - static_cast<std::int64_t>(bytes.size())) {
+            Fail(rat, kContentLimitText);
           }
-          for (std::int64_t k = 0; k < count; ++k) bytes += unit;
+          if (!unit.empty()) {
+            for (std::int64_t k = 0; k < count; ++k) bytes += unit;
+          }
+        }
+        if (static_cast<std::int64_t>(bytes.size()) > kMaxContentBytes - contentBytes_) {
+          Fail(at, kContentLimitText);
         }
       }
     }
+    contentBytes_ += static_cast<std::int64_t>(bytes.size());
     const bool inUse =
         description.contains("inUse") && GetBool(description["inUse"], Member(where, "inUse"));
-    const std::filesystem::path host = HostPath(path);
-    std::filesystem::create_directories(host.parent_path());
+    std::error_code error;
+    std::filesystem::create_directories(host.parent_path(), error);
+    if (error) Fail(where, "cannot create its folder in the drive folder: " + error.message());
     std::ofstream out(host, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) Fail(where, "cannot write the file to the drive folder");

@@ -7,8 +7,10 @@
 //
 // Load checks the whole scenario and raises ScenarioError naming the first thing it cannot use.
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -58,18 +60,29 @@ class ScenarioMachine {
   void LoadRegistry(const Json& registry);
   void LoadFiles(const Json& files);
   void LoadServices(const Json& services);
-  void MakeDirectory(const std::string& windowsPath);
-  // The host path for a Windows path on drive C:, reusing the spelling of existing folders.
-  [[nodiscard]] std::filesystem::path HostPath(const std::string& windowsPath) const;
+  // Creates the folder of a checked scenario path (where: the scenario's place, for errors).
+  void MakeDirectory(const std::string& windowsPath, const std::string& where);
+  // The host path for a Windows path on drive C:, reusing the spelling of existing folders;
+  // none for a path that would leave the drive folder ("..").
+  [[nodiscard]] std::optional<std::filesystem::path> HostPath(const std::string& windowsPath) const;
+  // The host path of a scenario path; raises ScenarioError naming where when the path is not on
+  // drive C: or would leave the drive folder.
+  [[nodiscard]] std::filesystem::path CheckedHostPath(const std::string& windowsPath,
+                                                      const std::string& where) const;
 
   std::filesystem::path root_;
   ScriptedSystem system_;
   std::unique_ptr<PosixFileSystem> files_;
   std::vector<std::string> registryKeys_;  // as the scenario spells them, in its order
   std::vector<std::string> filePaths_;
+  std::int64_t contentBytes_ = 0;  // of all files so far
 };
 
 // Scenario answers and results as the transcript writes them.
 [[nodiscard]] DialogResult ParseAnswer(const std::string& answer);
+// Whether a dialog with these buttons can give this answer ("Close" every dialog can).
+[[nodiscard]] bool IsAnswerOf(DialogResult answer, DialogButtons buttons);
+// The buttons as the scenario names them, for messages: "Yes", "No".
+[[nodiscard]] std::string ButtonNames(DialogButtons buttons);
 
 }  // namespace lk::lksim

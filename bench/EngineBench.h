@@ -1,0 +1,18 @@
+#pragma once
+// The parts of lk_bench beyond the sweep: the found list under many hits, and the stream search
+// with a long text. Each builds its files once under the corpus folder, prints its figures and
+// returns whether its target was met.
+
+#include <filesystem>
+
+namespace lk::bench {
+
+// A search that lists 100,000 hits against the same 100,000 entries without a hit; the hits may
+// take at most twice as long.
+[[nodiscard]] bool RunFoundListBench(const std::filesystem::path& corpusRoot, int runs);
+
+// The stream search over a 16 MiB file with a 100,000-character text against a 10-character
+// one; the long text may take at most twice as long.
+[[nodiscard]] bool RunStreamSearchBench(const std::filesystem::path& corpusRoot, int runs);
+
+}  // namespace lk::bench

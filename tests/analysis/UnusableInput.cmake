@@ -1,0 +1,33 @@
+# Scenario files that lksim must refuse before parsing them: a folder, a device without end, a
+# file over the size limit, a missing file. Each must exit 2 with its reason on stderr and print
+# no transcript.
+set(oversized ${WORK}/oversized.json)
+string(REPEAT " " 1024 kilobyte)
+string(REPEAT "${kilobyte}" 1024 mebibyte)
+file(WRITE ${oversized} "{}")
+foreach(i RANGE 1 4)
+  file(APPEND ${oversized} "${mebibyte}")
+endforeach()
+set(cases "${WORK}|not a regular file" "/dev/zero|not a regular file"
+          "${oversized}|larger than 4 MiB" "${WORK}/missing.json|cannot be read")
+foreach(case IN LISTS cases)
+  string(REPLACE "|" ";" parts "${case}")
+  list(GET parts 0 input)
+  list(GET parts 1 expected)
+  if(NOT EXISTS ${input} AND NOT input MATCHES "missing")
+    continue()
+  endif()
+  execute_process(COMMAND ${LKSIM} ${input} OUTPUT_VARIABLE out ERROR_VARIABLE err
+                  RESULT_VARIABLE status TIMEOUT 60)
+  if(NOT status EQUAL 2)
+    message(FATAL_ERROR "${input}: exit ${status}, expected 2")
+  endif()
+  string(FIND "${err}" "${expected}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${input}: message \"${err}\" does not name \"${expected}\"")
+  endif()
+  if(NOT out STREQUAL "")
+    message(FATAL_ERROR "${input}: printed a transcript for an unusable scenario file")
+  endif()
+endforeach()
+file(REMOVE ${oversized})
