@@ -243,14 +243,15 @@ class PatternMatcher {
 };
 
 // Finds the entry of directory named name without regard to case; the exact spelling wins, then
-// the first in byte order, so the choice does not depend on the host's directory order.
-// A path longer than the host allows gives kFilenameTooLong in *tooLong's stead.
+// the first in byte order, so the choice does not depend on the host's directory order. When the
+// host refuses to look (the path is too long, the directory cannot be searched) *refusal receives
+// the Windows error.
 std::optional<std::string> FindEntry(const std::string& directory, const std::string& name,
-                                     bool* tooLong) {
+                                     std::uint32_t* refusal) {
   struct stat status {};
   if (::lstat((directory + "/" + name).c_str(), &status) == 0) return name;
-  if (errno == ENAMETOOLONG) {
-    *tooLong = true;
+  if (errno == ENAMETOOLONG || errno == EACCES) {
+    *refusal = WindowsError(errno);
     return std::nullopt;
   }
   DIR* handle = ::opendir(directory.c_str());
@@ -360,9 +361,9 @@ std::optional<std::string> PosixFileSystem::ResolveHostPath(std::string_view win
   for (std::size_t i = 0; i < components.size(); ++i) {
     const bool last = i + 1 == components.size();
     if (!IsHostDirectory(host)) return fail(kPathNotFound);
-    bool tooLong = false;
-    const auto name = FindEntry(host, components[i], &tooLong);
-    if (tooLong) return fail(kFilenameTooLong);
+    std::uint32_t refusal = 0;
+    const auto name = FindEntry(host, components[i], &refusal);
+    if (refusal != 0) return fail(refusal);
     if (!name) return fail(last ? kFileNotFound : kPathNotFound);
     host += "/" + *name;
   }

@@ -435,6 +435,7 @@ TEST_F(HostileFiles, DirectoriesThatCannotBeReadSayWhy) {
     EXPECT_EQ(error, 5U);
     EXPECT_FALSE(parent->OpenSubdirectory("Sub", &error));
     EXPECT_EQ(error, 5U);
+    EXPECT_EQ(Read(files, "C:\\WINDOWS\\system32\\Sub\\inside.dll"), "error 5");
     auto enumeration = files.EnumerateDirectory("C:\\WINDOWS\\system32\\Sub", "*");
     DirectoryEntry entry;
     EXPECT_FALSE(enumeration->Next(entry));
