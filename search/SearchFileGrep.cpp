@@ -1,8 +1,10 @@
 #include "search/SearchFileGrep.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <exception>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -143,6 +145,7 @@ struct SearchFileGrep::Impl {
   std::atomic<bool> terminateRequested{false};
   std::atomic<bool> workerExists{false};
   std::atomic<bool> searching{false};
+  std::atomic<int> skipped{0};
   std::thread worker;
 
   void JoinWorker() {
@@ -192,10 +195,14 @@ class SearchFileGrepPass {
   }
 
   void Run() {
+    FileSystem& files = owner_.files_;
     for (const std::string& dir : dirs_) {
       // Without a worker thread every directory is entered even after a stop request; the
       // stop test then ends each of its enumerations before the first entry.
-      if (!StopTest() || !withWorker_) ScanDirectory(dir);
+      if (!StopTest() || !withWorker_) {
+        rootLength_ = AppendBackslash(dir).size();
+        ScanDirectory(dir, [&](std::uint32_t* error) { return files.OpenDirectory(dir, error); });
+      }
     }
     impl_.workerExists = false;
     impl_.terminateRequested = false;
@@ -252,15 +259,22 @@ class SearchFileGrepPass {
     if (onErrorOpenFile_) onErrorOpenFile_(owner_, path);
   }
 
-  bool ContentMatches(const std::string& path) {
+  void Skip(const std::string& dir, const std::string& name, std::uint32_t error) {
+    ++impl_.skipped;
+    if (owner_.OnSkipped) owner_.OnSkipped(owner_, SPSkippedEntry{dir, name, error});
+  }
+
+  // The entry is opened through its directory by its exact name, never by a path built from it.
+  bool ContentMatches(Directory& directory, const std::string& dir, const std::string& name) {
     Refine& matcher = *owner_.matcher_;
     if (!matcher.Compile(expression_)) return false;
     std::uint32_t error = 0;
     // Deny writers while the content is tested, so it cannot change under the matcher.
-    std::unique_ptr<ReadableFile> file =
-        owner_.files_.OpenForReading(path, FileShare::Read, &error);
+    std::unique_ptr<ReadableFile> file = directory.OpenFile(name, FileShare::Read, &error);
+    const std::string path = dir + name;
     if (!file) {
       ReportOpenError(path);
+      Skip(dir, name, error != 0 ? error : file_error::kReadFault);
       return false;
     }
     bool matches = false;
@@ -273,6 +287,7 @@ class SearchFileGrepPass {
     file.reset();
     if (failed) {
       ReportOpenError(path);
+      Skip(dir, name, file_error::kReadFault);
       return false;
     }
     return matches;
@@ -313,15 +328,24 @@ class SearchFileGrepPass {
 
     if (owner_.InternalFoundList) {
       // The list is filled even without an OnFound handler, so a caller can use it alone.
+      // A directory named twice (in any case) lists its files once, but two entries whose names
+      // differ only in case are two files on a case-sensitive host: the part of the path that
+      // the caller named is compared without regard to case, the enumerated rest exactly.
       std::string path = dir + entry.name;
-      ThreadStringList& found = owner_.foundList_;
-      if (found.IndexOf(path) >= 0) return;
-      found.Add(std::move(path));
+      std::string key = path;
+      std::transform(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(rootLength_),
+                     key.begin(), FoldAscii);
+      if (!foundKeys_.insert(std::move(key)).second) return;
+      owner_.foundList_.Add(std::move(path));
     }
     if (owner_.OnFound) owner_.OnFound(owner_, record);
   }
 
-  void ScanDirectory(const std::string& directory) {
+  using DirectoryOpener = std::function<std::unique_ptr<Directory>(std::uint32_t* error)>;
+
+  // Scans one directory, opened by open (by its path for a directory of Dirs, through its
+  // parent for a subdirectory, so a walk never re-parses an enumerated name).
+  void ScanDirectory(const std::string& directory, const DirectoryOpener& open) {
     const std::string dir = AppendBackslash(directory);
     if (withWorker_) {
       std::this_thread::yield();
@@ -330,33 +354,73 @@ class SearchFileGrepPass {
     }
     if (owner_.OnDirChange) owner_.OnDirChange(owner_, dir);
 
-    FileSystem& files = owner_.files_;
+    std::uint32_t error = 0;
+    const std::unique_ptr<Directory> handle = open(&error);
+    if (!handle) {
+      Skip(dir, {}, error);
+      return;
+    }
+    std::set<std::string> reported;  // names of this directory already passed to OnSkipped
     DirectoryEntry entry;
     for (const std::string& mask : masks_) {
-      std::unique_ptr<DirectoryEnumeration> entries = files.EnumerateDirectory(dir, mask);
+      std::unique_ptr<DirectoryEnumeration> entries = handle->Enumerate(mask);
       if (!entries) continue;
+      bool stopped = false;
       while (entries->Next(entry)) {
         if (!IsEnumerated(entry)) continue;
-        if (StopTest()) break;
+        if (StopTest()) {
+          stopped = true;
+          break;
+        }
         if (owner_.OnFileChange) owner_.OnFileChange(owner_, entry.name);
+        if (entry.error != 0) {
+          // A directory is never content: in a content pass it would be dropped anyway.
+          if (!entry.IsDirectory() || expression_.empty()) {
+            Skip(dir, entry.name, entry.error);
+            reported.insert(entry.name);
+          }
+          continue;
+        }
         if (IsDropped(entry)) continue;
-        if (!expression_.empty() && !ContentMatches(dir + entry.name)) continue;
+        if (!expression_.empty() && !ContentMatches(*handle, dir, entry.name)) continue;
         Accept(dir, entry);
+      }
+      if (!stopped && entries->Error() != 0) {
+        // The directory cannot be read (any more): say so once and leave it.
+        Skip(dir, {}, entries->Error());
+        return;
       }
     }
 
     if (StopTest() || !recurse_) return;
-    std::unique_ptr<DirectoryEnumeration> entries = files.EnumerateDirectory(dir, "*.*");
+    std::unique_ptr<DirectoryEnumeration> entries = handle->Enumerate("*.*");
     if (!entries) return;
+    bool stopped = false;
     while (entries->Next(entry)) {
-      // Junctions and symbolic links are not entered: one that points back up would make the
-      // walk endless.
-      if (entry.IsDirectory() && !IsDotEntry(entry.name) &&
-          (entry.attributes & file_attribute::kReparsePoint) == 0) {
-        ScanDirectory(dir + entry.name);
+      if (IsDotEntry(entry.name)) continue;
+      if (entry.error != 0) {
+        // A directory that cannot be entered (or an entry that may have been one) is not left
+        // out silently.
+        const bool mayBeDirectory = entry.IsDirectory() || entry.attributes == 0;
+        if (mayBeDirectory && reported.count(entry.name) == 0) {
+          Skip(dir, entry.name, entry.error);
+        }
+      } else if (entry.IsDirectory() && (entry.attributes & file_attribute::kReparsePoint) != 0) {
+        // Junctions and symbolic links are not entered: one that points back up would make
+        // the walk endless, one that points elsewhere would leave the tree.
+        Skip(dir, entry.name, file_error::kLinkNotFollowed);
+      } else if (entry.IsDirectory()) {
+        const std::string name = entry.name;
+        ScanDirectory(dir + name, [&](std::uint32_t* openError) {
+          return handle->OpenSubdirectory(name, openError);
+        });
       }
-      if (StopTest()) break;
+      if (StopTest()) {
+        stopped = true;
+        break;
+      }
     }
+    if (!stopped && entries->Error() != 0) Skip(dir, {}, entries->Error());
   }
 
   SearchFileGrep& owner_;
@@ -373,6 +437,8 @@ class SearchFileGrepPass {
   std::uint32_t required_ = 0;
   std::array<std::int64_t, 6> dateBounds_{};
   SPFileRecord record_;
+  std::size_t rootLength_ = 0;  // the length of the scanned directory of Dirs, with backslash
+  std::set<std::string> foundKeys_;
 };
 
 SearchFileGrep::SearchFileGrep(FileSystem& files, std::unique_ptr<Refine> matcher)
@@ -411,6 +477,7 @@ void SearchFileGrep::RunSearch() {
   if (impl_->workerExists) return;
   impl_->JoinWorker();
   foundList_.Clear();
+  impl_->skipped = 0;
   impl_->searching = true;
   if (!ThreadedSearch) {
     SearchFileGrepPass pass(*this, false);
@@ -447,5 +514,7 @@ bool SearchFileGrep::StopRequested() const { return impl_->stopRequested; }
 void SearchFileGrep::ClearStopRequest() { impl_->stopRequested = false; }
 
 bool SearchFileGrep::IsSearching() const { return impl_->searching; }
+
+int SearchFileGrep::SkippedCount() const { return impl_->skipped; }
 
 }  // namespace lk

@@ -74,6 +74,16 @@ struct SPFileRecord {
   std::int64_t LastModifiedDate = 0;
 };
 
+// One entry that a search could not examine: a directory that could not be opened or read
+// (Filename empty), or an entry of Dir that vanished, has a name no Windows path can hold, is not
+// a regular file, is a link that is not followed, or could not be opened or read. Error is the
+// file layer's Windows error code; DescribeFileError gives it as a text.
+struct SPSkippedEntry {
+  std::string Dir;       // with a trailing backslash
+  std::string Filename;  // the exact name as enumerated; empty when Dir itself is meant
+  std::uint32_t Error = 0;
+};
+
 // Texts in insertion order; Add and IndexOf take the list's own lock. Look-ups ignore ASCII case
 // and give the first of equal texts. An index from the case-folded text to its first position
 // keeps a look-up constant in time however many texts the list holds, so a search that finds
@@ -120,6 +130,7 @@ class SearchFileGrep {
   using FileChangeEvent = std::function<void(SearchFileGrep& sender, const std::string& name)>;
   using FoundEvent = std::function<void(SearchFileGrep& sender, const SPFileRecord& file)>;
   using NotifyEvent = std::function<void(SearchFileGrep& sender)>;
+  using SkippedEvent = std::function<void(SearchFileGrep& sender, const SPSkippedEntry& entry)>;
   // Shows the "Invalid search expression" message box when no OnTemplateInvalid handler is set.
   using MessageBox = std::function<void(const std::string& caption, const std::string& text)>;
 
@@ -154,6 +165,9 @@ class SearchFileGrep {
   // Events
   FileChangeEvent OnDirChange, OnFileChange, OnErrorOpenFile;
   FoundEvent OnFound;
+  // Raised for every entry the search passes over without examining it, so that nothing is left
+  // out silently; the search goes on with the next entry.
+  SkippedEvent OnSkipped;
   NotifyEvent OnTemplateInvalid, OnFinished, OnCancel, OnEnd;
   MessageBox ShowMessageBox;
   // Lets pending window messages run once per directory (synchronous searches only).
@@ -167,6 +181,8 @@ class SearchFileGrep {
   [[nodiscard]] bool IsSearching() const;
 
   [[nodiscard]] ThreadStringList& FoundList() { return foundList_; }
+  // The entries the last search passed over (each OnSkipped counts one).
+  [[nodiscard]] int SkippedCount() const;
   [[nodiscard]] Refine& Matcher() { return *matcher_; }
 
  private:

@@ -5,6 +5,13 @@
 // this interface. Paths are Windows paths in UTF-8 ("C:\WINDOWS\system32\drivers\x.sys").
 // Implementations: WindowsFileSystem (CreateFileW, FindFirstFileExW) and PosixFileSystem, which
 // maps the Windows paths onto a host folder that stands for the drive.
+//
+// A walk over a tree that may be hostile (a mounted disk of another machine) goes through
+// Directory: an entry that an enumeration yielded is opened or entered by its exact name relative
+// to its directory, never by re-parsing a path built from that name. Whatever a layer cannot
+// examine it says so, with a Windows error code as the reason: a directory that cannot be opened
+// or read, an entry that vanished, a name that cannot be a Windows path component, a file that is
+// not a regular file, a link that is not followed.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +20,26 @@
 #include <string_view>
 
 namespace lk {
+
+// The Windows error codes with which the layers refuse to examine something.
+namespace file_error {
+inline constexpr std::uint32_t kFileNotFound = 2;
+inline constexpr std::uint32_t kPathNotFound = 3;
+inline constexpr std::uint32_t kTooManyOpenFiles = 4;
+inline constexpr std::uint32_t kAccessDenied = 5;
+inline constexpr std::uint32_t kReadFault = 30;
+inline constexpr std::uint32_t kSharingViolation = 32;
+inline constexpr std::uint32_t kInvalidParameter = 87;
+inline constexpr std::uint32_t kInvalidName = 123;       // ERROR_INVALID_NAME
+inline constexpr std::uint32_t kFilenameTooLong = 206;   // ERROR_FILENAME_EXCED_RANGE
+inline constexpr std::uint32_t kNotADirectory = 267;     // ERROR_DIRECTORY
+inline constexpr std::uint32_t kNotARegularFile = 1920;  // ERROR_CANT_ACCESS_FILE
+inline constexpr std::uint32_t kLinkNotFollowed = 1921;  // ERROR_CANT_RESOLVE_FILENAME
+}  // namespace file_error
+
+// A short English text that says why an entry could not be examined ("does not exist",
+// "not a regular file (pipe, socket or device)", ...; "error N" for codes without a text).
+[[nodiscard]] std::string DescribeFileError(std::uint32_t error);
 
 // File attribute bits with their Windows values.
 namespace file_attribute {
@@ -59,9 +86,12 @@ class ReadableFile {
 };
 
 // One directory entry as the enumeration yields it. Times are FILETIME ticks (100 ns since
-// 1601-01-01), UTC.
+// 1601-01-01), UTC. An entry with an error was seen but cannot be examined (it vanished, or its
+// name cannot be a Windows path component): name holds its exact name, the other fields what
+// could be told (possibly nothing).
 struct DirectoryEntry {
   std::string name;
+  std::uint32_t error = 0;
   std::uint32_t attributes = 0;
   std::int64_t size = 0;
   std::int64_t creationTime = 0;
@@ -83,6 +113,33 @@ class DirectoryEnumeration {
 
   // Fills entry with the next entry; false at the end (entry untouched).
   [[nodiscard]] virtual bool Next(DirectoryEntry& entry) = 0;
+  // After Next gave false: 0 when every entry was yielded, else why the directory could not be
+  // read (completely). A directory without a fitting entry is not an error.
+  [[nodiscard]] virtual std::uint32_t Error() const { return 0; }
+};
+
+// One open directory of a walk. Its entries are enumerated, opened and entered by their exact
+// names as an enumeration yielded them; a name is never taken apart as a path. A name holding '\'
+// is refused with kInvalidName. Enumerations made from it stay valid after it is destroyed.
+class Directory {
+ public:
+  Directory() = default;
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+  virtual ~Directory() = default;
+
+  // The entries whose names fit pattern, as FileSystem::EnumerateDirectory.
+  [[nodiscard]] virtual std::unique_ptr<DirectoryEnumeration> Enumerate(
+      std::string_view pattern) = 0;
+  // Opens the entry name for reading, as FileSystem::OpenForReading. Only a regular file is
+  // opened: anything else fails (kNotARegularFile, kLinkNotFollowed where the layer refuses to
+  // follow links of an enumerated tree, kAccessDenied for a directory).
+  [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenFile(std::string_view name,
+                                                               FileShare share,
+                                                               std::uint32_t* error) = 0;
+  // Opens the subdirectory name; null with the reason in *error when it cannot be opened.
+  [[nodiscard]] virtual std::unique_ptr<Directory> OpenSubdirectory(std::string_view name,
+                                                                    std::uint32_t* error) = 0;
 };
 
 class FileSystem {
@@ -99,9 +156,16 @@ class FileSystem {
                                                                      std::uint32_t* error) = 0;
   // The entries of directory (with or without a trailing backslash) whose names fit pattern,
   // Windows rules: '*' and '?', without regard to case, "*.*" also fits names without a dot.
-  // "." and ".." are yielded where the platform has them. A missing directory yields nothing.
+  // "." and ".." are yielded where the platform has them. A missing directory yields nothing
+  // (and the enumeration's Error tells why).
   [[nodiscard]] virtual std::unique_ptr<DirectoryEnumeration> EnumerateDirectory(
       std::string_view directory, std::string_view pattern) = 0;
+  // Opens a directory named by a path for a walk; null with the reason in *error (when not null)
+  // when it cannot be opened. The default opens nothing itself: it names the entries by their
+  // paths through the calls above (right where a name cannot hold a separator), so a missing
+  // directory shows only in its enumerations' Error.
+  [[nodiscard]] virtual std::unique_ptr<Directory> OpenDirectory(std::string_view path,
+                                                                 std::uint32_t* error);
   // Converts a UTC FILETIME tick count to local time, in the same unit.
   [[nodiscard]] virtual std::int64_t ToLocalFileTime(std::int64_t utcTicks) = 0;
 };

@@ -62,6 +62,7 @@ void RefineLexer::CountLineFeeds(std::size_t from, std::size_t to) noexcept {
 
 int RefineLexer::Scan() {
   value_.clear();
+  writtenLength_ = 0;
   for (;;) {
     const std::uint8_t c = At(position_);
     if (c == 0) return token::kEnd;
@@ -80,6 +81,7 @@ int RefineLexer::Scan() {
       position_ = end;
       if (const int keyword = KeywordCode(run); keyword != 0) return keyword;
       value_.assign(run.substr(0, kMaxValueLength));
+      writtenLength_ = run.size();
       return token::kWord;
     }
     if (c == '"' || c == '\'') {
@@ -88,6 +90,7 @@ int RefineLexer::Scan() {
       if (At(close) == c) {
         const std::string_view inner(input_.data() + position_ + 1, close - position_ - 1);
         value_.assign(inner.substr(0, kMaxValueLength));
+        writtenLength_ = inner.size();
         CountLineFeeds(position_, close);
         position_ = close + 1;
         return token::kString;

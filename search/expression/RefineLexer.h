@@ -39,6 +39,8 @@ class RefineLexer {
   // The next token code; for kWord and kString, Value() holds its text.
   [[nodiscard]] int Scan();
   [[nodiscard]] const std::string& Value() const noexcept { return value_; }
+  // The length of the term as written; more than Value's when it was cut to kMaxValueLength.
+  [[nodiscard]] std::size_t WrittenLength() const noexcept { return writtenLength_; }
   // One more than the number of line feeds read so far.
   [[nodiscard]] int LineNumber() const noexcept { return lineFeeds_ + 1; }
 
@@ -50,6 +52,7 @@ class RefineLexer {
   std::size_t position_ = 0;
   int lineFeeds_ = 0;
   std::string value_;
+  std::size_t writtenLength_ = 0;
 };
 
 }  // namespace lk

@@ -14,14 +14,7 @@
 namespace lk {
 namespace {
 
-constexpr std::uint32_t kFileNotFound = 2;
-constexpr std::uint32_t kPathNotFound = 3;
-constexpr std::uint32_t kTooManyOpenFiles = 4;
-constexpr std::uint32_t kAccessDenied = 5;
-constexpr std::uint32_t kReadFault = 30;
-constexpr std::uint32_t kSharingViolation = 32;
-constexpr std::uint32_t kInvalidParameter = 87;
-constexpr std::uint32_t kFilenameTooLong = 206;
+using namespace file_error;
 
 // Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
 constexpr std::int64_t kEpochDifference = 11644473600;
@@ -41,6 +34,10 @@ std::uint32_t WindowsError(int error) {
       return kFileNotFound;
     case ENOTDIR:
       return kPathNotFound;
+    case ELOOP:
+      return kLinkNotFollowed;
+    case ENXIO:
+      return kNotARegularFile;
     case EACCES:
     case EPERM:
     case EISDIR:
@@ -60,18 +57,45 @@ std::int64_t FileTimeTicks(const timespec& time) {
          static_cast<std::int64_t>(time.tv_nsec) / 100;
 }
 
-// The length of the UTF-8 sequence that starts at name[i] (1 for stray bytes).
+// The length of the UTF-8 sequence that starts at name[i]; 1 for a byte that does not start a
+// complete one, so a name in another encoding ("caf\xE9.txt") is taken byte by byte and its dot
+// is never jumped over.
 std::size_t CharLength(std::string_view name, std::size_t i) {
   const auto lead = static_cast<unsigned char>(name[i]);
-  std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  return std::min(length, name.size() - i);
+  if (lead < 0xC2 || lead > 0xF4) return 1;
+  const std::size_t length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (length > name.size() - i) return 1;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80) return 1;
+  }
+  return length;
 }
+
+// Owns one file descriptor.
+class UniqueDescriptor {
+ public:
+  explicit UniqueDescriptor(int descriptor) noexcept : descriptor_(descriptor) {}
+  UniqueDescriptor(const UniqueDescriptor&) = delete;
+  UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
+  ~UniqueDescriptor() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+  }
+  [[nodiscard]] int Get() const noexcept { return descriptor_; }
+
+ private:
+  int descriptor_;
+};
+
+// Opening never waits (a pipe without a writer would block open) and never makes the file the
+// process's terminal; whether it is a regular file is checked on the open descriptor.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+bool HasBackslash(std::string_view name) { return name.find('\\') != std::string_view::npos; }
 
 // A file open for reading; pread keeps no position, so reads never disturb each other.
 class PosixReadableFile final : public ReadableFile {
  public:
-  explicit PosixReadableFile(int descriptor) : descriptor_(descriptor) {}
-  ~PosixReadableFile() override { ::close(descriptor_); }
+  explicit PosixReadableFile(int descriptor) : owner_(descriptor), descriptor_(descriptor) {}
 
   std::int64_t Size() override {
     struct stat status {};
@@ -98,21 +122,37 @@ class PosixReadableFile final : public ReadableFile {
   }
 
  private:
+  UniqueDescriptor owner_;
   int descriptor_;
 };
 
-class ListedEnumeration final : public DirectoryEnumeration {
- public:
-  explicit ListedEnumeration(std::vector<DirectoryEntry> entries) : entries_(std::move(entries)) {}
-  bool Next(DirectoryEntry& entry) override {
-    if (next_ >= entries_.size()) return false;
-    entry = entries_[next_++];
-    return true;
+// Checks the open descriptor and hands it on as a readable file: only a regular file is read.
+std::unique_ptr<ReadableFile> ReadableRegularFile(int descriptor, std::uint32_t* error) {
+  auto file = std::make_unique<PosixReadableFile>(descriptor);
+  struct stat status {};
+  std::uint32_t code = 0;
+  if (::fstat(descriptor, &status) != 0) {
+    code = WindowsError(errno);
+  } else if (S_ISDIR(status.st_mode)) {
+    // CreateFile opens a directory only with backup semantics, which readers never ask for.
+    code = kAccessDenied;
+  } else if (!S_ISREG(status.st_mode)) {
+    code = kNotARegularFile;
   }
+  if (code == 0) return file;
+  if (error != nullptr) *error = code;
+  return nullptr;
+}
+
+// An enumeration that could not even start.
+class FailedEnumeration final : public DirectoryEnumeration {
+ public:
+  explicit FailedEnumeration(std::uint32_t error) : error_(error) {}
+  bool Next(DirectoryEntry& /*entry*/) override { return false; }
+  std::uint32_t Error() const override { return error_; }
 
  private:
-  std::vector<DirectoryEntry> entries_;
-  std::size_t next_ = 0;
+  std::uint32_t error_;
 };
 
 // The pattern in FindFirstFile's form: "*.*" is plain '*'; otherwise '?' becomes DOS_QM, a '.'
@@ -203,10 +243,17 @@ class PatternMatcher {
 };
 
 // Finds the entry of directory named name without regard to case; the exact spelling wins, then
-// the first in byte order, so the choice does not depend on the host's directory order.
-std::optional<std::string> FindEntry(const std::string& directory, const std::string& name) {
+// the first in byte order, so the choice does not depend on the host's directory order. When the
+// host refuses to look (the path is too long, the directory cannot be searched) *refusal receives
+// the Windows error.
+std::optional<std::string> FindEntry(const std::string& directory, const std::string& name,
+                                     std::uint32_t* refusal) {
   struct stat status {};
   if (::lstat((directory + "/" + name).c_str(), &status) == 0) return name;
+  if (errno == ENAMETOOLONG || errno == EACCES) {
+    *refusal = WindowsError(errno);
+    return std::nullopt;
+  }
   DIR* handle = ::opendir(directory.c_str());
   if (handle == nullptr) return std::nullopt;
   std::optional<std::string> found;
@@ -314,7 +361,9 @@ std::optional<std::string> PosixFileSystem::ResolveHostPath(std::string_view win
   for (std::size_t i = 0; i < components.size(); ++i) {
     const bool last = i + 1 == components.size();
     if (!IsHostDirectory(host)) return fail(kPathNotFound);
-    const auto name = FindEntry(host, components[i]);
+    std::uint32_t refusal = 0;
+    const auto name = FindEntry(host, components[i], &refusal);
+    if (refusal != 0) return fail(refusal);
     if (!name) return fail(last ? kFileNotFound : kPathNotFound);
     host += "/" + *name;
   }
@@ -332,78 +381,212 @@ std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::string_view p
   const auto host = ResolveHostPath(path, &resolveError);
   if (!host) return fail(resolveError);
   if (locked_.count(Key(*Parse(path, true))) != 0) return fail(kSharingViolation);
-  const int descriptor = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) return fail(WindowsError(errno));
-  auto file = std::make_unique<PosixReadableFile>(descriptor);
+  // Opening a device can already act on it: refuse what is not a regular file before opening.
   struct stat status {};
-  if (::fstat(descriptor, &status) != 0) return fail(WindowsError(errno));
-  // CreateFile opens a directory only with backup semantics, which readers never ask for.
-  if (S_ISDIR(status.st_mode)) return fail(kAccessDenied);
-  return file;
+  if (::stat(host->c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+    return fail(kNotARegularFile);
+  }
+  const int descriptor = ::open(host->c_str(), kReadFlags);
+  if (descriptor < 0) return fail(WindowsError(errno));
+  return ReadableRegularFile(descriptor, error);
+}
+
+// One host directory held open. Enumerations share its descriptor and read the names at once;
+// each entry is examined when it is yielded, relative to the descriptor.
+class PosixDirectory final : public Directory {
+ public:
+  // key: the lower-cased Windows path of the directory below the drive, as PosixFileSystem::Key.
+  PosixDirectory(const PosixFileSystem& owner, int descriptor, std::string key, bool isRoot)
+      : owner_(owner),
+        descriptor_(std::make_shared<UniqueDescriptor>(descriptor)),
+        key_(std::move(key)),
+        isRoot_(isRoot) {}
+
+  std::unique_ptr<DirectoryEnumeration> Enumerate(std::string_view pattern) override {
+    if (pattern.empty()) return std::make_unique<FailedEnumeration>(0);
+    std::vector<std::string> names;
+    // The drive's root has no "." and ".." on Windows.
+    if (!isRoot_) {
+      for (const char* dots : {".", ".."}) {
+        if (FitsWindowsPattern(dots, pattern)) names.emplace_back(dots);
+      }
+    }
+    const std::size_t dotCount = names.size();
+    // fdopendir takes the descriptor it is given: hand it a duplicate to keep ours.
+    const int copy = ::fcntl(descriptor_->Get(), F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return std::make_unique<FailedEnumeration>(WindowsError(errno));
+    DIR* handle = ::fdopendir(copy);
+    if (handle == nullptr) {
+      const int problem = errno;
+      ::close(copy);
+      return std::make_unique<FailedEnumeration>(WindowsError(problem));
+    }
+    ::rewinddir(handle);
+    std::uint32_t error = 0;
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(handle);
+      if (entry == nullptr) {
+        if (errno != 0) error = WindowsError(errno);
+        break;
+      }
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != ".." && FitsWindowsPattern(name, pattern)) {
+        names.emplace_back(name);
+      }
+    }
+    ::closedir(handle);
+    std::sort(names.begin() + static_cast<std::ptrdiff_t>(dotCount), names.end(),
+              [](const std::string& a, const std::string& b) {
+                const std::string la = Lower(a);
+                const std::string lb = Lower(b);
+                return la != lb ? la < lb : a < b;
+              });
+    return std::make_unique<Enumeration>(*this, std::move(names), error);
+  }
+
+  std::unique_ptr<ReadableFile> OpenFile(std::string_view name, FileShare /*share*/,
+                                         std::uint32_t* error) override {
+    const auto fail = [&](std::uint32_t code) -> std::unique_ptr<ReadableFile> {
+      if (error != nullptr) *error = code;
+      return nullptr;
+    };
+    if (HasBackslash(name)) return fail(kInvalidName);
+    const std::string exact(name);
+    if (owner_.locked_.count(EntryKey(exact)) != 0) return fail(kSharingViolation);
+    struct stat status {};
+    if (::fstatat(descriptor_->Get(), exact.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      return fail(WindowsError(errno));
+    }
+    if (S_ISLNK(status.st_mode)) return fail(kLinkNotFollowed);
+    if (S_ISDIR(status.st_mode)) return fail(kAccessDenied);
+    if (!S_ISREG(status.st_mode)) return fail(kNotARegularFile);
+    // O_NOFOLLOW: the entry may have been swapped for a link since it was examined.
+    const int descriptor = ::openat(descriptor_->Get(), exact.c_str(), kReadFlags | O_NOFOLLOW);
+    if (descriptor < 0) return fail(WindowsError(errno));
+    return ReadableRegularFile(descriptor, error);
+  }
+
+  std::unique_ptr<Directory> OpenSubdirectory(std::string_view name,
+                                              std::uint32_t* error) override {
+    const auto fail = [&](std::uint32_t code) -> std::unique_ptr<Directory> {
+      if (error != nullptr) *error = code;
+      return nullptr;
+    };
+    if (HasBackslash(name)) return fail(kInvalidName);
+    const std::string exact(name);
+    if (exact == "." || exact == "..") return fail(kInvalidName);
+    const int descriptor =
+        ::openat(descriptor_->Get(), exact.c_str(), kReadFlags | O_DIRECTORY | O_NOFOLLOW);
+    if (descriptor < 0) {
+      if (errno != ENOTDIR) return fail(WindowsError(errno));
+      // O_DIRECTORY answers a link with ENOTDIR too: tell the two apart.
+      struct stat status {};
+      const bool link =
+          ::fstatat(descriptor_->Get(), exact.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(status.st_mode);
+      return fail(link ? kLinkNotFollowed : kNotADirectory);
+    }
+    return std::make_unique<PosixDirectory>(owner_, descriptor, EntryKey(exact), false);
+  }
+
+ private:
+  class Enumeration final : public DirectoryEnumeration {
+   public:
+    Enumeration(const PosixDirectory& directory, std::vector<std::string> names,
+                std::uint32_t error)
+        : owner_(directory.owner_),
+          descriptor_(directory.descriptor_),
+          key_(directory.key_),
+          names_(std::move(names)),
+          error_(error) {}
+
+    bool Next(DirectoryEntry& entry) override {
+      if (next_ >= names_.size()) return false;
+      entry = Describe(names_[next_++]);
+      return true;
+    }
+
+    std::uint32_t Error() const override { return next_ >= names_.size() ? error_ : 0; }
+
+   private:
+    DirectoryEntry Describe(const std::string& name) const {
+      DirectoryEntry entry;
+      entry.name = name;
+      const int directory = descriptor_->Get();
+      const bool dots = name == "." || name == "..";
+      struct stat status {};
+      if (::fstatat(directory, name.c_str(), &status, dots ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+        // Listed a moment ago, gone now (or unreadable): say so rather than leave it out.
+        entry.error = WindowsError(errno);
+        return entry;
+      }
+      if (S_ISLNK(status.st_mode)) {
+        struct stat target {};
+        const bool toDirectory =
+            ::fstatat(directory, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
+        entry.attributes = file_attribute::kReparsePoint |
+                           (toDirectory ? file_attribute::kDirectory : file_attribute::kArchive);
+      } else if (S_ISDIR(status.st_mode)) {
+        entry.attributes = file_attribute::kDirectory;
+      } else {
+        entry.attributes = file_attribute::kArchive;
+        entry.size = status.st_size;
+        if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+          entry.attributes |= file_attribute::kReadOnly;
+        }
+      }
+      if (owner_.hidden_.count(key_ + "\\" + Lower(name)) != 0) {
+        entry.attributes |= file_attribute::kHidden;
+      }
+      entry.creationTime = FileTimeTicks(status.st_ctim);
+      entry.lastAccessTime = FileTimeTicks(status.st_atim);
+      entry.lastWriteTime = FileTimeTicks(status.st_mtim);
+      // Such a name would read as two components in every Windows path built from it.
+      if (HasBackslash(name)) entry.error = kInvalidName;
+      return entry;
+    }
+
+    const PosixFileSystem& owner_;
+    std::shared_ptr<const UniqueDescriptor> descriptor_;
+    std::string key_;
+    std::vector<std::string> names_;
+    std::uint32_t error_;
+    std::size_t next_ = 0;
+  };
+
+  [[nodiscard]] std::string EntryKey(const std::string& name) const {
+    return key_ + "\\" + Lower(name);
+  }
+
+  const PosixFileSystem& owner_;
+  std::shared_ptr<const UniqueDescriptor> descriptor_;
+  std::string key_;
+  bool isRoot_;
+};
+
+std::unique_ptr<Directory> PosixFileSystem::OpenDirectory(std::string_view path,
+                                                          std::uint32_t* error) {
+  const auto fail = [&](std::uint32_t code) -> std::unique_ptr<Directory> {
+    if (error != nullptr) *error = code;
+    return nullptr;
+  };
+  const auto parsed = Parse(path, true);
+  std::uint32_t resolveError = 0;
+  const auto host = ResolveHostPath(path, &resolveError);
+  if (!parsed || !host) return fail(resolveError == kFileNotFound ? kPathNotFound : resolveError);
+  const int descriptor = ::open(host->c_str(), kReadFlags | O_DIRECTORY);
+  if (descriptor < 0) return fail(errno == ENOTDIR ? kNotADirectory : WindowsError(errno));
+  return std::make_unique<PosixDirectory>(*this, descriptor, Key(*parsed),
+                                          parsed->components.empty());
 }
 
 std::unique_ptr<DirectoryEnumeration> PosixFileSystem::EnumerateDirectory(
     std::string_view directory, std::string_view pattern) {
-  std::vector<DirectoryEntry> entries;
-  const auto parsed = Parse(directory, true);
-  const auto host = ResolveHostPath(directory, nullptr);
-  if (!parsed || !host || !IsHostDirectory(*host) || pattern.empty()) {
-    return std::make_unique<ListedEnumeration>(std::move(entries));
-  }
-  const std::string keyPrefix = Key(*parsed) + "\\";
-  const auto describe = [&](const std::string& name, const std::string& hostPath,
-                            bool followLink) -> std::optional<DirectoryEntry> {
-    struct stat status {};
-    if ((followLink ? ::stat(hostPath.c_str(), &status) : ::lstat(hostPath.c_str(), &status)) !=
-        0) {
-      return std::nullopt;
-    }
-    DirectoryEntry entry;
-    entry.name = name;
-    if (S_ISLNK(status.st_mode)) {
-      entry.attributes =
-          file_attribute::kReparsePoint |
-          (IsHostDirectory(hostPath) ? file_attribute::kDirectory : file_attribute::kArchive);
-    } else if (S_ISDIR(status.st_mode)) {
-      entry.attributes = file_attribute::kDirectory;
-    } else {
-      entry.attributes = file_attribute::kArchive;
-      entry.size = status.st_size;
-      if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        entry.attributes |= file_attribute::kReadOnly;
-      }
-    }
-    if (hidden_.count(keyPrefix + Lower(name)) != 0) entry.attributes |= file_attribute::kHidden;
-    entry.creationTime = FileTimeTicks(status.st_ctim);
-    entry.lastAccessTime = FileTimeTicks(status.st_atim);
-    entry.lastWriteTime = FileTimeTicks(status.st_mtim);
-    return entry;
-  };
-
-  // The drive's root has no "." and ".." on Windows.
-  if (!parsed->components.empty()) {
-    for (const char* dots : {".", ".."}) {
-      if (!FitsWindowsPattern(dots, pattern)) continue;
-      if (auto entry = describe(dots, *host + "/" + dots, true)) entries.push_back(*entry);
-    }
-  }
-  std::vector<std::string> names;
-  if (DIR* handle = ::opendir(host->c_str())) {
-    while (const dirent* entry = ::readdir(handle)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != ".." && FitsWindowsPattern(name, pattern)) names.push_back(name);
-    }
-    ::closedir(handle);
-  }
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const std::string la = Lower(a);
-    const std::string lb = Lower(b);
-    return la != lb ? la < lb : a < b;
-  });
-  for (const auto& name : names) {
-    if (auto entry = describe(name, *host + "/" + name, false)) entries.push_back(*entry);
-  }
-  return std::make_unique<ListedEnumeration>(std::move(entries));
+  std::uint32_t error = 0;
+  const auto opened = OpenDirectory(directory, &error);
+  if (!opened) return std::make_unique<FailedEnumeration>(error);
+  return opened->Enumerate(pattern);
 }
 
 std::int64_t PosixFileSystem::ToLocalFileTime(std::int64_t utcTicks) {

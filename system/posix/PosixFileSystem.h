@@ -8,6 +8,16 @@
 // reads like the real thing. Errors are Windows codes: 2 for a missing file, 3 for a missing
 // directory on the way, 5 for a refused open or a directory opened as a file.
 //
+// Everything a walk enumerates is handled by its exact host bytes: OpenDirectory gives a Directory
+// that holds the host directory open, and its entries are examined, opened and entered relative to
+// it (fstatat, openat), so a name such as "..\x" or "a\b" never becomes a path, and the depth of
+// a walk is not bound by the host's PATH_MAX. Such a Directory opens only regular files, without
+// blocking and without following a symbolic link (a pipe, socket or device is refused with 1920, a
+// link with 1921); a name holding '\' is yielded with error 123 and cannot be opened. Paths that a
+// caller names keep the rules above (any case, links followed), but still open only regular files.
+// Names need not be UTF-8: patterns take a byte that does not start a valid UTF-8 sequence as one
+// character.
+//
 // Directory enumeration follows FindFirstFile's pattern rules ('*', '?', "*.*" also fits names
 // without a dot, "*." only those, "*.dll" does not fit "x.dllx", without regard to case; 8.3
 // short names do not exist here). It yields "." and ".." first (except in the drive's root, as
@@ -33,6 +43,8 @@
 
 namespace lk {
 
+class PosixDirectory;
+
 class PosixFileSystem final : public FileSystem {
  public:
   // hostRoot: the host folder that stands for drive (a letter and a colon, e.g. "C:").
@@ -54,9 +66,11 @@ class PosixFileSystem final : public FileSystem {
                                                std::uint32_t* error) override;
   std::unique_ptr<DirectoryEnumeration> EnumerateDirectory(std::string_view directory,
                                                            std::string_view pattern) override;
+  std::unique_ptr<Directory> OpenDirectory(std::string_view path, std::uint32_t* error) override;
   std::int64_t ToLocalFileTime(std::int64_t utcTicks) override;
 
  private:
+  friend class PosixDirectory;
   struct ParsedPath;
   // mapped: apply the path mapping first.
   [[nodiscard]] std::optional<ParsedPath> Parse(std::string_view windowsPath, bool mapped) const;

@@ -61,10 +61,16 @@ class WindowsReadableFile final : public ReadableFile {
 
 class WindowsDirectoryEnumeration final : public DirectoryEnumeration {
  public:
-  explicit WindowsDirectoryEnumeration(const std::wstring& pattern) {
-    search_.Reset(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &current_,
-                                   FindExSearchNameMatch, nullptr, 0));
+  WindowsDirectoryEnumeration(const std::wstring& pattern, FindFirstFileForm& form) {
+    const std::uint32_t error = form.Start([&](bool fast) -> std::uint32_t {
+      search_.Reset(FindFirstFileExW(pattern.c_str(), fast ? FindExInfoBasic : FindExInfoStandard,
+                                     &current_, FindExSearchNameMatch, nullptr,
+                                     fast ? FIND_FIRST_EX_LARGE_FETCH : 0));
+      return search_ ? 0 : GetLastError();
+    });
     pending_ = static_cast<bool>(search_);
+    // ERROR_FILE_NOT_FOUND: the directory is there, but no entry fits the pattern.
+    if (!pending_ && error != ERROR_FILE_NOT_FOUND) error_ = error;
   }
 
   bool Next(DirectoryEntry& entry) override {
@@ -76,14 +82,21 @@ class WindowsDirectoryEnumeration final : public DirectoryEnumeration {
     entry.lastAccessTime = Ticks(current_.ftLastAccessTime);
     entry.lastWriteTime = Ticks(current_.ftLastWriteTime);
     pending_ = FindNextFileW(search_.Get(), &current_) != FALSE;
-    if (!pending_) search_.Reset();
+    if (!pending_) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_NO_MORE_FILES) error_ = error;
+      search_.Reset();
+    }
     return true;
   }
+
+  std::uint32_t Error() const override { return pending_ ? 0 : error_; }
 
  private:
   UniqueFind search_;
   WIN32_FIND_DATAW current_{};
   bool pending_ = false;
+  std::uint32_t error_ = 0;
 };
 
 }  // namespace
@@ -97,6 +110,11 @@ std::unique_ptr<ReadableFile> WindowsFileSystem::OpenForReading(std::string_view
     if (error != nullptr) *error = GetLastError();
     return nullptr;
   }
+  // A name such as "CON" or "COM1" in any folder opens a device, not the file of that name.
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+    if (error != nullptr) *error = file_error::kNotARegularFile;
+    return nullptr;
+  }
   return std::make_unique<WindowsReadableFile>(std::move(file));
 }
 
@@ -104,7 +122,20 @@ std::unique_ptr<DirectoryEnumeration> WindowsFileSystem::EnumerateDirectory(
     std::string_view directory, std::string_view pattern) {
   std::string search = directory.empty() ? std::string() : AppendBackslash(directory);
   search += pattern;
-  return std::make_unique<WindowsDirectoryEnumeration>(WideFromUtf8(search));
+  return std::make_unique<WindowsDirectoryEnumeration>(WideFromUtf8(search), findForm_);
+}
+
+std::unique_ptr<Directory> WindowsFileSystem::OpenDirectory(std::string_view path,
+                                                            std::uint32_t* error) {
+  const auto fail = [&](std::uint32_t code) -> std::unique_ptr<Directory> {
+    if (error != nullptr) *error = code;
+    return nullptr;
+  };
+  const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail(GetLastError());
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return fail(ERROR_DIRECTORY);
+  // Names cannot hold '\' here, so the entries are named by their paths.
+  return FileSystem::OpenDirectory(path, error);
 }
 
 std::int64_t WindowsFileSystem::ToLocalFileTime(std::int64_t utcTicks) {

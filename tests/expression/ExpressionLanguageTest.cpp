@@ -7,6 +7,7 @@
 
 #include "search/expression/AnsiCharacters.h"
 #include "search/expression/ExpressionCompiler.h"
+#include "search/expression/RefineLexer.h"
 
 namespace lk {
 namespace {
@@ -153,6 +154,17 @@ TEST(ExpressionLimits, TermValuesAreCutTo255Characters) {
   const std::string word(300, 'W');
   EXPECT_EQ(Cells(word), "opTerm " + std::string(255, 'W') + ";");
   EXPECT_EQ(Cells("'" + std::string(400, 'q') + "'"), "opTerm " + std::string(255, 'Q') + ";");
+}
+
+TEST(ExpressionLimits, TheScannerTellsHowLongACutTermWasWritten) {
+  RefineLexer lexer(std::string(300, 'W') + " and '" + std::string(255, 'q') + "'");
+  ASSERT_EQ(lexer.Scan(), token::kWord);
+  EXPECT_EQ(lexer.Value().size(), 255U);
+  EXPECT_EQ(lexer.WrittenLength(), 300U);
+  ASSERT_EQ(lexer.Scan(), token::kAnd);
+  ASSERT_EQ(lexer.Scan(), token::kString);
+  EXPECT_EQ(lexer.WrittenLength(), 255U);  // exactly as long as kept: nothing was cut
+  EXPECT_EQ(lexer.Scan(), token::kEnd);
 }
 
 TEST(ExpressionLimits, UnquotedWordsLongerThan1022CharactersOverflowTheScanner) {

@@ -2,7 +2,10 @@
 // An in-memory file system for the searcher and stream search tests: directories yield their
 // entries in the scripted order, files hold their bytes as pieces over a zero background (so a
 // file of 5 GiB costs nothing), and failures are scripted per file: open refused with a Windows
-// error code, a read that fails at or after an offset, a read that throws.
+// error code, a read that fails at or after an offset, a read that throws; and per directory: a
+// directory that cannot be read (its enumerations end at once with a scripted error), an entry
+// that the enumeration yields with an error (set through Entry). A missing directory's
+// enumerations end with error 3.
 //
 // Paths are Windows paths; look-ups ignore ASCII case, as on the target system.
 
@@ -141,12 +144,22 @@ class FakeFileSystem : public FileSystem {
     return nullptr;
   }
 
+  // Enumerating the directory fails with error (0 lifts the refusal).
+  void RefuseDirectory(std::string_view path, std::uint32_t error) {
+    refused_[FoldPath(path)] = error;
+  }
+
   std::unique_ptr<DirectoryEnumeration> EnumerateDirectory(std::string_view directory,
                                                            std::string_view pattern) override {
     enumerated.push_back(std::string(directory) + "|" + std::string(pattern));
     std::vector<DirectoryEntry> fitting;
-    auto it = dirs_.find(ResolveLinks(FoldPath(directory)));
-    if (it != dirs_.end()) {
+    const std::string key = ResolveLinks(FoldPath(directory));
+    if (auto refused = refused_.find(key); refused != refused_.end() && refused->second != 0) {
+      return std::make_unique<Enumeration>(std::move(fitting), refused->second);
+    }
+    auto it = dirs_.find(key);
+    if (it == dirs_.end()) return std::make_unique<Enumeration>(std::move(fitting), 3);
+    {
       DirectoryEntry dot;
       dot.attributes = file_attribute::kDirectory;
       for (const char* name : {".", ".."}) {
@@ -203,15 +216,18 @@ class FakeFileSystem : public FileSystem {
 
   class Enumeration : public DirectoryEnumeration {
    public:
-    explicit Enumeration(std::vector<DirectoryEntry> entries) : entries_(std::move(entries)) {}
+    explicit Enumeration(std::vector<DirectoryEntry> entries, std::uint32_t error = 0)
+        : entries_(std::move(entries)), error_(error) {}
     bool Next(DirectoryEntry& entry) override {
       if (next_ >= entries_.size()) return false;
       entry = entries_[next_++];
       return true;
     }
+    std::uint32_t Error() const override { return error_; }
 
    private:
     std::vector<DirectoryEntry> entries_;
+    std::uint32_t error_;
     std::size_t next_ = 0;
   };
 
@@ -244,6 +260,7 @@ class FakeFileSystem : public FileSystem {
   std::map<std::string, std::vector<DirectoryEntry>> dirs_;
   std::map<std::string, FakeFile> files_;
   std::map<std::string, std::string> links_;
+  std::map<std::string, std::uint32_t> refused_;
 };
 
 }  // namespace lk::test

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,8 +69,10 @@ class LkGrepFixture : public ::testing::Test {
 
   std::string Path(const std::string& relative) const { return (root / relative).string(); }
 
-  Outcome Run(const std::vector<std::string>& args) const {
-    std::string command = LKGREP_PATH;
+  // prefix: words put before the tool, e.g. to run it as another user.
+  Outcome Run(const std::vector<std::string>& args, const std::string& prefix = {}) const {
+    // A tool that hangs on some entry fails the test instead of stopping it.
+    std::string command = "timeout 60 " + prefix + LKGREP_PATH;
     for (const std::string& arg : args) command += " " + Quote(arg);
     const std::string errFile = (root / ".stderr").string();
     command += " 2>" + Quote(errFile);
@@ -190,6 +193,91 @@ TEST_F(LkGrepFindText, PrintsOffsetAndLengthOrMinusOne) {
   EXPECT_EQ(o.out, "-1 0\n");
   EXPECT_EQ(Run({"--find-text", "x", Path("missing.dll")}).code, 2);
   EXPECT_EQ(Run({"--find-text", "x", "--encoding", "utf8", file}).code, 2);
+}
+
+using LkGrepHostileTree = LkGrepFixture;
+
+TEST_F(LkGrepHostileTree, APipeNeitherBlocksNorLosesTheHitsAroundIt) {
+  Write("a.txt", "x");
+  Write("z.txt", "x");
+  ASSERT_EQ(::mkfifo(Path("p.fifo").c_str(), 0644), 0);
+  const Outcome o = Run({"-e", "x", root.string()});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.out, Path("a.txt") + "\n" + Path("z.txt") + "\n");
+  EXPECT_EQ(o.err, "lkgrep: skipped " + Path("p.fifo") +
+                       ": not a regular file (pipe, socket or device)\n");
+}
+
+TEST_F(LkGrepHostileTree, ANameHoldingABackslashIsSkippedAndShownEscaped) {
+  Write("secret.txt", "x");
+  Write("d/..\\secret.txt", "nothing");
+  Write("d/x\\y.txt", "nothing");
+  const Outcome o = Run({"-e", "x", Path("d")});
+  EXPECT_EQ(o.code, 2) << "nothing matched, something was not examined";
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "lkgrep: skipped " + Path("d/..\\x5Csecret.txt") +
+                       ": name holds a backslash (not a valid Windows name)\n"
+                       "lkgrep: skipped " +
+                       Path("d/x\\x5Cy.txt") +
+                       ": name holds a backslash (not a valid Windows name)\n");
+}
+
+TEST_F(LkGrepHostileTree, NamesInOtherEncodingsAndCaseTwinsAreFoundAndShownEscaped) {
+  Write("caf\xE9.txt", "x");
+  Write("new\nline.txt", "x");
+  Write("Twin.txt", "x");
+  Write("twin.txt", "x");
+  const Outcome o = Run({"--mask", "*.txt", "-e", "x", root.string()});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.out, Path("caf\\xE9.txt") + "\n" + Path("new\\x0Aline.txt") + "\n" +
+                       Path("Twin.txt") + "\n" + Path("twin.txt") + "\n");
+  EXPECT_EQ(o.err, "");
+}
+
+TEST_F(LkGrepHostileTree, FoldersThatCannotBeReadAreNamedAndDecideTheExitCode) {
+  Write("a.txt", "x");
+  Write("locked/b.txt", "x");
+  ASSERT_EQ(::chmod(Path("locked").c_str(), 0), 0);
+  // Root reads every folder: run the tool as nobody then.
+  const std::string asNobody =
+      ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  Outcome o = Run({"--recurse", "-e", "x", root.string(), Path("nowhere")}, asNobody);
+  EXPECT_EQ(o.code, 0) << "a match wins";
+  EXPECT_EQ(o.out, Path("a.txt") + "\n");
+  EXPECT_EQ(o.err, "lkgrep: skipped " + Path("locked") + "/: access denied\n" + "lkgrep: skipped " +
+                       Path("nowhere") + "/: does not exist\n");
+
+  o = Run({"--recurse", "-e", "y", root.string()}, asNobody);
+  EXPECT_EQ(o.code, 2);
+  EXPECT_EQ(o.err, "lkgrep: skipped " + Path("locked") + "/: access denied\n");
+  ASSERT_EQ(::chmod(Path("locked").c_str(), 0755), 0);
+  o = Run({"--recurse", "-e", "y", root.string()});
+  EXPECT_EQ(o.code, 1) << "everything examined, nothing matched";
+  EXPECT_EQ(o.err, "");
+}
+
+TEST_F(LkGrepHostileTree, ATermThatIsCutIsNamedInAWarning) {
+  Write("a.txt", std::string(255, 'A'));
+  const std::string longTerm(300, 'A');
+  const std::string warning =
+      "lkgrep: warning: the term \"" + std::string(24, 'A') +
+      "...\" (300 characters) is cut to its first 255, so it matches more than written\n";
+  Outcome o = Run({"-e", longTerm, root.string()});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.out, Path("a.txt") + "\n");
+  EXPECT_EQ(o.err, warning);
+  o = Run({"--compile", "\"" + longTerm + "\" or b"});
+  EXPECT_EQ(o.err, warning);
+  EXPECT_EQ(Run({"-e", std::string(255, 'A'), root.string()}).err, "");
+}
+
+TEST_F(LkGrepHostileTree, TheUsageTextExplainsSkipsEscapesCutsAndExitCodes) {
+  const Outcome o = Run({"--help"});
+  EXPECT_EQ(o.code, 0);
+  for (const char* part : {"lkgrep: skipped PATH: REASON", "\\xHH", "caf\\xE9.txt",
+                           "longer than 255 characters", "2 nothing matched and something"}) {
+    EXPECT_THAT(o.out, ::testing::HasSubstr(part));
+  }
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ class SearchFixture : public ::testing::Test {
       Log("found " + r.Dir + r.Filename);
     };
     grep.OnErrorOpenFile = [this](SearchFileGrep&, const std::string& p) { Log("error " + p); };
+    grep.OnSkipped = [this](SearchFileGrep&, const SPSkippedEntry& s) {
+      Log("skipped " + s.Dir + s.Filename + " " + std::to_string(s.Error));
+    };
     grep.OnFinished = [this](SearchFileGrep&) { Log("finished"); };
     grep.OnCancel = [this](SearchFileGrep&) { Log("cancel"); };
     grep.OnEnd = [this](SearchFileGrep&) { Log("end"); };
@@ -417,6 +420,81 @@ TEST_F(Recursion, DirectoryLinkThatLoopsBackIsNotEntered) {
   grep.RunSearch();
   EXPECT_THAT(Found(), ElementsAre("C:\\r\\a.txt", "C:\\r\\real\\b.txt"));
   EXPECT_THAT(Only("dir "), ElementsAre("C:\\r\\", "C:\\r\\real\\"));
+}
+
+// ---- entries that cannot be examined ----
+
+using SkippedEntries = SearchFixture;
+
+TEST_F(SkippedEntries, AMissingOrUnreadableDirectoryIsReportedOnceAndTheSearchGoesOn) {
+  fs.AddFile("C:\\d\\a.dll");
+  fs.AddDirectory("C:\\d\\locked");
+  fs.AddFile("C:\\d\\locked\\b.dll");
+  fs.AddDirectory("C:\\d\\open");
+  fs.AddFile("C:\\d\\open\\c.dll");
+  fs.RefuseDirectory("C:\\d\\locked", 5);
+  grep.Dirs = "C:\\nowhere;C:\\d";
+  grep.FileMasks = "*.dll;*.sys";
+  grep.RunSearch();
+  EXPECT_THAT(Only("skipped "), ElementsAre("C:\\nowhere\\ 3", "C:\\d\\locked\\ 5"));
+  EXPECT_EQ(grep.SkippedCount(), 2);
+  EXPECT_THAT(Found(), ElementsAre("C:\\d\\a.dll", "C:\\d\\open\\c.dll"));
+  EXPECT_THAT(Only("dir "),
+              ElementsAre("C:\\nowhere\\", "C:\\d\\", "C:\\d\\locked\\", "C:\\d\\open\\"));
+  EXPECT_THAT(Only("finished"), ElementsAre(""));
+}
+
+TEST_F(SkippedEntries, AnEntryTheEnumerationCouldNotExamineIsReportedInBothPasses) {
+  fs.AddFile("C:\\d\\gone.dll", "SKYPE");
+  fs.Entry("C:\\d\\gone.dll").error = 2;  // listed, then vanished
+  fs.AddFile("C:\\d\\ok.dll", "SKYPE");
+  grep.Dirs = "C:\\d";
+  grep.RecurseSubDirs = false;
+  grep.RunSearch();
+  EXPECT_THAT(Only("skipped "), ElementsAre("C:\\d\\gone.dll 2"));
+  EXPECT_THAT(Found(), ElementsAre("C:\\d\\ok.dll"));
+
+  events.clear();
+  grep.SetSearchString("SKYPE");
+  grep.RunSearch();
+  EXPECT_THAT(Only("file "), ElementsAre(".", "..", "gone.dll", "ok.dll"));
+  EXPECT_THAT(Only("skipped "), ElementsAre("C:\\d\\gone.dll 2"));
+  EXPECT_THAT(Found(), ElementsAre("C:\\d\\ok.dll"));
+  ASSERT_EQ(fs.opened.size(), 1u);
+  EXPECT_EQ(fs.opened[0].path, "C:\\d\\ok.dll");
+}
+
+TEST_F(SkippedEntries, AFileThatCannotBeOpenedOrReadIsSkippedWithItsReason) {
+  fs.AddFile("C:\\d\\inuse.sys", "SKYPE").openError = 32;
+  fs.AddFile("C:\\d\\broken.sys", "SKYPE").throwOnRead = true;
+  fs.AddFile("C:\\d\\good.sys", "SKYPE");
+  grep.SetSearchString("SKYPE");
+  grep.Dirs = "C:\\d";
+  grep.RunSearch();
+  EXPECT_THAT(Only("skipped "), ElementsAre("C:\\d\\inuse.sys 32", "C:\\d\\broken.sys 30"));
+  EXPECT_THAT(Only("error "), ElementsAre("C:\\d\\inuse.sys", "C:\\d\\broken.sys"));
+  EXPECT_EQ(grep.SkippedCount(), 2);
+
+  grep.SetSearchString("");
+  grep.RunSearch();  // the counting pass opens nothing, so skips nothing
+  EXPECT_EQ(grep.SkippedCount(), 0);
+}
+
+TEST_F(SkippedEntries, LinksAndSubdirectoriesThatCannotBeEnteredAreReportedOnce) {
+  fs.AddLink("C:\\r\\loop", "C:\\r");
+  fs.AddDirectory("C:\\r\\bad");
+  fs.Entry("C:\\r\\bad").error = 123;  // a name no Windows path can hold
+  fs.AddFile("C:\\r\\a.txt");
+  grep.Dirs = "C:\\r";
+  grep.FileMasks = "*.txt";
+  grep.RunSearch();
+  EXPECT_THAT(Only("skipped "), ElementsAre("C:\\r\\loop 1921", "C:\\r\\bad 123"));
+
+  events.clear();
+  grep.FileMasks = "*";  // now the broken name fits the mask too: still one report
+  grep.RunSearch();
+  EXPECT_THAT(Only("skipped "), ElementsAre("C:\\r\\bad 123", "C:\\r\\loop 1921"));
+  EXPECT_THAT(Found(), ElementsAre("C:\\r\\loop", "C:\\r\\a.txt"));
 }
 
 // ---- events and stopping ----

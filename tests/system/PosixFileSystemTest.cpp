@@ -2,23 +2,30 @@
 #include "system/posix/PosixFileSystem.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/system/HostileTree.h"
 
 namespace lk {
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 constexpr std::int64_t kTicksPerSecond = 10000000;
 constexpr std::int64_t kUnixEpochTicks = 11644473600LL * kTicksPerSecond;
@@ -37,7 +44,7 @@ class PosixFiles : public ::testing::Test {
     fs::create_directories(root_ / "WINDOWS/system32/Sub");
     Write("WINDOWS/SysWOW64/a.dll", "wow");
   }
-  void TearDown() override { fs::remove_all(root_); }
+  void TearDown() override { test::RemoveTree(root_.string()); }
 
   void Write(const std::string& relative, const std::string& content) {
     fs::create_directories((root_ / relative).parent_path());
@@ -158,6 +165,17 @@ TEST(WindowsPattern, FollowsFindFirstFileRules) {
   EXPECT_FALSE(FitsWindowsPattern("anything", ""));
 }
 
+TEST(WindowsPattern, TakesBytesThatAreNotUtf8AsOneCharacterEach) {
+  // 0xE9 would lead a three-byte sequence: taken as one, it would swallow ".t".
+  EXPECT_TRUE(FitsWindowsPattern("caf\xE9.txt", "*.txt"));
+  EXPECT_TRUE(FitsWindowsPattern("caf\xE9.txt", "*.*"));
+  EXPECT_TRUE(FitsWindowsPattern("caf\xE9.txt", "caf?.txt"));
+  EXPECT_TRUE(FitsWindowsPattern("\xE9\xE9.dll", "??.dll"));
+  EXPECT_FALSE(FitsWindowsPattern("\xE9\xE9.dll", "?.dll"));
+  EXPECT_TRUE(FitsWindowsPattern("x\xF0.sys", "*.sys"));  // a lead byte at the very end
+  EXPECT_TRUE(FitsWindowsPattern("\xC3\xA4\xE9.dll", "??.dll"));
+}
+
 TEST_F(PosixFiles, EnumerationYieldsDotsThenSortedMatches) {
   PosixFileSystem files(root_.string());
   EXPECT_THAT(Names(files, "C:\\windows\\system32", "*.dll"), ElementsAre("a.dll", "B.DLL"));
@@ -252,6 +270,201 @@ TEST_F(PosixFiles, LocalTimeAddsTheZoneOffsetOfThatDate) {
     ::unsetenv("TZ");
   }
   ::tzset();
+}
+
+// ---- trees that may be hostile: everything enumerated is taken by its exact bytes ----
+
+class HostileFiles : public PosixFiles {
+ protected:
+  std::unique_ptr<Directory> Open(PosixFileSystem& files, const std::string& path,
+                                  std::uint32_t* error = nullptr) {
+    std::uint32_t code = 0;
+    auto directory = files.OpenDirectory(path, &code);
+    if (error != nullptr) *error = code;
+    return directory;
+  }
+
+  static std::string ReadEntry(Directory& directory, const std::string& name) {
+    std::uint32_t error = 0;
+    auto file = directory.OpenFile(name, FileShare::Read, &error);
+    if (!file) return "error " + std::to_string(error);
+    std::string content(64, '\0');
+    const ReadResult result = file->ReadAt(0, content.data(), content.size());
+    return result.Ok() ? content.substr(0, result.bytes) : "read error";
+  }
+
+  static std::vector<DirectoryEntry> All(Directory& directory, const std::string& pattern,
+                                         std::uint32_t* error = nullptr) {
+    std::vector<DirectoryEntry> entries;
+    auto enumeration = directory.Enumerate(pattern);
+    DirectoryEntry entry;
+    while (enumeration->Next(entry)) entries.push_back(entry);
+    if (error != nullptr) *error = enumeration->Error();
+    return entries;
+  }
+};
+
+TEST_F(HostileFiles, PipesSocketsAndDevicesAreRefusedWithoutWaiting) {
+  const fs::path dir = root_ / "WINDOWS/system32";
+  ASSERT_EQ(::mkfifo((dir / "p.dll").c_str(), 0644), 0);
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = (dir / "s.dll").string();
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const bool haveDevice = ::mknod((dir / "null.dll").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+
+  PosixFileSystem files(root_.string());
+  // A pipe without a writer blocked the open for ever; now nothing but a regular file is read.
+  EXPECT_EQ(Read(files, "C:\\WINDOWS\\system32\\p.dll"), "error 1920");
+  EXPECT_EQ(Read(files, "C:\\WINDOWS\\system32\\s.dll"), "error 1920");
+  auto directory = Open(files, "C:\\WINDOWS\\system32");
+  ASSERT_TRUE(directory);
+  EXPECT_EQ(ReadEntry(*directory, "p.dll"), "error 1920");
+  EXPECT_EQ(ReadEntry(*directory, "s.dll"), "error 1920");
+  EXPECT_EQ(ReadEntry(*directory, "a.dll"), "alpha");
+  if (haveDevice) {
+    EXPECT_EQ(ReadEntry(*directory, "null.dll"), "error 1920");
+    EXPECT_EQ(Read(files, "C:\\WINDOWS\\system32\\null.dll"), "error 1920");
+  }
+  EXPECT_EQ(ReadEntry(*directory, "Sub"), "error 5");  // a directory, as CreateFile says
+  ::close(listener);
+}
+
+TEST_F(HostileFiles, ANameIsNeverReadAsAPath) {
+  Write("WINDOWS/secret.txt", "outside");
+  Write("WINDOWS/system32/x/y.txt", "inner");
+  Write("WINDOWS/system32/x\\y.txt", "own bytes");
+  Write("WINDOWS/system32/..\\secret.txt", "own bytes");
+  PosixFileSystem files(root_.string());
+  auto directory = Open(files, "C:\\WINDOWS\\system32");
+  ASSERT_TRUE(directory);
+
+  std::vector<std::string> refused;
+  for (const DirectoryEntry& entry : All(*directory, "*.txt")) {
+    if (entry.error != 0) refused.push_back(entry.name + " " + std::to_string(entry.error));
+  }
+  EXPECT_THAT(refused, ElementsAre("..\\secret.txt 123", "x\\y.txt 123"));
+  EXPECT_EQ(ReadEntry(*directory, "..\\secret.txt"), "error 123");
+  EXPECT_EQ(ReadEntry(*directory, "x\\y.txt"), "error 123");
+  std::uint32_t error = 0;
+  EXPECT_FALSE(directory->OpenSubdirectory("..", &error));
+  EXPECT_EQ(error, 123U);
+  auto x = directory->OpenSubdirectory("x", &error);
+  ASSERT_TRUE(x);
+  EXPECT_EQ(ReadEntry(*x, "y.txt"), "inner");
+}
+
+TEST_F(HostileFiles, LinksInsideATreeAreListedButNeverFollowed) {
+  Write("outside.dll", "outside");
+  fs::create_symlink(root_ / "outside.dll", root_ / "WINDOWS/system32/link.dll");
+  fs::create_directory_symlink(root_, root_ / "WINDOWS/system32/up");
+  PosixFileSystem files(root_.string());
+  auto directory = Open(files, "C:\\WINDOWS\\system32");
+  ASSERT_TRUE(directory);
+  EXPECT_EQ(ReadEntry(*directory, "link.dll"), "error 1921");
+  std::uint32_t error = 0;
+  EXPECT_FALSE(directory->OpenSubdirectory("up", &error));
+  EXPECT_EQ(error, 1921U);
+  EXPECT_FALSE(directory->OpenSubdirectory("a.dll", &error));
+  EXPECT_EQ(error, 267U);
+  // A path that the caller names still follows its links.
+  EXPECT_EQ(Read(files, "C:\\WINDOWS\\system32\\link.dll"), "outside");
+}
+
+TEST_F(HostileFiles, CaseTwinsAreTwoEntriesOpenedByTheirOwnNames) {
+  Write("WINDOWS/system32/Twin.dll", "upper");
+  Write("WINDOWS/system32/twin.dll", "lower");
+  PosixFileSystem files(root_.string());
+  auto directory = Open(files, "C:\\WINDOWS\\system32");
+  ASSERT_TRUE(directory);
+  std::vector<std::string> names;
+  for (const DirectoryEntry& entry : All(*directory, "t*.dll")) names.push_back(entry.name);
+  EXPECT_THAT(names, ElementsAre("Twin.dll", "twin.dll"));
+  EXPECT_EQ(ReadEntry(*directory, "Twin.dll"), "upper");
+  EXPECT_EQ(ReadEntry(*directory, "twin.dll"), "lower");
+  EXPECT_EQ(ReadEntry(*directory, "TWIN.DLL"), "error 2");  // enumerated names are exact
+}
+
+TEST_F(HostileFiles, NamesThatAreNotUtf8FitMasksAndOpen) {
+  Write("WINDOWS/system32/caf\xE9.txt", "latin-1");
+  PosixFileSystem files(root_.string());
+  EXPECT_THAT(Names(files, "C:\\WINDOWS\\system32", "*.txt"), ElementsAre("caf\xE9.txt"));
+  auto directory = Open(files, "C:\\WINDOWS\\system32");
+  ASSERT_TRUE(directory);
+  EXPECT_EQ(ReadEntry(*directory, "caf\xE9.txt"), "latin-1");
+}
+
+TEST_F(HostileFiles, AnEntryThatVanishesIsYieldedWithItsError) {
+  PosixFileSystem files(root_.string());
+  auto directory = Open(files, "C:\\WINDOWS\\system32");
+  ASSERT_TRUE(directory);
+  auto enumeration = directory->Enumerate("*.dll");
+  fs::remove(root_ / "WINDOWS/system32/a.dll");
+  DirectoryEntry entry;
+  ASSERT_TRUE(enumeration->Next(entry));
+  EXPECT_EQ(entry.name, "a.dll");
+  EXPECT_EQ(entry.error, 2U);
+  ASSERT_TRUE(enumeration->Next(entry));
+  EXPECT_EQ(entry.name, "B.DLL");
+  EXPECT_EQ(entry.error, 0U);
+  EXPECT_FALSE(enumeration->Next(entry));
+  EXPECT_EQ(enumeration->Error(), 0U);
+}
+
+TEST_F(HostileFiles, DirectoriesThatCannotBeReadSayWhy) {
+  PosixFileSystem files(root_.string());
+  std::uint32_t error = 0;
+  EXPECT_FALSE(Open(files, "C:\\WINDOWS\\missing", &error));
+  EXPECT_EQ(error, 3U);
+  EXPECT_EQ(files.EnumerateDirectory("C:\\WINDOWS\\missing", "*")->Error(), 3U);
+  EXPECT_FALSE(Open(files, "C:\\WINDOWS\\system32\\a.dll", &error));
+  EXPECT_EQ(error, 267U);
+  EXPECT_EQ(files.EnumerateDirectory("C:\\WINDOWS\\system32", "*.none")->Error(), 0U);
+
+  ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);  // mkdtemp's folder is the owner's only
+  ASSERT_EQ(::chmod((root_ / "WINDOWS/system32/Sub").c_str(), 0), 0);
+  auto parent = Open(files, "C:\\WINDOWS\\system32");
+  ASSERT_TRUE(parent);
+  {
+    test::ScopedUnprivileged unprivileged;
+    ASSERT_TRUE(unprivileged.Applies());
+    EXPECT_FALSE(Open(files, "C:\\WINDOWS\\system32\\Sub", &error));
+    EXPECT_EQ(error, 5U);
+    EXPECT_FALSE(parent->OpenSubdirectory("Sub", &error));
+    EXPECT_EQ(error, 5U);
+    EXPECT_EQ(Read(files, "C:\\WINDOWS\\system32\\Sub\\inside.dll"), "error 5");
+    auto enumeration = files.EnumerateDirectory("C:\\WINDOWS\\system32\\Sub", "*");
+    DirectoryEntry entry;
+    EXPECT_FALSE(enumeration->Next(entry));
+    EXPECT_EQ(enumeration->Error(), 5U);
+  }
+  ASSERT_EQ(::chmod((root_ / "WINDOWS/system32/Sub").c_str(), 0755), 0);
+}
+
+TEST_F(HostileFiles, AWalkGoesDeeperThanTheHostsLongestPath) {
+  const std::string component(200, 'd');
+  constexpr int kDepth = 30;  // about 6000 bytes of path, beyond PATH_MAX
+  ASSERT_TRUE(
+      test::MakeDeepTree((root_ / "WINDOWS").string(), kDepth, component, "deep.dll", "bottom"));
+  PosixFileSystem files(root_.string());
+  std::string windowsPath = "C:\\WINDOWS";
+  for (int level = 0; level < kDepth; ++level) windowsPath += "\\" + component;
+  std::uint32_t error = 0;
+  EXPECT_FALSE(Open(files, windowsPath, &error));
+  EXPECT_EQ(error, 206U);  // named as one path, it is too long for the host
+
+  auto directory = Open(files, "C:\\WINDOWS");
+  ASSERT_TRUE(directory);
+  for (int level = 0; level < kDepth && directory; ++level) {
+    directory = directory->OpenSubdirectory(component, &error);
+  }
+  ASSERT_TRUE(directory) << error;
+  EXPECT_THAT(All(*directory, "*.dll").size(), 1U);
+  EXPECT_EQ(ReadEntry(*directory, "deep.dll"), "bottom");
+  test::RemoveTree((root_ / "WINDOWS" / component).string());
 }
 
 }  // namespace

@@ -100,6 +100,39 @@ TEST_F(DirectoryEnumerationByPattern, TrailingBackslashAndMissingDirectory) {
   EXPECT_TRUE(Entries(folder_.Path(), "*.exe").empty());
 }
 
+TEST_F(DirectoryEnumerationByPattern, AMissingDirectoryIsAnErrorAnEmptyMatchIsNot) {
+  std::unique_ptr<DirectoryEnumeration> enumeration =
+      files_.EnumerateDirectory(folder_ / "missing", "*.*");
+  DirectoryEntry entry;
+  EXPECT_FALSE(enumeration->Next(entry));
+  EXPECT_EQ(enumeration->Error(), static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
+  enumeration = files_.EnumerateDirectory(folder_.Path(), "*.exe");
+  EXPECT_FALSE(enumeration->Next(entry));
+  EXPECT_EQ(enumeration->Error(), 0u);
+  enumeration = files_.EnumerateDirectory(folder_.Path(), "*.dll");
+  while (enumeration->Next(entry)) {
+  }
+  EXPECT_EQ(enumeration->Error(), 0u) << "the end of a listing is not an error";
+}
+
+TEST_F(DirectoryEnumerationByPattern, OpenDirectoryRefusesWhatCannotBeWalked) {
+  std::uint32_t error = 0;
+  EXPECT_FALSE(files_.OpenDirectory(folder_ / "missing", &error));
+  EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
+  EXPECT_FALSE(files_.OpenDirectory(folder_ / "a.dll", &error));
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_DIRECTORY));
+
+  const std::unique_ptr<Directory> directory = files_.OpenDirectory(folder_.Path(), &error);
+  ASSERT_TRUE(directory);
+  std::unique_ptr<ReadableFile> file = directory->OpenFile("a.dll", FileShare::Read, &error);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->Size(), 10);
+  EXPECT_TRUE(directory->OpenSubdirectory("sub.dll", &error));
+  EXPECT_FALSE(directory->OpenSubdirectory("missing", &error));
+  EXPECT_FALSE(directory->OpenFile("sub.dll\\..\\a.dll", FileShare::Read, &error));
+  EXPECT_EQ(error, 123u);  // a name is never a path
+}
+
 TEST_F(DirectoryEnumerationByPattern, EntryCarriesSizeAttributesAndTimes) {
   const FILETIME written{0x12345678u, 0x01D00000u};  // in 2014
   const FILETIME accessed{0x22345678u, 0x01D10000u};
@@ -139,6 +172,12 @@ TEST_F(FileReading, NameOutsideAnsiCodePageOpensAndReads) {
       files_.OpenForReading(folder_ / "lk-Ж😀.dll", FileShare::Read, nullptr);
   ASSERT_TRUE(file);
   EXPECT_EQ(ReadAll(*file, 0, 100), "unicode");
+}
+
+TEST_F(FileReading, ANameThatReachesADeviceIsNotOpened) {
+  std::uint32_t error = 0;
+  EXPECT_FALSE(files_.OpenForReading(folder_ / "NUL", FileShare::Read, &error));
+  EXPECT_EQ(error, 1920u);
 }
 
 TEST_F(FileReading, MissingFileGivesItsErrorCode) {

@@ -6,6 +6,7 @@
 #include "search/SearchFileGrep.h"
 #include "search/SweepExpressions.h"
 #include "search/expression/ExpressionCompiler.h"
+#include "search/expression/RefineLexer.h"
 #include "streamsearch/StreamSearch.h"
 
 namespace lk {
@@ -21,7 +22,23 @@ constexpr std::string_view kUsage =
     "       lkgrep [--match-case] [--whole-words] [--near N] [--recurse] [--mask MASKS]\n"
     "              [--reference] (-e EXPR | --preset libraries|drivers) DIR...\n"
     "       lkgrep --find-text TEXT [--encoding ansi|utf16le|utf16be] [--case-sensitive]\n"
-    "              [--whole-words] [--backward] [--start N] FILE\n";
+    "              [--whole-words] [--backward] [--start N] FILE\n"
+    "\n"
+    "Searching prints the path of every matching file on stdout. Every entry that could not be\n"
+    "examined (a folder that is missing or unreadable, an entry that vanished, a pipe, socket or\n"
+    "device, a symbolic link, a name holding a backslash) is named on stderr as\n"
+    "  lkgrep: skipped PATH: REASON\n"
+    "Bytes of a path that are not UTF-8, control characters and a backslash inside a name are\n"
+    "printed as \\xHH (two hex digits), e.g. caf\\xE9.txt.\n"
+    "A term longer than 255 characters is cut to its first 255, so it matches more than written;\n"
+    "lkgrep warns on stderr when it cuts one.\n"
+    "\n"
+    "Exit status: 0 something matched (or the expression compiled), 1 nothing matched and\n"
+    "everything was examined, 2 nothing matched and something could not be examined, or an\n"
+    "invalid expression or argument, or a file that could not be searched (--find-text).\n";
+
+// How many bytes of a cut term a warning quotes.
+constexpr std::size_t kQuotedTermLength = 24;
 
 struct Options {
   std::optional<std::string> compile;
@@ -102,6 +119,78 @@ std::u16string Utf16FromUtf8(std::string_view text) {
   return result;
 }
 
+// The length of the valid UTF-8 sequence at text[i], or 0 when none starts there.
+std::size_t ValidSequenceLength(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  char32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  if (length > text.size() - i) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (next & 0x3Fu);
+  }
+  const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+  if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+// A path or name as it is printed: one line of valid UTF-8. Every byte that is not part of a
+// valid UTF-8 sequence, every control character and, with escapeBackslash, every '\' becomes
+// \xHH, so that a name in another encoding or with a line break in it stays visible and cannot
+// forge a second line.
+std::string EscapeForDisplay(std::string_view text, bool escapeBackslash) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const std::size_t length = ValidSequenceLength(text, i);
+    const bool control = byte < 0x20 || byte == 0x7F;
+    if (length == 0 || control || (escapeBackslash && byte == '\\')) {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 0xF];
+      ++i;
+      continue;
+    }
+    shown.append(text.substr(i, length));
+    i += length;
+  }
+  return shown;
+}
+
+// Warns about every term of expression that the scanner cuts to its longest length: the search
+// then looks for its beginning only, which matches more than the user wrote.
+void WarnAboutCutTerms(std::string_view expression, std::ostream& err) {
+  RefineLexer lexer(expression);
+  for (;;) {
+    const int code = lexer.Scan();
+    if (code == token::kEnd || code == token::kScannerError) return;
+    if ((code != token::kWord && code != token::kString) ||
+        lexer.WrittenLength() <= RefineLexer::kMaxValueLength) {
+      continue;
+    }
+    err << "lkgrep: warning: the term \""
+        << EscapeForDisplay(lexer.Value().substr(0, kQuotedTermLength), false) << "...\" ("
+        << lexer.WrittenLength() << " characters) is cut to its first "
+        << RefineLexer::kMaxValueLength << ", so it matches more than written\n";
+  }
+}
+
 // Returns an error text, or nothing when the arguments parse.
 std::optional<std::string> ParseArguments(const std::vector<std::string>& args, Options& o) {
   bool onlyPositional = false;
@@ -179,7 +268,9 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
 }
 
 int RunCompile(const Options& o, const LkGrepHost& host, std::ostream& out, std::ostream& err) {
-  const CompileResult result = CompileExpression(host.toExpressionBytes(*o.compile), o.matchCase);
+  const std::string expression = host.toExpressionBytes(*o.compile);
+  WarnAboutCutTerms(expression, err);
+  const CompileResult result = CompileExpression(expression, o.matchCase);
   if (!result.valid) {
     err << (result.diagnostics.empty() ? std::string("invalid expression\n") : result.diagnostics);
     return kExitTrouble;
@@ -218,13 +309,20 @@ int RunSearch(const Options& o, const LkGrepHost& host, std::ostream& out, std::
     err << (result.diagnostics.empty() ? std::string("invalid expression\n") : result.diagnostics);
     return kExitTrouble;
   }
-  grep.OnErrorOpenFile = [&](SearchFileGrep&, const std::string& path) {
-    err << "lkgrep: cannot read " << host.toDisplayPath(path) << '\n';
+  if (!o.expressionIsBytes) WarnAboutCutTerms(expression, err);
+  // A file that cannot be opened or read is skipped too: OnSkipped names it, with the reason.
+  grep.OnSkipped = [&](SearchFileGrep&, const SPSkippedEntry& skipped) {
+    err << "lkgrep: skipped " << EscapeForDisplay(host.toDisplayPath(skipped.Dir), false)
+        << EscapeForDisplay(skipped.Filename, true) << ": " << DescribeFileError(skipped.Error)
+        << '\n';
   };
   grep.RunSearch();
   const ThreadStringList& found = grep.FoundList();
-  for (const std::string& path : found.Items()) out << host.toDisplayPath(path) << '\n';
-  return found.Count() > 0 ? kExitFound : kExitNothing;
+  for (const std::string& path : found.Items()) {
+    out << EscapeForDisplay(host.toDisplayPath(path), false) << '\n';
+  }
+  if (found.Count() > 0) return kExitFound;
+  return grep.SkippedCount() > 0 ? kExitTrouble : kExitNothing;
 }
 
 int RunFindText(const Options& o, const LkGrepHost& host, std::ostream& out, std::ostream& err) {

@@ -31,8 +31,9 @@ struct LkGrepHost {
   std::function<std::string(std::string_view)> toExpressionBytes;
 };
 
-// Exit codes: 0 found (or compiled), 1 nothing found, 2 invalid expression or arguments, or a
-// file that could not be searched (--find-text).
+// Exit codes: 0 found (or compiled), 1 nothing found, 2 nothing found but some entry could not be
+// examined (each is named on stderr), invalid expression or arguments, or a file that could not
+// be searched (--find-text).
 [[nodiscard]] int RunLkGrep(const std::vector<std::string>& args, const LkGrepHost& host,
                             std::ostream& out, std::ostream& err);
 
