@@ -89,6 +89,7 @@ struct Scanner::Impl {
   std::int64_t filesExamined = 0;
   std::int64_t bytesExamined = 0;
   std::int64_t skipped = 0;
+  ScanProgress progress;
 };
 
 void Scanner::Impl::Skip(std::string path, std::string reason) {
@@ -169,7 +170,7 @@ void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, b
   }
   // The file is there whether or not it can be read: that alone is a finding.
   Found(finding, true);
-  if (!digest.Ok()) Skip(path, ErrorText(system, digest.error));
+  if (!digest.Ok()) Skip(path, DescribeFileError(digest.error));
 }
 
 void Scanner::Impl::CheckServiceManager() {
@@ -219,13 +220,18 @@ void Scanner::Impl::SweepFolder(const std::string& folder, std::string_view mask
     if (digest.Ok()) finding.sha256 = digest.sha256;
     Found(finding, false);
   };
-  ScanProgress progress;
-  searcher.OnFileChange = [&](SearchFileGrep&, const std::string& name) {
+  searcher.OnSkipped = [&](SearchFileGrep&, const SPSkippedEntry& entry) {
+    Skip(entry.Dir + entry.Filename, DescribeFileError(entry.Error));
+  };
+  searcher.OnFileChange = [&](SearchFileGrep& sender, const std::string& name) {
     progress.currentFile = AppendBackslash(folder) + name;
-    ++progress.filesDone;
+    progress.filesDone = filesExamined + sender.ExaminedFiles();
+    progress.bytesDone = bytesExamined + sender.ExaminedBytes();
     report.Progress(progress);
   };
   searcher.RunSearch();
+  filesExamined += searcher.ExaminedFiles();
+  bytesExamined += searcher.ExaminedBytes();
 }
 
 ScanSummary Scanner::Impl::Summarize() const {

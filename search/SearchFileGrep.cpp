@@ -146,6 +146,8 @@ struct SearchFileGrep::Impl {
   std::atomic<bool> workerExists{false};
   std::atomic<bool> searching{false};
   std::atomic<int> skipped{0};
+  std::atomic<std::int64_t> examinedFiles{0};
+  std::atomic<std::int64_t> examinedBytes{0};
   std::thread worker;
 
   void JoinWorker() {
@@ -279,12 +281,17 @@ class SearchFileGrepPass {
     }
     bool matches = false;
     bool failed = false;
+    const std::int64_t size = file->Size();
     try {
       matches = matcher.MatchStream(*file);
     } catch (const std::exception&) {
       failed = true;
     }
     file.reset();
+    if (!failed) {
+      ++impl_.examinedFiles;
+      if (size > 0) impl_.examinedBytes += size;
+    }
     if (failed) {
       ReportOpenError(path);
       Skip(dir, name, file_error::kReadFault);
@@ -478,6 +485,8 @@ void SearchFileGrep::RunSearch() {
   impl_->JoinWorker();
   foundList_.Clear();
   impl_->skipped = 0;
+  impl_->examinedFiles = 0;
+  impl_->examinedBytes = 0;
   impl_->searching = true;
   if (!ThreadedSearch) {
     SearchFileGrepPass pass(*this, false);
@@ -516,5 +525,9 @@ void SearchFileGrep::ClearStopRequest() { impl_->stopRequested = false; }
 bool SearchFileGrep::IsSearching() const { return impl_->searching; }
 
 int SearchFileGrep::SkippedCount() const { return impl_->skipped; }
+
+std::int64_t SearchFileGrep::ExaminedFiles() const { return impl_->examinedFiles; }
+
+std::int64_t SearchFileGrep::ExaminedBytes() const { return impl_->examinedBytes; }
 
 }  // namespace lk

@@ -183,6 +183,9 @@ class SearchFileGrep {
   [[nodiscard]] ThreadStringList& FoundList() { return foundList_; }
   // The entries the last search passed over (each OnSkipped counts one).
   [[nodiscard]] int SkippedCount() const;
+  // The files whose content the last search tested (content passes only), and their sizes.
+  [[nodiscard]] std::int64_t ExaminedFiles() const;
+  [[nodiscard]] std::int64_t ExaminedBytes() const;
   [[nodiscard]] Refine& Matcher() { return *matcher_; }
 
  private:

@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
 #include <set>
 #include <sstream>
 
@@ -155,6 +157,23 @@ TEST_F(LkScan, WhatCannotBeReadIsSkippedAndANothingFoundScanIsIncomplete) {
   EXPECT_FALSE(skipped.front().at("reason").get<std::string>().empty());
   EXPECT_EQ(result.records.back().at("skipped"), 1);
   EXPECT_EQ(result.records.back().at("verdict"), "clean");
+}
+
+TEST_F(LkScan, TheSummaryCountsWhatWasReadAndWhatCouldNotBe) {
+  AddFile("C:\\WINDOWS\\system32\\a.dll", "MZ 1234");
+  AddFile("C:\\WINDOWS\\system32\\b.dll", "MZ 12");
+  AddFile("C:\\WINDOWS\\system32\\Drivers\\c.sys", "MZ");
+  // A pipe where a library should be: never read, never waited for.
+  ASSERT_EQ(::mkfifo((root / "WINDOWS/system32/pipe.dll").c_str(), 0600), 0);
+  const Result result = Scan({"--json"});
+  EXPECT_EQ(result.exitCode, 2) << "nothing found, but not everything examined";
+  const Json& summary = result.records.back();
+  EXPECT_EQ(summary.at("files_examined"), 3);
+  EXPECT_EQ(summary.at("bytes_examined"), 7 + 5 + 2);
+  EXPECT_EQ(summary.at("skipped"), 1);
+  const auto skipped = Of(result, "skipped");
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped.front().at("path"), "C:\\WINDOWS\\system32\\pipe.dll");
 }
 
 TEST_F(LkScan, ASkipDoesNotHideAFinding) {
