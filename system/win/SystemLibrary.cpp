@@ -15,18 +15,13 @@ bool HasSearchFlags() {
 }
 
 std::wstring SystemFolderPath(const std::wstring& fileName) {
-  std::wstring folder(MAX_PATH, L'\0');
-  for (;;) {
-    const UINT length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-    if (length == 0) return {};
-    if (length < folder.size()) {
-      folder.resize(length);
-      break;
-    }
-    folder.resize(length);
-  }
-  if (folder.back() != L'\\') folder += L'\\';
-  return folder + fileName;
+  // The system folder's path always fits MAX_PATH.
+  wchar_t folder[MAX_PATH + 1] = {};
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return {};
+  std::wstring path(folder, length);
+  if (path.back() != L'\\') path += L'\\';
+  return path + fileName;
 }
 
 HMODULE LoadByFullPath(const std::wstring& fileName) {
