@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "system/win/Utf.h"
+#include "ui/VersionLibrary.h"
 
 namespace lk::ui {
 
@@ -28,11 +29,14 @@ VersionInfo::VersionInfo(const std::wstring& path) { Read(path); }
 
 void VersionInfo::Read(const std::wstring& path) {
   fileVersion_ = kNotRead;
+  // Without the library (the program reports that at start-up) nothing can be read.
+  const VersionLibrary& version = VersionLibrary::Shared();
+  if (!version) return;
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  const DWORD size = version->GetFileVersionInfoSizeW(path.c_str(), &ignored);
   if (size == 0) return;
   std::vector<unsigned char> block(size);
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return;
+  if (!version->GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return;
 
   struct Translation {
     WORD language;
@@ -40,8 +44,8 @@ void VersionInfo::Read(const std::wstring& path) {
   };
   void* translations = nullptr;
   UINT translationsLength = 0;
-  if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &translations,
-                      &translationsLength) ||
+  if (!version->VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &translations,
+                               &translationsLength) ||
       translationsLength < sizeof(Translation)) {
     return;
   }
@@ -51,7 +55,7 @@ void VersionInfo::Read(const std::wstring& path) {
                 static_cast<unsigned>(first->language), static_cast<unsigned>(first->codePage));
   void* value = nullptr;
   UINT valueLength = 0;
-  if (!VerQueryValueW(block.data(), query, &value, &valueLength) || value == nullptr) {
+  if (!version->VerQueryValueW(block.data(), query, &value, &valueLength) || value == nullptr) {
     fileVersion_.clear();
     return;
   }

@@ -5,17 +5,38 @@
 
 #include <commctrl.h>
 
+#include <string>
+
+#include "system/win/LibrarySearch.h"
 #include "system/win/WindowsFileSystem.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "ui/MainWindow.h"
+#include "ui/VersionLibrary.h"
 #include "ui/controls/DialogKeys.h"
+#include "ui/controls/GdiPlusLibrary.h"
+#include "ui/controls/Msimg32Library.h"
 #include "ui/controls/Picture.h"
 
 namespace {
 
 constexpr wchar_t kApplicationTitle[] = L"Tessivar Anti-Lauschkobold";
 
+// Why the program cannot run (a system library it loads at run time is missing), or nothing.
+std::wstring MissingLibrary() {
+  for (const std::wstring* error :
+       {&lk::ui::GdiPlusLibrary::Shared().Error(), &lk::ui::Msimg32Library::Shared().Error(),
+        &lk::ui::VersionLibrary::Shared().Error()}) {
+    if (!error->empty()) return *error;
+  }
+  return {};
+}
+
 int Run() {
+  if (const std::wstring missing = MissingLibrary(); !missing.empty()) {
+    MessageBoxW(nullptr, missing.c_str(), kApplicationTitle, MB_ICONERROR | MB_OK);
+    return 1;
+  }
+
   // 1. The toolkit: common controls (version 6 through the manifest) and GDI+.
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
@@ -49,6 +70,8 @@ int Run() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before anything can load a library: none may come from the folder the program was saved in.
+  lk::RestrictLibrarySearch();
   try {
     return Run();
   } catch (...) {

@@ -102,6 +102,13 @@ struct GlobalMemoryTraits {
   static void Close(Type value) noexcept { GlobalFree(value); }
 };
 
+// Libraries from LoadLibraryExW, which fails with null.
+struct ModuleTraits {
+  using Type = HMODULE;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { FreeLibrary(value); }
+};
+
 struct WindowTraits {
   using Type = HWND;
   static Type Empty() noexcept { return nullptr; }
@@ -115,5 +122,6 @@ using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueGlobalMemory = UniqueHandle<GlobalMemoryTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueModule = UniqueHandle<ModuleTraits>;
 
 }  // namespace lk

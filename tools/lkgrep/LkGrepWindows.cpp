@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "system/win/LibrarySearch.h"
 #include "system/win/Utf.h"
 #include "system/win/WindowsFileSystem.h"
 #include "tools/lkgrep/LkGrep.h"
 
 int main() {
+  // Before anything can load a library: none may come from the folder the program was saved in.
+  lk::RestrictLibrarySearch();
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr) return 2;

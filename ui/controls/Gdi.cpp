@@ -1,5 +1,7 @@
 #include "ui/controls/Gdi.h"
 
+#include "ui/controls/Msimg32Library.h"
+
 namespace lk::ui {
 
 BufferedPaint::BufferedPaint(HWND window) noexcept : window_(window) {
@@ -65,8 +67,11 @@ void FillGradient(HDC dc, const RECT& rect, COLORREF first, COLORREF second, boo
   vertices[1].Green = static_cast<COLOR16>(GetGValue(second) << 8);
   vertices[1].Blue = static_cast<COLOR16>(GetBValue(second) << 8);
   GRADIENT_RECT gradient{0, 1};
-  GradientFill(dc, vertices, 2, &gradient, 1,
-               vertical ? GRADIENT_FILL_RECT_V : GRADIENT_FILL_RECT_H);
+  // Without the library (the program reports that at start-up) the rectangle stays as it is.
+  const Msimg32Library& msimg32 = Msimg32Library::Shared();
+  if (!msimg32) return;
+  msimg32->GradientFill(dc, vertices, 2, &gradient, 1,
+                        vertical ? GRADIENT_FILL_RECT_V : GRADIENT_FILL_RECT_H);
 }
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF color) {
