@@ -1,8 +1,10 @@
 #include "tools/lkscan/LkScan.h"
 
+#include <exception>
 #include <string_view>
 
 #include "analysis/Scanner.h"
+#include "system/Sha256.h"
 #include "tools/lkscan/ScanOutput.h"
 
 namespace lk {
@@ -113,6 +115,14 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   if (options.remove || options.restore) {
     host.err << "lkscan: " << (options.remove ? "--remove" : "--restore")
              << " ist in dieser Version noch nicht verfügbar; es wurde nichts verändert.\n";
+    return scan_exit::kUsage;
+  }
+
+  // Every finding carries a checksum: without the platform's SHA-256 there is no scan to make.
+  try {
+    const Sha256 available;
+  } catch (const std::exception& failure) {
+    host.err << "lkscan: " << failure.what() << '\n';
     return scan_exit::kUsage;
   }
 

@@ -138,8 +138,8 @@ void TextReport::Note(const ScanNote& note) {
 void TextReport::Summary(const ScanSummary& summary) {
   static constexpr const char* kVerdicts[] = {"sauber", "infiziert", "verdächtig"};
   out_ << "Ergebnis: " << kVerdicts[static_cast<int>(summary.verdict)] << ". "
-       << summary.filesExamined << " Dateien (" << Megabytes(summary.bytesExamined)
-       << ") untersucht";
+       << summary.filesExamined << (summary.filesExamined == 1 ? " Datei (" : " Dateien (")
+       << Megabytes(summary.bytesExamined) << ") untersucht";
   if (summary.skipped > 0) out_ << ", " << summary.skipped << " nicht untersucht";
   out_ << ".\n";
   if (summary.restartRequired) {

@@ -1,0 +1,62 @@
+// lkscan's entry point on Windows: it examines the running system. The arguments come from the
+// UTF-16 command line; the output is UTF-8, on the console through its UTF-8 code page.
+#include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "system/win/LibrarySearch.h"
+#include "system/win/Utf.h"
+#include "system/win/WindowsFileSystem.h"
+#include "system/win/WindowsSystemAccess.h"
+#include "tools/lkscan/LkScan.h"
+
+namespace {
+
+class RunningWindows final : public lk::ScanTarget {
+ public:
+  lk::SystemAccess& System() override { return system_; }
+  lk::FileSystem& Files() override { return files_; }
+
+ private:
+  lk::WindowsSystemAccess system_;
+  lk::WindowsFileSystem files_;
+};
+
+bool IsConsole(DWORD standardHandle) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(standardHandle), &mode) != 0;
+}
+
+}  // namespace
+
+int main() {
+  // Before anything else may load a library: never from the program's own folder.
+  static_cast<void>(lk::RestrictLibrarySearch());
+
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return 2;
+  std::vector<std::string> args;
+  for (int i = 1; i < count; ++i) args.push_back(lk::Utf8FromWide(wide[i]));
+  LocalFree(wide);
+
+  SetConsoleOutputCP(CP_UTF8);
+  const lk::LkScanHost host{[](const std::optional<std::string>& root,
+                               std::string* error) -> std::unique_ptr<lk::ScanTarget> {
+                              if (root) {
+                                *error =
+                                    "--root untersucht eine Installation offline und gibt es "
+                                    "nur in lkscan für Linux (vom Rettungssystem aus)";
+                                return nullptr;
+                              }
+                              return std::make_unique<RunningWindows>();
+                            },
+                            std::cout, std::cerr, IsConsole(STD_ERROR_HANDLE)};
+  const int code = lk::RunLkScan(args, host);
+  std::cout.flush();
+  return code;
+}
