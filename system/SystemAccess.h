@@ -177,4 +177,32 @@ class ScopedServiceObject {
   ServiceHandle handle_;
 };
 
+// The file-system redirection switched off for one scope: DisableIf asks the system to switch
+// it off (only when wanted: on a 32-bit system there is nothing to switch), Revert hands the
+// token back once, and the end of the scope reverts what is still held. Without a token, because
+// none was wanted or the system refused, nothing is reverted.
+class ScopedFsRedirection {
+ public:
+  explicit ScopedFsRedirection(SystemAccess& system) noexcept : system_(&system) {}
+  ScopedFsRedirection(const ScopedFsRedirection&) = delete;
+  ScopedFsRedirection& operator=(const ScopedFsRedirection&) = delete;
+  ~ScopedFsRedirection() { Revert(); }
+
+  void DisableIf(bool wanted) {
+    Revert();
+    if (wanted) token_ = system_->DisableFsRedirection();
+  }
+  [[nodiscard]] bool Holds() const noexcept { return token_.has_value(); }
+  void Revert() {
+    if (!token_) return;
+    const RedirectionToken token = *token_;
+    token_.reset();
+    static_cast<void>(system_->RevertFsRedirection(token));
+  }
+
+ private:
+  SystemAccess* system_;
+  std::optional<RedirectionToken> token_;
+};
+
 }  // namespace lk
