@@ -14,7 +14,7 @@ process, so it behaves as the program on a 32-bit PC); a scenario of a 64-bit Wi
 32-bit program (--program, or --program32 beside a 64-bit build) in a 64-bit prefix, where it is
 a WOW64 process, with the 32-bit helper (it reads the program's windows, whose memory layout is
 32-bit). 32-bit programs start through the emulated loader that LK_WINE32_LOADER names, where
-there is one (scripts/wine32-env.sh); a machine that can run no 32-bit code cannot play those
+there is one (scripts/wine32/setup.sh); a machine that can run no 32-bit code cannot play those
 scenarios (exit 77).
 
 How the scenario becomes a prefix (a copy of the template of scripts/wine-prefix.sh, with its own
@@ -128,7 +128,7 @@ def windows_path_of(host):
 
 
 def can_run_32bit():
-    return subprocess.run([str(SCRIPTS / 'can-run-32bit.sh')], stdout=subprocess.DEVNULL,
+    return subprocess.run([str(SCRIPTS / 'wine32' / 'can-run.sh')], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
