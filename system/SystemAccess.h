@@ -190,19 +190,24 @@ class ScopedFsRedirection {
 
   void DisableIf(bool wanted) {
     Revert();
-    if (wanted) token_ = system_->DisableFsRedirection();
+    if (!wanted) return;
+    if (const std::optional<RedirectionToken> token = system_->DisableFsRedirection()) {
+      token_ = *token;
+      holds_ = true;
+    }
   }
-  [[nodiscard]] bool Holds() const noexcept { return token_.has_value(); }
+  [[nodiscard]] bool Holds() const noexcept { return holds_; }
   void Revert() {
-    if (!token_) return;
-    const RedirectionToken token = *token_;
-    token_.reset();
-    static_cast<void>(system_->RevertFsRedirection(token));
+    if (!std::exchange(holds_, false)) return;
+    static_cast<void>(system_->RevertFsRedirection(std::exchange(token_, RedirectionToken{})));
   }
 
  private:
   SystemAccess* system_;
-  std::optional<RedirectionToken> token_;
+  // A flag beside the token rather than an optional member: GCC 12 at -O3 reports the latter as
+  // maybe uninitialized when the guard is inlined into a constructor.
+  RedirectionToken token_;
+  bool holds_ = false;
 };
 
 }  // namespace lk

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -483,7 +484,7 @@ TEST(ScriptedRedirection, FailsOnA32BitSystemAndWhereNotOffered) {
 }
 
 // The scope guard over the redirection switch, as the sweep uses it.
-long RevertCalls(const ScriptedSystem& system) {
+std::ptrdiff_t RevertCalls(const ScriptedSystem& system) {
   return std::count_if(system.Log().begin(), system.Log().end(), [](const std::string& line) {
     return line.rfind("RevertFsRedirection", 0) == 0;
   });

@@ -132,8 +132,8 @@ TEST(GdiOwners, AnObjectIsDeletedOnceWhenItsLastOwnerEnds) {
     EXPECT_TRUE(Alive(raw)) << "a move hands over without deleting";
     SetLastError(ERROR_FILE_NOT_FOUND);
   }
-  EXPECT_FALSE(Alive(raw));
   EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_FALSE(Alive(raw));
   const ui::UniqueFont none;
   EXPECT_FALSE(none);
 }
