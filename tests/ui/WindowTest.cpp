@@ -404,19 +404,22 @@ HWND WaitForErrorBox(const ProgramProcess& program) {
   return WaitForTopLevel(L"#32770", program.Id(), 60s);
 }
 
+struct ChildTextSearch {
+  const std::wstring* part;
+  bool found;
+};
+
+// A callback of its own, not a lambda: the 32-bit ABI wants CALLBACK (stdcall), which a lambda's
+// conversion does not give.
+BOOL CALLBACK SearchChildText(HWND child, LPARAM state) {
+  auto* search = reinterpret_cast<ChildTextSearch*>(state);
+  search->found = search->found || TextOf(child).find(*search->part) != std::wstring::npos;
+  return TRUE;
+}
+
 bool HasChildText(HWND window, const std::wstring& part) {
-  struct Search {
-    const std::wstring* part;
-    bool found;
-  } search{&part, false};
-  EnumChildWindows(
-      window,
-      [](HWND child, LPARAM state) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(state);
-        s->found = s->found || TextOf(child).find(*s->part) != std::wstring::npos;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ChildTextSearch search{&part, false};
+  EnumChildWindows(window, &SearchChildText, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
