@@ -23,16 +23,16 @@ std::string JoinLines(const std::vector<std::string>& paths) {
 }  // namespace
 
 void HeuristicSweep::RunHeuristicSweep() {
-  std::optional<RedirectionToken> redirection;
-  if (ctx_.run.Is64BitSystem) redirection = ctx_.system.DisableFsRedirection();
+  // Switched off on 64-bit systems only: elsewhere there is no redirection to switch.
+  ScopedFsRedirection redirection(ctx_.system);
+  redirection.DisableIf(ctx_.run.Is64BitSystem);
   RunWithClosingSteps([&] { RunCategories(); }, [&] { CloseSweep(redirection); });
 }
 
-void HeuristicSweep::CloseSweep(const std::optional<RedirectionToken>& redirection) {
-  // Only a token we were given can be handed back; without one nothing was switched off.
-  if (ctx_.run.Is64BitSystem && redirection) {
-    static_cast<void>(ctx_.system.RevertFsRedirection(*redirection));
-  }
+void HeuristicSweep::CloseSweep(ScopedFsRedirection& redirection) {
+  // Back on before the bar goes, while the sweep still owns the thread; only a token we were
+  // given is handed back.
+  redirection.Revert();
   ctx_.progress.Hide();
   ctx_.progress.SetPosition(0);
   // A cancelled content pass leaves its file count as the range; the next run expects 100.

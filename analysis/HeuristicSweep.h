@@ -11,7 +11,6 @@
 // is off for the whole sweep, so the native system directory is examined, and it is switched
 // back on on every way out. Catches no failure itself.
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,7 +46,7 @@ class HeuristicSweep {
   // false when a test point ended the sweep.
   [[nodiscard]] bool RunCategory(const Category& category);
   void Evaluate();
-  void CloseSweep(const std::optional<RedirectionToken>& redirection);
+  void CloseSweep(ScopedFsRedirection& redirection);
   void HideStatus();
 
   RunContext& ctx_;

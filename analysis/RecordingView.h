@@ -41,6 +41,8 @@ class RecordingView : public AnalysisView {
   std::function<void(const Row&)> OnRowAppended;
   std::function<void(const Dialog&)> OnDialog;
   std::function<void()> OnCloseWindow;
+  // Called after the progress bar was shown or hidden.
+  std::function<void(bool visible)> OnProgressVisibility;
 
   // What the window shows now.
   [[nodiscard]] const std::vector<Row>& Rows() const { return rows_; }
@@ -66,7 +68,10 @@ class RecordingView : public AnalysisView {
   void ClearReport() override;
   DialogResult ShowMessageDialog(const std::string& title, const std::string& text, DialogIcon icon,
                                  DialogButtons buttons) override;
-  void SetProgressVisible(bool visible) override { progressVisible_ = visible; }
+  void SetProgressVisible(bool visible) override {
+    progressVisible_ = visible;
+    if (OnProgressVisibility) OnProgressVisibility(visible);
+  }
   void SetProgress(double position, double maximum) override;
   void SetStatusText(const std::string& text) override;
   void SetStatusVisible(bool visible) override { statusVisible_ = visible; }

@@ -25,13 +25,13 @@ esac
 bash scripts/install-deps.sh
 
 # The program is 32-bit. Where this machine cannot execute 32-bit code, Wine's 32-bit side runs
-# under emulation (scripts/wine32-loader.sh); only if that cannot be set up does the script run
-# the same program built for 64-bit Windows in a 64-bit prefix instead.
-. scripts/wine32-env.sh "$top"
+# under emulation (scripts/wine32/); only if that cannot be set up does the script run the same
+# program built for 64-bit Windows in a 64-bit prefix instead.
+. scripts/wine32/setup.sh "$top"
 preset=mingw
 loader=${LK_WINE32_LOADER:+$LK_WINE32_LOADER/}wine
-if ! scripts/can-run-32bit.sh; then
-  echo "run.sh: no 32-bit Wine here (${LK_WINE32_UNAVAILABLE:-its loader does not start});" \
+if [ -n "${LK_WINE32_UNAVAILABLE:-}" ]; then
+  echo "run.sh: no 32-bit Wine here ($LK_WINE32_UNAVAILABLE);" \
     "running the 64-bit build in a 64-bit prefix instead" >&2
   preset=mingw64
   loader=/usr/lib/wine/wine64

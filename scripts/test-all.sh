@@ -9,7 +9,7 @@ jobs=${LK_JOBS:-$(nproc)}
 
 bash scripts/install-deps.sh || exit 1
 # The 32-bit Windows tests need Wine's 32-bit side; emulated where this machine cannot run it.
-. scripts/wine32-env.sh "$top"
+. scripts/wine32/setup.sh "$top"
 
 # A display for the window, dialog and clipboard tests.
 xvfb_pid=""
@@ -47,8 +47,20 @@ run_ctest() {  # preset
   [ -n "$line" ] || status=1
 }
 
+# What one build takes from another is passed as cache variables, which is why the presets run
+# in this order: the end-to-end tests of both Windows builds compare the program with lksim of the
+# native build, and the 64-bit build plays the scenarios of a 64-bit Windows with the 32-bit
+# program and its helper.
 build() {  # preset
-  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
+  local preset=$1 inputs=()
+  case "$preset" in
+    mingw | mingw64) inputs+=("-DLK_LKSIM_EXECUTABLE=$top/build/native/tools/lksim/lksim") ;;
+  esac
+  if [ "$preset" = mingw64 ]; then
+    inputs+=("-DLK_PROGRAM32_EXECUTABLE=$top/build/mingw/ui/AntiLauschkobold.exe"
+             "-DLK_HELPER32_EXECUTABLE=$top/build/mingw/tests/e2e/lke2e.exe")
+  fi
+  cmake --preset "$preset" "${inputs[@]}" >/dev/null && cmake --build --preset "$preset" -j "$jobs"
 }
 
 for preset in native native-clang mingw mingw64; do

@@ -18,7 +18,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
 # The 64-bit loader for 64-bit prefixes: the 32-bit one may be unable to run on this machine.
-# 32-bit prefixes take the emulated loader where LK_WINE32_LOADER names one (can-run-32bit.sh).
+# 32-bit prefixes take the emulated loader where LK_WINE32_LOADER names one (scripts/wine32/).
 loader_for() {  # arch
   if [ "$1" = win64 ]; then
     echo /usr/lib/wine/wine64

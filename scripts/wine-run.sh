@@ -5,7 +5,7 @@
 # The prefixes live in LK_WINE_ROOT (default: a folder "wine" in the executable's build tree).
 #
 # A 32-bit executable needs Wine's 32-bit loader: native, or the emulated one that
-# LK_WINE32_LOADER names (scripts/wine32-env.sh sets it up where 32-bit code cannot execute).
+# LK_WINE32_LOADER names (scripts/wine32/setup.sh sets it up where 32-bit code cannot execute).
 # Without either it is skipped with exit code 77.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,7 +22,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
 machine=$("$here/pe-machine.sh" "$exe")
 arch=${kind%-fresh}
-if [ "$machine" = i386 ] && ! "$here/can-run-32bit.sh"; then
+if [ "$machine" = i386 ] && ! "$here/wine32/can-run.sh"; then
   if [ -n "${LK_WINE32_UNAVAILABLE:-}" ]; then
     echo "wine-run.sh: skipping $(basename "$exe"): $LK_WINE32_UNAVAILABLE." >&2
   elif [ ! -x /usr/lib/wine/wine ]; then

@@ -177,4 +177,37 @@ class ScopedServiceObject {
   ServiceHandle handle_;
 };
 
+// The file-system redirection switched off for one scope: DisableIf asks the system to switch
+// it off (only when wanted: on a 32-bit system there is nothing to switch), Revert hands the
+// token back once, and the end of the scope reverts what is still held. Without a token, because
+// none was wanted or the system refused, nothing is reverted.
+class ScopedFsRedirection {
+ public:
+  explicit ScopedFsRedirection(SystemAccess& system) noexcept : system_(&system) {}
+  ScopedFsRedirection(const ScopedFsRedirection&) = delete;
+  ScopedFsRedirection& operator=(const ScopedFsRedirection&) = delete;
+  ~ScopedFsRedirection() { Revert(); }
+
+  void DisableIf(bool wanted) {
+    Revert();
+    if (!wanted) return;
+    if (const std::optional<RedirectionToken> token = system_->DisableFsRedirection()) {
+      token_ = *token;
+      holds_ = true;
+    }
+  }
+  [[nodiscard]] bool Holds() const noexcept { return holds_; }
+  void Revert() {
+    if (!std::exchange(holds_, false)) return;
+    static_cast<void>(system_->RevertFsRedirection(std::exchange(token_, RedirectionToken{})));
+  }
+
+ private:
+  SystemAccess* system_;
+  // A flag beside the token rather than an optional member: GCC 12 at -O3 reports the latter as
+  // maybe uninitialized when the guard is inlined into a constructor.
+  RedirectionToken token_;
+  bool holds_ = false;
+};
+
 }  // namespace lk

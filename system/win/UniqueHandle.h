@@ -5,6 +5,10 @@
 // with INVALID_HANDLE_VALUE, OpenProcessToken, OpenSCManagerW and GlobalAlloc with null, the
 // registry calls with an error code and a null key. The traits type names the handle type, its
 // empty value and the call that closes it, so each alias below gets the sentinel right once.
+// Handles whose close call needs more than the handle (ReleaseDC needs the window, a selection
+// is undone with the DC it was made in) take a small struct as their type; their traits then
+// say by IsEmpty which part tells an empty owner. The GDI owners of the user interface
+// (ui/controls/Gdi.h) are traits of this same template.
 //
 // Guarantees: the handle is closed exactly once (on Reset, on assignment, on destruction), an
 // empty owner closes nothing, and closing never changes the thread's last error code, so a
@@ -16,6 +20,16 @@
 #include <utility>
 
 namespace lk {
+
+// The value is empty: by the traits' IsEmpty where they have one, else by their empty value.
+template <typename Traits>
+[[nodiscard]] bool IsEmptyHandle(const typename Traits::Type& value) noexcept {
+  if constexpr (requires { Traits::IsEmpty(value); }) {
+    return Traits::IsEmpty(value);
+  } else {
+    return value == Traits::Empty();
+  }
+}
 
 template <typename Traits>
 class UniqueHandle {
@@ -34,7 +48,7 @@ class UniqueHandle {
   ~UniqueHandle() { Reset(); }
 
   [[nodiscard]] Type Get() const noexcept { return value_; }
-  [[nodiscard]] explicit operator bool() const noexcept { return value_ != Traits::Empty(); }
+  [[nodiscard]] explicit operator bool() const noexcept { return !IsEmptyHandle<Traits>(value_); }
 
   // Gives up ownership without closing; the owner is empty afterwards.
   [[nodiscard]] Type Release() noexcept { return std::exchange(value_, Traits::Empty()); }
@@ -42,7 +56,7 @@ class UniqueHandle {
   // Closes the current handle (if any) and takes the new one.
   void Reset(Type value = Traits::Empty()) noexcept {
     const Type old = std::exchange(value_, value);
-    if (old != Traits::Empty()) {
+    if (!IsEmptyHandle<Traits>(old)) {
       const DWORD lastError = GetLastError();
       Traits::Close(old);
       SetLastError(lastError);

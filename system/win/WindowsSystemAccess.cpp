@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "system/win/FsRedirection.h"
 #include "system/win/Utf.h"
 #include "system/win/WindowsRegistryConnection.h"
 
@@ -11,8 +12,6 @@ namespace lk {
 namespace {
 
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
-using Wow64DisableFunction = BOOL(WINAPI*)(PVOID*);
-using Wow64RevertFunction = BOOL(WINAPI*)(PVOID);
 
 // Looks a kernel32 function up by name: older systems lack the 64-bit helpers, and a static
 // import would keep the program from starting there.
@@ -142,17 +141,13 @@ bool WindowsSystemAccess::RunningUnderWow64() {
 }
 
 std::optional<RedirectionToken> WindowsSystemAccess::DisableFsRedirection() {
-  const auto disable = LookUpKernel32<Wow64DisableFunction>("Wow64DisableWow64FsRedirection");
-  if (disable == nullptr) return std::nullopt;
-  PVOID previous = nullptr;
-  if (!disable(&previous)) return std::nullopt;
-  return RedirectionToken{reinterpret_cast<std::uintptr_t>(previous)};
+  const std::optional<PVOID> previous = DisableWow64FsRedirection();
+  if (!previous) return std::nullopt;
+  return RedirectionToken{reinterpret_cast<std::uintptr_t>(*previous)};
 }
 
 bool WindowsSystemAccess::RevertFsRedirection(RedirectionToken token) {
-  const auto revert = LookUpKernel32<Wow64RevertFunction>("Wow64RevertWow64FsRedirection");
-  if (revert == nullptr) return false;
-  return revert(reinterpret_cast<PVOID>(token.value)) != FALSE;
+  return RevertWow64FsRedirection(reinterpret_cast<PVOID>(token.value));
 }
 
 void WindowsSystemAccess::ShutdownWindows(std::string_view mode, bool force) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 #include "AnalysisFixture.h"
 
@@ -149,6 +150,23 @@ TEST_F(Sweep, On64BitSystemsTheNativeDirectoryIsExaminedWithRedirectionOff) {
   EXPECT_TRUE(offDuringSweep);
   EXPECT_FALSE(system.RedirectionDisabled());
   EXPECT_EQ(system.Clipboard(), kDll + "native.dll\r\n");
+}
+
+TEST_F(Sweep, On64BitSystemsRedirectionIsBackOnBeforeTheProgressBarGoes) {
+  system.SetRunningUnderWow64(true);
+  AddFile(kDll + "a.dll", "harmless");
+  bool offDuringSweep = false;
+  std::vector<bool> offWhenHidden;
+  view.OnDialog = [&](const RecordingView::Dialog&) {
+    offDuringSweep = offDuringSweep || system.RedirectionDisabled();
+  };
+  view.OnProgressVisibility = [&](bool visible) {
+    if (!visible) offWhenHidden.push_back(system.RedirectionDisabled());
+  };
+  Start();
+  EXPECT_TRUE(offDuringSweep);
+  ASSERT_FALSE(offWhenHidden.empty());
+  EXPECT_EQ(std::count(offWhenHidden.begin(), offWhenHidden.end(), true), 0);
 }
 
 TEST_F(Sweep, On64BitSystemsRedirectionComesBackAfterACancel) {

@@ -26,9 +26,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "analysis/AnalysisTexts.h"
+#include "system/win/FsRedirection.h"
+#include "system/win/UniqueHandle.h"
 #include "tests/ui/GuiDriver.h"
 #include "ui/ControlIds.h"
 #include "ui/controls/PictureBox.h"
@@ -111,32 +114,14 @@ class LineWriter {
 // ---------------------------------------------------------------------------------------------
 // State reader
 
-// The 64-bit view of the registry and the native system directory, also for a 32-bit build on
-// 64-bit Windows, because the scenario names native places.
-class NativeFiles {
- public:
-  NativeFiles() {
-    using Disable = BOOL(WINAPI*)(PVOID*);
-    auto disable = reinterpret_cast<Disable>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64DisableWow64FsRedirection")));
-    if (disable != nullptr) disable(&token_);
-  }
-  NativeFiles(const NativeFiles&) = delete;
-  NativeFiles& operator=(const NativeFiles&) = delete;
-  ~NativeFiles() {
-    using Revert = BOOL(WINAPI*)(PVOID);
-    auto revert = reinterpret_cast<Revert>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64RevertWow64FsRedirection")));
-    if (revert != nullptr && token_ != nullptr) revert(token_);
-  }
-
- private:
-  PVOID token_ = nullptr;
-};
+// The 64-bit view of the registry (KEY_WOW64_64KEY below) and the native system directory (the
+// redirection switched off for the scope of a NativeFiles), also for a 32-bit build on 64-bit
+// Windows, because the scenario names native places.
+using NativeFiles = lk::UniqueFsRedirection;
 
 void ReadKey(const std::wstring& path, std::size_t index, std::vector<std::string>& out) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+  lk::UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.Put()) !=
       ERROR_SUCCESS) {
     out.push_back("key\t" + std::to_string(index) + "\t0");
     return;
@@ -147,68 +132,64 @@ void ReadKey(const std::wstring& path, std::size_t index, std::vector<std::strin
     DWORD nameLength = 16384;
     DWORD type = 0;
     DWORD size = 0;
-    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    if (RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS) {
       break;
     }
     std::vector<unsigned char> data(size + 2);
     nameLength = 16384;
     DWORD dataSize = size;
-    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &dataSize) !=
+    if (RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, &type, data.data(), &dataSize) !=
         ERROR_SUCCESS) {
       break;
     }
     out.push_back("value\t" + std::to_string(index) + "\t" + std::to_string(type) + "\t" +
                   Hex(Utf8(std::wstring(name, nameLength))) + "\t" + Hex(data.data(), dataSize));
   }
-  RegCloseKey(key);
 }
 
 void ReadPending(std::vector<std::string>& out) {
-  HKEY key = nullptr;
+  lk::UniqueRegistryKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                    KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+                    KEY_READ | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS) {
     return;
   }
   DWORD type = 0;
   DWORD size = 0;
-  if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
+  if (RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
       ERROR_SUCCESS) {
     std::vector<unsigned char> data(size + 2);
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, data.data(), &size) ==
-        ERROR_SUCCESS) {
+    if (RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, &type, data.data(),
+                         &size) == ERROR_SUCCESS) {
       out.push_back("pending\t" + Hex(data.data(), size));
     }
   }
-  RegCloseKey(key);
 }
 
 void ReadService(const std::wstring& name, std::vector<std::string>& out) {
   const std::string label = "service\t" + Hex(Utf8(name)) + "\t";
-  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (manager == nullptr) {
+  const lk::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
     out.push_back(label + "error\t" + std::to_string(GetLastError()));
     return;
   }
-  SC_HANDLE service =
-      OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG);
-  if (service == nullptr) {
+  const lk::UniqueServiceHandle service(
+      OpenServiceW(manager.Get(), name.c_str(), SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG));
+  if (!service) {
     out.push_back(label + "absent");
-    CloseServiceHandle(manager);
     return;
   }
   SERVICE_STATUS status{};
-  QueryServiceStatus(service, &status);
+  QueryServiceStatus(service.Get(), &status);
   // Asked without changing anything: a configuration change with an invalid start type is
   // refused, with 1072 when the service is marked for deletion, else as invalid (87). (A valid
   // change, even one that changes nothing, rewrites the service's key.)
   constexpr DWORD kInvalidStartType = 0x7fff;
   const bool marked =
-      !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, kInvalidStartType, SERVICE_NO_CHANGE,
+      !ChangeServiceConfigW(service.Get(), SERVICE_NO_CHANGE, kInvalidStartType, SERVICE_NO_CHANGE,
                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
       GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
   out.push_back(label + std::to_string(status.dwCurrentState) + "\t" + (marked ? "1" : "0"));
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
 }
 
 // SPEC lines: "key\tPATH", "file\tPATH", "service\tNAME" (UTF-8).
@@ -218,7 +199,7 @@ std::vector<std::string> ReadState(const std::wstring& specPath) {
   std::string line;
   std::size_t keys = 0;
   std::size_t files = 0;
-  const NativeFiles native;
+  const NativeFiles native = lk::DisableFsRedirectionForScope();
   while (std::getline(spec, line)) {
     const std::vector<std::string> fields = SplitTabs(line);
     if (fields.size() != 2) continue;
@@ -296,17 +277,16 @@ int DialogIcon(HWND dialog) {
   const auto object = static_cast<std::uintptr_t>(GetWindowLongPtrW(icon, GWLP_USERDATA));
   DWORD processId = 0;
   GetWindowThreadProcessId(icon, &processId);
-  HANDLE process = OpenProcess(PROCESS_VM_READ, FALSE, processId);
-  if (process == nullptr || object == 0) return -1;
+  const lk::UniqueKernelHandle process(OpenProcess(PROCESS_VM_READ, FALSE, processId));
+  if (!process || object == 0) return -1;
   constexpr std::size_t kSize = sizeof(lk::ui::PictureBox);
   constexpr std::size_t kIndexOffset = kSize - alignof(lk::ui::PictureBox);
   constexpr std::size_t kImagesOffset = kIndexOffset - sizeof(HIMAGELIST);
   unsigned char bytes[kSize] = {};
   SIZE_T got = 0;
-  const bool read = ReadProcessMemory(process, reinterpret_cast<const void*>(object), bytes, kSize,
-                                      &got) != FALSE &&
+  const bool read = ReadProcessMemory(process.Get(), reinterpret_cast<const void*>(object), bytes,
+                                      kSize, &got) != FALSE &&
                     got == kSize;
-  CloseHandle(process);
   if (!read) return -1;
   HIMAGELIST images = nullptr;
   int index = -1;
@@ -580,14 +560,14 @@ class User {
 // Fixtures
 
 int Hold(const std::wstring& ready, const std::vector<std::wstring>& paths) {
-  const NativeFiles native;
-  std::vector<HANDLE> handles;
+  const NativeFiles native = lk::DisableFsRedirectionForScope();
+  std::vector<lk::UniqueFile> handles;
   for (const std::wstring& path : paths) {
     // Read sharing only: the file can be read by others but not deleted, as a loaded module.
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
-    handles.push_back(file);
+    lk::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    if (!file) return 1;
+    handles.push_back(std::move(file));
   }
   { LineWriter(ready).Write("ready"); }
   for (;;) Sleep(INFINITE);
@@ -599,7 +579,7 @@ SERVICE_STATUS g_state{};
 // How the service answers the stop control: "accept" stops, "refuse" rejects it (1052),
 // "ignore" takes it and keeps running, "hang" takes it and stays stop-pending.
 std::wstring g_onStop;
-HANDLE g_stopped = nullptr;
+lk::UniqueKernelHandle g_stopped;
 
 DWORD WINAPI ServiceHandler(DWORD control, DWORD, LPVOID, LPVOID) {
   if (control == SERVICE_CONTROL_INTERROGATE) {
@@ -610,7 +590,7 @@ DWORD WINAPI ServiceHandler(DWORD control, DWORD, LPVOID, LPVOID) {
     if (g_onStop == L"hang") g_state.dwCurrentState = SERVICE_STOP_PENDING;
     if (g_onStop == L"accept") g_state.dwCurrentState = SERVICE_STOPPED;
     SetServiceStatus(g_status, &g_state);
-    if (g_onStop == L"accept") SetEvent(g_stopped);
+    if (g_onStop == L"accept") SetEvent(g_stopped.Get());
     return NO_ERROR;
   }
   return ERROR_CALL_NOT_IMPLEMENTED;
@@ -623,12 +603,12 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   g_state.dwControlsAccepted = g_onStop == L"refuse" ? 0 : SERVICE_ACCEPT_STOP;
   SetServiceStatus(g_status, &g_state);
   // A refusing service lives on until it is ended (the restart ends it).
-  WaitForSingleObject(g_stopped, INFINITE);
+  WaitForSingleObject(g_stopped.Get(), INFINITE);
 }
 
 int RunService(const std::wstring& onStop) {
   g_onStop = onStop;
-  g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_stopped.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   wchar_t name[] = L"";
   SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   return StartServiceCtrlDispatcherW(table) ? 0 : 1;
@@ -651,10 +631,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"service" && argc == 3) return RunService(argv[2]);
   if (command == L"probe" && argc == 3) {
-    HANDLE device = CreateFileW(argv[2], 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (device == INVALID_HANDLE_VALUE) return 1;
-    CloseHandle(device);
-    return 0;
+    const lk::UniqueFile device(CreateFileW(argv[2], 0, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return device ? 0 : 1;
   }
   fputws(
       L"usage: lke2e drive SETTINGS | state SPEC OUT | hold READY PATH... | service accept|refuse "

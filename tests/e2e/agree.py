@@ -19,8 +19,9 @@ What the two sides cannot share, and how it is compared:
 - The restart: Wine ends every process of the prefix within about 0.1 s of the request, so
   entries written after it may be missed by the user; after the shutdown line the Wine
   transcript must be a beginning of the model's (see wine_runner.py for the state).
-Exit 0 when they agree, 1 when not (both transcripts and a diff are printed), 77 when this
-machine cannot run the scenario.
+Exit 0 when they agree, 1 when not (both transcripts and a diff are printed) or when an input is
+missing (lksim, or the 32-bit program of a 64-bit Windows: the message names the cache variable
+to set), 77 when this machine cannot run the scenario.
 """
 
 import argparse
@@ -131,9 +132,15 @@ def main():
     except wine_runner.CannotRun as e:
         print(f'agree: skipped: {e}', file=sys.stderr)
         return 77
-    if not Path(args.lksim).exists():
-        print(f'agree: no lksim at {args.lksim}: build the native preset first', file=sys.stderr)
-        return 77
+    except wine_runner.MissingInput as e:
+        print(f'agree: {e}', file=sys.stderr)
+        return 1
+    if not args.lksim or not Path(args.lksim).exists():
+        where = f'{args.lksim} is missing' if args.lksim else 'is not set'
+        print(f'agree: needs lksim of a native build: LK_LKSIM_EXECUTABLE {where} (configure with '
+              '-DLK_LKSIM_EXECUTABLE=PATH; scripts/test-all.sh passes the native preset\'s)',
+              file=sys.stderr)
+        return 1
 
     wine_scenario = work / 'scenario.json'
     wine_scenario.write_text(json.dumps(scenario, ensure_ascii=False, indent=1), encoding='utf-8')

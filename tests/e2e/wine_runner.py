@@ -6,7 +6,8 @@
 
 prints the transcript on stdout in lksim's format (tools/lksim/README.md). Exit 0 after a run,
 2 when the scenario cannot be played on Wine (the message names why), 77 when this machine
-cannot run it (a 64-bit-Windows scenario needs 32-bit code), 1 on a failure of the run.
+cannot run it (a 64-bit-Windows scenario needs 32-bit code), 1 on a failure of the run or when
+an input the scenario needs was not given (the message names it).
 
 Which program plays which PC: a scenario of a 32-bit Windows ("is64" false) runs the given
 program in a prefix of its own architecture (the 64-bit build in a 64-bit prefix is not a WOW64
@@ -14,7 +15,7 @@ process, so it behaves as the program on a 32-bit PC); a scenario of a 64-bit Wi
 32-bit program (--program, or --program32 beside a 64-bit build) in a 64-bit prefix, where it is
 a WOW64 process, with the 32-bit helper (it reads the program's windows, whose memory layout is
 32-bit). 32-bit programs start through the emulated loader that LK_WINE32_LOADER names, where
-there is one (scripts/wine32-env.sh); a machine that can run no 32-bit code cannot play those
+there is one (scripts/wine32/setup.sh); a machine that can run no 32-bit code cannot play those
 scenarios (exit 77).
 
 How the scenario becomes a prefix (a copy of the template of scripts/wine-prefix.sh, with its own
@@ -83,6 +84,10 @@ class CannotRun(Exception):
     """This machine cannot play the scenario."""
 
 
+class MissingInput(Exception):
+    """The scenario needs an input that the build was not given."""
+
+
 def dump(obj):
     return json.dumps(obj, ensure_ascii=False, separators=(',', ':'))
 
@@ -128,7 +133,7 @@ def windows_path_of(host):
 
 
 def can_run_32bit():
-    return subprocess.run([str(SCRIPTS / 'can-run-32bit.sh')], stdout=subprocess.DEVNULL,
+    return subprocess.run([str(SCRIPTS / 'wine32' / 'can-run.sh')], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
@@ -138,18 +143,24 @@ def pe_machine(exe):
 
 
 def plan(scenario, program, helper, program32=None, helper32=None):
-    """(prefix architecture, program, helper) for the scenario; CannotRun when impossible."""
+    """(prefix architecture, program, helper) for the scenario; CannotRun when this machine cannot
+    play it, MissingInput when it could but the 32-bit program or helper was not given."""
     bits64 = pe_machine(program) == 'amd64'
     if not scenario.get('system', {}).get('is64', False):
         arch, exe, user = ('win64' if bits64 else 'win32'), program, helper
     else:
         arch = 'win64'
         exe, user = (program32, helper32) if bits64 else (program, helper)
-        if not exe or not user or not Path(exe).exists() or not Path(user).exists():
-            raise CannotRun('a 64-bit Windows needs the 32-bit program and helper (build the '
-                            'mingw preset)')
-    if pe_machine(exe) == 'i386' and not can_run_32bit():
+    from_32bit_build = exe is not program
+    if (from_32bit_build or not bits64) and not can_run_32bit():
         raise CannotRun('the 32-bit program cannot run: this machine cannot execute 32-bit code')
+    if from_32bit_build:
+        for path, variable in ((exe, 'LK_PROGRAM32_EXECUTABLE'), (user, 'LK_HELPER32_EXECUTABLE')):
+            if not path or not Path(path).exists():
+                raise MissingInput(f'a 64-bit Windows needs the 32-bit program and helper: '
+                                   f'{variable} is {"not set" if not path else path + ", missing"}'
+                                   f' (configure with -D{variable}=PATH from the mingw preset\'s '
+                                   f'build; scripts/test-all.sh does)')
     return arch, exe, user
 
 
@@ -658,6 +669,9 @@ def main():
     except CannotRun as e:
         print(f'wine_runner: {args.scenario}: skipped: {e}', file=sys.stderr)
         return 77
+    except MissingInput as e:
+        print(f'wine_runner: {args.scenario}: {e}', file=sys.stderr)
+        return 1
     for line in transcript:
         print(dump(line))
     return 0

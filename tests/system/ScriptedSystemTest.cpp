@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -478,6 +480,72 @@ TEST(ScriptedRedirection, FailsOnA32BitSystemAndWhereNotOffered) {
   system.SetRedirectionAvailable(false);
   EXPECT_FALSE(system.DisableFsRedirection());
   EXPECT_EQ(system.LastSystemError(), 127U);
+  EXPECT_FALSE(system.RedirectionDisabled());
+}
+
+// The scope guard over the redirection switch, as the sweep uses it.
+std::ptrdiff_t RevertCalls(const ScriptedSystem& system) {
+  return std::count_if(system.Log().begin(), system.Log().end(), [](const std::string& line) {
+    return line.rfind("RevertFsRedirection", 0) == 0;
+  });
+}
+
+TEST(ScopedFsRedirection, SwitchesBackOnOnceWhenItsScopeEnds) {
+  ScriptedSystem system;
+  system.SetRunningUnderWow64(true);
+  {
+    ScopedFsRedirection redirection(system);
+    redirection.DisableIf(true);
+    EXPECT_TRUE(redirection.Holds());
+    EXPECT_TRUE(system.RedirectionDisabled());
+  }
+  EXPECT_FALSE(system.RedirectionDisabled());
+  EXPECT_EQ(RevertCalls(system), 1);
+}
+
+TEST(ScopedFsRedirection, AnEarlyRevertIsNotRepeatedAtTheEnd) {
+  ScriptedSystem system;
+  system.SetRunningUnderWow64(true);
+  {
+    ScopedFsRedirection redirection(system);
+    redirection.DisableIf(true);
+    redirection.Revert();
+    EXPECT_FALSE(redirection.Holds());
+    EXPECT_FALSE(system.RedirectionDisabled());
+    redirection.Revert();
+  }
+  EXPECT_EQ(RevertCalls(system), 1);
+  EXPECT_FALSE(LogMentions(system, "RevertFsRedirection failed"));
+}
+
+TEST(ScopedFsRedirection, RevertsNothingWithoutAToken) {
+  ScriptedSystem system;
+  system.SetRunningUnderWow64(true);
+  {
+    ScopedFsRedirection unwanted(system);
+    unwanted.DisableIf(false);
+    EXPECT_FALSE(unwanted.Holds());
+  }
+  system.SetRedirectionAvailable(false);
+  {
+    ScopedFsRedirection refused(system);
+    refused.DisableIf(true);
+    EXPECT_FALSE(refused.Holds());
+  }
+  EXPECT_EQ(RevertCalls(system), 0);
+  EXPECT_FALSE(system.RedirectionDisabled());
+}
+
+TEST(ScopedFsRedirection, RevertsOnTheWayOutOfAFailure) {
+  ScriptedSystem system;
+  system.SetRunningUnderWow64(true);
+  EXPECT_THROW(
+      {
+        ScopedFsRedirection redirection(system);
+        redirection.DisableIf(true);
+        throw std::runtime_error("failure inside the scope");
+      },
+      std::runtime_error);
   EXPECT_FALSE(system.RedirectionDisabled());
 }
 

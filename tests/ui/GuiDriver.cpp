@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "ui/controls/Gdi.h"
 #include "ui/controls/GdiPlus.h"
 
 namespace lk::ui::testing {
@@ -13,23 +14,24 @@ ProgramProcess::ProgramProcess(const std::wstring& exePath) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   std::wstring commandLine = L"\"" + exePath + L"\"";
+  PROCESS_INFORMATION info{};
   if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &info_)) {
-    info_ = {};
+                      nullptr, &startup, &info)) {
+    return;
   }
+  process_.Reset(info.hProcess);
+  thread_.Reset(info.hThread);
+  processId_ = info.dwProcessId;
+  threadId_ = info.dwThreadId;
 }
 
 ProgramProcess::~ProgramProcess() {
-  if (info_.hProcess == nullptr) return;
-  if (!HasExited()) {
-    EnumThreadWindows(info_.dwThreadId, &ProgramProcess::PostClose, 0);
-    if (WaitForSingleObject(info_.hProcess, 5000) != WAIT_OBJECT_0) {
-      TerminateProcess(info_.hProcess, 99);
-      WaitForSingleObject(info_.hProcess, 5000);
-    }
+  if (!process_ || HasExited()) return;
+  EnumThreadWindows(threadId_, &ProgramProcess::PostClose, 0);
+  if (WaitForSingleObject(process_.Get(), 5000) != WAIT_OBJECT_0) {
+    TerminateProcess(process_.Get(), 99);
+    WaitForSingleObject(process_.Get(), 5000);
   }
-  CloseHandle(info_.hThread);
-  CloseHandle(info_.hProcess);
 }
 
 BOOL CALLBACK ProgramProcess::PostClose(HWND window, LPARAM) {
@@ -37,17 +39,17 @@ BOOL CALLBACK ProgramProcess::PostClose(HWND window, LPARAM) {
   return TRUE;
 }
 
-void ProgramProcess::WaitForIdle() const { WaitForInputIdle(info_.hProcess, 15000); }
+void ProgramProcess::WaitForIdle() const { WaitForInputIdle(process_.Get(), 15000); }
 
 bool ProgramProcess::HasExited() const {
-  return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0;
+  return WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0;
 }
 
 bool ProgramProcess::WaitForExit(std::chrono::milliseconds timeout, DWORD* exitCode) {
-  if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(process_.Get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
     return false;
   }
-  if (exitCode != nullptr) GetExitCodeProcess(info_.hProcess, exitCode);
+  if (exitCode != nullptr) GetExitCodeProcess(process_.Get(), exitCode);
   return true;
 }
 
@@ -120,9 +122,10 @@ namespace {
 bool QueryItem(HWND listView, int index, UINT mask, std::wstring* text, int* image) {
   DWORD processId = 0;
   GetWindowThreadProcessId(listView, &processId);
-  HANDLE process =
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
-  if (process == nullptr) return false;
+  const UniqueKernelHandle owner(
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
+  if (!owner) return false;
+  const HANDLE process = owner.Get();
   constexpr SIZE_T kChars = 1024;
   const SIZE_T size = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
   auto* remote = static_cast<unsigned char*>(
@@ -150,7 +153,6 @@ bool QueryItem(HWND listView, int index, UINT mask, std::wstring* text, int* ima
     }
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
   }
-  CloseHandle(process);
   return ok;
 }
 
@@ -209,22 +211,18 @@ bool Screenshot(HWND window, const std::wstring& pngPath) {
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
   if (width <= 0 || height <= 0) return false;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  SelectObject(memory, previous);
-  bool ok = false;
+  const WindowDc screen(nullptr);
+  const UniqueMemoryDc memory(CreateCompatibleDC(screen.Get()));
+  const UniqueBitmap bitmap(CreateCompatibleBitmap(screen.Get(), width, height));
+  if (!screen || !memory || !bitmap) return false;
   {
-    Gdiplus::Bitmap image(bitmap, nullptr);
-    CLSID png{};
-    ok = PngEncoder(png) && image.Save(pngPath.c_str(), &png, nullptr) == Gdiplus::Ok;
+    // The bitmap must leave the DC before GDI+ reads it.
+    const ScopedSelect select(memory.Get(), bitmap.Get());
+    BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), rect.left, rect.top, SRCCOPY);
   }
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return ok;
+  Gdiplus::Bitmap image(bitmap.Get(), nullptr);
+  CLSID png{};
+  return PngEncoder(png) && image.Save(pngPath.c_str(), &png, nullptr) == Gdiplus::Ok;
 }
 
 std::wstring WindowsPath(const std::string& path) {

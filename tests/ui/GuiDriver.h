@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "system/win/UniqueHandle.h"
+
 namespace lk::ui::testing {
 
 struct Place {
@@ -28,8 +30,8 @@ class ProgramProcess {
   // Ends the program if it still runs: a close request first, then by force.
   ~ProgramProcess();
 
-  [[nodiscard]] bool Started() const noexcept { return info_.hProcess != nullptr; }
-  [[nodiscard]] DWORD Id() const noexcept { return info_.dwProcessId; }
+  [[nodiscard]] bool Started() const noexcept { return static_cast<bool>(process_); }
+  [[nodiscard]] DWORD Id() const noexcept { return processId_; }
   [[nodiscard]] bool HasExited() const;
   // Waits until the program waits for input (its window is up and idle).
   void WaitForIdle() const;
@@ -39,7 +41,10 @@ class ProgramProcess {
  private:
   static BOOL CALLBACK PostClose(HWND window, LPARAM);
 
-  PROCESS_INFORMATION info_{};
+  UniqueKernelHandle process_;
+  UniqueKernelHandle thread_;
+  DWORD processId_ = 0;
+  DWORD threadId_ = 0;
 };
 
 // Polls until the predicate holds or the time is up.

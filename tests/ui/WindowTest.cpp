@@ -70,11 +70,10 @@ class ReplyWindow {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"LkTestReply";
     RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, L"LkTestReply", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                            wc.hInstance, nullptr);
+    window_.Reset(CreateWindowExW(0, L"LkTestReply", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, nullptr));
   }
-  ~ReplyWindow() { DestroyWindow(hwnd_); }
-  [[nodiscard]] HWND Hwnd() const { return hwnd_; }
+  [[nodiscard]] HWND Hwnd() const { return window_.Get(); }
   static int& LastResult() {
     static int result = -1;
     return result;
@@ -89,7 +88,7 @@ class ReplyWindow {
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
   }
-  HWND hwnd_ = nullptr;
+  UniqueWindow window_;
 };
 
 // Starts the program and answers the 64-bit notice if one comes; leaves the visible main window.
@@ -405,19 +404,22 @@ HWND WaitForErrorBox(const ProgramProcess& program) {
   return WaitForTopLevel(L"#32770", program.Id(), 60s);
 }
 
+struct ChildTextSearch {
+  const std::wstring* part;
+  bool found;
+};
+
+// A callback of its own, not a lambda: the 32-bit ABI wants CALLBACK (stdcall), which a lambda's
+// conversion does not give.
+BOOL CALLBACK SearchChildText(HWND child, LPARAM state) {
+  auto* search = reinterpret_cast<ChildTextSearch*>(state);
+  search->found = search->found || TextOf(child).find(*search->part) != std::wstring::npos;
+  return TRUE;
+}
+
 bool HasChildText(HWND window, const std::wstring& part) {
-  struct Search {
-    const std::wstring* part;
-    bool found;
-  } search{&part, false};
-  EnumChildWindows(
-      window,
-      [](HWND child, LPARAM state) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(state);
-        s->found = s->found || TextOf(child).find(*s->part) != std::wstring::npos;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ChildTextSearch search{&part, false};
+  EnumChildWindows(window, &SearchChildText, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
@@ -476,27 +478,26 @@ class DisplayScaling {
  public:
   explicit DisplayScaling(DWORD dpi) {
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, &key_, nullptr);
+                    nullptr, key_.Put(), nullptr);
     DWORD size = sizeof previous_;
-    hadValue_ = RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr,
+    hadValue_ = RegQueryValueExW(key_.Get(), L"LogPixels", nullptr, nullptr,
                                  reinterpret_cast<BYTE*>(&previous_), &size) == ERROR_SUCCESS;
-    RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+    RegSetValueExW(key_.Get(), L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
                    sizeof dpi);
   }
   DisplayScaling(const DisplayScaling&) = delete;
   DisplayScaling& operator=(const DisplayScaling&) = delete;
   ~DisplayScaling() {
     if (hadValue_) {
-      RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_),
-                     sizeof previous_);
+      RegSetValueExW(key_.Get(), L"LogPixels", 0, REG_DWORD,
+                     reinterpret_cast<const BYTE*>(&previous_), sizeof previous_);
     } else {
-      RegDeleteValueW(key_, L"LogPixels");
+      RegDeleteValueW(key_.Get(), L"LogPixels");
     }
-    RegCloseKey(key_);
   }
 
  private:
-  HKEY key_ = nullptr;
+  UniqueRegistryKey key_;
   DWORD previous_ = 0;
   bool hadValue_ = false;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "system/hstringfunc.h"
+#include "system/win/FsRedirection.h"
 #include "system/win/UniqueHandle.h"
 #include "system/win/Utf.h"
 #include "system/win/WindowsSystemAccess.h"
@@ -47,18 +48,16 @@ class NativeSystemMarker {
   explicit NativeSystemMarker(WindowsSystemAccess& system) : system_(system) {
     path_ =
         AppendBackslash(system_.QuerySystemDirectory()) + test::UniqueName("lk-marker") + ".sys";
-    const std::optional<RedirectionToken> token = system_.DisableFsRedirection();
-    if (!token) return;
-    planted_ = test::WriteWholeFile(path_, "marker");
-    static_cast<void>(system_.RevertFsRedirection(*token));
+    ScopedFsRedirection native(system_);
+    native.DisableIf(true);
+    if (native.Holds()) planted_ = test::WriteWholeFile(path_, "marker");
   }
   NativeSystemMarker(const NativeSystemMarker&) = delete;
   NativeSystemMarker& operator=(const NativeSystemMarker&) = delete;
   ~NativeSystemMarker() {
-    const std::optional<RedirectionToken> token = system_.DisableFsRedirection();
-    if (!token) return;
-    DeleteFileW(WideFromUtf8(path_).c_str());
-    static_cast<void>(system_.RevertFsRedirection(*token));
+    ScopedFsRedirection native(system_);
+    native.DisableIf(true);
+    if (native.Holds()) DeleteFileW(WideFromUtf8(path_).c_str());
   }
   [[nodiscard]] bool Planted() const noexcept { return planted_; }
   [[nodiscard]] const std::string& Path() const noexcept { return path_; }
@@ -87,6 +86,29 @@ TEST(FsRedirection, SwitchedOffItReachesTheNativeSystemDirectory) {
   EXPECT_FALSE(seenByOtherThread) << "the switch acts on the calling thread only";
 
   EXPECT_TRUE(system.RevertFsRedirection(*token));
+  EXPECT_FALSE(system.FilePresent(marker.Path()));
+}
+
+TEST(FsRedirection, TheOwnerSwitchesItBackOnWhenItsScopeEnds) {
+  WindowsSystemAccess system;
+  if (!system.RunningUnderWow64()) {
+    const UniqueFsRedirection none = DisableFsRedirectionForScope();
+    EXPECT_FALSE(none) << "outside WOW64 there is nothing to switch, so nothing to revert";
+    GTEST_SKIP() << "no redirection outside WOW64";
+  }
+  const NativeSystemMarker marker(system);
+  ASSERT_TRUE(marker.Planted());
+  {
+    const UniqueFsRedirection native = DisableFsRedirectionForScope();
+    ASSERT_TRUE(native);
+    EXPECT_TRUE(system.FilePresent(marker.Path()));
+  }
+  EXPECT_FALSE(system.FilePresent(marker.Path()));
+  {
+    UniqueFsRedirection early = DisableFsRedirectionForScope();
+    early.Reset();
+    EXPECT_FALSE(system.FilePresent(marker.Path()));
+  }
   EXPECT_FALSE(system.FilePresent(marker.Path()));
 }
 

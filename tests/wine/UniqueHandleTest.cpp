@@ -1,10 +1,13 @@
-// The handle owner: closes exactly once, never closes the empty value, keeps the last error.
+// The handle owner: closes exactly once, never closes the empty value, keeps the last error; the
+// same for its GDI traits (objects, DCs, selections) and for handles that close with context.
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "system/win/UniqueHandle.h"
+#include "ui/controls/Gdi.h"
 
 namespace lk {
 namespace {
@@ -79,6 +82,97 @@ TEST(UniqueHandleSentinels, FileOwnerTakesInvalidHandleValueAsEmpty) {
   EXPECT_FALSE(none);
   const UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   EXPECT_TRUE(event);
+}
+
+// A handle that closes with context, as ReleaseDC needs the window: only the handle part tells
+// an empty owner, and the context reaches the close call.
+struct Paired {
+  int context = 0;
+  int handle = 0;
+};
+std::vector<std::pair<int, int>> closedPairs;
+struct PairedTraits {
+  using Type = Paired;
+  static Type Empty() noexcept { return {}; }
+  static bool IsEmpty(const Type& value) noexcept { return value.handle == 0; }
+  static void Close(const Type& value) noexcept {
+    closedPairs.emplace_back(value.context, value.handle);
+    SetLastError(ERROR_INVALID_HANDLE);
+  }
+};
+using PairedOwner = UniqueHandle<PairedTraits>;
+
+TEST(UniqueHandleWithContext, OnlyTheHandlePartTellsAnEmptyOwner) {
+  closedPairs.clear();
+  {
+    const PairedOwner failed(Paired{7, 0});
+    EXPECT_FALSE(failed);
+    PairedOwner first(Paired{7, 1});
+    EXPECT_TRUE(first);
+    PairedOwner second(std::move(first));
+    EXPECT_FALSE(first);  // NOLINT(bugprone-use-after-move): the moved-from owner is empty
+    second = PairedOwner(Paired{8, 2});
+    EXPECT_EQ(closedPairs, (std::vector<std::pair<int, int>>{{7, 1}}));
+    SetLastError(ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(closedPairs, (std::vector<std::pair<int, int>>{{7, 1}, {8, 2}}));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+}
+
+// GDI reports a deleted object's type as 0.
+bool Alive(HGDIOBJ object) { return GetObjectType(object) != 0; }
+
+TEST(GdiOwners, AnObjectIsDeletedOnceWhenItsLastOwnerEnds) {
+  HBRUSH raw = CreateSolidBrush(RGB(1, 2, 3));
+  ASSERT_NE(raw, nullptr);
+  {
+    ui::UniqueBrush first(raw);
+    ui::UniqueBrush second(std::move(first));
+    EXPECT_FALSE(first);  // NOLINT(bugprone-use-after-move): the moved-from owner is empty
+    EXPECT_TRUE(Alive(raw)) << "a move hands over without deleting";
+    SetLastError(ERROR_FILE_NOT_FOUND);
+  }
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_FALSE(Alive(raw));
+  const ui::UniqueFont none;
+  EXPECT_FALSE(none);
+}
+
+TEST(GdiOwners, AMemoryDcIsDeletedAndASelectionUndone) {
+  HDC raw = CreateCompatibleDC(nullptr);
+  ASSERT_NE(raw, nullptr);
+  {
+    const ui::UniqueMemoryDc dc(raw);
+    const ui::UniqueBrush brush(CreateSolidBrush(RGB(4, 5, 6)));
+    const HGDIOBJ before = GetCurrentObject(dc.Get(), OBJ_BRUSH);
+    {
+      const ui::ScopedSelect select(dc.Get(), brush.Get());
+      EXPECT_EQ(GetCurrentObject(dc.Get(), OBJ_BRUSH), brush.Get());
+    }
+    EXPECT_EQ(GetCurrentObject(dc.Get(), OBJ_BRUSH), before);
+    EXPECT_TRUE(Alive(raw));
+  }
+  EXPECT_FALSE(Alive(raw));
+}
+
+TEST(GdiOwners, AFailedSelectionPutsNothingBack) {
+  const ui::UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+  ASSERT_TRUE(dc);
+  const HGDIOBJ before = GetCurrentObject(dc.Get(), OBJ_BRUSH);
+  { const ui::ScopedSelect select(dc.Get(), nullptr); }
+  EXPECT_EQ(GetCurrentObject(dc.Get(), OBJ_BRUSH), before);
+}
+
+TEST(GdiOwners, TheScreenDcIsReleased) {
+  HDC raw = nullptr;
+  {
+    const ui::WindowDc screen(nullptr);
+    if (!screen) GTEST_SKIP() << "no display here";
+    raw = screen.Get();
+    EXPECT_GT(GetDeviceCaps(raw, LOGPIXELSY), 0);
+  }
+  // A released DC of a window no longer answers.
+  EXPECT_EQ(ReleaseDC(nullptr, raw), 0);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "ui/controls/Dpi.h"
 
+#include "ui/controls/Gdi.h"
+
 namespace lk::ui {
 namespace {
 
@@ -24,9 +26,8 @@ UINT DpiForWindow(HWND window) noexcept {
 }
 
 UINT DpiForSystem() noexcept {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  const WindowDc screen(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : kDesignDpi;
   return dpi > 0 ? static_cast<UINT>(dpi) : static_cast<UINT>(kDesignDpi);
 }
 

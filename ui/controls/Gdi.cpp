@@ -1,32 +1,34 @@
 #include "ui/controls/Gdi.h"
 
+#include <utility>
+
 #include "ui/controls/Msimg32Library.h"
 
 namespace lk::ui {
 
-BufferedPaint::BufferedPaint(HWND window) noexcept : window_(window) {
-  BeginPaint(window_, &paint_);
-  GetClientRect(window_, &client_);
+BufferedPaint::BufferedPaint(HWND window) noexcept {
+  PaintTraits::Type paint{window, {}};
+  BeginPaint(window, &paint.paint);
+  paint_.Reset(paint);
+  GetClientRect(window, &client_);
   const int width = client_.right - client_.left;
   const int height = client_.bottom - client_.top;
   if (width <= 0 || height <= 0) return;
-  memory_ = CreateCompatibleDC(paint_.hdc);
-  bitmap_.Reset(CreateCompatibleBitmap(paint_.hdc, width, height));
-  if (memory_ == nullptr || !bitmap_) {
-    if (memory_ != nullptr) DeleteDC(memory_);
-    memory_ = nullptr;
-    return;
-  }
-  previousBitmap_ = SelectObject(memory_, bitmap_.Get());
+  const HDC windowDc = paint_.Get().paint.hdc;
+  UniqueMemoryDc memory(CreateCompatibleDC(windowDc));
+  UniqueBitmap bitmap(CreateCompatibleBitmap(windowDc, width, height));
+  if (!memory || !bitmap) return;
+  memory_ = std::move(memory);
+  bitmap_ = std::move(bitmap);
+  selectBitmap_.emplace(memory_.Get(), bitmap_.Get());
 }
 
 BufferedPaint::~BufferedPaint() {
-  if (memory_ != nullptr) {
-    BitBlt(paint_.hdc, 0, 0, client_.right, client_.bottom, memory_, 0, 0, SRCCOPY);
-    SelectObject(memory_, previousBitmap_);
-    DeleteDC(memory_);
+  if (memory_) {
+    BitBlt(paint_.Get().paint.hdc, 0, 0, client_.right, client_.bottom, memory_.Get(), 0, 0,
+           SRCCOPY);
   }
-  EndPaint(window_, &paint_);
+  // The members then undo the rest in reverse order: selection, bitmap, memory DC, EndPaint.
 }
 
 MemoryCanvas::MemoryCanvas(HDC reference, int width, int height) noexcept
@@ -40,17 +42,10 @@ MemoryCanvas::MemoryCanvas(HDC reference, int width, int height) noexcept
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   bitmap_.Reset(CreateDIBSection(reference, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  dc_ = CreateCompatibleDC(reference);
-  if (bitmap_ && dc_ != nullptr) {
+  dc_.Reset(CreateCompatibleDC(reference));
+  if (bitmap_ && dc_) {
     pixels_ = static_cast<std::uint32_t*>(bits);
-    previous_ = SelectObject(dc_, bitmap_.Get());
-  }
-}
-
-MemoryCanvas::~MemoryCanvas() {
-  if (dc_ != nullptr) {
-    if (previous_ != nullptr) SelectObject(dc_, previous_);
-    DeleteDC(dc_);
+    selectBitmap_.emplace(dc_.Get(), bitmap_.Get());
   }
 }
 

@@ -1,12 +1,16 @@
 #pragma once
-// Small owners for GDI objects and device contexts, and the painting helpers every control of
-// the toolkit shares: colours from RGB hex, vertical gradients, the parent's background behind a
-// transparent control, and a double buffer for flicker-free painting.
+// Owners for GDI objects, device contexts, selections and paints, and the painting helpers every
+// control of the toolkit shares: colours from RGB hex, vertical gradients, the parent's background
+// behind a transparent control, and a double buffer for flicker-free painting.
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstdint>
-#include <utility>
+#include <optional>
+
+#include "system/win/UniqueHandle.h"
 
 namespace lk::ui {
 
@@ -22,52 +26,105 @@ template <typename To, typename From>
   return static_cast<To>(value);
 }
 
-// Owns one GDI object (font, brush, pen, bitmap); deletes it once.
+// GDI owners: traits of the one handle owner (system/win/UniqueHandle.h), so each object is
+// deleted exactly once, an empty owner deletes nothing and the last error survives the delete.
+
+// A font, brush, pen or bitmap: DeleteObject.
 template <typename Handle>
-class GdiObject {
- public:
-  GdiObject() noexcept = default;
-  explicit GdiObject(Handle handle) noexcept : handle_(handle) {}
-  GdiObject(const GdiObject&) = delete;
-  GdiObject& operator=(const GdiObject&) = delete;
-  GdiObject(GdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  GdiObject& operator=(GdiObject&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.handle_, nullptr));
-    return *this;
-  }
-  ~GdiObject() { Reset(); }
-
-  [[nodiscard]] Handle Get() const noexcept { return handle_; }
-  [[nodiscard]] explicit operator bool() const noexcept { return handle_ != nullptr; }
-  void Reset(Handle handle = nullptr) noexcept {
-    if (handle_ != nullptr) DeleteObject(handle_);
-    handle_ = handle;
-  }
-
- private:
-  Handle handle_ = nullptr;
+struct GdiObjectTraits {
+  using Type = Handle;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { DeleteObject(value); }
 };
 
-using UniqueFont = GdiObject<HFONT>;
-using UniqueBrush = GdiObject<HBRUSH>;
-using UniquePen = GdiObject<HPEN>;
-using UniqueBitmap = GdiObject<HBITMAP>;
+using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using UniquePen = UniqueHandle<GdiObjectTraits<HPEN>>;
+using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 
-// Selects an object into a DC for one scope and puts the previous one back.
+// A DC of our own from CreateCompatibleDC: DeleteDC.
+struct MemoryDcTraits {
+  using Type = HDC;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { DeleteDC(value); }
+};
+using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
+
+// A DC of a window (or of the screen, window null) from GetDC: ReleaseDC, with that window.
+struct WindowDcTraits {
+  struct Type {
+    HWND window = nullptr;
+    HDC dc = nullptr;
+  };
+  static Type Empty() noexcept { return {}; }
+  static bool IsEmpty(const Type& value) noexcept { return value.dc == nullptr; }
+  static void Close(const Type& value) noexcept { ReleaseDC(value.window, value.dc); }
+};
+
+// GetDC for one scope; released with the window it came from.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window) noexcept : owner_(WindowDcTraits::Type{window, GetDC(window)}) {}
+
+  [[nodiscard]] HDC Get() const noexcept { return owner_.Get().dc; }
+  [[nodiscard]] explicit operator bool() const noexcept { return static_cast<bool>(owner_); }
+
+ private:
+  UniqueHandle<WindowDcTraits> owner_;
+};
+
+// An object selected into a DC: closing puts the previous object back.
+struct SelectionTraits {
+  struct Type {
+    HDC dc = nullptr;
+    HGDIOBJ previous = nullptr;
+  };
+  static Type Empty() noexcept { return {}; }
+  static bool IsEmpty(const Type& value) noexcept { return value.previous == nullptr; }
+  static void Close(const Type& value) noexcept { SelectObject(value.dc, value.previous); }
+};
+
+// Selects an object into a DC for one scope and puts the previous one back. A failed selection
+// has nothing to put back.
 class ScopedSelect {
  public:
-  ScopedSelect(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ScopedSelect(const ScopedSelect&) = delete;
-  ScopedSelect& operator=(const ScopedSelect&) = delete;
-  ~ScopedSelect() { SelectObject(dc_, previous_); }
+  ScopedSelect(HDC dc, HGDIOBJ object) noexcept
+      : owner_(SelectionTraits::Type{dc, SelectObject(dc, object)}) {}
 
  private:
-  HDC dc_;
-  HGDIOBJ previous_;
+  UniqueHandle<SelectionTraits> owner_;
 };
 
+// BeginPaint/EndPaint: EndPaint follows every BeginPaint, also one that gave no DC.
+struct PaintTraits {
+  struct Type {
+    HWND window = nullptr;
+    PAINTSTRUCT paint{};
+  };
+  static Type Empty() noexcept { return {}; }
+  static bool IsEmpty(const Type& value) noexcept { return value.window == nullptr; }
+  static void Close(const Type& value) noexcept { EndPaint(value.window, &value.paint); }
+};
+
+// An image list: ImageList_Destroy.
+struct ImageListTraits {
+  using Type = HIMAGELIST;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { ImageList_Destroy(value); }
+};
+using UniqueImageList = UniqueHandle<ImageListTraits>;
+
+// An icon made or loaded without LR_SHARED: DestroyIcon.
+struct IconTraits {
+  using Type = HICON;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { DestroyIcon(value); }
+};
+using UniqueIcon = UniqueHandle<IconTraits>;
+
 // BeginPaint/EndPaint with a memory bitmap in between: everything is drawn into Dc() and copied
-// to the window in one step when the scope ends.
+// to the window in one step when the scope ends. Without a memory bitmap (an empty client area,
+// or no GDI resources left) it draws straight into the window's DC.
 class BufferedPaint {
  public:
   explicit BufferedPaint(HWND window) noexcept;
@@ -75,35 +132,32 @@ class BufferedPaint {
   BufferedPaint& operator=(const BufferedPaint&) = delete;
   ~BufferedPaint();
 
-  [[nodiscard]] HDC Dc() const noexcept { return memory_ != nullptr ? memory_ : paint_.hdc; }
+  [[nodiscard]] HDC Dc() const noexcept { return memory_ ? memory_.Get() : paint_.Get().paint.hdc; }
   [[nodiscard]] const RECT& Client() const noexcept { return client_; }
 
  private:
-  HWND window_;
-  PAINTSTRUCT paint_{};
+  // Declared in the order of creation: the selection goes first, the paint last.
+  UniqueHandle<PaintTraits> paint_;
   RECT client_{};
-  HDC memory_ = nullptr;
+  UniqueMemoryDc memory_;
   UniqueBitmap bitmap_;
-  HGDIOBJ previousBitmap_ = nullptr;
+  std::optional<ScopedSelect> selectBitmap_;
 };
 
 // A memory DC with a 32-bit top-down DIB of its own, for off-screen drawing.
 class MemoryCanvas {
  public:
   MemoryCanvas(HDC reference, int width, int height) noexcept;
-  MemoryCanvas(const MemoryCanvas&) = delete;
-  MemoryCanvas& operator=(const MemoryCanvas&) = delete;
-  ~MemoryCanvas();
 
-  [[nodiscard]] HDC Dc() const noexcept { return dc_; }
+  [[nodiscard]] HDC Dc() const noexcept { return dc_.Get(); }
   [[nodiscard]] std::uint32_t* Pixels() const noexcept { return pixels_; }
   [[nodiscard]] int Width() const noexcept { return width_; }
   [[nodiscard]] int Height() const noexcept { return height_; }
 
  private:
-  HDC dc_ = nullptr;
   UniqueBitmap bitmap_;
-  HGDIOBJ previous_ = nullptr;
+  UniqueMemoryDc dc_;
+  std::optional<ScopedSelect> selectBitmap_;
   std::uint32_t* pixels_ = nullptr;
   int width_;
   int height_;

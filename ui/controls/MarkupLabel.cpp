@@ -120,10 +120,8 @@ void MarkupLabel::SetImages(HIMAGELIST images) {
 }
 
 int MarkupLabel::TextHeight() {
-  HDC dc = GetDC(Hwnd());
-  const int height = CurrentLayout(dc).height;
-  ReleaseDC(Hwnd(), dc);
-  return height;
+  const WindowDc dc(Hwnd());
+  return CurrentLayout(dc.Get()).height;
 }
 
 HFONT MarkupLabel::FontFor(const markup::TextStyle& style) {
@@ -229,10 +227,8 @@ bool MarkupLabel::NeedsScrolling() {
   if (!args_.scrollable) return false;
   RECT client{};
   GetClientRect(Hwnd(), &client);
-  HDC dc = GetDC(Hwnd());
-  const bool needs = CurrentLayout(dc).height > client.bottom;
-  ReleaseDC(Hwnd(), dc);
-  return needs;
+  const WindowDc dc(Hwnd());
+  return CurrentLayout(dc.Get()).height > client.bottom;
 }
 
 RECT MarkupLabel::ArrowRect(bool up) const {
@@ -247,9 +243,11 @@ RECT MarkupLabel::ArrowRect(bool up) const {
 void MarkupLabel::ScrollBy(int pixels) {
   RECT client{};
   GetClientRect(Hwnd(), &client);
-  HDC dc = GetDC(Hwnd());
-  const int maxScroll = std::max(0, CurrentLayout(dc).height - static_cast<int>(client.bottom));
-  ReleaseDC(Hwnd(), dc);
+  int maxScroll = 0;
+  {
+    const WindowDc dc(Hwnd());
+    maxScroll = std::max(0, CurrentLayout(dc.Get()).height - static_cast<int>(client.bottom));
+  }
   scrollY_ = std::clamp(scrollY_ + pixels, 0, maxScroll);
   InvalidateRect(Hwnd(), nullptr, FALSE);
 }
@@ -281,9 +279,9 @@ void MarkupLabel::Paint(HDC dc, const RECT& client) {
   if (args_.reflectionHeight > 0) DrawReflection(dc, client, offsetY);
   if (NeedsScrolling()) {
     static const Theme kTheme;
-    HBRUSH brush = CreateSolidBrush(kTheme.scrollArrow);
-    HGDIOBJ oldBrush = SelectObject(dc, brush);
-    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    const UniqueBrush brush(CreateSolidBrush(kTheme.scrollArrow));
+    const ScopedSelect selectBrush(dc, brush.Get());
+    const ScopedSelect selectPen(dc, GetStockObject(NULL_PEN));
     for (bool up : {true, false}) {
       const RECT r = ArrowRect(up);
       const bool enabled = up ? scrollY_ > 0 : scrollY_ < layout.height - client.bottom;
@@ -302,9 +300,6 @@ void MarkupLabel::Paint(HDC dc, const RECT& client) {
       }
       Polygon(dc, points, 3);
     }
-    SelectObject(dc, oldPen);
-    SelectObject(dc, oldBrush);
-    DeleteObject(brush);
   }
 }
 

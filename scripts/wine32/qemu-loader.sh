@@ -2,12 +2,12 @@
 # Wine's 32-bit loader for a machine that cannot execute 32-bit x86 code (some virtual machines
 # lack it): the loader runs under qemu's user-mode emulation.
 #
-#   wine32-loader.sh DIR
+#   qemu-loader.sh DIR
 #
-# Prints the folder of a 32-bit Wine loader (made below DIR) that runs under a fitting qemu. Put
-# it first in PATH and export it as LK_WINE32_LOADER: scripts/can-run-32bit.sh then says yes, and
-# wine-prefix.sh, wine-run.sh and the end-to-end runner start every 32-bit program through it
-# (32-bit prefixes included). Exit 1 when no fitting qemu can be had.
+# Prints the folder of a 32-bit Wine loader (made below DIR) that runs under a fitting qemu.
+# setup.sh exports it as LK_WINE32_LOADER: can-run.sh then says yes, and wine-prefix.sh,
+# wine-run.sh and the end-to-end runner start every 32-bit program through it (32-bit prefixes
+# included). Exit 1 when no fitting qemu can be had.
 #
 # Why not the system's qemu: qemu 7.2 (Debian 12) cannot run 32-bit Wine 8 reliably.
 # - It treats MAP_FIXED_NOREPLACE as a hint and maps elsewhere when asked for an occupied range,
@@ -84,7 +84,7 @@ EOF
 qemu=$(fitting_qemu || private_qemu)
 major=$(qemu_major "$qemu")
 if [ -z "$major" ] || [ "$major" -lt 8 ]; then
-  echo "wine32-loader.sh: no usable qemu-i386 (8 or later) at $qemu" >&2
+  echo "qemu-loader.sh: no usable qemu-i386 (8 or later) at $qemu" >&2
   exit 1
 fi
 
@@ -111,7 +111,7 @@ chmod +x "$bin/wine.new"
 mv "$bin/wine.new" "$bin/wine"
 
 "$bin/wine" --version >/dev/null 2>&1 || {
-  echo "wine32-loader.sh: the loader does not start under $qemu" >&2
+  echo "qemu-loader.sh: the loader does not start under $qemu" >&2
   exit 1
 }
 echo "$bin"

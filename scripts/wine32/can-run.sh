@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Exit 0 when Wine can run 32-bit Windows programs here: natively, or through the emulated loader
-# of scripts/wine32-loader.sh that LK_WINE32_LOADER names (for machines that cannot execute
-# 32-bit x86 code). A binfmt entry that hands 32-bit code to the system's qemu does not count:
-# that qemu cannot run Wine reliably (see wine32-loader.sh).
+# of qemu-loader.sh that LK_WINE32_LOADER names (for machines that cannot execute 32-bit x86
+# code). A binfmt entry that hands 32-bit code to the system's qemu does not count: that qemu
+# cannot run Wine reliably (see qemu-loader.sh).
 if [ -n "${LK_WINE32_LOADER:-}" ]; then
   "$LK_WINE32_LOADER/wine" --version >/dev/null 2>&1
   exit
