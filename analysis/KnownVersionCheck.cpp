@@ -85,7 +85,8 @@ void KnownVersionCheck::CheckRegistry(KnownVersionFindings& findings) {
   // its key when it goes out of scope, on every path.
   try {
     ctx_.system.PauseSeconds(2);
-    std::unique_ptr<RegistryConnection> registry = ctx_.system.ConnectRegistry();
+    std::unique_ptr<RegistryConnection> registry =
+        ctx_.system.ConnectRegistry(RegistryView::Default);
     if (probe_.ServiceImagePath(*registry)) {
       findings.ServiceKeyFound = true;
       Report(texts::kDriverRegistered, ReportKind::Critical);

@@ -88,7 +88,7 @@ void Removal::RunSteps(const KnownVersionFindings& findings) {
 }
 
 void Removal::UnregisterLibrary() {
-  std::unique_ptr<RegistryConnection> registry = ctx_.system.ConnectRegistry();
+  std::unique_ptr<RegistryConnection> registry = ctx_.system.ConnectRegistry(RegistryView::Default);
   static_cast<void>(steps_.UnregisterLibrary(*registry));
 }
 
@@ -98,7 +98,7 @@ void Removal::DeleteFileOrAtRestart(std::string_view path, std::string_view atRe
 }
 
 void Removal::DeleteServiceKey() {
-  std::unique_ptr<RegistryConnection> registry = ctx_.system.ConnectRegistry();
+  std::unique_ptr<RegistryConnection> registry = ctx_.system.ConnectRegistry(RegistryView::Default);
   static_cast<void>(steps_.DeleteServiceKey(*registry));
 }
 

@@ -121,9 +121,10 @@ void Scanner::Impl::CheckKnownVersion() {
 }
 
 void Scanner::Impl::CheckRegistry() {
-  std::unique_ptr<RegistryConnection> registry = system.ConnectRegistry();
+  // SYSTEM is one key in both views of 64-bit Windows.
+  std::unique_ptr<RegistryConnection> native = system.ConnectRegistry(RegistryView::Native);
   try {
-    if (std::optional<std::string> imagePath = probe.ServiceImagePath(*registry)) {
+    if (std::optional<std::string> imagePath = probe.ServiceImagePath(*native)) {
       ScanFinding service;
       service.check = "service";
       service.name = std::string(names::kServiceName);
@@ -136,18 +137,39 @@ void Scanner::Impl::CheckRegistry() {
     Skip(MachineKey(names::kServiceKey) + "\\" + std::string(names::kImagePathValue),
          ErrorText(system, error.Code()));
   }
-  try {
-    if (std::optional<std::string> libraries = probe.AppInitNamingLibrary(*registry)) {
-      ScanFinding appInit;
-      appInit.check = "appinit";
-      appInit.key = MachineKey(names::kWindowsKey);
-      appInit.value = std::string(names::kAppInitValue);
-      appInit.data = std::move(*libraries);
-      Found(appInit, true);
+  native.reset();
+
+  // AppInit_DLLs exists once per view: 64-bit programs load what the native one names, 32-bit
+  // programs what the 32-bit one (SOFTWARE\Wow6432Node) names.
+  struct View {
+    RegistryView view;
+    std::optional<std::string> name;
+    std::string key;
+  };
+  std::vector<View> views;
+  if (is64Bit) {
+    views.push_back({RegistryView::Native, "64", MachineKey(names::kWindowsKey)});
+    std::string wow32Key(names::kWindowsKey);
+    wow32Key.insert(std::string_view("SOFTWARE\\").size(), "Wow6432Node\\");
+    views.push_back({RegistryView::Wow32, "32", MachineKey(wow32Key)});
+  } else {
+    views.push_back({RegistryView::Default, std::nullopt, MachineKey(names::kWindowsKey)});
+  }
+  for (const View& view : views) {
+    std::unique_ptr<RegistryConnection> registry = system.ConnectRegistry(view.view);
+    try {
+      if (std::optional<std::string> libraries = probe.AppInitNamingLibrary(*registry)) {
+        ScanFinding appInit;
+        appInit.check = "appinit";
+        appInit.key = view.key;
+        appInit.view = view.name;
+        appInit.value = std::string(names::kAppInitValue);
+        appInit.data = std::move(*libraries);
+        Found(appInit, true);
+      }
+    } catch (const SystemError& error) {
+      Skip(view.key + "\\" + std::string(names::kAppInitValue), ErrorText(system, error.Code()));
     }
-  } catch (const SystemError& error) {
-    Skip(MachineKey(names::kWindowsKey) + "\\" + std::string(names::kAppInitValue),
-         ErrorText(system, error.Code()));
   }
 }
 

@@ -71,6 +71,16 @@ struct RedirectionToken {
   friend bool operator==(RedirectionToken, RedirectionToken) = default;
 };
 
+// Which of the two registry views of 64-bit Windows a connection sees. A 32-bit process sees the
+// 32-bit view of HKLM\SOFTWARE by default (Windows redirects it to SOFTWARE\Wow6432Node); it
+// asks for the native view to see what 64-bit programs see. On 32-bit Windows there is one view
+// and all three mean it.
+enum class RegistryView : std::uint8_t {
+  Default,  // the process's own view
+  Native,   // the system's own view (64-bit on 64-bit Windows)
+  Wow32,    // the view of 32-bit programs
+};
+
 // A connection to the registry rooted at HKEY_LOCAL_MACHINE with at most one open key.
 // A successful open closes the key that was open and takes its place; a failed open leaves the
 // open key as it was. Destroying the connection closes the open key.
@@ -108,7 +118,7 @@ class SystemAccess {
   virtual ~SystemAccess() = default;
 
   // Registry ------------------------------------------------------------------------------
-  [[nodiscard]] virtual std::unique_ptr<RegistryConnection> ConnectRegistry() = 0;
+  [[nodiscard]] virtual std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) = 0;
 
   // Files, directories and the device -----------------------------------------------------
   // A file (not a directory) exists at the path; locked files are found by a pattern search.

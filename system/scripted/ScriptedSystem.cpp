@@ -318,8 +318,9 @@ struct Machine {
 // One registry connection of the model. It must not outlive the ScriptedSystem it came from.
 class ScriptedRegistryConnection final : public RegistryConnection {
  public:
-  explicit ScriptedRegistryConnection(std::shared_ptr<Machine> machine)
-      : owner_(std::move(machine)), machine_(*owner_) {}
+  // wow32: the connection sees the 32-bit view of 64-bit Windows.
+  ScriptedRegistryConnection(std::shared_ptr<Machine> machine, bool wow32)
+      : owner_(std::move(machine)), machine_(*owner_), wow32_(wow32) {}
   ~ScriptedRegistryConnection() override { CloseMachineKey(); }
 
   bool OpenMachineKeyReadOnly(std::string_view keyPath) override { return Open(keyPath, false); }
@@ -405,8 +406,22 @@ class ScriptedRegistryConnection final : public RegistryConnection {
     bool writable = false;
   };
 
+  // The key's path in the native view: SOFTWARE\X is SOFTWARE\Wow6432Node\X to the 32-bit
+  // view of 64-bit Windows.
+  std::string InView(std::string_view keyPath) const {
+    std::string lower = Lower(NormalizeKeyPath(keyPath));
+    constexpr std::string_view kSoftware = "software";
+    constexpr std::string_view kWow = "software\\wow6432node";
+    if (!wow32_ || lower.rfind(kSoftware, 0) != 0) return lower;
+    if (lower.size() > kSoftware.size() && lower[kSoftware.size()] != '\\') return lower;
+    if (lower.rfind(kWow, 0) == 0 && (lower.size() == kWow.size() || lower[kWow.size()] == '\\')) {
+      return lower;
+    }
+    return std::string(kWow) + lower.substr(kSoftware.size());
+  }
+
   bool Open(std::string_view keyPath, bool writable) {
-    const std::string lower = Lower(NormalizeKeyPath(keyPath));
+    const std::string lower = InView(keyPath);
     const Key* key = machine_.FindKey(lower);
     if (key == nullptr) {
       machine_.Fail(win_error::kFileNotFound);
@@ -441,6 +456,7 @@ class ScriptedRegistryConnection final : public RegistryConnection {
 
   std::shared_ptr<Machine> owner_;
   Machine& machine_;
+  bool wow32_ = false;
   std::optional<OpenedKey> open_;
 };
 
@@ -679,8 +695,9 @@ std::string ScriptedSystem::RedirectedPath(std::string_view path) const {
 
 // --- SystemAccess: registry and files ---------------------------------------------------------
 
-std::unique_ptr<RegistryConnection> ScriptedSystem::ConnectRegistry() {
-  return std::make_unique<scripted_detail::ScriptedRegistryConnection>(model_->machine);
+std::unique_ptr<RegistryConnection> ScriptedSystem::ConnectRegistry(RegistryView view) {
+  const bool wow32 = model_->machine->wow64 && view != RegistryView::Native;
+  return std::make_unique<scripted_detail::ScriptedRegistryConnection>(model_->machine, wow32);
 }
 
 bool ScriptedSystem::FilePresent(std::string_view path) {

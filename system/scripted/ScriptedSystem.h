@@ -32,6 +32,10 @@
 // - Redirection: DisableFsRedirection and RevertFsRedirection fail with 127 where the system
 //   does not offer them, with 1 on a 32-bit system (where they exist but refuse), and Revert
 //   with 87 for a token that is not outstanding.
+// - Registry views: on 64-bit Windows (RunningUnderWow64) the 32-bit view (Wow32, and Default,
+//   since the program is a 32-bit process) sees HKLM\SOFTWARE\X at SOFTWARE\Wow6432Node\X, as
+//   Windows redirects it; the Native view and every other key are not redirected. Keys are
+//   scripted and read back by their paths in the native view.
 // - ShutdownRequests records every call; the log tells what it did ("ExitWindowsEx 6", "nothing").
 // - PauseSeconds(n) with n > 0 counts as one pause and adds n seconds; it does not pump. With
 //   n <= 0 it returns at once, counts nothing and runs no hook.
@@ -165,7 +169,7 @@ class ScriptedSystem : public SystemAccess {
   [[nodiscard]] std::string RedirectedPath(std::string_view path) const;
 
   // --- SystemAccess ---------------------------------------------------------------------
-  std::unique_ptr<RegistryConnection> ConnectRegistry() override;
+  std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
   bool FilePresent(std::string_view path) override;
   bool DeleteFileNow(std::string_view path) override;
   bool DeleteFileAtRestart(std::string_view path) override;

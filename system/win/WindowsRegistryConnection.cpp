@@ -25,9 +25,11 @@ LSTATUS Remember(LSTATUS status) {
 
 // Deletes subKey of parent with everything below it: the subkeys are removed from the last
 // index down to the first, so deleting one never shifts the indices still to be visited.
-bool DeleteTree(HKEY parent, const std::wstring& subKey) {
+// viewFlag chooses the registry view, for the opens and for the deletion itself.
+bool DeleteTree(HKEY parent, const std::wstring& subKey, REGSAM viewFlag) {
   UniqueRegistryKey key;
-  if (RegOpenKeyExW(parent, subKey.c_str(), 0, KEY_ALL_ACCESS, key.Put()) == ERROR_SUCCESS) {
+  if (RegOpenKeyExW(parent, subKey.c_str(), 0, KEY_ALL_ACCESS | viewFlag, key.Put()) ==
+      ERROR_SUCCESS) {
     DWORD subKeyCount = 0;
     DWORD longestName = 0;
     if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeyCount, &longestName, nullptr,
@@ -39,20 +41,39 @@ bool DeleteTree(HKEY parent, const std::wstring& subKey) {
                           nullptr) != ERROR_SUCCESS) {
           continue;
         }
-        DeleteTree(key.Get(), std::wstring(name.data(), nameLength));
+        DeleteTree(key.Get(), std::wstring(name.data(), nameLength), viewFlag);
       }
     }
   }
   key.Reset();
-  return Remember(RegDeleteKeyW(parent, subKey.c_str())) == ERROR_SUCCESS;
+  // RegDeleteKeyW deletes in the process's own view only.
+  const LSTATUS status = viewFlag == 0 ? RegDeleteKeyW(parent, subKey.c_str())
+                                       : RegDeleteKeyExW(parent, subKey.c_str(), viewFlag, 0);
+  return Remember(status) == ERROR_SUCCESS;
+}
+
+REGSAM ViewFlag(RegistryView view) {
+  switch (view) {
+    case RegistryView::Native:
+      // Ignored on 32-bit Windows, where the one view is the native one.
+      return KEY_WOW64_64KEY;
+    case RegistryView::Wow32:
+      return KEY_WOW64_32KEY;
+    case RegistryView::Default:
+      break;
+  }
+  return 0;
 }
 
 }  // namespace
 
+WindowsRegistryConnection::WindowsRegistryConnection(RegistryView view)
+    : viewFlag_(ViewFlag(view)) {}
+
 bool WindowsRegistryConnection::OpenMachineKey(const std::wstring& keyPath, REGSAM access) {
   UniqueRegistryKey key;
-  if (Remember(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, access, key.Put())) !=
-      ERROR_SUCCESS) {
+  if (Remember(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, access | viewFlag_,
+                             key.Put())) != ERROR_SUCCESS) {
     return false;
   }
   openKey_ = std::move(key);
@@ -117,8 +138,8 @@ bool WindowsRegistryConnection::SubKeyPresent(std::string_view subKeyName) {
   if (!openKey_) return false;
   const std::wstring name = WideFromUtf8(subKeyName);
   UniqueRegistryKey key;
-  return Remember(RegOpenKeyExW(openKey_.Get(), name.c_str(), 0, kReadNarrow, key.Put())) ==
-         ERROR_SUCCESS;
+  return Remember(RegOpenKeyExW(openKey_.Get(), name.c_str(), 0, kReadNarrow | viewFlag_,
+                                key.Put())) == ERROR_SUCCESS;
 }
 
 bool WindowsRegistryConnection::DeleteSubKeyTree(std::string_view subKeyName) {
@@ -128,7 +149,7 @@ bool WindowsRegistryConnection::DeleteSubKeyTree(std::string_view subKeyName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  return DeleteTree(openKey_.Get(), WideFromUtf8(subKeyName));
+  return DeleteTree(openKey_.Get(), WideFromUtf8(subKeyName), viewFlag_);
 }
 
 void WindowsRegistryConnection::CloseMachineKey() { openKey_.Reset(); }

@@ -2,10 +2,11 @@
 // The registry connection of WindowsSystemAccess: one open key under HKEY_LOCAL_MACHINE at a
 // time, reached through the Unicode registry calls; names and texts are UTF-8 at the interface.
 //
-// Keys are opened in the view the process gets by default (a 32-bit process on 64-bit Windows
-// sees the 32-bit view of SOFTWARE). Failed calls also leave their error code as the thread's
-// last error, so LastSystemError tells why an open was refused, as it does for the other
-// operations. Only ReadStringValue and WriteStringValue raise (lk::SystemError).
+// Keys are opened, and deleted, in the view the connection was made for: by default the one the
+// process gets (a 32-bit process on 64-bit Windows sees the 32-bit view of SOFTWARE). Failed calls
+// also leave their error code as the thread's last error, so LastSystemError tells why an open was
+// refused, as it does for the other operations. Only ReadStringValue and WriteStringValue raise
+// (lk::SystemError).
 
 #include <string>
 #include <string_view>
@@ -17,7 +18,7 @@ namespace lk {
 
 class WindowsRegistryConnection final : public RegistryConnection {
  public:
-  WindowsRegistryConnection() = default;
+  explicit WindowsRegistryConnection(RegistryView view = RegistryView::Default);
 
   [[nodiscard]] bool OpenMachineKeyReadOnly(std::string_view keyPath) override;
   [[nodiscard]] bool OpenMachineKeyReadWrite(std::string_view keyPath) override;
@@ -36,6 +37,8 @@ class WindowsRegistryConnection final : public RegistryConnection {
   // replaces the open one, on failure the open key stays.
   bool OpenMachineKey(const std::wstring& keyPath, REGSAM access);
 
+  // KEY_WOW64_64KEY, KEY_WOW64_32KEY or nothing, added to every access mask.
+  REGSAM viewFlag_ = 0;
   UniqueRegistryKey openKey_;
 };
 

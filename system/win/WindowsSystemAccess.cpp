@@ -80,8 +80,8 @@ ServiceHandle WindowsSystemAccess::FromScHandle(SC_HANDLE handle) noexcept {
   return ServiceHandle{reinterpret_cast<std::uintptr_t>(handle)};
 }
 
-std::unique_ptr<RegistryConnection> WindowsSystemAccess::ConnectRegistry() {
-  return std::make_unique<WindowsRegistryConnection>();
+std::unique_ptr<RegistryConnection> WindowsSystemAccess::ConnectRegistry(RegistryView view) {
+  return std::make_unique<WindowsRegistryConnection>(view);
 }
 
 // Files, directories and the device ----------------------------------------------------------

@@ -45,7 +45,7 @@ class WindowsSystemAccess final : public SystemAccess {
   [[nodiscard]] HWND ApplicationWindow() const noexcept { return applicationWindow_; }
   void SetMessageFilter(MessageFilter filter) { messageFilter_ = std::move(filter); }
 
-  [[nodiscard]] std::unique_ptr<RegistryConnection> ConnectRegistry() override;
+  [[nodiscard]] std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
 
   [[nodiscard]] bool FilePresent(std::string_view path) override;
   [[nodiscard]] bool DeleteFileNow(std::string_view path) override;

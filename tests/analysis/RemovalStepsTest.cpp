@@ -23,7 +23,7 @@ class RemovalStepsOnTheirOwn : public ::testing::Test {
 
 TEST_F(RemovalStepsOnTheirOwn, AppInitTellsWhatItWasAndWhatItBecame) {
   system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::String("a.dll;MFC42UL.dll b.dll"));
-  auto registry = system.ConnectRegistry();
+  auto registry = system.ConnectRegistry(RegistryView::Default);
   const auto change = steps.UnregisterLibrary(*registry);
   ASSERT_TRUE(change.has_value());
   EXPECT_EQ(change->before, "a.dll;MFC42UL.dll b.dll");
@@ -36,7 +36,7 @@ TEST_F(RemovalStepsOnTheirOwn, AppInitTellsWhatItWasAndWhatItBecame) {
 }
 
 TEST_F(RemovalStepsOnTheirOwn, AppInitWithoutKeyOrValueChangesNothing) {
-  auto registry = system.ConnectRegistry();
+  auto registry = system.ConnectRegistry(RegistryView::Default);
   EXPECT_FALSE(steps.UnregisterLibrary(*registry).has_value());
   system.AddKey(kWindowsKey);
   EXPECT_FALSE(steps.UnregisterLibrary(*registry).has_value());
@@ -83,7 +83,7 @@ TEST_F(RemovalStepsOnTheirOwn, AFailedServiceRemovalCarriesTheSystemsError) {
 
 TEST_F(RemovalStepsOnTheirOwn, TheServiceKeyGoesWithItsSubtree) {
   system.AddKey(std::string(kServicesKey) + "\\winsys32\\Enum");
-  auto registry = system.ConnectRegistry();
+  auto registry = system.ConnectRegistry(RegistryView::Default);
   EXPECT_TRUE(steps.DeleteServiceKey(*registry));
   EXPECT_FALSE(system.KeyExists(std::string(kServicesKey) + "\\winsys32"));
   EXPECT_TRUE(system.KeyExists(kServicesKey));

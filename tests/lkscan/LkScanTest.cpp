@@ -203,6 +203,30 @@ TEST_F(LkScan, On64BitWindowsTheNativeAndThe32BitSystemFoldersAreSwept) {
   EXPECT_FALSE(system.RedirectionDisabled()) << "the redirection is switched back on";
 }
 
+TEST_F(LkScan, On64BitWindowsBothRegistryViewsAreRead) {
+  system.SetRunningUnderWow64(true);
+  system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::String("a.dll"));
+  system.SetValue("SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
+                  "AppInit_DLLs", RegistryValue::String("MFC42UL.DLL"));
+  Result result = Scan({"--json", "--no-sweep"});
+  EXPECT_EQ(result.exitCode, 1);
+  auto findings = Of(result, "finding");
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings.front().at("view"), "32");
+  EXPECT_EQ(findings.front().at("key"),
+            "HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows");
+  EXPECT_EQ(findings.front().at("data"), "MFC42UL.DLL");
+
+  // And the native one, which a 32-bit program does not see by default.
+  system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::String("mfc42ul.dll"));
+  result = Scan({"--json", "--no-sweep"});
+  findings = Of(result, "finding");
+  ASSERT_EQ(findings.size(), 2u);
+  EXPECT_EQ(findings.front().at("view"), "64");
+  EXPECT_EQ(findings.front().at("key"),
+            "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows");
+}
+
 TEST_F(LkScan, TheTextFormSpeaksGermanAndEndsWithTheResult) {
   InstallKnownVersion();
   const Result result = Scan({"--no-sweep"});

@@ -45,7 +45,7 @@ TEST(ScriptedRegistryReading, StringTypesReadAsStoredAndOthersRaise) {
   system.SetValue(kWindowsKey, "Multi", RegistryValue::MultiString({"a", "b"}));
   system.SetValue(kWindowsKey, "Bytes", RegistryValue::Binary(std::string("ab\0c", 4)));
   system.SetValue(kWindowsKey, "NoBytes", RegistryValue::Binary(""));
-  auto registry = system.ConnectRegistry();
+  auto registry = system.ConnectRegistry(RegistryView::Default);
   ASSERT_TRUE(registry->OpenMachineKeyReadOnly(kWindowsKey));
 
   EXPECT_EQ(registry->ReadStringValue("appinit_dlls"), "a.dll b.dll");
@@ -74,7 +74,7 @@ TEST(ScriptedRegistryConnection, AFailedOpenKeepsTheOpenKey) {
   system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::String("x"));
   system.DenyKeyRead("SYSTEM\\Secret");
   system.DenyKeyWrite("SYSTEM\\ReadOnly");
-  auto registry = system.ConnectRegistry();
+  auto registry = system.ConnectRegistry(RegistryView::Default);
   ASSERT_TRUE(registry->OpenMachineKeyReadOnly(kWindowsKey));
 
   EXPECT_FALSE(registry->OpenMachineKeyReadOnly("SOFTWARE\\Missing"));
@@ -96,8 +96,8 @@ TEST(ScriptedRegistryConnection, EndingTheConnectionClosesItsKey) {
   ScriptedSystem system;
   system.AddKey(kWindowsKey);
   {
-    auto first = system.ConnectRegistry();
-    auto second = system.ConnectRegistry();
+    auto first = system.ConnectRegistry(RegistryView::Default);
+    auto second = system.ConnectRegistry(RegistryView::Default);
     ASSERT_TRUE(first->OpenMachineKeyReadOnly(kWindowsKey));
     ASSERT_TRUE(second->OpenMachineKeyReadWrite(kWindowsKey));
     EXPECT_EQ(system.OpenRegistryKeyCount(), 2);
@@ -115,7 +115,7 @@ TEST(ScriptedRegistryConnection, AConnectionMayOutliveItsSystem) {
   {
     ScriptedSystem system;
     system.SetValue("A", "V", RegistryValue::String("x"));
-    registry = system.ConnectRegistry();
+    registry = system.ConnectRegistry(RegistryView::Default);
     ASSERT_TRUE(registry->OpenMachineKeyReadOnly("A"));
   }
   EXPECT_EQ(registry->ReadStringValue("V"), "x");
@@ -125,7 +125,7 @@ TEST(ScriptedRegistryConnection, AConnectionMayOutliveItsSystem) {
 TEST(ScriptedRegistryWriting, WritesStoreTextWithItsNul) {
   ScriptedSystem system;
   system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::Dword(1));
-  auto registry = system.ConnectRegistry();
+  auto registry = system.ConnectRegistry(RegistryView::Default);
   ASSERT_TRUE(registry->OpenMachineKeyReadWrite(kWindowsKey));
 
   registry->WriteStringValue("AppInit_DLLs", "");
@@ -140,7 +140,7 @@ TEST(ScriptedRegistryWriting, WritesStoreTextWithItsNul) {
 TEST(ScriptedRegistryWriting, AReadOnlyKeyRefusesWritesWithFive) {
   ScriptedSystem system;
   system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::String("keep"));
-  auto registry = system.ConnectRegistry();
+  auto registry = system.ConnectRegistry(RegistryView::Default);
   EXPECT_EQ(ErrorOf([&] { registry->WriteStringValue("AppInit_DLLs", ""); }), 6U);
   ASSERT_TRUE(registry->OpenMachineKeyReadOnly(kWindowsKey));
   EXPECT_EQ(ErrorOf([&] { registry->WriteStringValue("AppInit_DLLs", ""); }), 5U);
@@ -154,7 +154,7 @@ TEST(ScriptedRegistryDeletion, DeletesNestedTreesAndReportsMissingOnes) {
   system.AddKey(service + "\\Enum\\Deep");
   system.AddKey(service + "\\Security");
   system.AddKey(std::string(kServicesKey) + "\\winsys32x");
-  auto registry = system.ConnectRegistry();
+  auto registry = system.ConnectRegistry(RegistryView::Default);
   ASSERT_TRUE(registry->OpenMachineKeyReadWrite(kServicesKey));
 
   EXPECT_TRUE(registry->SubKeyPresent("WINSYS32"));
@@ -178,7 +178,7 @@ TEST(ScriptedRegistryDeletion, ARefusedSubkeyKeepsItsParents) {
   system.AddKey(service + "\\Open");
   system.DenyKeyWrite(service + "\\Locked");
   system.DenyKeyRead(std::string(kServicesKey) + "\\Hidden");
-  auto registry = system.ConnectRegistry();
+  auto registry = system.ConnectRegistry(RegistryView::Default);
   ASSERT_TRUE(registry->OpenMachineKeyReadWrite(kServicesKey));
 
   EXPECT_FALSE(registry->DeleteSubKeyTree("winsys32"));
@@ -194,8 +194,8 @@ TEST(ScriptedRegistryDeletion, TheOpenKeyOfADeletedTreeFailsWithKeyDeleted) {
   ScriptedSystem system;
   const std::string service = std::string(kServicesKey) + "\\winsys32";
   system.SetValue(service, "ImagePath", RegistryValue::String("x"));
-  auto reader = system.ConnectRegistry();
-  auto deleter = system.ConnectRegistry();
+  auto reader = system.ConnectRegistry(RegistryView::Default);
+  auto deleter = system.ConnectRegistry(RegistryView::Default);
   ASSERT_TRUE(reader->OpenMachineKeyReadOnly(service));
   ASSERT_TRUE(deleter->OpenMachineKeyReadWrite(kServicesKey));
   ASSERT_TRUE(deleter->DeleteSubKeyTree("winsys32"));
@@ -555,7 +555,7 @@ TEST(ScriptedLog, ReadingTheMachineLeavesNoTrace) {
   system.AddFile("C:\\WINDOWS\\system32\\mfc42ul.dll");
   system.AddService("winsys32", {});
   {
-    auto registry = system.ConnectRegistry();
+    auto registry = system.ConnectRegistry(RegistryView::Default);
     EXPECT_TRUE(registry->OpenMachineKeyReadWrite(kWindowsKey));
     EXPECT_EQ(registry->ReadStringValue("AppInit_DLLs"), "x");
     EXPECT_FALSE(registry->SubKeyPresent("Missing"));
@@ -622,6 +622,42 @@ TEST(ScriptedMessageLoop, AHookMayAddHooks) {
   system.PumpWindowMessages();
   system.PumpWindowMessages();
   EXPECT_EQ(runs, 1);
+}
+
+TEST(ScriptedRegistryViews, The32BitViewOf64BitWindowsSeesSoftwareUnderWow6432Node) {
+  ScriptedSystem system;
+  system.SetRunningUnderWow64(true);
+  system.SetValue("SOFTWARE\\Wow6432Node\\Vendor", "Where", RegistryValue::String("32"));
+  system.SetValue("SOFTWARE\\Vendor", "Where", RegistryValue::String("64"));
+  system.SetValue("SYSTEM\\Shared", "Where", RegistryValue::String("both"));
+  const auto read = [&](RegistryView view, std::string_view key) {
+    auto registry = system.ConnectRegistry(view);
+    if (!registry->OpenMachineKeyReadOnly(key)) return std::string("<none>");
+    return registry->ReadStringValue("Where");
+  };
+  EXPECT_EQ(read(RegistryView::Native, "SOFTWARE\\Vendor"), "64");
+  EXPECT_EQ(read(RegistryView::Wow32, "SOFTWARE\\Vendor"), "32");
+  EXPECT_EQ(read(RegistryView::Default, "software\\vendor"), "32") << "a 32-bit process";
+  EXPECT_EQ(read(RegistryView::Wow32, "SOFTWARE\\Wow6432Node\\Vendor"), "32");
+  EXPECT_EQ(read(RegistryView::Wow32, "SYSTEM\\Shared"), "both");
+  EXPECT_EQ(read(RegistryView::Wow32, "SOFTWAREX"), "<none>");
+
+  // Deleting in a view deletes that view's key only.
+  auto registry = system.ConnectRegistry(RegistryView::Wow32);
+  ASSERT_TRUE(registry->OpenMachineKeyReadWrite("SOFTWARE"));
+  EXPECT_TRUE(registry->DeleteSubKeyTree("Vendor"));
+  EXPECT_FALSE(system.KeyExists("SOFTWARE\\Wow6432Node\\Vendor"));
+  EXPECT_TRUE(system.KeyExists("SOFTWARE\\Vendor"));
+}
+
+TEST(ScriptedRegistryViews, On32BitWindowsEveryViewIsTheOne) {
+  ScriptedSystem system;
+  system.SetValue("SOFTWARE\\Vendor", "Where", RegistryValue::String("only"));
+  for (RegistryView view : {RegistryView::Default, RegistryView::Native, RegistryView::Wow32}) {
+    auto registry = system.ConnectRegistry(view);
+    ASSERT_TRUE(registry->OpenMachineKeyReadOnly("SOFTWARE\\Vendor"));
+    EXPECT_EQ(registry->ReadStringValue("Where"), "only");
+  }
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ class RegistryTest : public ::testing::Test {
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(keyPath_).c_str(), 0, nullptr, 0,
                               KEY_ALL_ACCESS, nullptr, key_.Put(), nullptr),
               ERROR_SUCCESS);
-    connection_ = system_.ConnectRegistry();
+    connection_ = system_.ConnectRegistry(RegistryView::Default);
   }
 
   void TearDown() override {
@@ -222,6 +222,30 @@ TEST_F(RegistrySubKeyTreeDeletion, EmptyNameDeletesNothing) {
   ASSERT_TRUE(connection_->OpenMachineKeyReadWrite(keyPath_));
   EXPECT_FALSE(connection_->DeleteSubKeyTree(""));
   EXPECT_TRUE(SubKeyExists("Child"));
+}
+
+// The two views of 64-bit Windows: a key created in one is not seen in the other. On 32-bit
+// Windows there is one view, and each connection sees the key.
+TEST(RegistryViews, EachConnectionSeesItsOwnView) {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  const bool is64BitWindows = sizeof(void*) == 8 || wow64 != FALSE;
+  const std::string keyPath = "SOFTWARE\\" + test::UniqueName("LkViewTest");
+  UniqueRegistryKey created;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(keyPath).c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, created.Put(), nullptr),
+            ERROR_SUCCESS);
+  created.Reset();
+  WindowsSystemAccess system;
+  EXPECT_TRUE(system.ConnectRegistry(RegistryView::Wow32)->OpenMachineKeyReadOnly(keyPath));
+  EXPECT_EQ(system.ConnectRegistry(RegistryView::Native)->OpenMachineKeyReadOnly(keyPath),
+            !is64BitWindows);
+
+  // Deleting through the 32-bit view removes the key of that view.
+  auto software = system.ConnectRegistry(RegistryView::Wow32);
+  ASSERT_TRUE(software->OpenMachineKeyReadWrite("SOFTWARE"));
+  EXPECT_TRUE(software->DeleteSubKeyTree(keyPath.substr(std::string("SOFTWARE\\").size())));
+  EXPECT_FALSE(system.ConnectRegistry(RegistryView::Wow32)->OpenMachineKeyReadOnly(keyPath));
 }
 
 }  // namespace

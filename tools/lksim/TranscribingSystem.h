@@ -22,8 +22,8 @@ class TranscribingSystem final : public SystemAccess {
   TranscribingSystem(SystemAccess& inner, Listener listener)
       : inner_(inner), listener_(std::move(listener)) {}
 
-  std::unique_ptr<RegistryConnection> ConnectRegistry() override {
-    return inner_.ConnectRegistry();
+  std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override {
+    return inner_.ConnectRegistry(view);
   }
   bool FilePresent(std::string_view path) override { return inner_.FilePresent(path); }
   bool DeleteFileNow(std::string_view path) override { return inner_.DeleteFileNow(path); }
