@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "analysis/TextCase.h"
-#include "streamsearch/Codepages.h"
+#include "tools/lksim/ScenarioText.h"
 
 namespace lk::lksim {
 
@@ -104,63 +104,12 @@ void CheckDrivePath(const std::string& path, const std::string& where) {
   }
 }
 
-// The code points of valid UTF-8 text (the JSON parser has checked it).
-std::vector<char32_t> DecodeUtf8(std::string_view text) {
-  std::vector<char32_t> points;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    int extra = 0;
-    char32_t point = lead;
-    if (lead >= 0xF0) {
-      extra = 3;
-      point = lead & 0x07u;
-    } else if (lead >= 0xE0) {
-      extra = 2;
-      point = lead & 0x0Fu;
-    } else if (lead >= 0xC0) {
-      extra = 1;
-      point = lead & 0x1Fu;
-    }
-    for (int k = 1; k <= extra && i + static_cast<std::size_t>(k) < text.size(); ++k) {
-      point = (point << 6) |
-              (static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0x3Fu);
-    }
-    points.push_back(point);
-    i += static_cast<std::size_t>(extra) + 1;
+std::string Windows1252Of(const std::string& text, const std::string& where) {
+  try {
+    return Windows1252Bytes(text);
+  } catch (const std::range_error& fault) {
+    Fail(where, fault.what());
   }
-  return points;
-}
-
-std::string ToWindows1252(const std::string& text, const std::string& where) {
-  std::string bytes;
-  for (char32_t point : DecodeUtf8(text)) {
-    const std::uint8_t byte =
-        point > 0xFFFF ? std::uint8_t{'?'} : UnicodeToAnsi(static_cast<char16_t>(point));
-    if (byte == '?' && point != U'?') {
-      Fail(where, "character U+" + std::to_string(static_cast<std::uint32_t>(point)) +
-                      " is not in Windows-1252");
-    }
-    bytes.push_back(static_cast<char>(byte));
-  }
-  return bytes;
-}
-
-std::string ToUtf16Le(const std::string& text) {
-  std::string bytes;
-  const auto put = [&](std::uint32_t unit) {
-    bytes.push_back(static_cast<char>(unit & 0xFFu));
-    bytes.push_back(static_cast<char>((unit >> 8) & 0xFFu));
-  };
-  for (char32_t point : DecodeUtf8(text)) {
-    if (point > 0xFFFF) {
-      const std::uint32_t v = static_cast<std::uint32_t>(point) - 0x10000u;
-      put(0xD800u + (v >> 10));
-      put(0xDC00u + (v & 0x3FFu));
-    } else {
-      put(static_cast<std::uint32_t>(point));
-    }
-  }
-  return bytes;
 }
 
 // "01 ff", "01ff" or "01,ff": pairs of hex digits, blanks and commas between them ignored.
@@ -458,9 +407,9 @@ void ScenarioMachine::LoadFiles(const Json& files) {
           Fail(at, "expected exactly one of \"text\", \"utf16\", \"hex\", \"repeat\"");
         CheckKeys(piece, {"text", "utf16", "hex", "repeat"}, at);
         if (piece.contains("text")) {
-          bytes += ToWindows1252(GetString(piece["text"], Member(at, "text")), Member(at, "text"));
+          bytes += Windows1252Of(GetString(piece["text"], Member(at, "text")), Member(at, "text"));
         } else if (piece.contains("utf16")) {
-          bytes += ToUtf16Le(GetString(piece["utf16"], Member(at, "utf16")));
+          bytes += Utf16LeBytes(GetString(piece["utf16"], Member(at, "utf16")));
         } else if (piece.contains("hex")) {
           bytes += ParseHex(GetString(piece["hex"], Member(at, "hex")), Member(at, "hex"));
         } else {
