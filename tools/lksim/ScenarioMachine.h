@@ -5,37 +5,24 @@
 // real bytes. Deleting a file in the model deletes the real copy; the model's 64-bit
 // redirection applies to reading. The folder is removed with the machine.
 //
-// Load checks the whole scenario and raises ScenarioError naming the first thing it cannot use.
+// Load reads the scenario's records (ScenarioRecords.h) and builds the machine from them. It
+// raises ScenarioError naming the first thing it cannot use: a faulty record, a path that is not
+// on drive C: or would leave the drive folder, content beyond the limit, a folder or file that
+// cannot be made.
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "analysis/RecordingView.h"
 #include "system/posix/PosixFileSystem.h"
 #include "system/scripted/ScriptedSystem.h"
+#include "tools/lksim/ScenarioRecords.h"
 
 namespace lk::lksim {
-
-using Json = nlohmann::ordered_json;
-
-class ScenarioError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// What the scenario asks of the run itself, beyond the machine.
-struct RunScript {
-  std::vector<DialogResult> answers;
-  enum class CancelPoint { None, Pause, Pump } cancelPoint = CancelPoint::None;
-  int cancelAt = 0;
-};
 
 class ScenarioMachine {
  public:
@@ -45,7 +32,7 @@ class ScenarioMachine {
   ScenarioMachine& operator=(const ScenarioMachine&) = delete;
 
   // Builds the machine from the scenario; raises ScenarioError.
-  [[nodiscard]] RunScript Load(const Json& scenario);
+  [[nodiscard]] RunScript Load(const Json& document);
 
   [[nodiscard]] ScriptedSystem& System() { return system_; }
   [[nodiscard]] FileSystem& Files() { return *files_; }
@@ -56,19 +43,28 @@ class ScenarioMachine {
   [[nodiscard]] Json State() const;
 
  private:
-  void LoadSystem(const Json& system);
-  void LoadRegistry(const Json& registry);
-  void LoadFiles(const Json& files);
-  void LoadServices(const Json& services);
-  // Creates the folder of a checked scenario path (where: the scenario's place, for errors).
-  void MakeDirectory(const std::string& windowsPath, const std::string& where);
+  void LoadSystem(const SystemRecord& system);
+  void LoadDirectories(const std::vector<std::string>& directories);
+  void LoadFiles(const Named<FileRecord>& files);
+  void LoadFile(const std::string& path, const FileRecord& file);
+  void LoadRegistry(const Named<Named<RegistryValue>>& registry);
+  // The file's bytes, its pieces one after the other; raises ScenarioError when they would take
+  // the content of all files past kMaxContentBytes (place: the file's "content").
+  [[nodiscard]] std::string FileContent(const std::vector<ContentPiece>& pieces,
+                                        const Json::json_pointer& place);
+  // Creates the folder of a checked scenario path (place: the scenario's, for errors).
+  void MakeDirectory(const std::string& windowsPath, const std::string& place);
   // The host path for a Windows path on drive C:, reusing the spelling of existing folders;
   // none for a path that would leave the drive folder ("..").
   [[nodiscard]] std::optional<std::filesystem::path> HostPath(const std::string& windowsPath) const;
-  // The host path of a scenario path; raises ScenarioError naming where when the path is not on
+  // The host path of a scenario path; raises ScenarioError naming place when the path is not on
   // drive C: or would leave the drive folder.
   [[nodiscard]] std::filesystem::path CheckedHostPath(const std::string& windowsPath,
-                                                      const std::string& where) const;
+                                                      const std::string& place) const;
+
+  [[nodiscard]] Json RegistryState() const;
+  [[nodiscard]] Json FilesState() const;
+  [[nodiscard]] Json ServicesState() const;
 
   std::filesystem::path root_;
   ScriptedSystem system_;
@@ -78,8 +74,6 @@ class ScenarioMachine {
   std::int64_t contentBytes_ = 0;  // of all files so far
 };
 
-// Scenario answers and results as the transcript writes them.
-[[nodiscard]] DialogResult ParseAnswer(const std::string& answer);
 // Whether a dialog with these buttons can give this answer ("Close" every dialog can).
 [[nodiscard]] bool IsAnswerOf(DialogResult answer, DialogButtons buttons);
 // The buttons as the scenario names them, for messages: "Yes", "No".
