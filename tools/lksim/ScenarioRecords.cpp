@@ -375,4 +375,64 @@ std::string Place(const Json::json_pointer& pointer) {
   return place;
 }
 
+namespace {
+
+// Counts the nesting and the members of each open container while the parser reads the text;
+// stops the parse at the first excess.
+class ShapeCheck final : public nlohmann::json_sax<Json> {
+ public:
+  bool null() override { return Member(); }
+  bool boolean(bool) override { return Member(); }
+  bool number_integer(number_integer_t) override { return Member(); }
+  bool number_unsigned(number_unsigned_t) override { return Member(); }
+  bool number_float(number_float_t, const string_t&) override { return Member(); }
+  bool string(string_t&) override { return Member(); }
+  bool binary(binary_t&) override { return Member(); }
+  bool start_object(std::size_t) override { return Open(); }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override { return Open(); }
+  bool end_array() override { return Close(); }
+  bool parse_error(std::size_t, const std::string&,
+                   const nlohmann::detail::exception& error) override {
+    fault = std::string("not valid JSON: ") + error.what();
+    return false;
+  }
+
+  std::optional<std::string> fault;
+
+ private:
+  bool Member() {
+    if (members_.empty()) return true;
+    if (++members_.back() <= kMaxScenarioMembers) return true;
+    fault = "an object or array with more than " + std::to_string(kMaxScenarioMembers) + " members";
+    return false;
+  }
+  bool Open() {
+    if (!Member()) return false;
+    if (members_.size() >= kMaxScenarioDepth) {
+      fault = "nested deeper than " + std::to_string(kMaxScenarioDepth) + " levels";
+      return false;
+    }
+    members_.push_back(0);
+    return true;
+  }
+  bool Close() {
+    members_.pop_back();
+    return true;
+  }
+
+  std::vector<std::size_t> members_;  // per open container
+};
+
+}  // namespace
+
+std::optional<std::string> ScenarioShapeFault(std::string_view text) {
+  ShapeCheck check;
+  const bool complete = Json::sax_parse(text, &check);
+  if (check.fault) return check.fault;
+  if (!complete) return std::string("not valid JSON");
+  return std::nullopt;
+}
+
 }  // namespace lk::lksim

@@ -9,8 +9,10 @@
 // machine's to check, and "repeat" pieces stay unexpanded until then.
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -79,6 +81,18 @@ struct Scenario {
   std::vector<std::string> devices;
   RunScript run;
 };
+
+// The most a scenario may nest, and the most members one object or array may hold. A scenario
+// may come from anybody: far deeper nesting exhausts the stack of whoever walks the document,
+// and an object with very many members takes minutes to build (its keys are kept in order and
+// checked one by one).
+inline constexpr std::size_t kMaxScenarioDepth = 64;
+inline constexpr std::size_t kMaxScenarioMembers = 100000;
+
+// Why the scenario's text is not a document lksim should build, or nothing: not JSON, nested
+// deeper than kMaxScenarioDepth, or a container with more than kMaxScenarioMembers members.
+// Reads the text as a stream of events, without building anything.
+[[nodiscard]] std::optional<std::string> ScenarioShapeFault(std::string_view text);
 
 // The scenario's records; raises ScenarioError naming the place of the first fault.
 [[nodiscard]] Scenario ReadScenario(const Json& document);

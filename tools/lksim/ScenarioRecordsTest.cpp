@@ -177,5 +177,26 @@ TEST(ScenarioFaults, PlacesSpellNamesAsTheScenarioDoes) {
             "\"REG_DWORD\", \"REG_BINARY\", \"REG_MULTI_SZ\"");
 }
 
+TEST(ScenarioShape, DeepNestingAndHugeObjectsAreRefusedBeforeTheDocumentIsBuilt) {
+  EXPECT_FALSE(ScenarioShapeFault(R"({"system":{"is64":false},"run":{"answers":[]}})"));
+  const std::string deep(1000000, '[');
+  const auto deepFault = ScenarioShapeFault(deep);
+  ASSERT_TRUE(deepFault);
+  EXPECT_NE(deepFault->find("nested deeper than 64"), std::string::npos) << *deepFault;
+
+  std::string wide = "{";
+  for (std::size_t i = 0; i <= kMaxScenarioMembers; ++i) {
+    wide += (i > 0 ? ",\"k" : "\"k") + std::to_string(i) + "\":0";
+  }
+  wide += "}";
+  const auto wideFault = ScenarioShapeFault(wide);
+  ASSERT_TRUE(wideFault);
+  EXPECT_NE(wideFault->find("more than 100000 members"), std::string::npos) << *wideFault;
+
+  const auto broken = ScenarioShapeFault("{\"a\":");
+  ASSERT_TRUE(broken);
+  EXPECT_EQ(broken->rfind("not valid JSON", 0), 0u) << *broken;
+}
+
 }  // namespace
 }  // namespace lk::lksim

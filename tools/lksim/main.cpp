@@ -76,6 +76,9 @@ int Run(const std::string& scenarioPath) {
   const std::optional<std::string> text = ReadScenario(scenarioPath, why);
   if (!text) return Unusable(scenarioPath, why);
 
+  if (const std::optional<std::string> fault = lk::lksim::ScenarioShapeFault(*text)) {
+    return Unusable(scenarioPath, *fault);
+  }
   Json scenario;
   try {
     scenario = Json::parse(*text);
