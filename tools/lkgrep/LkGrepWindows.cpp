@@ -2,14 +2,13 @@
 // be in the ANSI code page and lose characters), paths go to the "W" calls as UTF-8, and an
 // expression is compared as the ANSI bytes the program would hold.
 #include <windows.h>
-// shellapi.h needs windows.h first.
-#include <shellapi.h>
 
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "system/win/CommandLine.h"
 #include "system/win/LibrarySearch.h"
 #include "system/win/Utf.h"
 #include "system/win/WindowsFileSystem.h"
@@ -18,12 +17,8 @@
 int main() {
   // Before anything can load a library: none may come from the folder the program was saved in.
   lk::RestrictLibrarySearch();
-  int count = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (wide == nullptr) return 2;
-  std::vector<std::string> args;
-  for (int i = 1; i < count; ++i) args.push_back(lk::Utf8FromWide(wide[i]));
-  LocalFree(wide);
+  const std::optional<std::vector<std::string>> args = lk::CommandLineArguments();
+  if (!args) return 2;
 
   SetConsoleOutputCP(CP_UTF8);
   lk::WindowsFileSystem files;
@@ -33,7 +28,7 @@ int main() {
       [](std::string_view path) { return std::string(path); },
       [](std::string_view text) { return lk::AnsiFromWide(lk::WideFromUtf8(text)); },
   };
-  const int code = lk::RunLkGrep(args, host, std::cout, std::cerr);
+  const int code = lk::RunLkGrep(*args, host, std::cout, std::cerr);
   std::cout.flush();
   return code;
 }

@@ -1,13 +1,12 @@
 // lkscan's entry point on Windows: it examines the running system. The arguments come from the
 // UTF-16 command line; the output is UTF-8, on the console through its UTF-8 code page.
 #include <windows.h>
-// shellapi.h needs windows.h first.
-#include <shellapi.h>
 
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "system/win/CommandLine.h"
 #include "system/win/LibrarySearch.h"
 #include "system/win/Utf.h"
 #include "system/win/WindowsFileSystem.h"
@@ -37,12 +36,8 @@ int main() {
   // Before anything else may load a library: never from the program's own folder.
   static_cast<void>(lk::RestrictLibrarySearch());
 
-  int count = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (wide == nullptr) return 2;
-  std::vector<std::string> args;
-  for (int i = 1; i < count; ++i) args.push_back(lk::Utf8FromWide(wide[i]));
-  LocalFree(wide);
+  const std::optional<std::vector<std::string>> args = lk::CommandLineArguments();
+  if (!args) return 2;
 
   SetConsoleOutputCP(CP_UTF8);
   const lk::LkScanHost host{[](const std::optional<std::string>& root,
@@ -56,7 +51,7 @@ int main() {
                               return std::make_unique<RunningWindows>();
                             },
                             std::cout, std::cerr, IsConsole(STD_ERROR_HANDLE)};
-  const int code = lk::RunLkScan(args, host);
+  const int code = lk::RunLkScan(*args, host);
   std::cout.flush();
   return code;
 }
