@@ -29,10 +29,10 @@
 #include <vector>
 
 #include "analysis/AnalysisTexts.h"
+#include "markup/Markup.h"
 #include "tests/ui/GuiDriver.h"
 #include "ui/ControlIds.h"
 #include "ui/controls/PictureBox.h"
-#include "ui/markup/Markup.h"
 
 namespace {
 
