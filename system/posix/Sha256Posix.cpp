@@ -10,7 +10,7 @@ namespace lk {
 
 struct Sha256::Impl {
   struct ContextDeleter {
-    void operator()(EVP_MD_CTX* context) const noexcept { EVP_MD_CTX_free(context); }
+    void operator()(EVP_MD_CTX* owned) const noexcept { EVP_MD_CTX_free(owned); }
   };
   std::unique_ptr<EVP_MD_CTX, ContextDeleter> context{EVP_MD_CTX_new()};
 
