@@ -1,7 +1,7 @@
 #include "analysis/AnalysisRun.h"
 
 #include "analysis/AnalysisTexts.h"
-#include "system/hstringfunc.h"
+#include "base/WindowsPath.h"
 
 namespace lk {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "analysis/TextCase.h"
+#include "base/TextCase.h"
 
 namespace lk {
 
@@ -48,7 +48,7 @@ std::string RemoveLibraryEntries(std::string_view value, std::string_view librar
 
   std::vector<const Entry*> kept;
   for (const Entry& entry : entries) {
-    if (!ContainsIgnoringCase(entry.text, library)) kept.push_back(&entry);
+    if (!ContainsIgnoringAsciiCase(entry.text, library)) kept.push_back(&entry);
   }
   if (kept.empty()) return {};
   if (kept.size() == entries.size()) return std::string(value);
@@ -60,7 +60,7 @@ std::string RemoveLibraryEntries(std::string_view value, std::string_view librar
   }
   // Entries are cut at separators, which the name does not contain, so this is a safety net
   // for the promise that nothing of what the detection finds is left behind.
-  if (ContainsIgnoringCase(result, library)) return {};
+  if (ContainsIgnoringAsciiCase(result, library)) return {};
   return result;
 }
 

@@ -2,8 +2,8 @@
 
 #include "analysis/AnalysisTexts.h"
 #include "analysis/Signatures.h"
+#include "base/WindowsPath.h"
 #include "search/SweepExpressions.h"
-#include "system/hstringfunc.h"
 
 namespace lk {
 

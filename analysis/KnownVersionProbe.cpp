@@ -4,7 +4,7 @@
 
 #include "analysis/AnalysisTexts.h"
 #include "analysis/Signatures.h"
-#include "analysis/TextCase.h"
+#include "base/TextCase.h"
 
 namespace lk {
 
@@ -34,7 +34,7 @@ std::optional<std::string> KnownVersionProbe::AppInitNamingLibrary(RegistryConne
   std::optional<std::string> libraries;
   if (registry.ValuePresent(names::kAppInitValue)) {
     std::string text = registry.ReadStringValue(names::kAppInitValue);
-    if (ContainsIgnoringCase(text, names::kLibraryFile)) libraries = std::move(text);
+    if (ContainsIgnoringAsciiCase(text, names::kLibraryFile)) libraries = std::move(text);
   }
   registry.CloseMachineKey();
   return libraries;

@@ -8,11 +8,11 @@
 #include "analysis/AnalysisTexts.h"
 #include "analysis/KnownVersionProbe.h"
 #include "analysis/Signatures.h"
+#include "base/WindowsPath.h"
 #include "search/SearchFileGrep.h"
 #include "search/SweepExpressions.h"
 #include "streamsearch/StreamSearch.h"
 #include "system/Sha256.h"
-#include "system/hstringfunc.h"
 
 namespace lk {
 
@@ -22,13 +22,6 @@ constexpr std::string_view kMachineRoot = "HKLM\\";
 
 std::string MachineKey(std::string_view keyPath) {
   return std::string(kMachineRoot) + std::string(keyPath);
-}
-
-// The folder that holds the system folder ("C:\Windows\" for "C:\Windows\system32\").
-std::string ParentFolder(const std::string& folder) {
-  if (folder.size() < 2) return {};
-  const std::size_t slash = folder.find_last_of('\\', folder.size() - 2);
-  return slash == std::string::npos ? std::string{} : folder.substr(0, slash + 1);
 }
 
 std::string ErrorText(SystemAccess& system, std::uint32_t code) {
@@ -107,7 +100,7 @@ void Scanner::Impl::CheckKnownVersion() {
   CheckFile(run.SystemDirectory + std::string(names::kLibraryFile), "library-file", true);
   if (is64Bit) {
     // A 32-bit variant of the library would be loaded by 32-bit processes from here.
-    const std::string wow64 = ParentFolder(run.SystemDirectory) + "SysWOW64\\";
+    const std::string wow64 = JoinPath(ParentFolder(run.SystemDirectory), "SysWOW64\\");
     CheckFile(wow64 + std::string(names::kLibraryFile), "library-file", true);
   }
   CheckFile(run.DriversDirectory + std::string(names::kDriverFile), "driver-file", false);
@@ -221,7 +214,7 @@ void Scanner::Impl::Sweep() {
   searcher.ResultValues = {SPResult::srsDir, SPResult::srsFilename, SPResult::srsSize};
   SweepFolder(run.SystemDirectory, "*.dll", LibrarySweepExpression(), "sweep-library");
   if (is64Bit) {
-    const std::string wow64 = ParentFolder(run.SystemDirectory) + "SysWOW64\\";
+    const std::string wow64 = JoinPath(ParentFolder(run.SystemDirectory), "SysWOW64\\");
     SweepFolder(wow64, "*.dll", LibrarySweepExpression(), "sweep-library");
   }
   SweepFolder(run.DriversDirectory, "*.sys", DriverSweepExpression(), "sweep-driver");

@@ -36,11 +36,12 @@
 #include <string>
 #include <vector>
 
+#include "base/TextCase.h"
+#include "base/WindowsPath.h"
 #include "bench/EngineBench.h"
 #include "search/EncodedText.h"
 #include "search/SearchFileGrep.h"
 #include "search/SweepExpressions.h"
-#include "system/hstringfunc.h"
 #include "system/posix/PosixFileSystem.h"
 
 namespace stdfs = std::filesystem;
@@ -423,10 +424,7 @@ std::string Capture(const std::vector<std::string>& argv, int* status, bool quie
 }
 
 std::string FileNameOf(const std::string& windowsPath) {
-  std::string name = windowsPath.substr(windowsPath.find_last_of("\\/") + 1);
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return name;
+  return FoldedAscii(FileNamePart(windowsPath));
 }
 
 RunResult RunChild(const std::string& self, const std::string& mode, const Corpus& corpus,

@@ -8,21 +8,12 @@
 #include <thread>
 #include <utility>
 
-#include "system/hstringfunc.h"
+#include "base/TextCase.h"
+#include "base/WindowsPath.h"
 
 namespace lk {
 
 namespace {
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
 
 // Blanks and control characters, as the list parts are trimmed of them.
 bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
@@ -41,7 +32,7 @@ std::vector<std::string> SplitList(std::string_view text, bool dropRepeats) {
     bool keep = !part.empty();
     if (keep && dropRepeats) {
       for (const std::string& earlier : parts) {
-        if (EqualIgnoringCase(earlier, part)) {
+        if (EqualsIgnoringAsciiCase(earlier, part)) {
           keep = false;
           break;
         }
@@ -75,18 +66,8 @@ std::string AttributeLetters(std::uint32_t attributes) {
 
 // ---- ThreadStringList ----
 
-namespace {
-
-std::string FoldedText(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) c = FoldAscii(c);
-  return folded;
-}
-
-}  // namespace
-
 void ThreadStringList::Add(std::string text) {
-  std::string folded = FoldedText(text);
+  std::string folded = FoldedAscii(text);
   std::lock_guard<std::mutex> guard(lock_);
   const int position = static_cast<int>(items_.size());
   items_.push_back(std::move(text));
@@ -100,7 +81,7 @@ void ThreadStringList::Add(std::string text) {
 }
 
 int ThreadStringList::IndexOf(std::string_view text) const {
-  const std::string folded = FoldedText(text);
+  const std::string folded = FoldedAscii(text);
   std::lock_guard<std::mutex> guard(lock_);
   const auto found = firstIndex_.find(folded);
   return found == firstIndex_.end() ? -1 : found->second;

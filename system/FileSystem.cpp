@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "system/hstringfunc.h"
+#include "base/WindowsPath.h"
 
 namespace lk {
 

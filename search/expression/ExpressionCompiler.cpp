@@ -1,6 +1,6 @@
 #include "search/expression/ExpressionCompiler.h"
 
-#include "search/expression/AnsiCharacters.h"
+#include "base/TextCase.h"
 #include "search/expression/RefineLexer.h"
 #include "search/expression/RefineParser.h"
 
@@ -9,7 +9,7 @@ namespace lk {
 CompileResult CompileExpression(std::string_view text, bool matchCase) {
   std::string input(text);
   if (!matchCase) {
-    for (char& c : input) c = static_cast<char>(UpperByte(static_cast<std::uint8_t>(c)));
+    for (char& c : input) c = static_cast<char>(UpperWindows1252(static_cast<std::uint8_t>(c)));
   }
   RefineLexer lexer(input);
   RefineParser parser(lexer);

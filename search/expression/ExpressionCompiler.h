@@ -1,6 +1,6 @@
 #pragma once
 // Compiling an expression text into its postfix program, the way the matcher's Compile does it:
-// upper-case the text with UpperByte unless the match is case-sensitive, scan, parse.
+// upper-case the text with UpperWindows1252 unless the match is case-sensitive, scan, parse.
 
 #include <string>
 #include <string_view>

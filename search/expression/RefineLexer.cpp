@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "base/TextCase.h"
+
 namespace lk {
 namespace {
 
@@ -31,9 +33,7 @@ constexpr std::array<Keyword, 4> kKeywords{{
 int KeywordCode(std::string_view run) {
   if (run.size() > 4) return 0;
   std::string folded(run);
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : folded) c = UpperAscii(c);
   const auto it =
       std::lower_bound(kKeywords.begin(), kKeywords.end(), folded,
                        [](const Keyword& k, const std::string& t) { return k.text < t; });

@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 
+#include "base/TextCase.h"
 #include "search/expression/AnsiCharacters.h"
 #include "search/expression/ExpressionCompiler.h"
 #include "search/matcher/CandidateScanner.h"
@@ -98,7 +99,7 @@ bool PlanRun::OccursAtZero(const TermPlan& term) const {
   const bool matchCase = plan_.Options().matchCase;
   for (std::int64_t k = 0; k < length; ++k) {
     std::uint8_t b = window_.At(k);
-    if (!matchCase) b = UpperByte(b);
+    if (!matchCase) b = UpperWindows1252(b);
     if (b != static_cast<std::uint8_t>(term.text[static_cast<std::size_t>(k)])) return false;
   }
   return true;
@@ -239,7 +240,7 @@ bool PlanRun::VerifyPlain(const TermPlan& term, std::int64_t position) const {
   const bool matchCase = plan_.Options().matchCase;
   for (std::int64_t k = 0; k < length; ++k) {
     std::uint8_t b = window_.At(position + k);
-    if (!matchCase) b = UpperByte(b);
+    if (!matchCase) b = UpperWindows1252(b);
     if (b != static_cast<std::uint8_t>(term.text[static_cast<std::size_t>(k)])) return false;
   }
   if (plan_.Options().wholeWordsOnly) {

@@ -5,7 +5,7 @@
 #include <map>
 #include <utility>
 
-#include "search/expression/AnsiCharacters.h"
+#include "base/TextCase.h"
 
 namespace lk {
 namespace {
@@ -59,7 +59,7 @@ bool CanFilterOn(std::uint8_t v, bool matchCase) {
   if (matchCase) return true;
   bool any = false;
   for (int b = 0; b < 256; ++b) {
-    if (UpperByte(static_cast<std::uint8_t>(b)) != v) continue;
+    if (UpperWindows1252(static_cast<std::uint8_t>(b)) != v) continue;
     any = true;
     if ((b | 0x20) != (v | 0x20)) return false;
   }

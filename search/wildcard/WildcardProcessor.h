@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/TextCase.h"
 #include "search/expression/AnsiCharacters.h"
 
 namespace lk {
@@ -71,7 +72,7 @@ class WildcardFailureMemo {
 };
 
 // Next occurrence of literal at or after from; -1 when there is none. Compares byte by byte,
-// restarting one byte after a failed attempt. Content bytes are folded with UpperByte unless
+// restarting one byte after a failed attempt. Content bytes are folded with UpperWindows1252 unless
 // matchCase or the literal is the separator token. Without crossing the search stops at the
 // first separator byte (unless the literal is the separator token).
 template <typename Content>
@@ -86,7 +87,7 @@ template <typename Content>
   while (current < length) {
     std::uint8_t b = content.At(current);
     ++current;
-    if (!matchCase && !separatorToken) b = UpperByte(b);
+    if (!matchCase && !separatorToken) b = UpperWindows1252(b);
     if (b == static_cast<std::uint8_t>(literal[k]) || (separatorToken && IsWordSeparator(b))) {
       ++k;
     } else if (k > 0) {
@@ -185,7 +186,7 @@ class WildcardMatcher {
       } else if (matchCase_) {
         equal = b == l;
       } else {
-        equal = UpperByte(b) == UpperByte(l);
+        equal = UpperWindows1252(b) == UpperWindows1252(l);
       }
       if (!equal) return false;
       ++p;

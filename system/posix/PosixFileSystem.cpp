@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/TextCase.h"
+#include "base/Utf8.h"
+
 namespace lk {
 namespace {
 
@@ -19,14 +22,6 @@ using namespace file_error;
 // Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
 constexpr std::int64_t kEpochDifference = 11644473600;
 constexpr std::int64_t kTicksPerSecond = 10000000;
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  std::transform(result.begin(), result.end(), result.begin(), LowerAscii);
-  return result;
-}
 
 std::uint32_t WindowsError(int error) {
   switch (error) {
@@ -57,18 +52,12 @@ std::int64_t FileTimeTicks(const timespec& time) {
          static_cast<std::int64_t>(time.tv_nsec) / 100;
 }
 
-// The length of the UTF-8 sequence that starts at name[i]; 1 for a byte that does not start a
-// complete one, so a name in another encoding ("caf\xE9.txt") is taken byte by byte and its dot
-// is never jumped over.
+// The length of the character that starts at name[i]: its UTF-8 sequence, or 1 for a byte that
+// does not start a valid one, so a name in another encoding ("caf\xE9.txt") is taken byte by
+// byte and its dot is never jumped over.
 std::size_t CharLength(std::string_view name, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(name[i]);
-  if (lead < 0xC2 || lead > 0xF4) return 1;
-  const std::size_t length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  if (length > name.size() - i) return 1;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80) return 1;
-  }
-  return length;
+  const std::size_t length = Utf8SequenceLength(name, i);
+  return length == 0 ? 1 : length;
 }
 
 // Owns one file descriptor.
@@ -180,7 +169,7 @@ std::vector<PatternItem> CompilePattern(std::string_view pattern) {
     } else if (c == '.' && (next == '?' || next == '*')) {
       items.push_back({PatternToken::DosDot, c});
     } else {
-      items.push_back({PatternToken::Literal, LowerAscii(c)});
+      items.push_back({PatternToken::Literal, FoldAscii(c)});
     }
   }
   return items;
@@ -208,7 +197,7 @@ class PatternMatcher {
     const bool atEnd = n == name_.size();
     switch (items_[p].token) {
       case PatternToken::Literal:
-        return !atEnd && LowerAscii(name_[n]) == items_[p].literal && Match(p + 1, n + 1);
+        return !atEnd && FoldAscii(name_[n]) == items_[p].literal && Match(p + 1, n + 1);
       case PatternToken::Star:
         for (std::size_t k = n;; k += CharLength(name_, k)) {
           if (Match(p + 1, k)) return true;
@@ -257,10 +246,10 @@ std::optional<std::string> FindEntry(const std::string& directory, const std::st
   DIR* handle = ::opendir(directory.c_str());
   if (handle == nullptr) return std::nullopt;
   std::optional<std::string> found;
-  const std::string wanted = Lower(name);
+  const std::string wanted = FoldedAscii(name);
   while (const dirent* entry = ::readdir(handle)) {
     const std::string candidate = entry->d_name;
-    if (Lower(candidate) == wanted && (!found || candidate < *found)) found = candidate;
+    if (FoldedAscii(candidate) == wanted && (!found || candidate < *found)) found = candidate;
   }
   ::closedir(handle);
   return found;
@@ -319,7 +308,7 @@ std::optional<PosixFileSystem::ParsedPath> PosixFileSystem::Parse(std::string_vi
   std::replace(path.begin(), path.end(), '/', '\\');
   std::string_view rest = path;
   if (rest.size() >= 2 && rest[1] == ':') {
-    if (drive_.empty() || LowerAscii(rest[0]) != LowerAscii(drive_[0])) return std::nullopt;
+    if (drive_.empty() || FoldAscii(rest[0]) != FoldAscii(drive_[0])) return std::nullopt;
     rest.remove_prefix(2);
   } else if (rest.substr(0, 2) == "\\\\") {
     return std::nullopt;  // device and network paths do not live on the drive
@@ -343,7 +332,7 @@ std::string PosixFileSystem::Key(const ParsedPath& path) {
   std::string key;
   for (const auto& component : path.components) {
     key += '\\';
-    key += Lower(component);
+    key += FoldedAscii(component);
   }
   return key;
 }
@@ -438,8 +427,8 @@ class PosixDirectory final : public Directory {
     ::closedir(handle);
     std::sort(names.begin() + static_cast<std::ptrdiff_t>(dotCount), names.end(),
               [](const std::string& a, const std::string& b) {
-                const std::string la = Lower(a);
-                const std::string lb = Lower(b);
+                const std::string la = FoldedAscii(a);
+                const std::string lb = FoldedAscii(b);
                 return la != lb ? la < lb : a < b;
               });
     return std::make_unique<Enumeration>(*this, std::move(names), error);
@@ -536,7 +525,7 @@ class PosixDirectory final : public Directory {
           entry.attributes |= file_attribute::kReadOnly;
         }
       }
-      if (owner_.hidden_.count(key_ + "\\" + Lower(name)) != 0) {
+      if (owner_.hidden_.count(key_ + "\\" + FoldedAscii(name)) != 0) {
         entry.attributes |= file_attribute::kHidden;
       }
       entry.creationTime = FileTimeTicks(status.st_ctim);
@@ -556,7 +545,7 @@ class PosixDirectory final : public Directory {
   };
 
   [[nodiscard]] std::string EntryKey(const std::string& name) const {
-    return key_ + "\\" + Lower(name);
+    return key_ + "\\" + FoldedAscii(name);
   }
 
   const PosixFileSystem& owner_;

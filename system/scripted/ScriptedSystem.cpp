@@ -5,6 +5,9 @@
 #include <memory>
 #include <utility>
 
+#include "base/TextCase.h"
+#include "base/WindowsPath.h"
+
 namespace lk {
 
 namespace scripted_detail {
@@ -17,18 +20,6 @@ inline constexpr std::uint32_t kKeyDeleted = 1018;
 inline constexpr std::uint32_t kInvalidServiceControl = 1052;
 inline constexpr std::uint32_t kUnsupportedType = 1630;
 
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == Lower(prefix);
-}
-
 // Paths of the model use '\' only and carry no trailing separator; a drive root is "C:".
 std::string NormalizePath(std::string_view path) {
   std::string result(path);
@@ -37,24 +28,10 @@ std::string NormalizePath(std::string_view path) {
   return result;
 }
 
-// The parent of a normalized path, or "" for a path without separator (a drive root).
-std::string ParentPath(std::string_view path) {
-  const auto pos = path.rfind('\\');
-  return pos == std::string_view::npos ? std::string() : std::string(path.substr(0, pos));
-}
-
 std::string NormalizeKeyPath(std::string_view path) {
   std::string result(path);
   while (!result.empty() && result.front() == '\\') result.erase(result.begin());
   while (!result.empty() && result.back() == '\\') result.pop_back();
-  return result;
-}
-
-std::string JoinKey(std::string_view parent, std::string_view child) {
-  if (parent.empty()) return std::string(child);
-  std::string result(parent);
-  result.push_back('\\');
-  result.append(child);
   return result;
 }
 
@@ -166,7 +143,7 @@ struct Machine {
     while (start <= path.size() && !path.empty()) {
       const auto end = std::min(path.find('\\', start), path.size());
       partial = path.substr(0, end);
-      auto [it, inserted] = keys.try_emplace(Lower(partial));
+      auto [it, inserted] = keys.try_emplace(FoldedAscii(partial));
       if (inserted) it->second.path = partial;
       key = &it->second;
       start = end + 1;
@@ -231,13 +208,13 @@ struct Machine {
     const std::string normalized = NormalizePath(path);
     if (normalized.empty() || normalized.find('\\') == std::string::npos) return;  // a root
     EnsureDirectory(ParentPath(normalized));
-    auto [it, inserted] = files.try_emplace(Lower(normalized));
+    auto [it, inserted] = files.try_emplace(FoldedAscii(normalized));
     if (inserted) it->second.path = normalized;
     it->second.directory = true;
   }
 
   FileNode* FindFile(std::string_view normalized) {
-    const auto it = files.find(Lower(normalized));
+    const auto it = files.find(FoldedAscii(normalized));
     return it == files.end() ? nullptr : &it->second;
   }
 
@@ -253,7 +230,9 @@ struct Machine {
                                                    : win_error::kPathNotFound;
   }
 
-  std::string WindowsDirectory() const { return ParentPath(NormalizePath(systemDirectory)); }
+  std::string WindowsDirectory() const {
+    return std::string(ParentPath(NormalizePath(systemDirectory)));
+  }
 
   std::string Redirected(std::string_view path) const {
     const std::string normalized = NormalizePath(path);
@@ -262,7 +241,7 @@ struct Machine {
     const std::string windows = WindowsDirectory();
     if (system.empty() || windows.empty()) return normalized;
     const auto below = [&](std::string_view base) {
-      return StartsWithNoCase(normalized, base) &&
+      return StartsWithIgnoringAsciiCase(normalized, base) &&
              (normalized.size() == base.size() || normalized[base.size()] == '\\');
     };
     // "Sysnative" lets a 32-bit process reach the native system directory.
@@ -273,7 +252,7 @@ struct Machine {
     static constexpr std::string_view kExempt[] = {"\\drivers\\etc", "\\catroot", "\\catroot2",
                                                    "\\logfiles", "\\spool"};
     for (const std::string_view exempt : kExempt) {
-      if (StartsWithNoCase(rest, exempt) &&
+      if (StartsWithIgnoringAsciiCase(rest, exempt) &&
           (rest.size() == exempt.size() || rest[exempt.size()] == '\\')) {
         return normalized;
       }
@@ -329,7 +308,7 @@ class ScriptedRegistryConnection final : public RegistryConnection {
   bool ValuePresent(std::string_view valueName) override {
     Key* key = OpenKey();
     if (key == nullptr) return false;
-    if (key->values.count(Lower(valueName)) == 0) {
+    if (key->values.count(FoldedAscii(valueName)) == 0) {
       machine_.Fail(win_error::kFileNotFound);
       return false;
     }
@@ -341,7 +320,7 @@ class ScriptedRegistryConnection final : public RegistryConnection {
     // or gives 0 yields the empty text; only the type check of the data read raises.
     Key* key = OpenKey();
     if (key == nullptr) return {};
-    const auto it = key->values.find(Lower(valueName));
+    const auto it = key->values.find(FoldedAscii(valueName));
     if (it == key->values.end()) {
       machine_.Fail(win_error::kFileNotFound);
       return {};
@@ -364,13 +343,14 @@ class ScriptedRegistryConnection final : public RegistryConnection {
       machine_.Log("WriteStringValue " + subject + " " + Failed(machine_.lastError));
       Raise("WriteStringValue", valueName);
     }
-    key->values[Lower(valueName)] = {std::string(valueName), RegistryValue::String(text)};
+    key->values[FoldedAscii(valueName)] = {std::string(valueName), RegistryValue::String(text)};
     machine_.Log("WriteStringValue " + subject + " = " + Quoted(text) + " ok");
   }
 
   bool SubKeyPresent(std::string_view subKeyName) override {
     if (OpenKey() == nullptr) return false;
-    const Key* sub = machine_.FindKey(Lower(JoinKey(open_->path, NormalizeKeyPath(subKeyName))));
+    const Key* sub =
+        machine_.FindKey(FoldedAscii(JoinPath(open_->path, NormalizeKeyPath(subKeyName))));
     if (sub == nullptr) {
       machine_.Fail(win_error::kFileNotFound);
       return false;
@@ -389,7 +369,7 @@ class ScriptedRegistryConnection final : public RegistryConnection {
       machine_.Fail(kInvalidParameter);
       return false;
     }
-    return machine_.DeleteTree(Lower(JoinKey(open_->path, NormalizeKeyPath(subKeyName))));
+    return machine_.DeleteTree(FoldedAscii(JoinPath(open_->path, NormalizeKeyPath(subKeyName))));
   }
 
   void CloseMachineKey() override {
@@ -409,7 +389,7 @@ class ScriptedRegistryConnection final : public RegistryConnection {
   // The key's path in the native view: SOFTWARE\X is SOFTWARE\Wow6432Node\X to the 32-bit
   // view of 64-bit Windows.
   std::string InView(std::string_view keyPath) const {
-    std::string lower = Lower(NormalizeKeyPath(keyPath));
+    std::string lower = FoldedAscii(NormalizeKeyPath(keyPath));
     constexpr std::string_view kSoftware = "software";
     constexpr std::string_view kWow = "software\\wow6432node";
     if (!wow32_ || lower.rfind(kSoftware, 0) != 0) return lower;
@@ -463,7 +443,6 @@ class ScriptedRegistryConnection final : public RegistryConnection {
 }  // namespace scripted_detail
 
 using scripted_detail::FileNode;
-using scripted_detail::Lower;
 using scripted_detail::NormalizePath;
 
 // The machine is shared with the registry connections, so a connection that outlives its system
@@ -540,8 +519,8 @@ void ScriptedSystem::AddKey(std::string_view keyPath) { (void)model_->machine->E
 
 void ScriptedSystem::SetValue(std::string_view keyPath, std::string_view valueName,
                               RegistryValue value) {
-  model_->machine->EnsureKey(keyPath).values[Lower(valueName)] = {std::string(valueName),
-                                                                  std::move(value)};
+  model_->machine->EnsureKey(keyPath).values[FoldedAscii(valueName)] = {std::string(valueName),
+                                                                        std::move(value)};
 }
 
 void ScriptedSystem::DenyKeyRead(std::string_view keyPath) {
@@ -556,8 +535,8 @@ void ScriptedSystem::AddDirectory(std::string_view path) { model_->machine->Ensu
 
 void ScriptedSystem::AddFile(std::string_view path, bool inUse) {
   const std::string normalized = NormalizePath(path);
-  model_->machine->EnsureDirectory(scripted_detail::ParentPath(normalized));
-  auto [it, inserted] = model_->machine->files.try_emplace(Lower(normalized));
+  model_->machine->EnsureDirectory(ParentPath(normalized));
+  auto [it, inserted] = model_->machine->files.try_emplace(FoldedAscii(normalized));
   if (inserted) it->second.path = normalized;
   it->second.directory = false;
   it->second.inUse = inUse;
@@ -580,15 +559,15 @@ void ScriptedSystem::AddService(std::string_view name, ServiceScript script) {
   service.state = script.state;
   service.startPendingLeft = script.startPendingQueries;
   service.script = std::move(script);
-  model_->machine->services[Lower(name)] = std::move(service);
+  model_->machine->services[FoldedAscii(name)] = std::move(service);
 }
 
 void ScriptedSystem::AddDevice(std::string_view devicePath) {
-  model_->machine->devices[Lower(devicePath)] = std::string(devicePath);
+  model_->machine->devices[FoldedAscii(devicePath)] = std::string(devicePath);
 }
 
 void ScriptedSystem::RemoveDevice(std::string_view devicePath) {
-  model_->machine->devices.erase(Lower(devicePath));
+  model_->machine->devices.erase(FoldedAscii(devicePath));
 }
 
 void ScriptedSystem::OnFileDeleted(std::function<void(const std::string& path)> callback) {
@@ -610,14 +589,15 @@ void ScriptedSystem::OnEveryPump(std::function<void()> callback) {
 // --- Reading the state ------------------------------------------------------------------------
 
 bool ScriptedSystem::KeyExists(std::string_view keyPath) const {
-  return model_->machine->keys.count(Lower(scripted_detail::NormalizeKeyPath(keyPath))) != 0;
+  return model_->machine->keys.count(FoldedAscii(scripted_detail::NormalizeKeyPath(keyPath))) != 0;
 }
 
 std::optional<RegistryValue> ScriptedSystem::Value(std::string_view keyPath,
                                                    std::string_view valueName) const {
-  const auto key = model_->machine->keys.find(Lower(scripted_detail::NormalizeKeyPath(keyPath)));
+  const auto key =
+      model_->machine->keys.find(FoldedAscii(scripted_detail::NormalizeKeyPath(keyPath)));
   if (key == model_->machine->keys.end()) return std::nullopt;
-  const auto value = key->second.values.find(Lower(valueName));
+  const auto value = key->second.values.find(FoldedAscii(valueName));
   if (value == key->second.values.end()) return std::nullopt;
   return value->second.second;
 }
@@ -635,7 +615,7 @@ ScriptedSystem::RegistrySnapshot() const {
 }
 
 bool ScriptedSystem::FileExists(std::string_view path) const {
-  const auto it = model_->machine->files.find(Lower(NormalizePath(path)));
+  const auto it = model_->machine->files.find(FoldedAscii(NormalizePath(path)));
   return it != model_->machine->files.end() && !it->second.directory;
 }
 
@@ -652,17 +632,17 @@ std::vector<std::string> ScriptedSystem::PendingDeletions() const {
 }
 
 bool ScriptedSystem::ServiceExists(std::string_view name) const {
-  return model_->machine->services.count(Lower(name)) != 0;
+  return model_->machine->services.count(FoldedAscii(name)) != 0;
 }
 
 std::optional<ServiceState> ScriptedSystem::CurrentServiceState(std::string_view name) const {
-  const auto it = model_->machine->services.find(Lower(name));
+  const auto it = model_->machine->services.find(FoldedAscii(name));
   if (it == model_->machine->services.end()) return std::nullopt;
   return it->second.state;
 }
 
 bool ScriptedSystem::ServiceMarkedForDeletion(std::string_view name) const {
-  const auto it = model_->machine->services.find(Lower(name));
+  const auto it = model_->machine->services.find(FoldedAscii(name));
   return it != model_->machine->services.end() && it->second.marked;
 }
 
@@ -727,7 +707,7 @@ bool ScriptedSystem::DeleteFileNow(std::string_view path) {
     return false;
   }
   const std::string deleted = node->path;
-  model_->machine->files.erase(Lower(target));
+  model_->machine->files.erase(FoldedAscii(target));
   model_->machine->Log("DeleteFileNow " + deleted + " ok");
   if (model_->machine->onFileDeleted) model_->machine->onFileDeleted(deleted);
   return true;
@@ -745,7 +725,7 @@ bool ScriptedSystem::DeleteFileAtRestart(std::string_view path) {
 std::string ScriptedSystem::QuerySystemDirectory() { return model_->machine->systemDirectory; }
 
 bool ScriptedSystem::DeviceCanBeOpened(std::string_view devicePath) {
-  if (model_->machine->devices.count(Lower(devicePath)) != 0) return true;
+  if (model_->machine->devices.count(FoldedAscii(devicePath)) != 0) return true;
   const std::string target = model_->machine->Redirected(devicePath);
   const FileNode* node = model_->machine->FindFile(target);
   std::uint32_t error = 0;
@@ -840,7 +820,7 @@ ServiceHandle ScriptedSystem::OpenServiceEntry(ServiceHandle manager,
     model_->machine->Fail(win_error::kInvalidHandle);
     return {};
   }
-  const std::string key = Lower(serviceName);
+  const std::string key = FoldedAscii(serviceName);
   const auto service = model_->machine->services.find(key);
   if (service == model_->machine->services.end()) {
     model_->machine->Fail(win_error::kServiceDoesNotExist);

@@ -1,9 +1,11 @@
 #pragma once
-// Conversion between the program's UTF-8 texts and the UTF-16 texts of the Windows "W" calls,
-// and from UTF-16 to the ANSI code page for the few places that still need 8-bit text.
+// Conversion between the program's UTF-8 texts and the UTF-16 texts of the Windows "W" calls
+// (the portable conversion of base/Utf8.h in wchar_t form), and from UTF-16 to the system's
+// ANSI code page for the few places that still need 8-bit text.
 //
-// Invalid sequences become U+FFFD (UTF-8 -> UTF-16) or the code page's default character
-// (UTF-16 -> ANSI); a lone surrogate in UTF-16 becomes U+FFFD in UTF-8. Nothing here raises.
+// Each byte that does not start a valid UTF-8 sequence becomes U+FFFD (UTF-8 -> UTF-16); a lone
+// surrogate in UTF-16 becomes U+FFFD in UTF-8; a character the ANSI code page lacks becomes its
+// default character. Nothing here raises.
 
 #include <string>
 #include <string_view>

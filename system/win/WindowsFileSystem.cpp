@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "system/hstringfunc.h"
+#include "base/WindowsPath.h"
 #include "system/win/UniqueHandle.h"
 #include "system/win/Utf.h"
 

@@ -12,7 +12,7 @@
 #include "analysis/RecordingView.h"
 #include "analysis/ReportList.h"
 #include "analysis/StartButtonAnimation.h"
-#include "analysis/TextCase.h"
+#include "base/TextCase.h"
 #include "system/scripted/ScriptedSystem.h"
 
 namespace lk {
@@ -183,7 +183,7 @@ TEST(AppInitEntryRemoval, NeverLeavesTheNameBehind) {
                           ";;MfC42Ul.DlL;;", "a.dll,\"b c\";mfc42ul.dll\td.dll"};
   for (const char* value : values) {
     const std::string rest = RemoveLibraryEntries(value, "mfc42ul.dll");
-    EXPECT_FALSE(ContainsIgnoringCase(rest, "mfc42ul.dll")) << value << " -> " << rest;
+    EXPECT_FALSE(ContainsIgnoringAsciiCase(rest, "mfc42ul.dll")) << value << " -> " << rest;
   }
 }
 

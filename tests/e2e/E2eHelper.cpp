@@ -30,12 +30,12 @@
 #include <vector>
 
 #include "analysis/AnalysisTexts.h"
+#include "markup/Markup.h"
 #include "system/win/FsRedirection.h"
 #include "system/win/UniqueHandle.h"
 #include "tests/ui/GuiDriver.h"
 #include "ui/ControlIds.h"
 #include "ui/controls/PictureBox.h"
-#include "ui/markup/Markup.h"
 
 namespace {
 

@@ -195,6 +195,15 @@ TEST_F(LkGrepFindText, PrintsOffsetAndLengthOrMinusOne) {
   EXPECT_EQ(Run({"--find-text", "x", "--encoding", "utf8", file}).code, 2);
 }
 
+TEST_F(LkGrepFindText, AnOverlongSequenceIsNoCharacter) {
+  // UTF-16 LE "x", U+0000, "y", U+FFFD, U+FFFD. C0 80 is a forbidden form of U+0000: it must not
+  // find the NUL but stand for two unreadable bytes.
+  Write("w.dat", "x\0\0\0y\0\xFD\xFF\xFD\xFF"s);
+  const Outcome o = Run({"--find-text", "\xC0\x80", "--encoding", "utf16le", Path("w.dat")});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.out, "6 4\n");
+}
+
 using LkGrepHostileTree = LkGrepFixture;
 
 TEST_F(LkGrepHostileTree, APipeNeitherBlocksNorLosesTheHitsAroundIt) {

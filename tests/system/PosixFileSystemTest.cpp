@@ -174,6 +174,10 @@ TEST(WindowsPattern, TakesBytesThatAreNotUtf8AsOneCharacterEach) {
   EXPECT_FALSE(FitsWindowsPattern("\xE9\xE9.dll", "?.dll"));
   EXPECT_TRUE(FitsWindowsPattern("x\xF0.sys", "*.sys"));  // a lead byte at the very end
   EXPECT_TRUE(FitsWindowsPattern("\xC3\xA4\xE9.dll", "??.dll"));
+  // Sequences of the right shape that are no character: an overlong '.', a surrogate.
+  EXPECT_TRUE(FitsWindowsPattern("\xE0\x80\xAE.dll", "???.dll"));
+  EXPECT_FALSE(FitsWindowsPattern("\xE0\x80\xAE.dll", "?.dll"));
+  EXPECT_TRUE(FitsWindowsPattern("\xED\xA0\x80.sys", "???.sys"));
 }
 
 TEST_F(PosixFiles, EnumerationYieldsDotsThenSortedMatches) {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "system/hstringfunc.h"
+#include "base/WindowsPath.h"
 #include "system/win/FsRedirection.h"
 #include "system/win/UniqueHandle.h"
 #include "system/win/Utf.h"

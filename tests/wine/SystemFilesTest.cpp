@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "system/hstringfunc.h"
+#include "base/WindowsPath.h"
 #include "system/win/UniqueHandle.h"
 #include "system/win/Utf.h"
 #include "system/win/WindowsSystemAccess.h"

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <optional>
 
+#include "base/Utf8.h"
 #include "search/SearchFileGrep.h"
 #include "search/SweepExpressions.h"
 #include "search/expression/ExpressionCompiler.h"
@@ -65,89 +66,6 @@ bool ParseNumber(std::string_view text, T& value) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
-// Decodes UTF-8; invalid sequences become U+FFFD, characters beyond the BMP surrogate pairs.
-std::u16string Utf16FromUtf8(std::string_view text) {
-  std::u16string result;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    int extra = 0;
-    char32_t code = 0;
-    if (lead < 0x80) {
-      code = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1;
-      code = lead & 0x1Fu;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2;
-      code = lead & 0x0Fu;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3;
-      code = lead & 0x07u;
-    } else {
-      result.push_back(u'\uFFFD');
-      ++i;
-      continue;
-    }
-    bool valid = true;
-    for (int k = 1; valid && k <= extra; ++k) {
-      if (i + static_cast<std::size_t>(k) >= text.size()) {
-        valid = false;
-        break;
-      }
-      const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      if ((next & 0xC0) != 0x80) {
-        valid = false;
-        break;
-      }
-      code = (code << 6) | (next & 0x3Fu);
-    }
-    if (!valid || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      result.push_back(u'\uFFFD');
-      ++i;
-      continue;
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      result.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      result.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    } else {
-      result.push_back(static_cast<char16_t>(code));
-    }
-  }
-  return result;
-}
-
-// The length of the valid UTF-8 sequence at text[i], or 0 when none starts there.
-std::size_t ValidSequenceLength(std::string_view text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  char32_t code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (length > text.size() - i) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3Fu);
-  }
-  const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-  if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
-
 // A path or name as it is printed: one line of valid UTF-8. Every byte that is not part of a
 // valid UTF-8 sequence, every control character and, with escapeBackslash, every '\' becomes
 // \xHH, so that a name in another encoding or with a line break in it stays visible and cannot
@@ -158,7 +76,7 @@ std::string EscapeForDisplay(std::string_view text, bool escapeBackslash) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t length = ValidSequenceLength(text, i);
+    const std::size_t length = Utf8SequenceLength(text, i);
     const bool control = byte < 0x20 || byte == 0x7F;
     if (length == 0 || control || (escapeBackslash && byte == '\\')) {
       shown += "\\x";

@@ -6,10 +6,10 @@
 #include <functional>
 #include <vector>
 
+#include "markup/Markup.h"
 #include "system/win/Utf.h"
 #include "ui/controls/Dpi.h"
 #include "ui/controls/Theme.h"
-#include "ui/markup/Markup.h"
 
 namespace lk::ui {
 namespace {

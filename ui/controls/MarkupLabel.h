@@ -1,6 +1,6 @@
 #pragma once
 // A label that renders the program's markup (bold, italic, underline, line breaks, links, text
-// colour, indents, inline images; see ui/markup/Markup.h) with word wrap. Links take the link
+// colour, indents, inline images; see markup/Markup.h) with word wrap. Links take the link
 // colour, show the hand cursor and open their target with the shell's "open" action on a click.
 //
 // The label is a real window whose text (WM_GETTEXT) is the plain text without tags, so screen
@@ -15,9 +15,9 @@
 #include <optional>
 #include <string>
 
+#include "markup/MarkupLayout.h"
 #include "ui/controls/Gdi.h"
 #include "ui/controls/Window.h"
-#include "ui/markup/MarkupLayout.h"
 
 namespace lk::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/markup/MarkupLayout.h"
+#include "markup/MarkupLayout.h"
 
 #include <algorithm>
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/markup/Markup.h"
+#include "markup/Markup.h"
 
 namespace lk::markup {
 

@@ -1,18 +1,12 @@
-#include "ui/markup/Markup.h"
+#include "markup/Markup.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
+
+#include "base/TextCase.h"
 
 namespace lk::markup {
 namespace {
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -24,7 +18,7 @@ struct Tag {
 
   [[nodiscard]] std::optional<std::string_view> Attribute(std::string_view key) const {
     for (const auto& [k, v] : attributes) {
-      if (EqualsNoCase(k, key)) return v;
+      if (EqualsIgnoringAsciiCase(k, key)) return v;
     }
     return std::nullopt;
   }
@@ -39,7 +33,7 @@ std::size_t ReadTag(std::string_view text, std::size_t pos, Tag& tag) {
     ++i;
   }
   const std::size_t nameStart = i;
-  while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i]))) ++i;
+  while (i < text.size() && IsAsciiLetter(text[i])) ++i;
   if (i == nameStart) return std::string_view::npos;
   tag.name = text.substr(nameStart, i - nameStart);
   while (i < text.size()) {
@@ -158,7 +152,7 @@ class Parser {
     static constexpr std::pair<std::string_view, std::string_view> kEntities[] = {
         {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}, {"&quot;", "\""}, {"&nbsp;", "\xC2\xA0"}};
     for (const auto& [name, replacement] : kEntities) {
-      if (s.size() >= name.size() && EqualsNoCase(s.substr(0, name.size()), name)) {
+      if (StartsWithIgnoringAsciiCase(s, name)) {
         AppendText(replacement);
         return name.size();
       }
@@ -171,15 +165,15 @@ class Parser {
 
   void Apply(const Tag& tag) {
     const std::string_view n = tag.name;
-    if (EqualsNoCase(n, "b") || EqualsNoCase(n, "strong")) {
+    if (EqualsIgnoringAsciiCase(n, "b") || EqualsIgnoringAsciiCase(n, "strong")) {
       tag.closing ? Close(bold_) : void(++bold_);
-    } else if (EqualsNoCase(n, "i") || EqualsNoCase(n, "em")) {
+    } else if (EqualsIgnoringAsciiCase(n, "i") || EqualsIgnoringAsciiCase(n, "em")) {
       tag.closing ? Close(italic_) : void(++italic_);
-    } else if (EqualsNoCase(n, "u")) {
+    } else if (EqualsIgnoringAsciiCase(n, "u")) {
       tag.closing ? Close(underline_) : void(++underline_);
-    } else if (EqualsNoCase(n, "br")) {
+    } else if (EqualsIgnoringAsciiCase(n, "br")) {
       if (!tag.closing) Push(Item{ItemKind::LineBreak, {}, {}, 0});
-    } else if (EqualsNoCase(n, "a")) {
+    } else if (EqualsIgnoringAsciiCase(n, "a")) {
       if (tag.closing) {
         if (!links_.empty()) links_.pop_back();
       } else {
@@ -188,7 +182,7 @@ class Parser {
         const std::string_view target = tag.Attribute("href").value_or(" ");
         links_.emplace_back(target.empty() ? std::string_view(" ") : target);
       }
-    } else if (EqualsNoCase(n, "font")) {
+    } else if (EqualsIgnoringAsciiCase(n, "font")) {
       if (tag.closing) {
         if (!colors_.empty()) colors_.pop_back();
       } else {
@@ -198,15 +192,15 @@ class Parser {
         // tag still pairs up.
         colors_.push_back(parsed ? *parsed : (colors_.empty() ? kNoColor : colors_.back()));
       }
-    } else if (EqualsNoCase(n, "ind")) {
+    } else if (EqualsIgnoringAsciiCase(n, "ind")) {
       if (!tag.closing) {
         const auto x = tag.Attribute("x");
         const auto value = x ? ParseInt(*x) : std::nullopt;
         if (value && *value >= 0) Push(Item{ItemKind::Indent, {}, {}, *value});
       }
-    } else if (EqualsNoCase(n, "img")) {
+    } else if (EqualsIgnoringAsciiCase(n, "img")) {
       const auto src = tag.Attribute("src");
-      if (!tag.closing && src && src->size() > 4 && EqualsNoCase(src->substr(0, 4), "idx:")) {
+      if (!tag.closing && src && src->size() > 4 && StartsWithIgnoringAsciiCase(*src, "idx:")) {
         const auto index = ParseInt(src->substr(4));
         if (index && *index >= 0) Push(Item{ItemKind::Image, {}, Current(), *index});
       }

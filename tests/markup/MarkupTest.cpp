@@ -2,8 +2,8 @@
 // the layout breaks and places them.
 #include <gtest/gtest.h>
 
-#include "ui/markup/Markup.h"
-#include "ui/markup/MarkupLayout.h"
+#include "markup/Markup.h"
+#include "markup/MarkupLayout.h"
 
 namespace lk::markup {
 namespace {
@@ -74,6 +74,12 @@ TEST(MarkupTolerance, StrayClosingAndUnknownTagsAreIgnored) {
 TEST(MarkupTolerance, LessThanThatIsNoTagStaysText) {
   EXPECT_EQ(Dump(Parse("1 < 2 <3 a<")), "1 < 2 <3 a<");
   EXPECT_EQ(Dump(Parse("x &lt;y&gt; &amp; &quot;z&quot; & w")), "x <y> & \"z\" & w");
+}
+
+TEST(MarkupTolerance, TagsAndEntitiesFoldOnlyAsciiLetters) {
+  EXPECT_EQ(Dump(Parse("<StRoNg>x</sTrOnG>&AMP;&Lt;")), "b:x|&<");
+  // A letter beyond ASCII never starts a tag name, whatever the byte values.
+  EXPECT_EQ(Dump(Parse("<\xC3\x84>y<\xC4>z")), "<\xC3\x84>y<\xC4>z");
 }
 
 TEST(MarkupTolerance, UmlautsPassThroughUnchanged) {
