@@ -2,9 +2,9 @@
 // The bytes of a scenario's texts: how a file's "text" and "utf16" pieces are written. The input
 // is the JSON library's UTF-8, which its parser has checked.
 //
-// These two functions are lksim's only text conversions, kept small on purpose: they move to the
-// portable text library (base/) once it exists. They use the standard library's UTF-8 facets and
-// the stream search's Windows-1252 table rather than a conversion of their own.
+// Both rest on the program's one UTF-8 decoder and Windows-1252 table (base/); what they add is
+// lksim's rule that a text its encoding cannot hold is a fault of the scenario, named by the
+// first character it lacks.
 
 #include <string>
 #include <string_view>
