@@ -165,7 +165,7 @@ def plan(scenario, program, helper, program32=None, helper32=None):
 
 
 def wine32_loader():
-    """Wine's 32-bit loader: the emulated one of scripts/wine32-loader.sh where there is one."""
+    """Wine's 32-bit loader: the emulated one of scripts/wine32/qemu-loader.sh where there is one."""
     emulated = os.environ.get('LK_WINE32_LOADER')
     return str(Path(emulated) / 'wine') if emulated else 'wine'
 

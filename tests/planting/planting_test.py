@@ -52,7 +52,7 @@ def pe_machine(exe):
 
 
 def can_run_32bit():
-    return subprocess.run([str(SCRIPTS / 'can-run-32bit.sh')], stdout=subprocess.DEVNULL,
+    return subprocess.run([str(SCRIPTS / 'wine32' / 'can-run.sh')], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
 
 

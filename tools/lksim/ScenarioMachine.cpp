@@ -11,7 +11,7 @@
 #include <string_view>
 #include <utility>
 
-#include "analysis/TextCase.h"
+#include "base/TextCase.h"
 
 namespace lk::lksim {
 
@@ -24,7 +24,7 @@ constexpr const char* kContentLimitText = "the files' content exceeds 64 MiB in 
 }
 
 bool IsOnDriveC(const std::string& path) {
-  return path.size() >= 3 && EqualsIgnoringCase(path.substr(0, 3), "C:\\");
+  return path.size() >= 3 && EqualsIgnoringAsciiCase(path.substr(0, 3), "C:\\");
 }
 
 // A Windows path on drive C: whose parts all stay inside the drive folder: ".." would climb out
@@ -50,7 +50,7 @@ std::string SpellingIn(const std::filesystem::path& folder, const std::string& p
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
     const std::string name = entry.path().filename().string();
     if (name == part) return name;
-    if (EqualsIgnoringCase(name, part)) spelling = name;
+    if (EqualsIgnoringAsciiCase(name, part)) spelling = name;
   }
   return spelling;
 }
@@ -77,10 +77,6 @@ std::string ToHex(std::string_view bytes) {
   return text;
 }
 
-bool LessIgnoringCase(std::string_view a, std::string_view b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char x, char y) { return FoldAscii(x) < FoldAscii(y); });
-}
 
 std::uint32_t DwordOf(const std::string& data) {
   std::uint32_t number = 0;
@@ -103,9 +99,9 @@ Json TextsOf(const std::string& data) {
   return texts;
 }
 
-bool ContainsIgnoringCase(const std::vector<std::string>& texts, std::string_view text) {
+bool ListHoldsIgnoringCase(const std::vector<std::string>& texts, std::string_view text) {
   return std::any_of(texts.begin(), texts.end(),
-                     [&](const std::string& t) { return EqualsIgnoringCase(t, text); });
+                     [&](const std::string& t) { return EqualsIgnoringAsciiCase(t, text); });
 }
 
 // A registry value in the scenario's form; string data without its terminating NUL.
@@ -130,7 +126,7 @@ Json ValueJson(const RegistryValue& value) {
 void AddValues(const std::map<std::string, RegistryValue>& byName, Json::object_t& values) {
   std::vector<std::string> names;
   for (const auto& [name, value] : byName) names.push_back(name);
-  std::sort(names.begin(), names.end(), LessIgnoringCase);
+  std::sort(names.begin(), names.end(), LessIgnoringAsciiCase);
   for (const std::string& name : names) values[name] = ValueJson(byName.at(name));
 }
 
@@ -315,11 +311,11 @@ Json ScenarioMachine::RegistryState() const {
   std::vector<std::string> reported;
   for (const std::string& key : registryKeys_) {
     // The scenario may name a key twice, in different case; the state names it once.
-    if (ContainsIgnoringCase(reported, key) || !system_.KeyExists(key)) continue;
+    if (ListHoldsIgnoringCase(reported, key) || !system_.KeyExists(key)) continue;
     reported.push_back(key);
     Json::object_t values;
     for (const auto& [path, byName] : snapshot) {
-      if (EqualsIgnoringCase(path, key)) AddValues(byName, values);
+      if (EqualsIgnoringAsciiCase(path, key)) AddValues(byName, values);
     }
     registry[key] = Json(std::move(values));
   }
@@ -331,7 +327,7 @@ Json ScenarioMachine::FilesState() const {
   for (const std::string& path : filePaths_) {
     if (system_.FileExists(path)) existing.push_back(path);
   }
-  std::sort(existing.begin(), existing.end(), LessIgnoringCase);
+  std::sort(existing.begin(), existing.end(), LessIgnoringAsciiCase);
   return existing;
 }
 
