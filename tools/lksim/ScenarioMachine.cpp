@@ -77,7 +77,6 @@ std::string ToHex(std::string_view bytes) {
   return text;
 }
 
-
 std::uint32_t DwordOf(const std::string& data) {
   std::uint32_t number = 0;
   for (std::size_t i = 0; i < 4 && i < data.size(); ++i) {
