@@ -273,8 +273,16 @@ int Scanner::Run(const ScanOptions& options) {
   s.is64Bit = s.system.RunningUnderWow64();
   const RedirectionOff redirection(s.system);
   s.run.DetermineDirectories(s.system);
-  s.CheckKnownVersion();
-  if (options.sweep) s.Sweep();
+  if (s.run.SystemDirectory.empty()) {
+    // Without it every file path would be relative to wherever lkscan was started: the
+    // registry and the service manager can still be asked, the files cannot.
+    s.CheckRegistry();
+    s.CheckServiceManager();
+    s.Skip("Systemordner", "Windows nennt keinen Systemordner; keine Datei wurde untersucht");
+  } else {
+    s.CheckKnownVersion();
+    if (options.sweep) s.Sweep();
+  }
   const ScanSummary summary = s.Summarize();
   s.report.Summary(summary);
   return summary.exitCode;

@@ -176,6 +176,19 @@ TEST_F(LkScan, TheSummaryCountsWhatWasReadAndWhatCouldNotBe) {
   EXPECT_EQ(skipped.front().at("path"), "C:\\WINDOWS\\system32\\pipe.dll");
 }
 
+TEST_F(LkScan, WithoutASystemFolderNoFileIsTakenFromTheCurrentFolder) {
+  system.SetSystemDirectory("");
+  AddFile("C:\\WINDOWS\\system32\\mfc42ul.dll", "MZ....c3po-R2D2-poe....");
+  AddAppInit("mfc42ul.dll");
+  const Result result = Scan({"--json"});
+  EXPECT_EQ(result.exitCode, 1) << "the registry was still read";
+  EXPECT_EQ(Checks(result), std::multiset<std::string>{"appinit"});
+  const auto skipped = Of(result, "skipped");
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped.front().at("path"), "Systemordner");
+  EXPECT_EQ(result.records.back().at("files_examined"), 0);
+}
+
 TEST_F(LkScan, ASkipDoesNotHideAFinding) {
   system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::Dword(1));
   AddDevice();
