@@ -33,18 +33,10 @@ run_ctest() {  # preset
   local preset=$1 log=build/ctest-$1.log
   ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
-  local line
-  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
-  local total fail skip
-  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-  fail=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
-  # ctest counts a skipped test among the passed ones; a skip is no pass.
-  skip=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped' "$log")
-  passed[$preset]=$(( ${total:-0} - ${fail:-0} - ${skip:-0} ))
-  failed[$preset]=${fail:-0}
-  skipped[$preset]=${skip:-0}
+  local counts
+  counts=$(scripts/ctest-counts.sh "$log") || status=1
+  read -r passed[$preset] failed[$preset] skipped[$preset] <<<"$counts"
   [ "$rc" -eq 0 ] || status=1
-  [ -n "$line" ] || status=1
 }
 
 # What one build takes from another is passed as cache variables, which is why the presets run

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The test command's own pieces, on made-up input:
+# - ctest-counts.sh counts a skipped test as skipped, not as passed;
+# - install-deps.sh goes on without Wine's 32-bit side when the package index is broken: apt-get,
+#   dpkg and friends are stand-ins on PATH that fail the index update and the i386 install.
+# Prints "N passed, M failed" and exits 1 on any failure.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+check() {  # description, command...
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what" >&2; fi
+}
+
+# --- ctest-counts.sh ---------------------------------------------------------------------------
+cat >"$work/ctest.log" <<'LOG'
+      Start  1: a
+1/4 Test  #1: a ..........................   Passed    0.10 sec
+2/4 Test  #2: b ..........................***Skipped   0.01 sec
+3/4 Test  #3: c ..........................***Failed    0.20 sec
+4/4 Test  #4: d ..........................***Skipped   0.01 sec
+
+50% tests passed, 1 tests failed out of 4
+LOG
+check "a skip is counted as skipped" test "$("$top/scripts/ctest-counts.sh" "$work/ctest.log")" = "1 1 2"
+printf 'ninja: build stopped\n' >"$work/broken.log"
+check "a log without a summary is an error" bash -c "! '$top/scripts/ctest-counts.sh' '$work/broken.log' >/dev/null"
+
+# --- install-deps.sh with a broken index ---------------------------------------------------------
+stubs=$work/bin
+mkdir -p "$stubs"
+calls=$work/apt-calls
+stub() {  # name, body
+  printf '#!/usr/bin/env bash\n%s\n' "$2" >"$stubs/$1"
+  chmod +x "$stubs/$1"
+}
+stub id 'echo 0'
+stub sleep ':'
+stub dpkg-query 'exit 1'  # nothing is installed yet
+stub dpkg 'case "$1" in --print-foreign-architectures) echo i386 ;; esac'
+stub apt-get "echo \"\$*\" >>'$calls'
+case \"\$*\" in
+  *update*) echo 'E: Failed to fetch .../binary-i386/Packages.xz  File has unexpected size' >&2; exit 100 ;;
+  *wine32:i386*) echo 'E: Unable to correct problems, you have held broken packages.' >&2; exit 100 ;;
+esac
+exit 0"
+PATH="$stubs:$PATH" bash "$top/scripts/install-deps.sh" >"$work/install.out" 2>"$work/install.err"
+code=$?
+check "install-deps goes on without the 32-bit side (exit $code)" test "$code" -eq 0
+check "it tried the update three times" test "$(grep -c update "$calls")" -eq 3
+check "it installed the other packages" grep -q "install .*mingw-w64" "$calls"
+check "it says what it left out" grep -q "wine32:i386" "$work/install.err"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
