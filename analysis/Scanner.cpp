@@ -24,6 +24,35 @@ std::string MachineKey(std::string_view keyPath) {
   return std::string(kMachineRoot) + std::string(keyPath);
 }
 
+// Why a file or folder could not be examined, in the scanner's language.
+std::string FileErrorText(std::uint32_t error) {
+  switch (error) {
+    case file_error::kFileNotFound:
+    case file_error::kPathNotFound:
+      return "existiert nicht";
+    case file_error::kTooManyOpenFiles:
+      return "zu viele offene Dateien";
+    case file_error::kAccessDenied:
+      return "Zugriff verweigert";
+    case file_error::kReadFault:
+      return "Lesefehler";
+    case file_error::kSharingViolation:
+      return "von einem anderen Programm gesperrt";
+    case file_error::kInvalidName:
+      return "Name mit Backslash (kein gültiger Windows-Name)";
+    case file_error::kFilenameTooLong:
+      return "Pfad zu lang";
+    case file_error::kNotADirectory:
+      return "kein Ordner";
+    case file_error::kNotARegularFile:
+      return "keine gewöhnliche Datei (Pipe, Socket oder Gerät)";
+    case file_error::kLinkNotFollowed:
+      return "symbolische Verknüpfung, nicht verfolgt";
+    default:
+      return "Fehler " + std::to_string(error);
+  }
+}
+
 std::string ErrorText(SystemAccess& system, std::uint32_t code) {
   std::string text = system.SystemErrorText(code);
   if (text.empty()) text = "Fehler " + std::to_string(code);
@@ -185,7 +214,7 @@ void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, b
   }
   // The file is there whether or not it can be read: that alone is a finding.
   Found(finding, true);
-  if (!digest.Ok()) Skip(path, DescribeFileError(digest.error));
+  if (!digest.Ok()) Skip(path, FileErrorText(digest.error));
 }
 
 void Scanner::Impl::CheckServiceManager() {
@@ -210,14 +239,38 @@ void Scanner::Impl::Sweep() {
   searcher.AnySequenceCharacter = '*';
   searcher.ThreadedSearch = false;
   searcher.RecurseSubDirs = false;
-  searcher.InternalFoundList = false;
   searcher.ResultValues = {SPResult::srsDir, SPResult::srsFilename, SPResult::srsSize};
-  SweepFolder(run.SystemDirectory, "*.dll", LibrarySweepExpression(), "sweep-library");
+  struct Category {
+    std::string folder;
+    std::string_view mask;
+    std::string expression;
+    std::string_view check;
+  };
+  std::vector<Category> categories{
+      {run.SystemDirectory, "*.dll", LibrarySweepExpression(), "sweep-library"}};
   if (is64Bit) {
-    const std::string wow64 = JoinPath(ParentFolder(run.SystemDirectory), "SysWOW64\\");
-    SweepFolder(wow64, "*.dll", LibrarySweepExpression(), "sweep-library");
+    categories.push_back({JoinPath(ParentFolder(run.SystemDirectory), "SysWOW64\\"), "*.dll",
+                          LibrarySweepExpression(), "sweep-library"});
   }
-  SweepFolder(run.DriversDirectory, "*.sys", DriverSweepExpression(), "sweep-driver");
+  categories.push_back({run.DriversDirectory, "*.sys", DriverSweepExpression(), "sweep-driver"});
+
+  // A counting pass (names only, nothing opened) gives the progress its total; what it cannot
+  // enumerate the content pass reports.
+  searcher.OnFound = nullptr;
+  searcher.OnSkipped = nullptr;
+  searcher.OnFileChange = nullptr;
+  searcher.InternalFoundList = true;
+  searcher.SetSearchString("");
+  for (const Category& category : categories) {
+    searcher.FileMasks = std::string(category.mask);
+    searcher.Dirs = category.folder;
+    searcher.RunSearch();
+    progress.filesTotal += searcher.FoundList().Count();
+  }
+  searcher.InternalFoundList = false;
+  for (const Category& category : categories) {
+    SweepFolder(category.folder, category.mask, category.expression, category.check);
+  }
 }
 
 void Scanner::Impl::SweepFolder(const std::string& folder, std::string_view mask,
@@ -236,7 +289,7 @@ void Scanner::Impl::SweepFolder(const std::string& folder, std::string_view mask
     Found(finding, false);
   };
   searcher.OnSkipped = [&](SearchFileGrep&, const SPSkippedEntry& entry) {
-    Skip(entry.Dir + entry.Filename, DescribeFileError(entry.Error));
+    Skip(entry.Dir + entry.Filename, FileErrorText(entry.Error));
   };
   searcher.OnFileChange = [&](SearchFileGrep& sender, const std::string& name) {
     progress.currentFile = AppendBackslash(folder) + name;

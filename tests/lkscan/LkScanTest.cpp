@@ -10,8 +10,10 @@
 #include <set>
 #include <sstream>
 
+#include "analysis/Scanner.h"
 #include "tests/analysis/AnalysisFixture.h"
 #include "tools/lkscan/LkScan.h"
+#include "tools/lkscan/ScanOutput.h"
 
 namespace lk::testing {
 namespace {
@@ -174,6 +176,7 @@ TEST_F(LkScan, TheSummaryCountsWhatWasReadAndWhatCouldNotBe) {
   const auto skipped = Of(result, "skipped");
   ASSERT_EQ(skipped.size(), 1u);
   EXPECT_EQ(skipped.front().at("path"), "C:\\WINDOWS\\system32\\pipe.dll");
+  EXPECT_EQ(skipped.front().at("reason"), "keine gewöhnliche Datei (Pipe, Socket oder Gerät)");
 }
 
 TEST_F(LkScan, WithoutASystemFolderNoFileIsTakenFromTheCurrentFolder) {
@@ -187,6 +190,27 @@ TEST_F(LkScan, WithoutASystemFolderNoFileIsTakenFromTheCurrentFolder) {
   ASSERT_EQ(skipped.size(), 1u);
   EXPECT_EQ(skipped.front().at("path"), "Systemordner");
   EXPECT_EQ(result.records.back().at("files_examined"), 0);
+}
+
+TEST_F(LkScan, ProgressCountsUpToTheTotalOfTheSweep) {
+  class Recording final : public ScanReport {
+   public:
+    void Finding(const ScanFinding&) override {}
+    void Action(const ScanAction&) override {}
+    void Skipped(const ScanSkipped&) override {}
+    void Note(const ScanNote&) override {}
+    void Progress(const ScanProgress& progress) override { seen.push_back(progress); }
+    void Summary(const ScanSummary&) override {}
+    std::vector<ScanProgress> seen;
+  } recording;
+  AddFile("C:\\WINDOWS\\system32\\a.dll", "MZ 1234");
+  AddFile("C:\\WINDOWS\\system32\\b.dll", "MZ 12");
+  AddFile("C:\\WINDOWS\\system32\\Drivers\\c.sys", "MZ");
+  Scanner scanner(system, *holding, recording);
+  EXPECT_EQ(scanner.Run({}), 0);
+  ASSERT_FALSE(recording.seen.empty());
+  for (const ScanProgress& progress : recording.seen) EXPECT_EQ(progress.filesTotal, 3);
+  EXPECT_EQ(recording.seen.back().currentFile, "C:\\WINDOWS\\system32\\Drivers\\c.sys");
 }
 
 TEST_F(LkScan, ASkipDoesNotHideAFinding) {
@@ -267,6 +291,26 @@ TEST_F(LkScan, ArgumentsThatDoNotFitTheUsageExitTwoAndChangeNothing) {
   }
   EXPECT_EQ(State(), before);
   EXPECT_EQ(Scan({"--help"}).exitCode, 0);
+}
+
+TEST(ProgressLineOnATerminal, DrawsInPlaceAndClearsBeforeEachRecord) {
+  std::ostringstream records;
+  std::ostringstream terminal;
+  TextReport text(records);
+  ProgressLine line(text, terminal);
+  line.Progress({1, 3, 1048576, "C:\\WINDOWS\\system32\\a.dll"});
+  EXPECT_EQ(terminal.str().rfind("\r\x1b[K1 von 3 Dateien, ", 0), 0u) << terminal.str();
+  EXPECT_NE(terminal.str().find("C:\\WINDOWS\\system32\\a.dll"), std::string::npos);
+  ScanFinding finding;
+  finding.check = "device";
+  finding.path = "\\\\.\\KeyboardClassC";
+  line.Finding(finding);
+  EXPECT_EQ(terminal.str().substr(terminal.str().size() - 4), "\r\x1b[K") << "cleared";
+  EXPECT_NE(records.str().find("Gerät erreichbar"), std::string::npos);
+  // A path too long for the line keeps its end, cut at a character boundary.
+  line.Progress({2, 3, 0, "C:\\" + std::string(60, 'x') + "\\ä.dll"});
+  EXPECT_NE(terminal.str().find("…"), std::string::npos);
+  EXPECT_NE(terminal.str().find("\\ä.dll"), std::string::npos);
 }
 
 }  // namespace
