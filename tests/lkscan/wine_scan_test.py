@@ -58,6 +58,9 @@ def main():
     env = dict(os.environ, WINEDEBUG=os.environ.get('WINEDEBUG', '-all'),
                WINEDLLOVERRIDES='mscoree,mshtml=')
     env.pop('DISPLAY', None)  # a console program needs no display
+    # Under emulation a sweep of all of Wine's system folder takes minutes: the known-version
+    # checks alone there, the sweep where the program runs natively.
+    sweep = not (arch == 'win32' and os.environ.get('LK_WINE32_LOADER'))
     failures = []
     prefix = None
 
@@ -84,7 +87,8 @@ def main():
     def scan(name):
         before = state()
         output = work / f'{name}.jsonl'
-        code = wine([f'C:\\lkscan\\{Path(args.program).name}', '--json'], output)
+        code = wine([f'C:\\lkscan\\{Path(args.program).name}', '--json'] +
+                    ([] if sweep else ['--no-sweep']), output)
         records = [json.loads(line) for line in output.read_text().splitlines() if line.strip()]
         after = state()
         if after[0] != before[0]:
@@ -126,8 +130,9 @@ def main():
             failures.append(f'infected: the library finding is {found}')
         if findings.get('appinit', {}).get('data') != 'mfc42ul.dll':
             failures.append(f'infected: the AppInit_DLLs finding is {findings.get("appinit")}')
-        if not findings.get('sweep-library', {}).get('path', '').lower().endswith('mfc42ul.dll'):
-            failures.append(f'infected: the sweep did not report the library')
+        if sweep and not findings.get('sweep-library', {}).get('path', '').lower().endswith(
+                'mfc42ul.dll'):
+            failures.append('infected: the sweep did not report the library')
 
         for failure in failures:
             print(f'FAILED: {failure}')
