@@ -284,7 +284,8 @@ void Scanner::Impl::SweepFolder(const std::string& folder, std::string_view mask
     const std::string path = AppendBackslash(file.Dir) + file.Filename;
     finding.path = path;
     finding.size = file.Size;
-    const FileDigest digest = DigestFile(files, path);
+    // Through the directory the search walked: the name is never parsed as a path again.
+    const FileDigest digest = DigestEntry(files, file.Dir, file.Filename);
     if (digest.Ok()) finding.sha256 = digest.sha256;
     Found(finding, false);
   };

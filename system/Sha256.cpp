@@ -15,12 +15,12 @@ std::string Sha256::Hex(const Digest& digest) {
   return text;
 }
 
-FileDigest DigestFile(FileSystem& files, std::string_view path) {
+namespace {
+
+FileDigest DigestOpenFile(std::unique_ptr<ReadableFile> file, std::uint32_t openError) {
   FileDigest result;
-  std::uint32_t error = 0;
-  std::unique_ptr<ReadableFile> file = files.OpenForReading(path, FileShare::All, &error);
   if (!file) {
-    result.error = error != 0 ? error : 2;
+    result.error = openError != 0 ? openError : file_error::kFileNotFound;
     return result;
   }
   Sha256 hash;
@@ -40,6 +40,22 @@ FileDigest DigestFile(FileSystem& files, std::string_view path) {
   result.size = offset;
   result.sha256 = Sha256::Hex(hash.Finish());
   return result;
+}
+
+}  // namespace
+
+FileDigest DigestFile(FileSystem& files, std::string_view path) {
+  std::uint32_t error = 0;
+  std::unique_ptr<ReadableFile> file = files.OpenForReading(path, FileShare::All, &error);
+  return DigestOpenFile(std::move(file), error);
+}
+
+FileDigest DigestEntry(FileSystem& files, std::string_view directory, std::string_view name) {
+  std::uint32_t error = 0;
+  const std::unique_ptr<Directory> folder = files.OpenDirectory(directory, &error);
+  if (!folder) return DigestOpenFile(nullptr, error);
+  std::unique_ptr<ReadableFile> file = folder->OpenFile(name, FileShare::All, &error);
+  return DigestOpenFile(std::move(file), error);
 }
 
 }  // namespace lk

@@ -50,5 +50,10 @@ struct FileDigest {
 // Reads the file at path from its start to its end, sharing read, write and delete access so
 // that nothing else is disturbed.
 [[nodiscard]] FileDigest DigestFile(FileSystem& files, std::string_view path);
+// The same for an entry that a walk of directory enumerated: opened by its exact name through
+// the open directory, as the walk opens it (only a regular file, no link followed where the file
+// layer refuses to follow the links of a walked tree), never by a path built from the name.
+[[nodiscard]] FileDigest DigestEntry(FileSystem& files, std::string_view directory,
+                                     std::string_view name);
 
 }  // namespace lk
