@@ -324,7 +324,7 @@ Scanner::~Scanner() = default;
 
 int Scanner::Run(const ScanOptions& options) {
   Impl& s = *impl_;
-  s.is64Bit = s.system.RunningUnderWow64();
+  s.is64Bit = s.system.Is64BitWindows();
   const RedirectionOff redirection(s.system);
   s.run.DetermineDirectories(s.system);
   if (s.run.SystemDirectory.empty()) {

@@ -135,6 +135,9 @@ class SystemAccess {
   [[nodiscard]] virtual bool IsNtFamily() = 0;
   // A 32-bit process on 64-bit Windows; false when the system cannot tell.
   [[nodiscard]] virtual bool RunningUnderWow64() = 0;
+  // The system is 64-bit Windows, whatever the program is: a 32-bit process under WOW64 or a
+  // 64-bit process. False when the system cannot tell.
+  [[nodiscard]] virtual bool Is64BitWindows() = 0;
   // Switches the system directory redirection off for the calling thread; no value when the
   // system does not offer it or refuses.
   [[nodiscard]] virtual std::optional<RedirectionToken> DisableFsRedirection() = 0;

@@ -746,6 +746,8 @@ bool ScriptedSystem::DeviceCanBeOpened(std::string_view devicePath) {
 bool ScriptedSystem::IsNtFamily() { return model_->machine->ntFamily; }
 bool ScriptedSystem::RunningUnderWow64() { return model_->machine->wow64; }
 
+bool ScriptedSystem::Is64BitWindows() { return model_->machine->wow64; }
+
 std::optional<RedirectionToken> ScriptedSystem::DisableFsRedirection() {
   // Without the functions the look-up fails; on a 32-bit system they exist but fail.
   const std::uint32_t error = !model_->machine->redirectionAvailable

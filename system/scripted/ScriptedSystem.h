@@ -177,6 +177,9 @@ class ScriptedSystem : public SystemAccess {
   bool DeviceCanBeOpened(std::string_view devicePath) override;
   bool IsNtFamily() override;
   bool RunningUnderWow64() override;
+  // The scripted program is the 32-bit one: the PC is 64-bit Windows exactly when it runs
+  // under WOW64.
+  bool Is64BitWindows() override;
   std::optional<RedirectionToken> DisableFsRedirection() override;
   bool RevertFsRedirection(RedirectionToken token) override;
   void ShutdownWindows(std::string_view mode, bool force) override;

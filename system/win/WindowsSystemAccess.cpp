@@ -133,6 +133,11 @@ bool WindowsSystemAccess::IsNtFamily() {
   return GetVersionExW(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+bool WindowsSystemAccess::Is64BitWindows() {
+  // A 64-bit process runs only on 64-bit Windows; a 32-bit one there runs under WOW64.
+  return sizeof(void*) == 8 || RunningUnderWow64();
+}
+
 bool WindowsSystemAccess::RunningUnderWow64() {
   const auto isWow64Process = LookUpKernel32<IsWow64ProcessFunction>("IsWow64Process");
   if (isWow64Process == nullptr) return false;

@@ -55,6 +55,7 @@ class WindowsSystemAccess final : public SystemAccess {
 
   [[nodiscard]] bool IsNtFamily() override;
   [[nodiscard]] bool RunningUnderWow64() override;
+  [[nodiscard]] bool Is64BitWindows() override;
   [[nodiscard]] std::optional<RedirectionToken> DisableFsRedirection() override;
   bool RevertFsRedirection(RedirectionToken token) override;
   void ShutdownWindows(std::string_view mode, bool force) override;

@@ -39,6 +39,8 @@ TEST(PlatformFamily, SystemIsNtFamily) {
 TEST(Wow64Detection, OnlyA32BitProcessOn64BitWindowsRunsUnderWow64) {
   WindowsSystemAccess system;
   EXPECT_EQ(system.RunningUnderWow64(), kIs32BitProcess && Is64BitWindows());
+  // Whatever the process, the system knows its own width.
+  EXPECT_EQ(system.Is64BitWindows(), Is64BitWindows());
 }
 
 // Plants a marker file in the native system directory (reachable only with the redirection

@@ -36,6 +36,7 @@ class TranscribingSystem final : public SystemAccess {
   }
   bool IsNtFamily() override { return inner_.IsNtFamily(); }
   bool RunningUnderWow64() override { return inner_.RunningUnderWow64(); }
+  bool Is64BitWindows() override { return inner_.Is64BitWindows(); }
   std::optional<RedirectionToken> DisableFsRedirection() override {
     return inner_.DisableFsRedirection();
   }
