@@ -1,6 +1,7 @@
 #include "ui/controls/Window.h"
 
 #include <exception>
+#include <string>
 
 #include "system/win/Utf.h"
 #include "ui/controls/GlowButton.h"
@@ -10,6 +11,8 @@ namespace {
 
 constexpr char kUnknownFailure[] = "Unbekannter Fehler.";
 
+// The general error display: a modal error message owned by the failing window's top-level
+// window, titled with that window's caption.
 void ShowErrorMessageBox(HWND owner, const std::string& text) {
   HWND root = owner != nullptr ? GetAncestor(owner, GA_ROOT) : nullptr;
   if (root != nullptr && !IsWindow(root)) root = nullptr;
@@ -17,8 +20,6 @@ void ShowErrorMessageBox(HWND owner, const std::string& text) {
   if (root != nullptr) GetWindowTextW(root, title, static_cast<int>(std::size(title)));
   MessageBoxW(root, WideFromUtf8(text).c_str(), title, MB_ICONERROR | MB_OK);
 }
-
-ErrorDisplay errorDisplay = &ShowErrorMessageBox;
 
 // The text of the failure being handled; call only inside a catch block.
 std::string CurrentFailureText() {
@@ -33,10 +34,6 @@ std::string CurrentFailureText() {
 }
 
 }  // namespace
-
-void SetErrorDisplay(ErrorDisplay display) noexcept {
-  errorDisplay = display != nullptr ? display : &ShowErrorMessageBox;
-}
 
 HINSTANCE ModuleInstance() noexcept { return GetModuleHandleW(nullptr); }
 
@@ -123,7 +120,7 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
       text = kUnknownFailure;
     }
     try {
-      errorDisplay(hwnd, text);
+      ShowErrorMessageBox(hwnd, text);
     } catch (...) {
     }
     result = IsWindow(hwnd) ? DefWindowProcW(hwnd, message, wParam, lParam) : 0;

@@ -3,14 +3,13 @@
 // window is created (WM_NCCREATE) and routes the window procedure to HandleMessage.
 //
 // Guarantees: no exception leaves the window procedure. One that escapes a handler is caught at
-// the boundary and shown by the general error display (a modal error message with its text),
-// and the message gets its default answer; the object forgets its HWND at WM_NCDESTROY, and a live
-// object destroys its window in its destructor. Owner-drawn glow buttons get their WM_DRAWITEM
+// the boundary and shown by the general error display (a modal error message box with its text,
+// titled with the top-level window's caption), and the message gets its default answer; the
+// object forgets its HWND at WM_NCDESTROY, and a live object destroys its window in its
+// destructor. Owner-drawn glow buttons get their WM_DRAWITEM
 // from here, whichever window is their parent.
 
 #include <windows.h>
-
-#include <string>
 
 namespace lk::ui {
 
@@ -46,13 +45,6 @@ class Window {
 
   HWND hwnd_ = nullptr;
 };
-
-// Shows a failure that escaped a message handler. owner is the window whose handler failed;
-// text is the failure's message (UTF-8), or a general text when it carried none.
-using ErrorDisplay = void (*)(HWND owner, const std::string& text);
-// Replaces the general error display. The default is a modal error message box owned by the
-// failing window's top-level window, titled with that window's caption.
-void SetErrorDisplay(ErrorDisplay display) noexcept;
 
 // The module the program's windows and resources come from.
 [[nodiscard]] HINSTANCE ModuleInstance() noexcept;
