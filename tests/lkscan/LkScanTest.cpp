@@ -9,6 +9,7 @@
 
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include "analysis/Scanner.h"
 #include "tests/analysis/AnalysisFixture.h"
@@ -211,6 +212,43 @@ TEST_F(LkScan, ProgressCountsUpToTheTotalOfTheSweep) {
   ASSERT_FALSE(recording.seen.empty());
   for (const ScanProgress& progress : recording.seen) EXPECT_EQ(progress.filesTotal, 3);
   EXPECT_EQ(recording.seen.back().currentFile, "C:\\WINDOWS\\system32\\Drivers\\c.sys");
+}
+
+TEST_F(LkScan, AScanThatBreaksOffSaysSoAndExitsTwo) {
+  // A file layer that fails in a way no step expects.
+  class BrokenFiles final : public FileSystem {
+   public:
+    std::unique_ptr<ReadableFile> OpenForReading(std::string_view, FileShare,
+                                                 std::uint32_t*) override {
+      throw std::runtime_error("Datenträger entfernt");
+    }
+    std::unique_ptr<DirectoryEnumeration> EnumerateDirectory(std::string_view,
+                                                             std::string_view) override {
+      throw std::runtime_error("Datenträger entfernt");
+    }
+    std::int64_t ToLocalFileTime(std::int64_t ticks) override { return ticks; }
+  };
+  class Target final : public ScanTarget {
+   public:
+    explicit Target(SystemAccess& system) : system_(system) {}
+    SystemAccess& System() override { return system_; }
+    FileSystem& Files() override { return files_; }
+
+   private:
+    SystemAccess& system_;
+    BrokenFiles files_;
+  };
+  AddLibrary();
+  std::ostringstream out;
+  std::ostringstream err;
+  const LkScanHost host{[&](const std::optional<std::string>&, std::string*) {
+                          return std::make_unique<Target>(system);
+                        },
+                        out, err, false};
+  EXPECT_EQ(RunLkScan({"--json"}, host), 2);
+  EXPECT_NE(err.str().find("die Untersuchung brach ab: Datenträger entfernt"), std::string::npos)
+      << err.str();
+  EXPECT_EQ(out.str().find("\"summary\""), std::string::npos) << "no summary of a broken scan";
 }
 
 TEST_F(LkScan, ASkipDoesNotHideAFinding) {

@@ -141,7 +141,14 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   Scanner scanner(target->System(), target->Files(), report);
   ScanOptions scan;
   scan.sweep = options.sweep;
-  return scanner.Run(scan);
+  try {
+    return scanner.Run(scan);
+  } catch (const std::exception& failure) {
+    // A scan that broke off has no summary: a script sees the missing record and the exit code.
+    host.out.flush();
+    host.err << "\nlkscan: die Untersuchung brach ab: " << failure.what() << '\n';
+    return scan_exit::kIncomplete;
+  }
 }
 
 }  // namespace lk
