@@ -25,13 +25,10 @@ import subprocess
 import sys
 from pathlib import Path
 
-SCRIPTS = Path(__file__).resolve().parents[2] / 'scripts'
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+from wine_prefixes import can_run_32bit, fresh_prefix, loader, pe_machine  # noqa: E402
+
 WINDOWS_KEY = 'HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows'
-
-
-def pe_machine(exe):
-    return subprocess.run([str(SCRIPTS / 'pe-machine.sh'), str(exe)], capture_output=True,
-                          text=True, check=True).stdout.strip()
 
 
 def main():
@@ -43,14 +40,12 @@ def main():
     args = parser.parse_args()
 
     machine = pe_machine(args.program)
-    if machine == 'i386' and subprocess.run([str(SCRIPTS / 'wine32' / 'can-run.sh')]).returncode:
+    if machine == 'i386' and not can_run_32bit():
         print('wine_scan_test: this machine cannot run 32-bit programs under Wine; skipped '
               '(the mingw64 preset runs the same test)')
         return 77
     arch = 'win64' if machine == 'amd64' else 'win32'
-    loader = '/usr/lib/wine/wine64' if arch == 'win64' else \
-        (os.environ['LK_WINE32_LOADER'] + '/wine' if os.environ.get('LK_WINE32_LOADER')
-         else 'wine')
+    wine_loader = loader(arch)
     work = Path(args.work)
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
@@ -62,12 +57,11 @@ def main():
     # checks alone there, the sweep where the program runs natively.
     sweep = not (arch == 'win32' and os.environ.get('LK_WINE32_LOADER'))
     failures = []
-    prefix = None
 
     def wine(arguments, output):
         # Into a file, never a pipe: Wine's system processes inherit it and keep it open.
         with open(output, 'w') as out:
-            return subprocess.run([loader] + arguments, env=env, stdin=subprocess.DEVNULL,
+            return subprocess.run([wine_loader] + arguments, env=env, stdin=subprocess.DEVNULL,
                                   stdout=out, stderr=log, timeout=600).returncode
 
     def state():
@@ -99,53 +93,44 @@ def main():
         return code, records
 
     try:
-        prefix = Path(subprocess.run([str(SCRIPTS / 'wine-prefix.sh'), args.wine_root, arch,
-                                      'fresh'], env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=log, text=True,
-                                     check=True).stdout.strip())
-        env['WINEPREFIX'] = str(prefix)
-        (prefix / 'drive_c' / 'lkscan').mkdir()
-        shutil.copy(args.program, prefix / 'drive_c' / 'lkscan')
+        with fresh_prefix(args.wine_root, arch, env, log) as prefix:
+            (prefix / 'drive_c' / 'lkscan').mkdir()
+            shutil.copy(args.program, prefix / 'drive_c' / 'lkscan')
 
-        code, records = scan('clean')
-        summary = records[-1] if records else {}
-        if code != 0 or summary.get('verdict') != 'clean' or summary.get('skipped') != 0:
-            failures.append(f'clean: exit {code}, summary {summary}')
-        if summary.get('files_examined', 0) == 0:
-            failures.append('clean: no file was examined')
+            code, records = scan('clean')
+            summary = records[-1] if records else {}
+            if code != 0 or summary.get('verdict') != 'clean' or summary.get('skipped') != 0:
+                failures.append(f'clean: exit {code}, summary {summary}')
+            if summary.get('files_examined', 0) == 0:
+                failures.append('clean: no file was examined')
 
-        library = Path(args.library).read_bytes()
-        shutil.copy(args.library, prefix / 'drive_c' / 'windows' / 'system32' / 'mfc42ul.dll')
-        wine(['reg', 'add', WINDOWS_KEY, '/v', 'AppInit_DLLs', '/t', 'REG_SZ', '/d',
-              'mfc42ul.dll', '/f'], work / 'reg.out')
-        code, records = scan('infected')
-        findings = {r['check']: r for r in records if r.get('type') == 'finding'}
-        summary = records[-1] if records else {}
-        if code != 1 or summary.get('verdict') != 'infected':
-            failures.append(f'infected: exit {code}, summary {summary}')
-        found = findings.get('library-file', {})
-        if (found.get('size') != len(library) or
-                found.get('sha256') != hashlib.sha256(library).hexdigest() or
-                found.get('identified') is not True):
-            failures.append(f'infected: the library finding is {found}')
-        if findings.get('appinit', {}).get('data') != 'mfc42ul.dll':
-            failures.append(f'infected: the AppInit_DLLs finding is {findings.get("appinit")}')
-        if sweep and not findings.get('sweep-library', {}).get('path', '').lower().endswith(
-                'mfc42ul.dll'):
-            failures.append('infected: the sweep did not report the library')
+            library = Path(args.library).read_bytes()
+            shutil.copy(args.library, prefix / 'drive_c' / 'windows' / 'system32' / 'mfc42ul.dll')
+            wine(['reg', 'add', WINDOWS_KEY, '/v', 'AppInit_DLLs', '/t', 'REG_SZ', '/d',
+                  'mfc42ul.dll', '/f'], work / 'reg.out')
+            code, records = scan('infected')
+            findings = {r['check']: r for r in records if r.get('type') == 'finding'}
+            summary = records[-1] if records else {}
+            if code != 1 or summary.get('verdict') != 'infected':
+                failures.append(f'infected: exit {code}, summary {summary}')
+            found = findings.get('library-file', {})
+            if (found.get('size') != len(library) or
+                    found.get('sha256') != hashlib.sha256(library).hexdigest() or
+                    found.get('identified') is not True):
+                failures.append(f'infected: the library finding is {found}')
+            if findings.get('appinit', {}).get('data') != 'mfc42ul.dll':
+                failures.append(f'infected: the AppInit_DLLs finding is {findings.get("appinit")}')
+            if sweep and not findings.get('sweep-library', {}).get('path', '').lower().endswith(
+                    'mfc42ul.dll'):
+                failures.append('infected: the sweep did not report the library')
 
-        for failure in failures:
-            print(f'FAILED: {failure}')
-        if not failures:
-            print('lkscan: clean prefix clean (exit 0), the planted library and its registration '
-                  'found (exit 1), nothing changed by either scan')
-        return 1 if failures else 0
+            for failure in failures:
+                print(f'FAILED: {failure}')
+            if not failures:
+                print('lkscan: clean prefix clean (exit 0), the planted library and its registration '
+                      'found (exit 1), nothing changed by either scan')
+            return 1 if failures else 0
     finally:
-        if prefix is not None:
-            subprocess.run([str(SCRIPTS / 'wine-prefix.sh'), args.wine_root, 'stop', str(prefix)],
-                           env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
-            shutil.rmtree(prefix, ignore_errors=True)
         log.close()
 
 

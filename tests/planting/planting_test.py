@@ -41,19 +41,11 @@ import sys
 import time
 from pathlib import Path
 
-SCRIPTS = Path(__file__).resolve().parents[2] / 'scripts'
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+from wine_prefixes import can_run_32bit, fresh_prefix, loader, pe_machine  # noqa: E402
+
 DOWNLOADS = 'Downloads'
 PROBE_DIR = 'lkplant'
-
-
-def pe_machine(exe):
-    return subprocess.run([str(SCRIPTS / 'pe-machine.sh'), str(exe)], capture_output=True,
-                          text=True, check=True).stdout.strip()
-
-
-def can_run_32bit():
-    return subprocess.run([str(SCRIPTS / 'wine32' / 'can-run.sh')], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0
 
 
 def start_xvfb():
@@ -143,9 +135,7 @@ def main():
               '(the mingw64 preset runs the same test)')
         return 77
     arch = 'win64' if machine == 'amd64' else 'win32'
-    loader = '/usr/lib/wine/wine64' if arch == 'win64' else \
-        (os.environ['LK_WINE32_LOADER'] + '/wine' if os.environ.get('LK_WINE32_LOADER')
-         else 'wine')
+    wine = loader(arch)
     names = [n.strip().lower() for n in args.names.split(',') if n.strip()]
     program_name = Path(args.program).name
     work = Path(args.work)
@@ -155,81 +145,71 @@ def main():
     xvfb, display = start_xvfb()
     env = dict(os.environ, DISPLAY=display, WINEDEBUG=os.environ.get('WINEDEBUG', '-all'),
                WINEDLLOVERRIDES='mscoree,mshtml=')
-    prefix = None
     try:
-        prefix = Path(subprocess.run([str(SCRIPTS / 'wine-prefix.sh'), args.wine_root, arch,
-                                      'fresh'], env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=log, text=True,
-                                     check=True).stdout.strip())
-        env['WINEPREFIX'] = str(prefix)
-        downloads = prefix / 'drive_c' / DOWNLOADS
-        downloads.mkdir()
-        (prefix / 'drive_c' / PROBE_DIR).mkdir()
-        shutil.copy(args.probe, prefix / 'drive_c' / PROBE_DIR / 'lkplant.exe')
-        shutil.copy(args.program, downloads / program_name)
-        for name in names:
-            shutil.copy(args.planted, downloads / f'{name}.dll')
-        run_env = dict(env, WINEDLLOVERRIDES='mscoree,mshtml=;' + ','.join(names) + '=n,b')
-        probe = f'C:\\{PROBE_DIR}\\lkplant.exe'
-        target = f'C:\\{DOWNLOADS}\\{program_name}'
+        with fresh_prefix(args.wine_root, arch, env, log) as prefix:
+            downloads = prefix / 'drive_c' / DOWNLOADS
+            downloads.mkdir()
+            (prefix / 'drive_c' / PROBE_DIR).mkdir()
+            shutil.copy(args.probe, prefix / 'drive_c' / PROBE_DIR / 'lkplant.exe')
+            shutil.copy(args.program, downloads / program_name)
+            for name in names:
+                shutil.copy(args.planted, downloads / f'{name}.dll')
+            run_env = dict(env, WINEDLLOVERRIDES='mscoree,mshtml=;' + ','.join(names) + '=n,b')
+            probe = f'C:\\{PROBE_DIR}\\lkplant.exe'
+            target = f'C:\\{DOWNLOADS}\\{program_name}'
 
-        failures = []
+            failures = []
 
-        def probe_run(probe_args, what):
-            # Into a file, never a pipe: Wine processes started on the way (the desktop process
-            # comes with the first window) inherit the output and would keep a pipe open.
-            output = work / 'probe.out'
-            with open(output, 'w') as out:
-                code = subprocess.run([loader, probe] + probe_args, env=run_env,
-                                      stdin=subprocess.DEVNULL, stdout=out,
-                                      stderr=subprocess.STDOUT, timeout=180).returncode
-            text = output.read_text(errors='replace').strip()
-            log.write(f'--- {what}: {probe_args} -> {code}\n{text}\n')
-            log.flush()
-            if code != 0:
-                failures.append(f'{what} did not get there ({code}): {text}')
-            return text
+            def probe_run(probe_args, what):
+                # Into a file, never a pipe: Wine processes started on the way (the desktop process
+                # comes with the first window) inherit the output and would keep a pipe open.
+                output = work / 'probe.out'
+                with open(output, 'w') as out:
+                    code = subprocess.run([wine, probe] + probe_args, env=run_env,
+                                          stdin=subprocess.DEVNULL, stdout=out,
+                                          stderr=subprocess.STDOUT, timeout=180).returncode
+                text = output.read_text(errors='replace').strip()
+                log.write(f'--- {what}: {probe_args} -> {code}\n{text}\n')
+                log.flush()
+                if code != 0:
+                    failures.append(f'{what} did not get there ({code}): {text}')
+                return text
 
-        if args.window:
-            print(f'{program_name}: {probe_run(["window", target], program_name)}')
-        for run in args.run:
-            run_args = [a.replace('{downloads}', f'C:\\{DOWNLOADS}') for a in run.split(' ') if a]
-            print(f'{program_name} {" ".join(run_args)}: '
-                  f'{probe_run(["run", target] + run_args, program_name)}')
-        faults, notes = judge(markers(downloads), program_name,
-                              imports(args.objdump, args.program))
-        for note in notes:
-            print(f'note: {note}')
-        failures += faults
-        if not faults:
-            print(f'{program_name}: none of {", ".join(n + ".dll" for n in names)} ran in it')
+            if args.window:
+                print(f'{program_name}: {probe_run(["window", target], program_name)}')
+            for run in args.run:
+                run_args = [a.replace('{downloads}', f'C:\\{DOWNLOADS}') for a in run.split(' ') if a]
+                print(f'{program_name} {" ".join(run_args)}: '
+                      f'{probe_run(["run", target] + run_args, program_name)}')
+            faults, notes = judge(markers(downloads), program_name,
+                                  imports(args.objdump, args.program))
+            for note in notes:
+                print(f'note: {note}')
+            failures += faults
+            if not faults:
+                print(f'{program_name}: none of {", ".join(n + ".dll" for n in names)} ran in it')
 
-        # The control, with the same folder, libraries and settings: each planted library must
-        # be caught in the vulnerable program.
-        for entry in downloads.glob('*.ran'):
-            entry.unlink()
-        shutil.copy(args.vulnerable, downloads / 'vulnerable.exe')
-        control = probe_run(['run', f'C:\\{DOWNLOADS}\\vulnerable.exe'] +
-                            [f'{n}.dll' for n in names if n != 'version'], 'the control')
-        caught, _ = judge(markers(downloads), 'vulnerable.exe',
-                          imports(args.objdump, args.vulnerable))
-        missed = [f'{n}.dll' for n in names if not any(c.startswith(f'{n}.dll ') for c in caught)]
-        if missed:
-            failures.append(f'the control ({control}): {", ".join(missed)} not caught even in '
-                            'the vulnerable program, so this test cannot see a planted library')
-        else:
-            print(f'control: every planted library was caught in the vulnerable program '
-                  f'({"; ".join(caught)})')
+            # The control, with the same folder, libraries and settings: each planted library must
+            # be caught in the vulnerable program.
+            for entry in downloads.glob('*.ran'):
+                entry.unlink()
+            shutil.copy(args.vulnerable, downloads / 'vulnerable.exe')
+            control = probe_run(['run', f'C:\\{DOWNLOADS}\\vulnerable.exe'] +
+                                [f'{n}.dll' for n in names if n != 'version'], 'the control')
+            caught, _ = judge(markers(downloads), 'vulnerable.exe',
+                              imports(args.objdump, args.vulnerable))
+            missed = [f'{n}.dll' for n in names if not any(c.startswith(f'{n}.dll ') for c in caught)]
+            if missed:
+                failures.append(f'the control ({control}): {", ".join(missed)} not caught even in '
+                                'the vulnerable program, so this test cannot see a planted library')
+            else:
+                print(f'control: every planted library was caught in the vulnerable program '
+                      f'({"; ".join(caught)})')
 
-        for failure in failures:
-            print(f'FAILED: {failure}')
-        return 1 if failures else 0
+            for failure in failures:
+                print(f'FAILED: {failure}')
+            return 1 if failures else 0
     finally:
-        if prefix is not None:
-            subprocess.run([str(SCRIPTS / 'wine-prefix.sh'), args.wine_root, 'stop', str(prefix)],
-                           env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
-            shutil.rmtree(prefix, ignore_errors=True)
         xvfb.terminate()
         xvfb.wait()
         log.close()
