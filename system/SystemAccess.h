@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace lk {
 
@@ -27,12 +28,16 @@ inline constexpr std::uint32_t kPathNotFound = 3;
 inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kInvalidHandle = 6;
 inline constexpr std::uint32_t kSharingViolation = 32;
+inline constexpr std::uint32_t kFileExists = 80;
+inline constexpr std::uint32_t kInvalidParameter = 87;
+inline constexpr std::uint32_t kCallNotImplemented = 120;
 inline constexpr std::uint32_t kInvalidName = 123;
 inline constexpr std::uint32_t kMoreData = 234;
 inline constexpr std::uint32_t kServiceCannotAcceptCtrl = 1061;
 inline constexpr std::uint32_t kServiceNotActive = 1062;
 inline constexpr std::uint32_t kServiceDoesNotExist = 1060;
 inline constexpr std::uint32_t kServiceMarkedForDelete = 1072;
+inline constexpr std::uint32_t kServiceExists = 1073;
 }  // namespace win_error
 
 // An error raised by the operations that fail by raising; carries the Windows error code.
@@ -81,6 +86,52 @@ enum class RegistryView : std::uint8_t {
   Wow32,    // the view of 32-bit programs
 };
 
+// The type of a registry value, with the Windows numbers. Values of other types keep their number.
+enum class RegistryValueType : std::uint32_t {
+  None = 0,      // REG_NONE
+  Sz = 1,        // REG_SZ
+  ExpandSz = 2,  // REG_EXPAND_SZ
+  Binary = 3,    // REG_BINARY
+  Dword = 4,     // REG_DWORD
+  MultiSz = 7,   // REG_MULTI_SZ
+  Qword = 11,    // REG_QWORD
+};
+
+// A registry value as it crosses the seam: its type and its data bytes. String types (REG_SZ,
+// REG_EXPAND_SZ, REG_MULTI_SZ) hold UTF-8 text with its terminating NUL (so the empty text is one
+// NUL byte; a REG_MULTI_SZ holds NUL-separated texts ending in two NULs); the implementations
+// convert from and to the UTF-16 the registry stores. Every other type holds the stored bytes as
+// they are (REG_DWORD: four bytes, little-endian).
+struct RegistryValue {
+  RegistryValueType type = RegistryValueType::Sz;
+  std::string data;
+
+  static RegistryValue String(std::string_view text) {  // REG_SZ, NUL appended
+    return RegistryValue{RegistryValueType::Sz, std::string(text) + '\0'};
+  }
+  static RegistryValue ExpandString(std::string_view text) {  // REG_EXPAND_SZ, NUL appended
+    return RegistryValue{RegistryValueType::ExpandSz, std::string(text) + '\0'};
+  }
+  static RegistryValue Dword(std::uint32_t number) {
+    std::string data(4, '\0');
+    for (std::size_t i = 0; i < 4; ++i) data[i] = static_cast<char>((number >> (8 * i)) & 0xFFU);
+    return RegistryValue{RegistryValueType::Dword, data};
+  }
+  static RegistryValue Binary(std::string_view bytes) {
+    return RegistryValue{RegistryValueType::Binary, std::string(bytes)};
+  }
+  static RegistryValue MultiString(const std::vector<std::string>& texts) {
+    std::string data;
+    for (const auto& text : texts) {
+      data += text;
+      data.push_back('\0');
+    }
+    data.push_back('\0');
+    return RegistryValue{RegistryValueType::MultiSz, data};
+  }
+  friend bool operator==(const RegistryValue&, const RegistryValue&) = default;
+};
+
 // A connection to the registry rooted at HKEY_LOCAL_MACHINE with at most one open key.
 // A successful open closes the key that was open and takes its place; a failed open leaves the
 // open key as it was. Destroying the connection closes the open key.
@@ -108,6 +159,31 @@ class RegistryConnection {
   virtual bool DeleteSubKeyTree(std::string_view subKeyName) = 0;
   // Closes the open key; without one it does nothing.
   virtual void CloseMachineKey() = 0;
+
+  // Typed access, for taking values and key trees into the quarantine and putting them back.
+  // These report failure through their result, never by raising; SystemAccess::LastSystemError
+  // then tells why (2: no such key or value, 5: refused, 6: no open key).
+  //
+  // Opens the key with full access, creating it and its missing parents first.
+  [[nodiscard]] virtual bool CreateMachineKey(std::string_view keyPath) = 0;
+  // The open key's value of this name (the unnamed default value for ""), of any type.
+  [[nodiscard]] virtual std::optional<RegistryValue> ReadValue(std::string_view valueName) = 0;
+  // Stores the value with its type, replacing one of the same name.
+  [[nodiscard]] virtual bool WriteValue(std::string_view valueName, const RegistryValue& value) = 0;
+  [[nodiscard]] virtual bool DeleteValue(std::string_view valueName) = 0;
+  // The names of the open key's values, and of its subkeys, as the registry spells them.
+  [[nodiscard]] virtual std::optional<std::vector<std::string>> ValueNames() = 0;
+  [[nodiscard]] virtual std::optional<std::vector<std::string>> SubKeyNames() = 0;
+};
+
+// What registering a service anew needs; the rest of its key is written as values afterwards.
+struct ServiceDefinition {
+  std::string name;
+  std::string displayName;
+  std::uint32_t type = 1;          // SERVICE_KERNEL_DRIVER
+  std::uint32_t start = 3;         // SERVICE_DEMAND_START
+  std::uint32_t errorControl = 1;  // SERVICE_ERROR_NORMAL
+  std::string imagePath;
 };
 
 class SystemAccess {
@@ -126,13 +202,22 @@ class SystemAccess {
   [[nodiscard]] virtual bool DeleteFileNow(std::string_view path) = 0;
   // Registers the file for deletion at the next start of the system.
   [[nodiscard]] virtual bool DeleteFileAtRestart(std::string_view path) = 0;
+  // Withdraws the deletion at the next start that DeleteFileAtRestart registered for the path
+  // (compared without regard to case); false with 2 when none was pending.
+  [[nodiscard]] virtual bool CancelDeleteAtRestart(std::string_view path) = 0;
   // The system directory without a trailing backslash; empty if the system does not tell.
   [[nodiscard]] virtual std::string QuerySystemDirectory() = 0;
+  // The folder for data of all users ("C:\ProgramData") without a trailing backslash; empty if
+  // the system does not tell.
+  [[nodiscard]] virtual std::string QueryProgramDataDirectory() = 0;
   // The device (or file) exists and can be opened with no access rights and no sharing.
   [[nodiscard]] virtual bool DeviceCanBeOpened(std::string_view devicePath) = 0;
 
   // Platform ------------------------------------------------------------------------------
   [[nodiscard]] virtual bool IsNtFamily() = 0;
+  // The program may change the system: an elevated administrator on Windows. Asking never
+  // raises a prompt.
+  [[nodiscard]] virtual bool HasAdministratorRights() = 0;
   // A 32-bit process on 64-bit Windows; false when the system cannot tell.
   [[nodiscard]] virtual bool RunningUnderWow64() = 0;
   // The system is 64-bit Windows, whatever the program is: a 32-bit process under WOW64 or a
@@ -154,6 +239,10 @@ class SystemAccess {
   // The state reported with an accepted stop control; no value when refused or failed.
   [[nodiscard]] virtual std::optional<ServiceState> SendServiceStop(ServiceHandle service) = 0;
   [[nodiscard]] virtual bool DeleteServiceEntry(ServiceHandle service) = 0;
+  // Registers a service anew (stopped); the handle is none when refused (1073: it exists,
+  // 1072: it is still marked for deletion).
+  [[nodiscard]] virtual ServiceHandle CreateServiceEntry(ServiceHandle manager,
+                                                         const ServiceDefinition& definition) = 0;
   virtual void CloseServiceObject(ServiceHandle handle) = 0;
   [[nodiscard]] virtual std::uint32_t LastSystemError() = 0;
   // The system's message for the code, trailing control characters, blanks and dots removed.

@@ -372,6 +372,23 @@ class ScriptedRegistryConnection final : public RegistryConnection {
     return machine_.DeleteTree(FoldedAscii(JoinPath(open_->path, NormalizeKeyPath(subKeyName))));
   }
 
+  // Not modelled yet: refused as a system without the call would.
+  bool CreateMachineKey(std::string_view) override { return NotYet(); }
+  std::optional<RegistryValue> ReadValue(std::string_view) override {
+    NotYet();
+    return std::nullopt;
+  }
+  bool WriteValue(std::string_view, const RegistryValue&) override { return NotYet(); }
+  bool DeleteValue(std::string_view) override { return NotYet(); }
+  std::optional<std::vector<std::string>> ValueNames() override {
+    NotYet();
+    return std::nullopt;
+  }
+  std::optional<std::vector<std::string>> SubKeyNames() override {
+    NotYet();
+    return std::nullopt;
+  }
+
   void CloseMachineKey() override {
     if (open_) {
       open_.reset();
@@ -398,6 +415,11 @@ class ScriptedRegistryConnection final : public RegistryConnection {
       return lower;
     }
     return std::string(kWow) + lower.substr(kSoftware.size());
+  }
+
+  bool NotYet() {
+    machine_.Fail(win_error::kCallNotImplemented);
+    return false;
   }
 
   bool Open(std::string_view keyPath, bool writable) {
@@ -452,34 +474,6 @@ struct ScriptedSystem::Model {
 };
 
 // --- RegistryValue --------------------------------------------------------------------------
-
-RegistryValue RegistryValue::String(std::string_view text) {
-  return RegistryValue{RegistryValueType::Sz, std::string(text) + '\0'};
-}
-
-RegistryValue RegistryValue::ExpandString(std::string_view text) {
-  return RegistryValue{RegistryValueType::ExpandSz, std::string(text) + '\0'};
-}
-
-RegistryValue RegistryValue::Dword(std::uint32_t number) {
-  std::string data(4, '\0');
-  for (std::size_t i = 0; i < 4; ++i) data[i] = static_cast<char>((number >> (8 * i)) & 0xFFU);
-  return RegistryValue{RegistryValueType::Dword, data};
-}
-
-RegistryValue RegistryValue::Binary(std::string_view bytes) {
-  return RegistryValue{RegistryValueType::Binary, std::string(bytes)};
-}
-
-RegistryValue RegistryValue::MultiString(const std::vector<std::string>& texts) {
-  std::string data;
-  for (const auto& text : texts) {
-    data += text;
-    data.push_back('\0');
-  }
-  data.push_back('\0');
-  return RegistryValue{RegistryValueType::MultiSz, data};
-}
 
 // --- Scripting --------------------------------------------------------------------------------
 
@@ -722,7 +716,14 @@ bool ScriptedSystem::DeleteFileAtRestart(std::string_view path) {
   return true;
 }
 
+bool ScriptedSystem::CancelDeleteAtRestart(std::string_view) {
+  model_->machine->Fail(win_error::kCallNotImplemented);
+  return false;
+}
+
 std::string ScriptedSystem::QuerySystemDirectory() { return model_->machine->systemDirectory; }
+
+std::string ScriptedSystem::QueryProgramDataDirectory() { return "C:\\ProgramData"; }
 
 bool ScriptedSystem::DeviceCanBeOpened(std::string_view devicePath) {
   if (model_->machine->devices.count(FoldedAscii(devicePath)) != 0) return true;
@@ -744,6 +745,7 @@ bool ScriptedSystem::DeviceCanBeOpened(std::string_view devicePath) {
 // --- SystemAccess: platform -------------------------------------------------------------------
 
 bool ScriptedSystem::IsNtFamily() { return model_->machine->ntFamily; }
+bool ScriptedSystem::HasAdministratorRights() { return true; }
 bool ScriptedSystem::RunningUnderWow64() { return model_->machine->wow64; }
 
 bool ScriptedSystem::Is64BitWindows() { return model_->machine->wow64; }
@@ -900,6 +902,11 @@ bool ScriptedSystem::DeleteServiceEntry(ServiceHandle service) {
   entry->marked = true;
   model_->machine->Log("DeleteServiceEntry " + entry->name + " ok, marked for deletion");
   return true;
+}
+
+ServiceHandle ScriptedSystem::CreateServiceEntry(ServiceHandle, const ServiceDefinition&) {
+  model_->machine->Fail(win_error::kCallNotImplemented);
+  return {};
 }
 
 void ScriptedSystem::CloseServiceObject(ServiceHandle handle) {

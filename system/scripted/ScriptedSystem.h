@@ -54,29 +54,6 @@
 
 namespace lk {
 
-enum class RegistryValueType : std::uint32_t {
-  Sz = 1,        // REG_SZ
-  ExpandSz = 2,  // REG_EXPAND_SZ
-  Binary = 3,    // REG_BINARY
-  Dword = 4,     // REG_DWORD
-  MultiSz = 7,   // REG_MULTI_SZ
-};
-
-// A registry value as stored: its type and its raw data bytes. String types hold UTF-8 text with
-// its terminating NUL (so the empty text written by WriteStringValue is one NUL byte); REG_DWORD
-// holds four bytes, little-endian; REG_MULTI_SZ holds NUL-separated texts ending in two NULs.
-struct RegistryValue {
-  RegistryValueType type = RegistryValueType::Sz;
-  std::string data;
-
-  static RegistryValue String(std::string_view text);        // REG_SZ, NUL appended
-  static RegistryValue ExpandString(std::string_view text);  // REG_EXPAND_SZ, NUL appended
-  static RegistryValue Dword(std::uint32_t number);
-  static RegistryValue Binary(std::string_view bytes);
-  static RegistryValue MultiString(const std::vector<std::string>& texts);
-  friend bool operator==(const RegistryValue&, const RegistryValue&) = default;
-};
-
 // How a scripted service reacts.
 struct ServiceScript {
   ServiceState state = ServiceState::Running;
@@ -173,9 +150,12 @@ class ScriptedSystem : public SystemAccess {
   bool FilePresent(std::string_view path) override;
   bool DeleteFileNow(std::string_view path) override;
   bool DeleteFileAtRestart(std::string_view path) override;
+  bool CancelDeleteAtRestart(std::string_view path) override;
   std::string QuerySystemDirectory() override;
+  std::string QueryProgramDataDirectory() override;
   bool DeviceCanBeOpened(std::string_view devicePath) override;
   bool IsNtFamily() override;
+  bool HasAdministratorRights() override;
   bool RunningUnderWow64() override;
   // The scripted program is the 32-bit one: the PC is 64-bit Windows exactly when it runs
   // under WOW64.
@@ -189,6 +169,8 @@ class ScriptedSystem : public SystemAccess {
   std::optional<ServiceState> QueryServiceState(ServiceHandle service) override;
   std::optional<ServiceState> SendServiceStop(ServiceHandle service) override;
   bool DeleteServiceEntry(ServiceHandle service) override;
+  ServiceHandle CreateServiceEntry(ServiceHandle manager,
+                                   const ServiceDefinition& definition) override;
   void CloseServiceObject(ServiceHandle handle) override;
   std::uint32_t LastSystemError() override;
   std::string SystemErrorText(std::uint32_t code) override;

@@ -154,4 +154,30 @@ bool WindowsRegistryConnection::DeleteSubKeyTree(std::string_view subKeyName) {
 
 void WindowsRegistryConnection::CloseMachineKey() { openKey_.Reset(); }
 
+// Not built yet: refused as a system without the calls would.
+bool WindowsRegistryConnection::CreateMachineKey(std::string_view) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return false;
+}
+std::optional<RegistryValue> WindowsRegistryConnection::ReadValue(std::string_view) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return std::nullopt;
+}
+bool WindowsRegistryConnection::WriteValue(std::string_view, const RegistryValue&) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return false;
+}
+bool WindowsRegistryConnection::DeleteValue(std::string_view) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return false;
+}
+std::optional<std::vector<std::string>> WindowsRegistryConnection::ValueNames() {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return std::nullopt;
+}
+std::optional<std::vector<std::string>> WindowsRegistryConnection::SubKeyNames() {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return std::nullopt;
+}
+
 }  // namespace lk

@@ -8,8 +8,10 @@
 // refused, as it does for the other operations. Only ReadStringValue and WriteStringValue raise
 // (lk::SystemError).
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "system/SystemAccess.h"
 #include "system/win/UniqueHandle.h"
@@ -28,6 +30,12 @@ class WindowsRegistryConnection final : public RegistryConnection {
   [[nodiscard]] bool SubKeyPresent(std::string_view subKeyName) override;
   bool DeleteSubKeyTree(std::string_view subKeyName) override;
   void CloseMachineKey() override;
+  [[nodiscard]] bool CreateMachineKey(std::string_view keyPath) override;
+  [[nodiscard]] std::optional<RegistryValue> ReadValue(std::string_view valueName) override;
+  [[nodiscard]] bool WriteValue(std::string_view valueName, const RegistryValue& value) override;
+  [[nodiscard]] bool DeleteValue(std::string_view valueName) override;
+  [[nodiscard]] std::optional<std::vector<std::string>> ValueNames() override;
+  [[nodiscard]] std::optional<std::vector<std::string>> SubKeyNames() override;
 
   // The open key, or null; for callers that need a registry call the interface does not offer.
   [[nodiscard]] HKEY OpenKey() const noexcept { return openKey_.Get(); }

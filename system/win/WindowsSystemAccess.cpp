@@ -111,6 +111,21 @@ bool WindowsSystemAccess::DeleteFileAtRestart(std::string_view path) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
+// Not built yet: refused as a system without the call would.
+bool WindowsSystemAccess::CancelDeleteAtRestart(std::string_view) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return false;
+}
+
+std::string WindowsSystemAccess::QueryProgramDataDirectory() { return {}; }
+
+bool WindowsSystemAccess::HasAdministratorRights() { return false; }
+
+ServiceHandle WindowsSystemAccess::CreateServiceEntry(ServiceHandle, const ServiceDefinition&) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return {};
+}
+
 std::string WindowsSystemAccess::QuerySystemDirectory() {
   const UINT needed = GetSystemDirectoryW(nullptr, 0);
   if (needed == 0) return {};

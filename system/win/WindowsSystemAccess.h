@@ -50,10 +50,13 @@ class WindowsSystemAccess final : public SystemAccess {
   [[nodiscard]] bool FilePresent(std::string_view path) override;
   [[nodiscard]] bool DeleteFileNow(std::string_view path) override;
   [[nodiscard]] bool DeleteFileAtRestart(std::string_view path) override;
+  [[nodiscard]] bool CancelDeleteAtRestart(std::string_view path) override;
   [[nodiscard]] std::string QuerySystemDirectory() override;
+  [[nodiscard]] std::string QueryProgramDataDirectory() override;
   [[nodiscard]] bool DeviceCanBeOpened(std::string_view devicePath) override;
 
   [[nodiscard]] bool IsNtFamily() override;
+  [[nodiscard]] bool HasAdministratorRights() override;
   [[nodiscard]] bool RunningUnderWow64() override;
   [[nodiscard]] bool Is64BitWindows() override;
   [[nodiscard]] std::optional<RedirectionToken> DisableFsRedirection() override;
@@ -67,6 +70,8 @@ class WindowsSystemAccess final : public SystemAccess {
   [[nodiscard]] std::optional<ServiceState> QueryServiceState(ServiceHandle service) override;
   [[nodiscard]] std::optional<ServiceState> SendServiceStop(ServiceHandle service) override;
   [[nodiscard]] bool DeleteServiceEntry(ServiceHandle service) override;
+  [[nodiscard]] ServiceHandle CreateServiceEntry(ServiceHandle manager,
+                                                 const ServiceDefinition& definition) override;
   void CloseServiceObject(ServiceHandle handle) override;
   [[nodiscard]] std::uint32_t LastSystemError() override;
   [[nodiscard]] std::string SystemErrorText(std::uint32_t code) override;

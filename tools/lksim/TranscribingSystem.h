@@ -30,11 +30,16 @@ class TranscribingSystem final : public SystemAccess {
   bool DeleteFileAtRestart(std::string_view path) override {
     return inner_.DeleteFileAtRestart(path);
   }
+  bool CancelDeleteAtRestart(std::string_view path) override {
+    return inner_.CancelDeleteAtRestart(path);
+  }
   std::string QuerySystemDirectory() override { return inner_.QuerySystemDirectory(); }
+  std::string QueryProgramDataDirectory() override { return inner_.QueryProgramDataDirectory(); }
   bool DeviceCanBeOpened(std::string_view devicePath) override {
     return inner_.DeviceCanBeOpened(devicePath);
   }
   bool IsNtFamily() override { return inner_.IsNtFamily(); }
+  bool HasAdministratorRights() override { return inner_.HasAdministratorRights(); }
   bool RunningUnderWow64() override { return inner_.RunningUnderWow64(); }
   bool Is64BitWindows() override { return inner_.Is64BitWindows(); }
   std::optional<RedirectionToken> DisableFsRedirection() override {
@@ -63,6 +68,10 @@ class TranscribingSystem final : public SystemAccess {
   }
   bool DeleteServiceEntry(ServiceHandle service) override {
     return inner_.DeleteServiceEntry(service);
+  }
+  ServiceHandle CreateServiceEntry(ServiceHandle manager,
+                                   const ServiceDefinition& definition) override {
+    return inner_.CreateServiceEntry(manager, definition);
   }
   void CloseServiceObject(ServiceHandle handle) override { inner_.CloseServiceObject(handle); }
   std::uint32_t LastSystemError() override { return inner_.LastSystemError(); }
