@@ -100,6 +100,8 @@ struct Machine {
   bool redirectionAvailable = true;
   bool redirectionDisabled = false;
   bool serviceManagerAvailable = true;
+  bool administrator = true;
+  std::string programData = "C:\\ProgramData";
   std::string systemDirectory = "C:\\WINDOWS\\system32";
 
   std::map<std::string, Key> keys;  // lower path -> key
@@ -372,21 +374,81 @@ class ScriptedRegistryConnection final : public RegistryConnection {
     return machine_.DeleteTree(FoldedAscii(JoinPath(open_->path, NormalizeKeyPath(subKeyName))));
   }
 
-  // Not modelled yet: refused as a system without the call would.
-  bool CreateMachineKey(std::string_view) override { return NotYet(); }
-  std::optional<RegistryValue> ReadValue(std::string_view) override {
-    NotYet();
-    return std::nullopt;
+  bool CreateMachineKey(std::string_view keyPath) override {
+    const std::string path = ViewPath(keyPath);
+    const std::string lower = FoldedAscii(path);
+    // RegCreateKeyEx needs the right to add a subkey to the nearest key that exists, and full
+    // access to the key itself when it exists already.
+    std::string existing = lower;
+    while (!existing.empty() && machine_.FindKey(existing) == nullptr) {
+      existing = std::string(ParentPath(existing));
+    }
+    const Key* nearest = machine_.FindKey(existing);
+    if (nearest != nullptr && (nearest->denyRead || nearest->denyWrite)) {
+      machine_.Fail(win_error::kAccessDenied);
+      machine_.Log("CreateMachineKey " + path + " " + Failed(win_error::kAccessDenied));
+      return false;
+    }
+    const std::string display = machine_.EnsureKey(path).path;
+    CloseMachineKey();
+    open_ = OpenedKey{lower, display, true};
+    ++machine_.openKeys;
+    machine_.Log("CreateMachineKey " + display + " ok");
+    return true;
   }
-  bool WriteValue(std::string_view, const RegistryValue&) override { return NotYet(); }
-  bool DeleteValue(std::string_view) override { return NotYet(); }
+
+  std::optional<RegistryValue> ReadValue(std::string_view valueName) override {
+    Key* key = OpenKey();
+    if (key == nullptr) return std::nullopt;
+    const auto it = key->values.find(FoldedAscii(valueName));
+    if (it == key->values.end()) {
+      machine_.Fail(win_error::kFileNotFound);
+      return std::nullopt;
+    }
+    return it->second.second;
+  }
+
+  bool WriteValue(std::string_view valueName, const RegistryValue& value) override {
+    Key* key = WritableKey("WriteValue", valueName);
+    if (key == nullptr) return false;
+    key->values[FoldedAscii(valueName)] = {std::string(valueName), value};
+    machine_.Log("WriteValue " + open_->display + "\\" + std::string(valueName) + " type " +
+                 std::to_string(static_cast<std::uint32_t>(value.type)) + " = " +
+                 Quoted(value.data) + " ok");
+    return true;
+  }
+
+  bool DeleteValue(std::string_view valueName) override {
+    Key* key = WritableKey("DeleteValue", valueName);
+    if (key == nullptr) return false;
+    const auto it = key->values.find(FoldedAscii(valueName));
+    const std::string subject = open_->display + "\\" + std::string(valueName);
+    if (it == key->values.end()) {
+      machine_.Fail(win_error::kFileNotFound);
+      machine_.Log("DeleteValue " + subject + " " + Failed(win_error::kFileNotFound));
+      return false;
+    }
+    key->values.erase(it);
+    machine_.Log("DeleteValue " + subject + " ok");
+    return true;
+  }
+
   std::optional<std::vector<std::string>> ValueNames() override {
-    NotYet();
-    return std::nullopt;
+    Key* key = OpenKey();
+    if (key == nullptr) return std::nullopt;
+    std::vector<std::string> names;
+    for (const auto& [lower, entry] : key->values) names.push_back(entry.first);
+    return names;
   }
+
   std::optional<std::vector<std::string>> SubKeyNames() override {
-    NotYet();
-    return std::nullopt;
+    if (OpenKey() == nullptr) return std::nullopt;
+    std::vector<std::string> names;
+    for (const std::string& child : machine_.SubKeys(open_->path)) {
+      const std::string& display = machine_.keys.at(child).path;
+      names.push_back(display.substr(display.rfind('\\') + 1));
+    }
+    return names;
   }
 
   void CloseMachineKey() override {
@@ -403,23 +465,32 @@ class ScriptedRegistryConnection final : public RegistryConnection {
     bool writable = false;
   };
 
-  // The key's path in the native view: SOFTWARE\X is SOFTWARE\Wow6432Node\X to the 32-bit
-  // view of 64-bit Windows.
-  std::string InView(std::string_view keyPath) const {
-    std::string lower = FoldedAscii(NormalizeKeyPath(keyPath));
+  // The key's path in the native view, spelled as given: SOFTWARE\X is SOFTWARE\Wow6432Node\X
+  // to the 32-bit view of 64-bit Windows.
+  std::string ViewPath(std::string_view keyPath) const {
+    std::string path = NormalizeKeyPath(keyPath);
+    const std::string lower = FoldedAscii(path);
     constexpr std::string_view kSoftware = "software";
     constexpr std::string_view kWow = "software\\wow6432node";
-    if (!wow32_ || lower.rfind(kSoftware, 0) != 0) return lower;
-    if (lower.size() > kSoftware.size() && lower[kSoftware.size()] != '\\') return lower;
+    if (!wow32_ || lower.rfind(kSoftware, 0) != 0) return path;
+    if (lower.size() > kSoftware.size() && lower[kSoftware.size()] != '\\') return path;
     if (lower.rfind(kWow, 0) == 0 && (lower.size() == kWow.size() || lower[kWow.size()] == '\\')) {
-      return lower;
+      return path;
     }
-    return std::string(kWow) + lower.substr(kSoftware.size());
+    return path.substr(0, kSoftware.size()) + "\\Wow6432Node" + path.substr(kSoftware.size());
   }
 
-  bool NotYet() {
-    machine_.Fail(win_error::kCallNotImplemented);
-    return false;
+  std::string InView(std::string_view keyPath) const { return FoldedAscii(ViewPath(keyPath)); }
+
+  // The open key when it may be changed; else none, with the error set and the refusal logged.
+  Key* WritableKey(std::string_view operation, std::string_view valueName) {
+    Key* key = OpenKey();
+    if (key != nullptr && !open_->writable) machine_.Fail(win_error::kAccessDenied);
+    if (key != nullptr && open_->writable) return key;
+    const std::string subject =
+        (open_ ? open_->display : std::string("<no key>")) + "\\" + std::string(valueName);
+    machine_.Log(std::string(operation) + " " + subject + " " + Failed(machine_.lastError));
+    return nullptr;
   }
 
   bool Open(std::string_view keyPath, bool writable) {
@@ -507,6 +578,14 @@ void ScriptedSystem::SetRedirectionAvailable(bool available) {
 
 void ScriptedSystem::SetServiceManagerAvailable(bool available) {
   model_->machine->serviceManagerAvailable = available;
+}
+
+void ScriptedSystem::SetAdministratorRights(bool administrator) {
+  model_->machine->administrator = administrator;
+}
+
+void ScriptedSystem::SetProgramDataDirectory(std::string directory) {
+  model_->machine->programData = std::move(directory);
 }
 
 void ScriptedSystem::AddKey(std::string_view keyPath) { (void)model_->machine->EnsureKey(keyPath); }
@@ -716,14 +795,26 @@ bool ScriptedSystem::DeleteFileAtRestart(std::string_view path) {
   return true;
 }
 
-bool ScriptedSystem::CancelDeleteAtRestart(std::string_view) {
-  model_->machine->Fail(win_error::kCallNotImplemented);
-  return false;
+bool ScriptedSystem::CancelDeleteAtRestart(std::string_view path) {
+  auto& pending = model_->machine->pendingDeletions;
+  const auto sameFile = [&](const std::string& entry) {
+    return FoldedAscii(NormalizePath(entry)) == FoldedAscii(NormalizePath(path));
+  };
+  const auto kept = std::remove_if(pending.begin(), pending.end(), sameFile);
+  if (kept == pending.end()) {
+    model_->machine->Fail(win_error::kFileNotFound);
+    model_->machine->Log("CancelDeleteAtRestart " + std::string(path) + " " +
+                         scripted_detail::Failed(win_error::kFileNotFound));
+    return false;
+  }
+  pending.erase(kept, pending.end());
+  model_->machine->Log("CancelDeleteAtRestart " + std::string(path) + " ok");
+  return true;
 }
 
 std::string ScriptedSystem::QuerySystemDirectory() { return model_->machine->systemDirectory; }
 
-std::string ScriptedSystem::QueryProgramDataDirectory() { return "C:\\ProgramData"; }
+std::string ScriptedSystem::QueryProgramDataDirectory() { return model_->machine->programData; }
 
 bool ScriptedSystem::DeviceCanBeOpened(std::string_view devicePath) {
   if (model_->machine->devices.count(FoldedAscii(devicePath)) != 0) return true;
@@ -745,7 +836,7 @@ bool ScriptedSystem::DeviceCanBeOpened(std::string_view devicePath) {
 // --- SystemAccess: platform -------------------------------------------------------------------
 
 bool ScriptedSystem::IsNtFamily() { return model_->machine->ntFamily; }
-bool ScriptedSystem::HasAdministratorRights() { return true; }
+bool ScriptedSystem::HasAdministratorRights() { return model_->machine->administrator; }
 bool ScriptedSystem::RunningUnderWow64() { return model_->machine->wow64; }
 
 bool ScriptedSystem::Is64BitWindows() { return model_->machine->wow64; }
@@ -904,9 +995,44 @@ bool ScriptedSystem::DeleteServiceEntry(ServiceHandle service) {
   return true;
 }
 
-ServiceHandle ScriptedSystem::CreateServiceEntry(ServiceHandle, const ServiceDefinition&) {
-  model_->machine->Fail(win_error::kCallNotImplemented);
-  return {};
+ServiceHandle ScriptedSystem::CreateServiceEntry(ServiceHandle manager,
+                                                 const ServiceDefinition& definition) {
+  scripted_detail::Machine& machine = *model_->machine;
+  const auto it = machine.handles.find(manager.value);
+  if (it == machine.handles.end() || !it->second.manager) {
+    machine.Fail(win_error::kInvalidHandle);
+    return {};
+  }
+  const std::string key = FoldedAscii(definition.name);
+  if (const auto existing = machine.services.find(key); existing != machine.services.end()) {
+    const std::uint32_t error =
+        existing->second.marked ? win_error::kServiceMarkedForDelete : win_error::kServiceExists;
+    machine.Fail(error);
+    machine.Log("CreateServiceEntry " + definition.name + " " + scripted_detail::Failed(error));
+    return {};
+  }
+  ServiceScript script;
+  script.state = ServiceState::Stopped;
+  scripted_detail::Service service;
+  service.name = definition.name;
+  service.script = script;
+  service.state = ServiceState::Stopped;
+  service.openHandles = 1;
+  machine.services.emplace(key, std::move(service));
+  // The service manager keeps a service's registration in its key, as Windows does.
+  const std::string keyPath = "SYSTEM\\CurrentControlSet\\Services\\" + definition.name;
+  auto& values = machine.EnsureKey(keyPath).values;
+  const auto set = [&](std::string_view name, RegistryValue value) {
+    values[FoldedAscii(name)] = {std::string(name), std::move(value)};
+  };
+  set("Type", RegistryValue::Dword(definition.type));
+  set("Start", RegistryValue::Dword(definition.start));
+  set("ErrorControl", RegistryValue::Dword(definition.errorControl));
+  set("ImagePath", RegistryValue::ExpandString(definition.imagePath));
+  if (!definition.displayName.empty())
+    set("DisplayName", RegistryValue::String(definition.displayName));
+  machine.Log("CreateServiceEntry " + definition.name + " ok");
+  return machine.NewHandle(scripted_detail::HandleInfo{false, key});
 }
 
 void ScriptedSystem::CloseServiceObject(ServiceHandle handle) {

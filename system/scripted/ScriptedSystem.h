@@ -86,7 +86,9 @@ class ScriptedSystem : public SystemAccess {
   void SetSystemDirectory(std::string directory);  // default "C:\WINDOWS\system32"
   // Makes DisableFsRedirection fail (as on systems that do not offer it).
   void SetRedirectionAvailable(bool available);
-  void SetServiceManagerAvailable(bool available);  // false: OpenServiceManager fails with 5
+  void SetServiceManagerAvailable(bool available);      // false: OpenServiceManager fails with 5
+  void SetAdministratorRights(bool administrator);      // true by default
+  void SetProgramDataDirectory(std::string directory);  // default "C:\ProgramData"
 
   void AddKey(std::string_view keyPath);  // with all missing parent keys
   void SetValue(std::string_view keyPath, std::string_view valueName, RegistryValue value);

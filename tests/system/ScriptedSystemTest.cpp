@@ -203,6 +203,69 @@ TEST(ScriptedRegistryDeletion, TheOpenKeyOfADeletedTreeFailsWithKeyDeleted) {
   EXPECT_EQ(system.LastSystemError(), 1018U);
 }
 
+TEST(ScriptedRegistryTypedAccess, ValuesOfEveryTypeRoundTripAndAreListedByName) {
+  ScriptedSystem system;
+  system.AddKey(kWindowsKey);
+  auto registry = system.ConnectRegistry(RegistryView::Default);
+  ASSERT_TRUE(registry->OpenMachineKeyReadWrite(kWindowsKey));
+  const RegistryValue qword{RegistryValueType::Qword, std::string("\x01\0\0\0\0\0\0\x80", 8)};
+  const RegistryValue odd{static_cast<RegistryValueType>(0x2A), "raw"};
+  ASSERT_TRUE(registry->WriteValue("Q", qword));
+  ASSERT_TRUE(registry->WriteValue("Odd", odd));
+  ASSERT_TRUE(registry->WriteValue("", RegistryValue::MultiString({"a", "b"})));
+  EXPECT_EQ(registry->ReadValue("q"), qword);
+  EXPECT_EQ(registry->ReadValue("ODD"), odd);
+  EXPECT_EQ(registry->ReadValue(""), RegistryValue::MultiString({"a", "b"}));
+  EXPECT_THAT(*registry->ValueNames(), ElementsAre("", "Odd", "Q"));
+
+  EXPECT_TRUE(registry->DeleteValue("odd"));
+  EXPECT_FALSE(registry->ReadValue("Odd").has_value());
+  EXPECT_EQ(system.LastSystemError(), 2U);
+  EXPECT_FALSE(registry->DeleteValue("Odd"));
+  EXPECT_EQ(system.LastSystemError(), 2U);
+}
+
+TEST(ScriptedRegistryTypedAccess, ChangesNeedAKeyOpenedForWriting) {
+  ScriptedSystem system;
+  system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::String("x"));
+  auto registry = system.ConnectRegistry(RegistryView::Default);
+  EXPECT_FALSE(registry->WriteValue("A", RegistryValue::Dword(1)));
+  EXPECT_EQ(system.LastSystemError(), 6U);
+  ASSERT_TRUE(registry->OpenMachineKeyReadOnly(kWindowsKey));
+  EXPECT_FALSE(registry->WriteValue("A", RegistryValue::Dword(1)));
+  EXPECT_EQ(system.LastSystemError(), 5U);
+  EXPECT_FALSE(registry->DeleteValue("AppInit_DLLs"));
+  EXPECT_EQ(system.Value(kWindowsKey, "AppInit_DLLs"), RegistryValue::String("x"));
+  EXPECT_TRUE(
+      LogMentions(system, "DeleteValue " + std::string(kWindowsKey) + "\\AppInit_DLLs failed 5"));
+}
+
+TEST(ScriptedRegistryTypedAccess, CreatingAKeyAddsItsParentsUnlessARefusedKeyIsOnTheWay) {
+  ScriptedSystem system;
+  system.AddKey("SYSTEM");
+  system.DenyKeyWrite("SYSTEM\\Locked");
+  auto registry = system.ConnectRegistry(RegistryView::Default);
+  ASSERT_TRUE(registry->CreateMachineKey("SYSTEM\\New\\Deep\\Key"));
+  ASSERT_TRUE(registry->WriteValue("V", RegistryValue::String("t")));
+  EXPECT_TRUE(system.KeyExists("SYSTEM\\New\\Deep"));
+  EXPECT_EQ(system.Value("system\\new\\deep\\key", "v"), RegistryValue::String("t"));
+  EXPECT_FALSE(registry->CreateMachineKey("SYSTEM\\Locked\\Child"));
+  EXPECT_EQ(system.LastSystemError(), 5U);
+  EXPECT_FALSE(system.KeyExists("SYSTEM\\Locked\\Child"));
+
+  ASSERT_TRUE(registry->OpenMachineKeyReadOnly("SYSTEM"));
+  EXPECT_THAT(*registry->SubKeyNames(), ElementsAre("Locked", "New"));
+}
+
+TEST(ScriptedRegistryTypedAccess, The32BitViewCreatesUnderWow6432Node) {
+  ScriptedSystem system;
+  system.SetRunningUnderWow64(true);
+  auto wow = system.ConnectRegistry(RegistryView::Wow32);
+  ASSERT_TRUE(wow->CreateMachineKey("SOFTWARE\\Vendor"));
+  EXPECT_TRUE(system.KeyExists("SOFTWARE\\Wow6432Node\\Vendor"));
+  EXPECT_FALSE(system.KeyExists("SOFTWARE\\Vendor"));
+}
+
 TEST(ScriptedRegistrySnapshot, ListsKeysInCaseInsensitiveOrder) {
   ScriptedSystem system;
   system.SetValue("b\\Key", "V", RegistryValue::Dword(1));
@@ -261,6 +324,16 @@ TEST(ScriptedFiles, RestartDeletionsAreRecordedInRequestOrder) {
   EXPECT_THAT(system.PendingDeletions(),
               ElementsAre("C:\\WINDOWS\\system32\\b.dll", "C:\\WINDOWS\\system32\\missing.dll"));
   EXPECT_TRUE(system.FileExists("C:\\WINDOWS\\system32\\b.dll"));
+}
+
+TEST(ScriptedFiles, ARestartDeletionCanBeWithdrawnOnce) {
+  ScriptedSystem system;
+  ASSERT_TRUE(system.DeleteFileAtRestart("C:\\WINDOWS\\system32\\a.dll"));
+  ASSERT_TRUE(system.DeleteFileAtRestart("C:\\WINDOWS\\system32\\b.dll"));
+  EXPECT_TRUE(system.CancelDeleteAtRestart("c:\\windows\\SYSTEM32\\A.DLL"));
+  EXPECT_THAT(system.PendingDeletions(), ElementsAre("C:\\WINDOWS\\system32\\b.dll"));
+  EXPECT_FALSE(system.CancelDeleteAtRestart("C:\\WINDOWS\\system32\\a.dll"));
+  EXPECT_EQ(system.LastSystemError(), 2U);
 }
 
 TEST(ScriptedDevices, OpenWhenScriptedOrWhenAFreeFileIsThere) {
@@ -409,6 +482,28 @@ TEST_F(ScriptedServices, EveryHandleIsCountedAndADoubleCloseIsAFault) {
                           "CloseServiceObject " + std::to_string(service.value) + " double-close"));
   EXPECT_FALSE(system_.QueryServiceState(service));
   EXPECT_FALSE(system_.OpenServiceEntry(service, "winsys32"));  // not a manager handle
+}
+
+TEST_F(ScriptedServices, ACreatedServiceIsStoppedAndRegisteredInItsKey) {
+  ServiceDefinition definition;
+  definition.name = "fresh";
+  definition.imagePath = "system32\\drivers\\fresh.sys";
+  definition.start = 1;
+  manager_ = system_.OpenServiceManager();
+  ScopedServiceObject created(system_, system_.CreateServiceEntry(manager_, definition));
+  ASSERT_TRUE(created);
+  EXPECT_EQ(system_.QueryServiceState(created.Get()), ServiceState::Stopped);
+  const std::string key = std::string(kServicesKey) + "\\fresh";
+  EXPECT_EQ(system_.Value(key, "ImagePath"), RegistryValue::ExpandString(definition.imagePath));
+  EXPECT_EQ(system_.Value(key, "Start"), RegistryValue::Dword(1));
+
+  EXPECT_FALSE(system_.CreateServiceEntry(manager_, definition));
+  EXPECT_EQ(system_.LastSystemError(), 1073U);
+  ASSERT_TRUE(system_.DeleteServiceEntry(created.Get()));
+  EXPECT_FALSE(system_.CreateServiceEntry(manager_, definition));
+  EXPECT_EQ(system_.LastSystemError(), 1072U);
+  created.Close();
+  system_.CloseServiceObject(manager_);
 }
 
 TEST_F(ScriptedServices, AnUnavailableManagerRefusesWithFive) {
