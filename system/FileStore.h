@@ -50,6 +50,11 @@ class FileStore {
   // Whether the folder at path may hold a quarantine (see FolderTrust). Each folder on the way is
   // checked by the caller where that matters; this looks at the one named.
   [[nodiscard]] virtual FolderTrust CheckPrivateDirectory(std::string_view path) = 0;
+  // Whether the file system that holds path keeps owners and access rules. Where it does not (an
+  // NTFS volume mounted on Linux shows every folder as the superuser's, writable by everyone),
+  // CheckPrivateDirectory looks only for links and the folder's type, and the caller says that
+  // the access rules could not be checked.
+  [[nodiscard]] virtual bool KeepsAccessRules(std::string_view /*path*/) { return true; }
   // Creates one folder that only the administrators and the system may read or change (on Windows
   // an access list for exactly those two, not inherited; on POSIX mode 0700). Fails with
   // kFileExists (80) or 183 when something of that name exists.

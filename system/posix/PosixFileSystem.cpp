@@ -13,6 +13,7 @@
 
 #include "base/TextCase.h"
 #include "base/Utf8.h"
+#include "system/posix/HostPathMap.h"
 
 namespace lk {
 namespace {
@@ -22,30 +23,6 @@ using namespace file_error;
 // Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
 constexpr std::int64_t kEpochDifference = 11644473600;
 constexpr std::int64_t kTicksPerSecond = 10000000;
-
-std::uint32_t WindowsError(int error) {
-  switch (error) {
-    case ENOENT:
-      return kFileNotFound;
-    case ENOTDIR:
-      return kPathNotFound;
-    case ELOOP:
-      return kLinkNotFollowed;
-    case ENXIO:
-      return kNotARegularFile;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return kAccessDenied;
-    case EMFILE:
-    case ENFILE:
-      return kTooManyOpenFiles;
-    case ENAMETOOLONG:
-      return kFilenameTooLong;
-    default:
-      return kReadFault;
-  }
-}
 
 std::int64_t FileTimeTicks(const timespec& time) {
   return (static_cast<std::int64_t>(time.tv_sec) + kEpochDifference) * kTicksPerSecond +
@@ -102,7 +79,7 @@ class PosixReadableFile final : public ReadableFile {
       const ssize_t got = ::pread(descriptor_, bytes + done, length - done, position);
       if (got < 0) {
         if (errno == EINTR) continue;
-        return ReadResult{done, WindowsError(errno)};
+        return ReadResult{done, WindowsErrorFromErrno(errno)};
       }
       if (got == 0) break;  // end of file
       done += static_cast<std::size_t>(got);
@@ -121,7 +98,7 @@ std::unique_ptr<ReadableFile> ReadableRegularFile(int descriptor, std::uint32_t*
   struct stat status {};
   std::uint32_t code = 0;
   if (::fstat(descriptor, &status) != 0) {
-    code = WindowsError(errno);
+    code = WindowsErrorFromErrno(errno);
   } else if (S_ISDIR(status.st_mode)) {
     // CreateFile opens a directory only with backup semantics, which readers never ask for.
     code = kAccessDenied;
@@ -231,35 +208,6 @@ class PatternMatcher {
   std::vector<bool> failed_;
 };
 
-// Finds the entry of directory named name without regard to case; the exact spelling wins, then
-// the first in byte order, so the choice does not depend on the host's directory order. When the
-// host refuses to look (the path is too long, the directory cannot be searched) *refusal receives
-// the Windows error.
-std::optional<std::string> FindEntry(const std::string& directory, const std::string& name,
-                                     std::uint32_t* refusal) {
-  struct stat status {};
-  if (::lstat((directory + "/" + name).c_str(), &status) == 0) return name;
-  if (errno == ENAMETOOLONG || errno == EACCES) {
-    *refusal = WindowsError(errno);
-    return std::nullopt;
-  }
-  DIR* handle = ::opendir(directory.c_str());
-  if (handle == nullptr) return std::nullopt;
-  std::optional<std::string> found;
-  const std::string wanted = FoldedAscii(name);
-  while (const dirent* entry = ::readdir(handle)) {
-    const std::string candidate = entry->d_name;
-    if (FoldedAscii(candidate) == wanted && (!found || candidate < *found)) found = candidate;
-  }
-  ::closedir(handle);
-  return found;
-}
-
-bool IsHostDirectory(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 }  // namespace
 
 bool FitsWindowsPattern(std::string_view name, std::string_view pattern) {
@@ -268,95 +216,36 @@ bool FitsWindowsPattern(std::string_view name, std::string_view pattern) {
   return PatternMatcher(name, items).Match(0, 0);
 }
 
-// A Windows path taken apart: its components below the drive's root, "." and ".." resolved.
-struct PosixFileSystem::ParsedPath {
-  std::vector<std::string> components;
-};
-
 PosixFileSystem::PosixFileSystem(std::string hostRoot, std::string drive)
-    : hostRoot_(std::move(hostRoot)), drive_(std::move(drive)) {
-  while (hostRoot_.size() > 1 && hostRoot_.back() == '/') hostRoot_.pop_back();
-}
+    : paths_(std::move(hostRoot), std::move(drive)) {}
 
 void PosixFileSystem::SetPathMapping(std::function<std::string(std::string_view)> mapping) {
-  mapping_ = std::move(mapping);
+  paths_.SetPathMapping(std::move(mapping));
 }
 
 void PosixFileSystem::SetLocked(std::string_view windowsPath, bool locked) {
-  const auto parsed = Parse(windowsPath, false);
+  const auto parsed = paths_.Parse(windowsPath, false);
   if (!parsed) return;
   if (locked) {
-    locked_.insert(Key(*parsed));
+    locked_.insert(HostPathMap::Key(*parsed));
   } else {
-    locked_.erase(Key(*parsed));
+    locked_.erase(HostPathMap::Key(*parsed));
   }
 }
 
 void PosixFileSystem::SetHidden(std::string_view windowsPath, bool hidden) {
-  const auto parsed = Parse(windowsPath, false);
+  const auto parsed = paths_.Parse(windowsPath, false);
   if (!parsed) return;
   if (hidden) {
-    hidden_.insert(Key(*parsed));
+    hidden_.insert(HostPathMap::Key(*parsed));
   } else {
-    hidden_.erase(Key(*parsed));
+    hidden_.erase(HostPathMap::Key(*parsed));
   }
-}
-
-std::optional<PosixFileSystem::ParsedPath> PosixFileSystem::Parse(std::string_view windowsPath,
-                                                                  bool mapped) const {
-  std::string path = mapped && mapping_ ? mapping_(windowsPath) : std::string(windowsPath);
-  std::replace(path.begin(), path.end(), '/', '\\');
-  std::string_view rest = path;
-  if (rest.size() >= 2 && rest[1] == ':') {
-    if (drive_.empty() || FoldAscii(rest[0]) != FoldAscii(drive_[0])) return std::nullopt;
-    rest.remove_prefix(2);
-  } else if (rest.substr(0, 2) == "\\\\") {
-    return std::nullopt;  // device and network paths do not live on the drive
-  }
-  ParsedPath parsed;
-  while (!rest.empty()) {
-    const auto end = std::min(rest.find('\\'), rest.size());
-    const std::string_view component = rest.substr(0, end);
-    rest.remove_prefix(std::min(end + 1, rest.size()));
-    if (component.empty() || component == ".") continue;
-    if (component == "..") {
-      if (!parsed.components.empty()) parsed.components.pop_back();
-      continue;
-    }
-    parsed.components.emplace_back(component);
-  }
-  return parsed;
-}
-
-std::string PosixFileSystem::Key(const ParsedPath& path) {
-  std::string key;
-  for (const auto& component : path.components) {
-    key += '\\';
-    key += FoldedAscii(component);
-  }
-  return key;
 }
 
 std::optional<std::string> PosixFileSystem::ResolveHostPath(std::string_view windowsPath,
                                                             std::uint32_t* error) const {
-  const auto fail = [&](std::uint32_t code) -> std::optional<std::string> {
-    if (error != nullptr) *error = code;
-    return std::nullopt;
-  };
-  const auto parsed = Parse(windowsPath, true);
-  if (!parsed) return fail(kPathNotFound);
-  std::string host = hostRoot_;
-  const auto& components = parsed->components;
-  for (std::size_t i = 0; i < components.size(); ++i) {
-    const bool last = i + 1 == components.size();
-    if (!IsHostDirectory(host)) return fail(kPathNotFound);
-    std::uint32_t refusal = 0;
-    const auto name = FindEntry(host, components[i], &refusal);
-    if (refusal != 0) return fail(refusal);
-    if (!name) return fail(last ? kFileNotFound : kPathNotFound);
-    host += "/" + *name;
-  }
-  return host;
+  return paths_.ResolveHostPath(windowsPath, error);
 }
 
 std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::string_view path,
@@ -369,14 +258,15 @@ std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::string_view p
   std::uint32_t resolveError = 0;
   const auto host = ResolveHostPath(path, &resolveError);
   if (!host) return fail(resolveError);
-  if (locked_.count(Key(*Parse(path, true))) != 0) return fail(kSharingViolation);
+  if (locked_.count(HostPathMap::Key(*paths_.Parse(path, true))) != 0)
+    return fail(kSharingViolation);
   // Opening a device can already act on it: refuse what is not a regular file before opening.
   struct stat status {};
   if (::stat(host->c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
     return fail(kNotARegularFile);
   }
   const int descriptor = ::open(host->c_str(), kReadFlags);
-  if (descriptor < 0) return fail(WindowsError(errno));
+  if (descriptor < 0) return fail(WindowsErrorFromErrno(errno));
   return ReadableRegularFile(descriptor, error);
 }
 
@@ -403,12 +293,12 @@ class PosixDirectory final : public Directory {
     const std::size_t dotCount = names.size();
     // fdopendir takes the descriptor it is given: hand it a duplicate to keep ours.
     const int copy = ::fcntl(descriptor_->Get(), F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return std::make_unique<FailedEnumeration>(WindowsError(errno));
+    if (copy < 0) return std::make_unique<FailedEnumeration>(WindowsErrorFromErrno(errno));
     DIR* handle = ::fdopendir(copy);
     if (handle == nullptr) {
       const int problem = errno;
       ::close(copy);
-      return std::make_unique<FailedEnumeration>(WindowsError(problem));
+      return std::make_unique<FailedEnumeration>(WindowsErrorFromErrno(problem));
     }
     ::rewinddir(handle);
     std::uint32_t error = 0;
@@ -416,7 +306,7 @@ class PosixDirectory final : public Directory {
       errno = 0;
       const dirent* entry = ::readdir(handle);
       if (entry == nullptr) {
-        if (errno != 0) error = WindowsError(errno);
+        if (errno != 0) error = WindowsErrorFromErrno(errno);
         break;
       }
       const std::string_view name = entry->d_name;
@@ -445,14 +335,14 @@ class PosixDirectory final : public Directory {
     if (owner_.locked_.count(EntryKey(exact)) != 0) return fail(kSharingViolation);
     struct stat status {};
     if (::fstatat(descriptor_->Get(), exact.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-      return fail(WindowsError(errno));
+      return fail(WindowsErrorFromErrno(errno));
     }
     if (S_ISLNK(status.st_mode)) return fail(kLinkNotFollowed);
     if (S_ISDIR(status.st_mode)) return fail(kAccessDenied);
     if (!S_ISREG(status.st_mode)) return fail(kNotARegularFile);
     // O_NOFOLLOW: the entry may have been swapped for a link since it was examined.
     const int descriptor = ::openat(descriptor_->Get(), exact.c_str(), kReadFlags | O_NOFOLLOW);
-    if (descriptor < 0) return fail(WindowsError(errno));
+    if (descriptor < 0) return fail(WindowsErrorFromErrno(errno));
     return ReadableRegularFile(descriptor, error);
   }
 
@@ -468,7 +358,7 @@ class PosixDirectory final : public Directory {
     const int descriptor =
         ::openat(descriptor_->Get(), exact.c_str(), kReadFlags | O_DIRECTORY | O_NOFOLLOW);
     if (descriptor < 0) {
-      if (errno != ENOTDIR) return fail(WindowsError(errno));
+      if (errno != ENOTDIR) return fail(WindowsErrorFromErrno(errno));
       // O_DIRECTORY answers a link with ENOTDIR too: tell the two apart.
       struct stat status {};
       const bool link =
@@ -507,7 +397,7 @@ class PosixDirectory final : public Directory {
       struct stat status {};
       if (::fstatat(directory, name.c_str(), &status, dots ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
         // Listed a moment ago, gone now (or unreadable): say so rather than leave it out.
-        entry.error = WindowsError(errno);
+        entry.error = WindowsErrorFromErrno(errno);
         return entry;
       }
       if (S_ISLNK(status.st_mode)) {
@@ -560,13 +450,13 @@ std::unique_ptr<Directory> PosixFileSystem::OpenDirectory(std::string_view path,
     if (error != nullptr) *error = code;
     return nullptr;
   };
-  const auto parsed = Parse(path, true);
+  const auto parsed = paths_.Parse(path, true);
   std::uint32_t resolveError = 0;
   const auto host = ResolveHostPath(path, &resolveError);
   if (!parsed || !host) return fail(resolveError == kFileNotFound ? kPathNotFound : resolveError);
   const int descriptor = ::open(host->c_str(), kReadFlags | O_DIRECTORY);
-  if (descriptor < 0) return fail(errno == ENOTDIR ? kNotADirectory : WindowsError(errno));
-  return std::make_unique<PosixDirectory>(*this, descriptor, Key(*parsed),
+  if (descriptor < 0) return fail(errno == ENOTDIR ? kNotADirectory : WindowsErrorFromErrno(errno));
+  return std::make_unique<PosixDirectory>(*this, descriptor, HostPathMap::Key(*parsed),
                                           parsed->components.empty());
 }
 

@@ -40,6 +40,7 @@
 #include <string_view>
 
 #include "system/FileSystem.h"
+#include "system/posix/HostPathMap.h"
 
 namespace lk {
 
@@ -61,6 +62,8 @@ class PosixFileSystem final : public FileSystem {
   // in *error (when error is not null).
   [[nodiscard]] std::optional<std::string> ResolveHostPath(std::string_view windowsPath,
                                                            std::uint32_t* error) const;
+  // The resolution of Windows paths onto the host folder, shared with the writing side.
+  [[nodiscard]] const HostPathMap& Paths() const noexcept { return paths_; }
 
   std::unique_ptr<ReadableFile> OpenForReading(std::string_view path, FileShare share,
                                                std::uint32_t* error) override;
@@ -71,14 +74,8 @@ class PosixFileSystem final : public FileSystem {
 
  private:
   friend class PosixDirectory;
-  struct ParsedPath;
-  // mapped: apply the path mapping first.
-  [[nodiscard]] std::optional<ParsedPath> Parse(std::string_view windowsPath, bool mapped) const;
-  [[nodiscard]] static std::string Key(const ParsedPath& path);
 
-  std::string hostRoot_;
-  std::string drive_;
-  std::function<std::string(std::string_view)> mapping_;
+  HostPathMap paths_;
   std::set<std::string> locked_;  // keys of parsed paths
   std::set<std::string> hidden_;
 };
