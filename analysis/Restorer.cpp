@@ -1,0 +1,615 @@
+#include "analysis/Restorer.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "analysis/QuarantineFormat.h"
+#include "base/TextCase.h"
+#include "base/WindowsPath.h"
+#include "system/Sha256.h"
+
+namespace lk {
+
+namespace qf = quarantine_format;
+using qf::Json;
+
+namespace {
+
+constexpr std::size_t kBlock = 64 * 1024;
+// Deeper nesting than any valid manifest has (a service tree of kMaxTreeDepth levels needs about
+// twice that) is refused before it is parsed.
+constexpr int kMaxJsonNesting = 4 * qf::kMaxTreeDepth + 16;
+
+struct FileItem {
+  std::string path;
+  std::string copy;
+  std::int64_t size = 0;
+  std::string sha256;
+  std::uint32_t attributes = 0;
+  std::int64_t creationTime = 0;
+  std::int64_t lastAccessTime = 0;
+  std::int64_t lastWriteTime = 0;
+};
+
+struct ValueItem {
+  std::string key;
+  RegistryView view = RegistryView::Default;
+  std::string name;
+  RegistryValue value;
+};
+
+struct TreeNode {
+  std::string name;
+  std::vector<std::pair<std::string, RegistryValue>> values;
+  std::vector<TreeNode> subkeys;
+};
+
+struct ServiceItem {
+  std::string name;
+  std::string key;
+  TreeNode tree;
+};
+
+struct Plan {
+  std::vector<FileItem> files;
+  std::vector<ValueItem> values;
+  std::vector<ServiceItem> services;
+};
+
+// Raised while reading the records: the run is not valid. Caught in Run, never beyond.
+struct InvalidRecord {
+  std::string reason;
+};
+
+[[noreturn]] void Invalid(std::string reason) { throw InvalidRecord{std::move(reason)}; }
+
+bool HasBadCharacter(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) return true;
+  }
+  return false;
+}
+
+// An absolute path with a drive letter, each component a plain name: no "." or "..", no empty
+// component, nothing Windows forbids in a name.
+bool IsPlainWindowsPath(std::string_view path) {
+  if (path.size() < 4 || path.size() > qf::kMaxNameBytes || HasBadCharacter(path)) return false;
+  const char letter = FoldAscii(path[0]);
+  if (letter < 'a' || letter > 'z' || path[1] != ':' || path[2] != '\\') return false;
+  std::string_view rest = path.substr(3);
+  while (true) {
+    const std::size_t end = rest.find('\\');
+    const std::string_view component = rest.substr(0, end);
+    if (component.empty() || component == "." || component == ".." ||
+        component.find_first_of("/<>:\"|?*") != std::string_view::npos) {
+      return false;
+    }
+    if (end == std::string_view::npos) return true;
+    rest.remove_prefix(end + 1);
+  }
+}
+
+// A registry key path below HKEY_LOCAL_MACHINE: non-empty components, none "." or "..".
+bool IsPlainKeyPath(std::string_view key) {
+  if (key.empty() || key.size() > qf::kMaxNameBytes || HasBadCharacter(key)) return false;
+  while (true) {
+    const std::size_t end = key.find('\\');
+    const std::string_view component = key.substr(0, end);
+    if (component.empty() || component == "." || component == "..") return false;
+    if (end == std::string_view::npos) return true;
+    key.remove_prefix(end + 1);
+  }
+}
+
+// The deepest nesting of arrays and objects, counted before parsing so that a hostile file
+// cannot make anything recurse deeply.
+int JsonNesting(std::string_view text) {
+  int depth = 0;
+  int deepest = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+const Json& Field(const Json& record, const char* name) {
+  const auto it = record.find(name);
+  if (it == record.end()) Invalid(std::string("Feld \"") + name + "\" fehlt");
+  return *it;
+}
+
+std::string Text(const Json& record, const char* name, std::size_t maxBytes = qf::kMaxNameBytes) {
+  const Json& field = Field(record, name);
+  if (!field.is_string() || field.get_ref<const std::string&>().size() > maxBytes) {
+    Invalid(std::string("Feld \"") + name + "\" ist kein Text passender Länge");
+  }
+  return field.get<std::string>();
+}
+
+std::int64_t Number(const Json& record, const char* name, std::int64_t max) {
+  const Json& field = Field(record, name);
+  if (!field.is_number_integer() ||
+      (field.is_number_unsigned() &&
+       field.get<std::uint64_t>() > static_cast<std::uint64_t>(max))) {
+    Invalid(std::string("Feld \"") + name + "\" ist keine passende Zahl");
+  }
+  const auto value = field.get<std::int64_t>();
+  if (value < 0 || value > max) Invalid(std::string("Feld \"") + name + "\" liegt außerhalb");
+  return value;
+}
+
+RegistryValue Value(const Json& record) {
+  std::string error;
+  std::optional<RegistryValue> value = qf::GetValue(record, &error);
+  if (!value) Invalid(error);
+  return std::move(*value);
+}
+
+bool IsCopyName(std::string_view name) {
+  if (name.size() < 8 || name.size() > 10 || name.substr(name.size() - 4) != ".lkq") return false;
+  for (const char c : name.substr(0, name.size() - 4)) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+bool IsSha256(std::string_view text) {
+  if (text.size() != 64) return false;
+  for (const char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+struct TreeBudget {
+  std::size_t keys = 0;
+  std::size_t values = 0;
+  std::size_t bytes = 0;
+};
+
+TreeNode Tree(const Json& node, int depth, TreeBudget& budget) {
+  if (!node.is_object()) Invalid("Dienstschlüssel ist kein Objekt");
+  if (depth > qf::kMaxTreeDepth || ++budget.keys > qf::kMaxTreeKeys) {
+    Invalid("Dienstschlüssel zu tief oder zu groß");
+  }
+  TreeNode tree;
+  const Json& values = Field(node, "values");
+  const Json& subkeys = Field(node, "subkeys");
+  if (!values.is_array() || !subkeys.is_array())
+    Invalid("Werte oder Unterschlüssel sind keine Liste");
+  for (const Json& entry : values) {
+    if (!entry.is_object()) Invalid("Wert ist kein Objekt");
+    std::string name = Text(entry, "name");
+    if (HasBadCharacter(name)) Invalid("Wertname mit Steuerzeichen");
+    RegistryValue value = Value(entry);
+    budget.bytes += value.data.size();
+    if (++budget.values > qf::kMaxTreeValues || budget.bytes > qf::kMaxTreeBytes) {
+      Invalid("Dienstschlüssel zu groß");
+    }
+    tree.values.emplace_back(std::move(name), std::move(value));
+  }
+  for (const Json& entry : subkeys) {
+    if (!entry.is_object()) Invalid("Unterschlüssel ist kein Objekt");
+    std::string name = Text(entry, "name", 255);
+    if (name.empty() || name.find('\\') != std::string::npos || name == "." || name == ".." ||
+        HasBadCharacter(name)) {
+      Invalid("ungültiger Name eines Unterschlüssels");
+    }
+    TreeNode child = Tree(entry, depth + 1, budget);
+    child.name = std::move(name);
+    tree.subkeys.push_back(std::move(child));
+  }
+  return tree;
+}
+
+void AddItem(const Json& item, Plan& plan) {
+  if (!item.is_object()) Invalid("Eintrag ist kein Objekt");
+  const std::string kind = Text(item, "kind", 32);
+  if (kind == "file") {
+    FileItem file;
+    file.path = Text(item, "path");
+    if (!IsPlainWindowsPath(file.path)) Invalid("ungültiger Pfad: " + file.path);
+    file.copy = Text(item, "copy", 16);
+    if (!IsCopyName(file.copy)) Invalid("ungültiger Name der Kopie");
+    file.size = Number(item, "size", std::int64_t{1} << 53);
+    file.sha256 = Text(item, "sha256", 64);
+    if (!IsSha256(file.sha256)) Invalid("ungültige SHA-256");
+    file.attributes = static_cast<std::uint32_t>(Number(item, "attributes", 0xFFFFFFFF));
+    constexpr std::int64_t kMaxTime = INT64_MAX;
+    file.creationTime = Number(item, "creation_time", kMaxTime);
+    file.lastAccessTime = Number(item, "last_access_time", kMaxTime);
+    file.lastWriteTime = Number(item, "last_write_time", kMaxTime);
+    plan.files.push_back(std::move(file));
+  } else if (kind == "registry-value") {
+    ValueItem value;
+    value.key = Text(item, "key");
+    if (!IsPlainKeyPath(value.key)) Invalid("ungültiger Schlüssel: " + value.key);
+    const auto view = qf::ViewFromName(Text(item, "view", 16));
+    if (!view) Invalid("ungültige Registrierungsansicht");
+    value.view = *view;
+    value.name = Text(item, "name");
+    if (HasBadCharacter(value.name)) Invalid("Wertname mit Steuerzeichen");
+    value.value = Value(item);
+    plan.values.push_back(std::move(value));
+  } else if (kind == "service") {
+    ServiceItem service;
+    service.name = Text(item, "name", 256);
+    if (service.name.empty() || service.name.find('\\') != std::string::npos ||
+        service.name == "." || service.name == ".." || HasBadCharacter(service.name)) {
+      Invalid("ungültiger Dienstname");
+    }
+    service.key = Text(item, "key");
+    // Only the service's own key: a record cannot name another place in the registry.
+    if (FoldedAscii(service.key) !=
+        FoldedAscii(std::string(qf::kServicesKey) + "\\" + service.name)) {
+      Invalid("der Schlüssel passt nicht zum Dienst");
+    }
+    TreeBudget budget;
+    service.tree = Tree(Field(item, "tree"), 0, budget);
+    plan.services.push_back(std::move(service));
+  } else {
+    Invalid("unbekannte Art des Eintrags: " + kind);
+  }
+}
+
+// The whole content of a small file; 0, or the file layer's error (kReadFault when too big).
+std::uint32_t ReadSmallFile(FileSystem& files, const std::string& path, std::int64_t limit,
+                            std::string& content) {
+  std::uint32_t error = 0;
+  std::unique_ptr<ReadableFile> file = files.OpenForReading(path, FileShare::Read, &error);
+  if (!file) return error != 0 ? error : file_error::kReadFault;
+  const std::int64_t size = file->Size();
+  if (size < 0 || size > limit) return file_error::kReadFault;
+  content.assign(static_cast<std::size_t>(size), '\0');
+  const ReadResult read = file->ReadAt(0, content.data(), content.size());
+  if (!read.Ok()) return read.error;
+  content.resize(read.bytes);
+  return 0;
+}
+
+std::optional<Json> ParseJson(const std::string& text) {
+  if (JsonNesting(text) > kMaxJsonNesting) return std::nullopt;
+  Json parsed = Json::parse(text, nullptr, false);
+  if (parsed.is_discarded()) return std::nullopt;
+  return parsed;
+}
+
+std::string ErrorText(std::uint32_t code) { return "Fehler " + std::to_string(code); }
+
+std::uint32_t DwordOf(const TreeNode& tree, std::string_view name, std::uint32_t fallback) {
+  for (const auto& [valueName, value] : tree.values) {
+    if (FoldedAscii(valueName) == FoldedAscii(name) && value.type == RegistryValueType::Dword &&
+        value.data.size() == 4) {
+      std::uint32_t number = 0;
+      for (int i = 3; i >= 0; --i) {
+        number =
+            (number << 8) | static_cast<unsigned char>(value.data[static_cast<std::size_t>(i)]);
+      }
+      return number;
+    }
+  }
+  return fallback;
+}
+
+std::string TextOf(const TreeNode& tree, std::string_view name) {
+  for (const auto& [valueName, value] : tree.values) {
+    if (FoldedAscii(valueName) == FoldedAscii(name) &&
+        (value.type == RegistryValueType::Sz || value.type == RegistryValueType::ExpandSz)) {
+      return value.data.substr(0, value.data.find('\0'));
+    }
+  }
+  return {};
+}
+
+// The run's records: manifest.json's items, then the records written after its last rewrite; the
+// records alone where manifest.json is missing or cut short.
+Plan ReadPlan(FileSystem& files, const std::string& folder, std::vector<ScanNote>& notes) {
+  std::vector<Json> items;
+  std::string text;
+  const std::string manifestPath = JoinPath(folder, qf::kManifestName);
+  const std::uint32_t manifestError =
+      ReadSmallFile(files, manifestPath, qf::kMaxManifestBytes, text);
+  std::optional<Json> manifest;
+  if (manifestError == 0) manifest = ParseJson(text);
+  if (manifest) {
+    if (!manifest->is_object()) Invalid("manifest.json ist kein Objekt");
+    if (Text(*manifest, "format", 64) != qf::kFormat ||
+        Number(*manifest, "format_version", 1000) != qf::kFormatVersion) {
+      Invalid("manifest.json hat ein unbekanntes Format");
+    }
+    const Json& listed = Field(*manifest, "items");
+    if (!listed.is_array() || listed.size() > qf::kMaxItems)
+      Invalid("\"items\" ist keine Liste passender Länge");
+    items.assign(listed.begin(), listed.end());
+  } else if (manifestError != 0 && manifestError != file_error::kFileNotFound) {
+    Invalid("manifest.json kann nicht gelesen werden (" + ErrorText(manifestError) + ")");
+  }
+  const std::size_t listedCount = items.size();
+  for (std::size_t number = items.size() + 1; number <= qf::kMaxItems; ++number) {
+    const std::uint32_t error =
+        ReadSmallFile(files, JoinPath(folder, qf::RecordName(number)), qf::kMaxRecordBytes, text);
+    if (error == file_error::kFileNotFound) break;
+    if (error != 0)
+      Invalid(qf::RecordName(number) + " kann nicht gelesen werden (" + ErrorText(error) + ")");
+    std::optional<Json> record = ParseJson(text);
+    if (!record) Invalid(qf::RecordName(number) + " ist kein gültiges JSON");
+    items.push_back(std::move(*record));
+  }
+  if (!manifest && items.empty()) {
+    Invalid(manifestError == file_error::kFileNotFound
+                ? "manifest.json fehlt: hier liegt kein Lauf einer Quarantäne"
+                : "manifest.json ist kein gültiges JSON");
+  }
+  if (!manifest) {
+    notes.push_back({"restore",
+                     "manifest.json fehlt oder ist unvollständig; die Einträge werden "
+                     "aus den einzelnen Dateien des Laufs gelesen."});
+  } else if (items.size() > listedCount) {
+    notes.push_back({"restore",
+                     "manifest.json nennt nicht alle Einträge; die übrigen werden aus "
+                     "den einzelnen Dateien des Laufs gelesen."});
+  }
+  Plan plan;
+  for (const Json& item : items) AddItem(item, plan);
+  return plan;
+}
+
+class Restoration {
+ public:
+  Restoration(SystemAccess& system, FileSystem& files, FileStore& store, ScanReport& report,
+              std::string folder)
+      : system_(system),
+        files_(files),
+        store_(store),
+        report_(report),
+        folder_(std::move(folder)) {}
+
+  void RestoreFile(const FileItem& item) {
+    const FileDigest present = DigestFile(files_, item.path);
+    if (present.Ok() && present.sha256 != item.sha256) {
+      Act("restore-file", item.path, false,
+          "Am Ort liegt eine andere Datei; sie wird nicht überschrieben.");
+      return;
+    }
+    if (!present.Ok() && present.error != file_error::kFileNotFound) {
+      Act("restore-file", item.path, false,
+          "Die Datei am Ort kann nicht gelesen werden (" + ErrorText(present.error) + ").");
+      return;
+    }
+    if (present.Ok()) {
+      Act("restore-file", item.path, true, {});
+    } else if (std::string error = WriteBack(item); !error.empty()) {
+      Act("restore-file", item.path, false, error);
+      return;
+    } else {
+      Act("restore-file", item.path, true, {});
+    }
+    if (system_.CancelDeleteAtRestart(item.path)) {
+      Act("withdraw-delete-at-restart", item.path, true, {});
+    } else if (const std::uint32_t error = system_.LastSystemError();
+               error != win_error::kFileNotFound) {
+      Act("withdraw-delete-at-restart", item.path, false,
+          "Die Löschung beim Neustart kann nicht zurückgenommen werden (" + ErrorText(error) +
+              ").");
+    }
+  }
+
+  void RestoreValue(const ValueItem& item) {
+    const std::string target = "HKLM\\" + item.key + "\\" + item.name;
+    std::unique_ptr<RegistryConnection> registry = system_.ConnectRegistry(item.view);
+    if (!registry ||
+        (!registry->OpenMachineKeyReadWrite(item.key) && !registry->CreateMachineKey(item.key))) {
+      Act("restore-registry", target, false,
+          "Der Schlüssel kann nicht geöffnet werden (" + ErrorText(system_.LastSystemError()) +
+              ").");
+      return;
+    }
+    if (!registry->WriteValue(item.name, item.value)) {
+      Act("restore-registry", target, false,
+          "Der Wert kann nicht geschrieben werden (" + ErrorText(system_.LastSystemError()) + ").");
+      return;
+    }
+    Act("restore-registry", target, true, {});
+  }
+
+  void RestoreService(const ServiceItem& item) {
+    const std::string target = "HKLM\\" + item.key;
+    ScopedServiceObject manager(system_, system_.OpenServiceManager());
+    if (!manager) {
+      Act("restore-service", target, false,
+          "Die Dienststeuerung ist nicht erreichbar (" + ErrorText(system_.LastSystemError()) +
+              ").");
+      return;
+    }
+    // Registered anew even where the service manager still knows the service: only the refusal
+    // tells a service that exists (1073) from one that is still marked for deletion (1072).
+    ServiceDefinition definition;
+    definition.name = item.name;
+    definition.displayName = TextOf(item.tree, "DisplayName");
+    definition.type = DwordOf(item.tree, "Type", definition.type);
+    definition.start = DwordOf(item.tree, "Start", definition.start);
+    definition.errorControl = DwordOf(item.tree, "ErrorControl", definition.errorControl);
+    definition.imagePath = TextOf(item.tree, "ImagePath");
+    bool marked = false;
+    ScopedServiceObject service(system_, system_.CreateServiceEntry(manager.Get(), definition));
+    if (!service) {
+      const std::uint32_t error = system_.LastSystemError();
+      if (error == win_error::kServiceMarkedForDelete) {
+        marked = true;
+      } else if (error != win_error::kServiceExists) {
+        Act("restore-service", target, false,
+            "Der Dienst kann nicht angemeldet werden (" + ErrorText(error) + ").");
+        return;
+      }
+    }
+    service.Close();
+    manager.Close();
+    std::unique_ptr<RegistryConnection> registry = system_.ConnectRegistry(RegistryView::Native);
+    std::string error;
+    if (!registry || !WriteTree(*registry, item.key, item.tree, &error)) {
+      Act("restore-service", target, false,
+          error.empty() ? "Die Registrierung ist nicht erreichbar." : error);
+      return;
+    }
+    if (marked) {
+      // The service manager marks the key of a deleted service and removes such a key at the
+      // next start: take the mark away so that the key written back stays.
+      static_cast<void>(registry->OpenMachineKeyReadWrite(item.key) &&
+                        registry->DeleteValue("DeleteFlag"));
+      restartRequired_ = true;
+      report_.Note({"restart", "Der Dienst " + item.name +
+                                   " ist noch zum Löschen vorgemerkt; sein Schlüssel ist zurück, "
+                                   "angemeldet ist er erst nach einem Neustart wieder."});
+    }
+    Act("restore-service", target, true, {});
+  }
+
+  [[nodiscard]] bool AllRestored() const noexcept { return allRestored_; }
+  [[nodiscard]] bool RestartRequired() const noexcept { return restartRequired_; }
+
+ private:
+  void Act(const char* action, const std::string& target, bool ok, std::string error) {
+    if (!ok) allRestored_ = false;
+    ScanAction record{action, target, ok, std::nullopt};
+    if (!error.empty()) record.error = std::move(error);
+    report_.Action(record);
+  }
+
+  // Writes the kept copy back untransformed as a new file; the reason it failed, else empty.
+  std::string WriteBack(const FileItem& item) {
+    std::uint32_t code = 0;
+    const std::string copyPath = JoinPath(folder_, item.copy);
+    std::unique_ptr<ReadableFile> copy = files_.OpenForReading(copyPath, FileShare::Read, &code);
+    if (!copy)
+      return "Die Kopie " + copyPath + " kann nicht gelesen werden (" + ErrorText(code) + ").";
+    std::unique_ptr<WritableFile> file = store_.CreateNewFile(item.path, &code);
+    if (!file) return "Die Datei kann nicht angelegt werden (" + ErrorText(code) + ").";
+    const auto fail = [&](std::string why) {
+      file.reset();
+      static_cast<void>(store_.DeleteFile(item.path));
+      return why;
+    };
+    Sha256 hash;
+    std::string buffer(kBlock, '\0');
+    std::int64_t offset = 0;
+    for (;;) {
+      const ReadResult read = copy->ReadAt(offset, buffer.data(), buffer.size());
+      if (!read.Ok())
+        return fail("Die Kopie kann nicht gelesen werden (" + ErrorText(read.error) + ").");
+      if (read.bytes == 0) break;
+      qf::Transform(buffer.data(), read.bytes, offset);
+      hash.Update(buffer.data(), read.bytes);
+      if (const std::uint32_t written = file->Write(buffer.data(), read.bytes); written != 0) {
+        return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(written) + ").");
+      }
+      offset += static_cast<std::int64_t>(read.bytes);
+      if (offset > item.size) break;  // more than was kept: the copy is not the one recorded
+    }
+    if (const std::uint32_t finished = file->Finish(); finished != 0) {
+      return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(finished) + ").");
+    }
+    if (offset != item.size || Sha256::Hex(hash.Finish()) != item.sha256) {
+      return fail("Die Kopie in der Quarantäne ist beschädigt: ihre SHA-256 stimmt nicht.");
+    }
+    if (const std::uint32_t error = store_.SetFileMetadata(
+            item.path, item.attributes, item.creationTime, item.lastAccessTime, item.lastWriteTime);
+        error != 0) {
+      return "Der Inhalt ist zurück, Attribute und Zeiten aber nicht (" + ErrorText(error) + ").";
+    }
+    return {};
+  }
+
+  bool WriteTree(RegistryConnection& registry, const std::string& key, const TreeNode& tree,
+                 std::string* error) {
+    if (!registry.CreateMachineKey(key)) {
+      *error = "Der Schlüssel " + key + " kann nicht angelegt werden (" +
+               ErrorText(system_.LastSystemError()) + ").";
+      return false;
+    }
+    for (const auto& [name, value] : tree.values) {
+      if (!registry.WriteValue(name, value)) {
+        *error = "Der Wert " + name + " in " + key + " kann nicht geschrieben werden (" +
+                 ErrorText(system_.LastSystemError()) + ").";
+        return false;
+      }
+    }
+    for (const TreeNode& child : tree.subkeys) {
+      if (!WriteTree(registry, key + "\\" + child.name, child, error)) return false;
+    }
+    return true;
+  }
+
+  SystemAccess& system_;
+  FileSystem& files_;
+  FileStore& store_;
+  ScanReport& report_;
+  std::string folder_;
+  bool allRestored_ = true;
+  bool restartRequired_ = false;
+};
+
+}  // namespace
+
+int Restorer::Run(std::string_view runFolder) {
+  std::string folder(runFolder);
+  while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  ScanSummary summary;
+  summary.quarantine = folder;
+  summary.exitCode = kIncomplete;
+
+  // The paths were kept as the scan saw them, with the redirection off on 64-bit Windows.
+  ScopedFsRedirection redirection(system_);
+  redirection.DisableIf(system_.RunningUnderWow64());
+
+  Plan plan;
+  std::vector<ScanNote> notes;
+  try {
+    if (store_.CheckPrivateDirectory(folder) != FolderTrust::Private) {
+      notes.push_back({"restore", "Der Ordner " + folder +
+                                      " ist nicht nur den Administratoren und dem System "
+                                      "zugänglich; was er beschreibt, wird dennoch zurückgelegt."});
+    }
+    plan = ReadPlan(files_, folder, notes);
+  } catch (const InvalidRecord& invalid) {
+    for (const ScanNote& note : notes) report_.Note(note);
+    report_.Skipped({JoinPath(folder, qf::kManifestName),
+                     "Die Quarantäne ist beschädigt oder ungültig: " + invalid.reason +
+                         ". Es wurde nichts zurückgelegt."});
+    summary.skipped = 1;
+    report_.Summary(summary);
+    return summary.exitCode;
+  }
+  for (const ScanNote& note : notes) report_.Note(note);
+
+  Restoration restoration(system_, files_, store_, report_, folder);
+  // Files first: the service's image and the library that the registry names must be back
+  // before anything names them again.
+  for (const FileItem& item : plan.files) restoration.RestoreFile(item);
+  for (const ServiceItem& item : plan.services) restoration.RestoreService(item);
+  for (const ValueItem& item : plan.values) restoration.RestoreValue(item);
+
+  summary.restartRequired = restoration.RestartRequired();
+  summary.exitCode = restoration.AllRestored() ? 0 : kIncomplete;
+  report_.Summary(summary);
+  return summary.exitCode;
+}
+
+}  // namespace lk

@@ -1,0 +1,55 @@
+#pragma once
+// Puts a quarantine run back (`lkscan --restore QDIR`): the files, the registry values and the
+// service registration that a removal kept, and withdraws the deletions it left pending for the
+// next restart.
+//
+// The run folder is input from a disk that may be hostile. Every record is checked before
+// anything changes (sizes, types, names; paths must be absolute Windows paths without "." or ".."
+// components; copies must be named as the quarantine names them): one record that is not valid
+// makes the whole run an error, and nothing is restored.
+//
+// Files: a file at the original path with the kept SHA-256 counts as restored; one with other
+// content is never overwritten (the action fails); a missing one is written back untransformed
+// as a new file, verified by its SHA-256 (deleted again when it does not match), and gets its
+// attributes and times back. A pending deletion at restart of the path is then withdrawn.
+// Registry values are written back with their type, in their view, the key created where it is
+// gone. A service whose key is gone is registered again from its kept key (Type, Start,
+// ErrorControl, ImagePath, DisplayName), and then every kept value and subkey is written back; a
+// service still marked for deletion gets its key back and the summary asks for a restart.
+//
+// Its report: one action record per thing ("restore-file", "restore-registry",
+// "restore-service", "withdraw-delete-at-restart"), notes, and a summary whose verdict is clean.
+// Exit code 0 only when everything was restored, else 2.
+
+#include <string>
+#include <string_view>
+
+#include "analysis/ScanReport.h"
+#include "system/FileStore.h"
+#include "system/FileSystem.h"
+#include "system/SystemAccess.h"
+
+namespace lk {
+
+class Restorer {
+ public:
+  // The exit code of a restore that could not put everything back.
+  static constexpr int kIncomplete = 2;
+
+  Restorer(SystemAccess& system, FileSystem& files, FileStore& store, ScanReport& report)
+      : system_(system), files_(files), store_(store), report_(report) {}
+  Restorer(const Restorer&) = delete;
+  Restorer& operator=(const Restorer&) = delete;
+
+  // Restores the run in runFolder (the folder holding manifest.json), reports the summary last
+  // and returns the exit code.
+  int Run(std::string_view runFolder);
+
+ private:
+  SystemAccess& system_;
+  FileSystem& files_;
+  FileStore& store_;
+  ScanReport& report_;
+};
+
+}  // namespace lk
