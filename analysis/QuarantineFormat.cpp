@@ -1,7 +1,5 @@
 #include "analysis/QuarantineFormat.h"
 
-#include <cstdio>
-
 #include "base/Utf8.h"
 
 namespace lk::quarantine_format {
@@ -16,10 +14,15 @@ void Transform(char* data, std::size_t length, std::int64_t offset) noexcept {
 
 namespace {
 
+// The number with at least width digits, zeros in front.
+std::string Padded(std::int64_t number, std::size_t width) {
+  std::string digits = std::to_string(number);
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+  return digits;
+}
+
 std::string Numbered(std::size_t number, const char* extension) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%04zu.%s", number, extension);
-  return name;
+  return Padded(static_cast<std::int64_t>(number), 4) + "." + extension;
 }
 
 bool IsStringType(RegistryValueType type) {
@@ -147,12 +150,8 @@ std::string RunName(std::int64_t unixSeconds) {
   const std::int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
   const std::int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
   const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  char name[128];  // room for any 64-bit field, so nothing is ever cut
-  std::snprintf(name, sizeof name, "%04lld%02lld%02lldT%02lld%02lld%02lldZ",
-                static_cast<long long>(year), static_cast<long long>(month),
-                static_cast<long long>(day), static_cast<long long>(second / 3600),
-                static_cast<long long>(second / 60 % 60), static_cast<long long>(second % 60));
-  return name;
+  return Padded(year, 4) + Padded(month, 2) + Padded(day, 2) + "T" + Padded(second / 3600, 2) +
+         Padded(second / 60 % 60, 2) + Padded(second % 60, 2) + "Z";
 }
 
 }  // namespace lk::quarantine_format

@@ -582,7 +582,8 @@ int Restorer::Run(std::string_view runFolder) {
   Plan plan;
   std::vector<ScanNote> notes;
   try {
-    if (store_.CheckPrivateDirectory(folder) != FolderTrust::Private) {
+    if (const FolderTrust trust = store_.CheckPrivateDirectory(folder);
+        trust != FolderTrust::Private && trust != FolderTrust::Missing) {
       notes.push_back({"restore", "Der Ordner " + folder +
                                       " ist nicht nur den Administratoren und dem System "
                                       "zugänglich; was er beschreibt, wird dennoch zurückgelegt."});

@@ -21,9 +21,15 @@
 
 namespace lk {
 
+class RemovalJournal;
+
 struct ScanOptions {
   // Run the heuristic sweep after the known-version checks.
   bool sweep = true;
+  // Remove what the known-version checks found, keeping each thing in the journal (not null
+  // then) before it is changed.
+  bool remove = false;
+  RemovalJournal* journal = nullptr;
 };
 
 // The exit codes of a scan.

@@ -196,6 +196,24 @@ std::string Sha256Of(std::string_view bytes) {
   return Sha256::Hex(hash.Finish());
 }
 
+TEST(QuarantineTransform, IsTheDocumentedXorAndDoesNotDependOnTheBlocks) {
+  std::string zeros(600, '\0');
+  quarantine_format::Transform(zeros.data(), zeros.size(), 0);
+  for (std::size_t n : {0u, 1u, 255u, 256u, 599u}) {
+    EXPECT_EQ(static_cast<unsigned char>(zeros[n]), (151 * (n % 256) + 89) % 256) << n;
+  }
+  std::string tail(300, '\0');
+  quarantine_format::Transform(tail.data(), tail.size(), 300);
+  EXPECT_EQ(tail, zeros.substr(300));
+}
+
+TEST(QuarantineRunName, IsTheRunsUtcTime) {
+  EXPECT_EQ(quarantine_format::RunName(0), "19700101T000000Z");
+  EXPECT_EQ(quarantine_format::RunName(1709164800), "20240229T000000Z");  // a leap day
+  EXPECT_EQ(quarantine_format::RunName(1796858101), "20261209T231501Z");
+  EXPECT_EQ(quarantine_format::RunName(4102444799), "20991231T235959Z");
+}
+
 using QuarantineKeep = QuarantineFixture;
 
 TEST_F(QuarantineKeep, AFileIsKeptTransformedVerifiedAndInAPrivateRunFolder) {

@@ -7,11 +7,14 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 
+#include "analysis/Quarantine.h"
 #include "analysis/Scanner.h"
+#include "system/posix/PosixFileStore.h"
 #include "tests/analysis/AnalysisFixture.h"
 #include "tools/lkscan/LkScan.h"
 #include "tools/lkscan/ScanOutput.h"
@@ -23,6 +26,8 @@ using Json = nlohmann::json;
 
 class LkScan : public AnalysisFixture {
  protected:
+  PosixFileStore store{*files};
+
   struct Result {
     int exitCode = -1;
     std::string out;
@@ -34,18 +39,21 @@ class LkScan : public AnalysisFixture {
   Result Scan(std::vector<std::string> args) {
     class Target final : public ScanTarget {
      public:
-      Target(SystemAccess& system, FileSystem& files) : system_(system), files_(files) {}
+      Target(SystemAccess& system, FileSystem& files, FileStore& store)
+          : system_(system), files_(files), store_(store) {}
       SystemAccess& System() override { return system_; }
       FileSystem& Files() override { return files_; }
+      FileStore& Store() override { return store_; }
 
      private:
       SystemAccess& system_;
       FileSystem& files_;
+      FileStore& store_;
     };
     std::ostringstream out;
     std::ostringstream err;
     const LkScanHost host{[&](const std::optional<std::string>&, std::string*) {
-                            return std::make_unique<Target>(system, *holding);
+                            return std::make_unique<Target>(system, *holding, store);
                           },
                           out, err, false};
     Result result;
@@ -230,19 +238,21 @@ TEST_F(LkScan, AScanThatBreaksOffSaysSoAndExitsTwo) {
   };
   class Target final : public ScanTarget {
    public:
-    explicit Target(SystemAccess& system) : system_(system) {}
+    Target(SystemAccess& system, FileStore& store) : system_(system), store_(store) {}
     SystemAccess& System() override { return system_; }
     FileSystem& Files() override { return files_; }
+    FileStore& Store() override { return store_; }
 
    private:
     SystemAccess& system_;
+    FileStore& store_;
     BrokenFiles files_;
   };
   AddLibrary();
   std::ostringstream out;
   std::ostringstream err;
   const LkScanHost host{[&](const std::optional<std::string>&, std::string*) {
-                          return std::make_unique<Target>(system);
+                          return std::make_unique<Target>(system, store);
                         },
                         out, err, false};
   EXPECT_EQ(RunLkScan({"--json"}, host), 2);
@@ -329,6 +339,72 @@ TEST_F(LkScan, ArgumentsThatDoNotFitTheUsageExitTwoAndChangeNothing) {
   }
   EXPECT_EQ(State(), before);
   EXPECT_EQ(Scan({"--help"}).exitCode, 0);
+}
+
+TEST_F(LkScan, RemoveAndRestoreWithoutAdministratorRightsExitTwoAtOnceAndChangeNothing) {
+  InstallKnownVersion();
+  std::filesystem::create_directories(root / "ProgramData");
+  system.SetAdministratorRights(false);
+  const MachineState before = State();
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--remove", "--json"}, {"--restore", "C:\\ProgramData\\q", "--json"}}) {
+    const Result result = Scan(args);
+    EXPECT_EQ(result.exitCode, 2) << args.front();
+    EXPECT_TRUE(result.out.empty()) << "nothing examined: " << result.out;
+    EXPECT_NE(result.err.find("Administrator"), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(State(), before);
+  EXPECT_TRUE(std::filesystem::is_empty(root / "ProgramData"));
+}
+
+TEST_F(LkScan, AnUntrustedQuarantineFolderStopsTheRemovalBeforeTheScan) {
+  InstallKnownVersion();
+  std::filesystem::create_directories(root / "shared");
+  ::chmod((root / "shared").c_str(), 0777);
+  const MachineState before = State();
+  const Result result = Scan({"--remove", "--quarantine", "C:\\shared", "--json"});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_TRUE(result.out.empty()) << result.out;
+  EXPECT_NE(result.err.find("C:\\shared"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("nichts verändert"), std::string::npos) << result.err;
+  EXPECT_EQ(State(), before);
+}
+
+TEST_F(LkScan, RestorePutsAQuarantinedFileBackAndSaysSoInBothForms) {
+  AddLibrary();
+  std::filesystem::create_directories(root / "ProgramData");
+  QuarantineSettings settings;
+  settings.programVersion = "test";
+  Quarantine quarantine(system, *holding, store, settings);
+  std::string error;
+  ASSERT_TRUE(quarantine.Open(&error)) << error;
+  ASSERT_TRUE(quarantine.KeepFile(kLibraryPath).ok);
+  ASSERT_TRUE(system.DeleteFileNow(kLibraryPath));
+  ASSERT_FALSE(HostFileExists(kLibraryPath));
+
+  const Result text = Scan({"--restore", quarantine.Location()});
+  EXPECT_EQ(text.exitCode, 0) << text.out << text.err;
+  EXPECT_NE(text.out.find("AUSGEFÜHRT  Datei zurücklegen: C:\\WINDOWS\\system32\\mfc42ul.dll"),
+            std::string::npos)
+      << text.out;
+  EXPECT_TRUE(HostFileExists(kLibraryPath));
+
+  // Again, now that the file is back: it counts as restored, nothing is overwritten.
+  const Result json = Scan({"--restore", quarantine.Location(), "--json"});
+  EXPECT_EQ(json.exitCode, 0);
+  const auto actions = Of(json, "action");
+  ASSERT_EQ(actions.size(), 1u);
+  EXPECT_EQ(actions[0].at("action"), "restore-file");
+  EXPECT_EQ(actions[0].at("ok"), true);
+  EXPECT_TRUE(actions[0].at("error").is_null());
+  const Json& summary = json.records.back();
+  EXPECT_EQ(summary.at("verdict"), "clean");
+  EXPECT_EQ(summary.at("quarantine"), quarantine.Location());
+  EXPECT_EQ(summary.at("exit_code"), 0);
+
+  const Result missing = Scan({"--restore", "C:\\ProgramData\\none", "--json"});
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_EQ(Of(missing, "skipped").size(), 1u);
 }
 
 TEST(ProgressLineOnATerminal, DrawsInPlaceAndClearsBeforeEachRecord) {

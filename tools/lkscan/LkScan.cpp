@@ -3,6 +3,8 @@
 #include <exception>
 #include <string_view>
 
+#include "analysis/Quarantine.h"
+#include "analysis/Restorer.h"
 #include "analysis/Scanner.h"
 #include "system/Sha256.h"
 #include "tools/lkscan/ScanOutput.h"
@@ -112,12 +114,6 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     host.out << "lkscan " << LK_VERSION << '\n';
     return 0;
   }
-  if (options.remove || options.restore) {
-    host.err << "lkscan: " << (options.remove ? "--remove" : "--restore")
-             << " ist in dieser Version noch nicht verfügbar; es wurde nichts verändert.\n";
-    return scan_exit::kUsage;
-  }
-
   // Every finding carries a checksum: without the platform's SHA-256 there is no scan to make.
   try {
     const Sha256 available;
@@ -138,9 +134,45 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   ProgressLine progress(records, host.err);
   ScanReport& report = host.errIsTerminal ? static_cast<ScanReport&>(progress) : records;
 
+  // Changing the system needs an administrator; asking never raises a prompt. Nothing has been
+  // examined or changed yet.
+  if ((options.remove || options.restore) && !target->System().HasAdministratorRights()) {
+    host.err << "lkscan: " << (options.remove ? "--remove" : "--restore")
+             << " braucht die Rechte eines Administrators (eine Eingabeaufforderung, die als "
+                "Administrator gestartet wurde); es wurde nichts untersucht und nichts "
+                "verändert.\n";
+    return scan_exit::kUsage;
+  }
+
+  if (options.restore) {
+    Restorer restorer(target->System(), target->Files(), target->Store(), report);
+    try {
+      return restorer.Run(*options.restore);
+    } catch (const std::exception& failure) {
+      host.out.flush();
+      host.err << "\nlkscan: die Wiederherstellung brach ab: " << failure.what() << '\n';
+      return Restorer::kIncomplete;
+    }
+  }
+
+  std::optional<Quarantine> quarantine;
+  if (options.remove) {
+    QuarantineSettings settings;
+    settings.folder = options.quarantine.value_or("");
+    settings.programVersion = LK_VERSION;
+    quarantine.emplace(target->System(), target->Files(), target->Store(), std::move(settings));
+    if (!quarantine->Open(&error)) {
+      host.err << "lkscan: " << error << " Es wurde nichts untersucht und nichts verändert.\n";
+      return scan_exit::kUsage;
+    }
+    for (const std::string& note : quarantine->Notes()) report.Note({"quarantine", note});
+  }
+
   Scanner scanner(target->System(), target->Files(), report);
   ScanOptions scan;
   scan.sweep = options.sweep;
+  scan.remove = options.remove;
+  scan.journal = quarantine ? &*quarantine : nullptr;
   try {
     return scanner.Run(scan);
   } catch (const std::exception& failure) {

@@ -7,8 +7,9 @@
 //   lkscan --help | --version
 //
 // The portable part: it parses the arguments, runs the Scanner on the system that the
-// platform's entry point opens, and writes the records as German text lines or as JSON Lines,
-// with a progress line on a terminal.
+// platform's entry point opens (with --remove, keeping a quarantine first; with --restore, the
+// Restorer instead), and writes the records as German text lines or as JSON Lines, with a
+// progress line on a terminal.
 
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "system/FileStore.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
 
@@ -32,6 +34,8 @@ class ScanTarget {
 
   [[nodiscard]] virtual SystemAccess& System() = 0;
   [[nodiscard]] virtual FileSystem& Files() = 0;
+  // The writing side over the same files: the quarantine of --remove and the restore.
+  [[nodiscard]] virtual FileStore& Store() = 0;
 };
 
 struct LkScanHost {

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace lk {
 
@@ -119,7 +121,23 @@ void TextReport::Finding(const ScanFinding& f) {
 }
 
 void TextReport::Action(const ScanAction& action) {
-  out_ << (action.ok ? "AUSGEFÜHRT  " : "FEHLGESCHLAGEN ") << action.action << ' ' << action.target;
+  static constexpr std::pair<std::string_view, std::string_view> kLabels[] = {
+      {"quarantine", "Kopie in die Quarantäne:"},
+      {"delete", "Löschen:"},
+      {"delete-at-restart", "Löschen beim Neustart:"},
+      {"registry-write", "Registrierungswert ändern:"},
+      {"service-stop", "Dienst anhalten:"},
+      {"service-delete", "Dienst löschen:"},
+      {"restore-file", "Datei zurücklegen:"},
+      {"restore-registry", "Registrierungswert zurückschreiben:"},
+      {"restore-service", "Dienst wieder eintragen:"},
+      {"withdraw-delete-at-restart", "Löschen beim Neustart zurücknehmen:"},
+  };
+  std::string_view label = action.action;
+  for (const auto& [name, text] : kLabels) {
+    if (name == action.action) label = text;
+  }
+  out_ << (action.ok ? "AUSGEFÜHRT  " : "FEHLGESCHLAGEN ") << label << ' ' << action.target;
   if (action.error) out_ << ": " << *action.error;
   out_ << '\n';
   out_.flush();
