@@ -535,14 +535,30 @@ TEST_F(QuarantineRestore, ADamagedCopyIsNotWrittenBack) {
   EXPECT_FALSE(HostFileExists(kLibraryPath));
 }
 
-TEST_F(QuarantineRestore, WithoutManifestTheRecordsSuffice) {
+TEST_F(QuarantineRestore, AManifestCutShortByACrashIsRebuiltFromTheRecords) {
   const std::string run = KeepAndRemove();
-  fs::remove(Host(run + "\\manifest.json"));
+  const std::string manifest = HostContent(run + "\\manifest.json");
+  std::ofstream(Host(run + "\\manifest.json"), std::ios::binary | std::ios::trunc)
+      << manifest.substr(0, manifest.size() / 2);
   RecordingReport report;
   EXPECT_EQ(Restore(run, report), 0);
   EXPECT_EQ(Folded(system.RegistrySnapshot()), Folded(before_));
   EXPECT_EQ(HostContent(kLibraryPath), kLibraryBytes);
-  ASSERT_FALSE(report.notes.empty());
+  ASSERT_EQ(report.notes.size(), 1u);
+}
+
+TEST_F(QuarantineRestore, RecordsWrittenAfterTheLastManifestAreRestoredToo) {
+  const std::string run = KeepAndRemove();
+  Json manifest = Manifest(run);
+  // As if the crash came before the last two rewrites.
+  Json& items = manifest["items"];
+  items.erase(items.begin() + 2, items.end());
+  std::ofstream(Host(run + "\\manifest.json"), std::ios::binary | std::ios::trunc)
+      << manifest.dump();
+  RecordingReport report;
+  EXPECT_EQ(Restore(run, report), 0);
+  EXPECT_EQ(Folded(system.RegistrySnapshot()), Folded(before_));
+  EXPECT_TRUE(system.ServiceExists("winsys32"));
 }
 
 // A run kept and removed, whose manifest.json a test then rewrites.
