@@ -333,7 +333,7 @@ TEST_F(ScanRemoval_, On64BitWindowsBothViewsAndBothSystemFoldersAreCleaned) {
   EXPECT_FALSE(pc.system.RedirectionDisabled());
 }
 
-TEST_F(ScanRemoval_, AFileInUseGoesAtTheRestartAndTheSummarySaysARestartIsNeeded) {
+TEST_F(ScanRemoval_, ARestartIsRequiredForAFileInUseOrADriverThatWasLoadedOnly) {
   pc.AddFile(kLibraryPath, "MZ....c3po-R2D2-poe....", /*inUse=*/true);
   Removed removed = RunRemoval(pc, journal);
   EXPECT_EQ(Lines(removed),
@@ -353,6 +353,16 @@ TEST_F(ScanRemoval_, AFileInUseGoesAtTheRestartAndTheSummarySaysARestartIsNeeded
   removed = RunRemoval(other, otherJournal);
   EXPECT_EQ(removed.summary.at("restart_required"), false);
   EXPECT_FALSE(other.system.ServiceExists("winsys32"));
+
+  // The device answered: the driver was loaded, though its service was stopped and needed no
+  // stop control.
+  Pc loaded;
+  loaded.AddService(stopped);
+  loaded.system.AddDevice(kDevice);
+  RecordingJournal loadedJournal(loaded.system);
+  removed = RunRemoval(loaded, loadedJournal);
+  EXPECT_EQ(Lines(removed), std::vector<std::string>{"service-delete winsys32"});
+  EXPECT_EQ(removed.summary.at("restart_required"), true);
 }
 
 TEST_F(ScanRemoval_, AServiceThatKeepsRunningIsReportedAndItsKeyStillGoes) {
