@@ -20,9 +20,9 @@ bool ScanRemoval::Run(const KnownVersionPlaces& places) {
   // The window's order: the library's registration, the library, the service, its key, the
   // driver. The service is stopped and deleted before its key and its file go.
   for (const KnownVersionPlaces::AppInit& place : places.appInit) UnregisterLibrary(place);
-  for (const std::string& path : places.libraryFiles) DeleteFile(path);
+  for (const std::string& path : places.libraryFiles) RemoveFile(path);
   RemoveService(places);
-  if (places.driverFile) DeleteFile(*places.driverFile);
+  if (places.driverFile) RemoveFile(*places.driverFile);
   return restartRequired_;
 }
 
@@ -54,7 +54,7 @@ void ScanRemoval::UnregisterLibrary(const KnownVersionPlaces::AppInit& place) {
   }
 }
 
-void ScanRemoval::DeleteFile(const std::string& path) {
+void ScanRemoval::RemoveFile(const std::string& path) {
   std::string error;
   if (!Keep(
           path, [&] { return journal_.KeepFile(path); }, &error)) {

@@ -56,7 +56,7 @@ class ScanRemoval {
 
  private:
   void UnregisterLibrary(const KnownVersionPlaces::AppInit& place);
-  void DeleteFile(const std::string& path);
+  void RemoveFile(const std::string& path);
   void RemoveService(const KnownVersionPlaces& places);
   void StopAndDeleteService(bool driverLoaded);
   void DeleteServiceKey();
