@@ -55,10 +55,15 @@ std::optional<ServiceState> RemovalSteps::WaitWhilePending(ServiceHandle service
 
 RemovalSteps::ServiceRemoval RemovalSteps::StopAndDeleteService(
     std::string_view serviceName, const std::function<void(ServiceStage)>& onStage) {
-  if (!system_.IsNtFamily()) return {true, 0};
+  if (!system_.IsNtFamily()) {
+    ServiceRemoval nothingToDo;
+    nothingToDo.gone = true;
+    return nothingToDo;
+  }
 
   ScopedServiceObject manager(system_);
   ScopedServiceObject service(system_);
+  ServiceRemoval removal;
   bool deleted = false;
   // Each early return below stands for "go on with the evaluation".
   const auto stopAndDelete = [&] {
@@ -66,15 +71,21 @@ RemovalSteps::ServiceRemoval RemovalSteps::StopAndDeleteService(
     if (!manager) return;
     service.Reset(system_.OpenServiceEntry(manager.Get(), serviceName));
     if (!service) return;
+    removal.opened = true;
     if (onStage) onStage(ServiceStage::Stopping);
 
     std::optional<ServiceState> state = WaitWhilePending(service.Get());
+    removal.stateFound = state;
     if (!state) return;
     if (*state != ServiceState::Stopped) {
+      removal.stopSent = true;
       if (system_.SendServiceStop(service.Get())) {
         state = WaitWhilePending(service.Get());
+        removal.stateAfterStop = state;
         if (!state) return;
         if (*state != ServiceState::Stopped && *state != ServiceState::StopPending) return;
+      } else {
+        removal.stopError = system_.LastSystemError();
       }
     }
 
@@ -85,16 +96,20 @@ RemovalSteps::ServiceRemoval RemovalSteps::StopAndDeleteService(
     if (!manager) return;
     service.Reset(system_.OpenServiceEntry(manager.Get(), serviceName));
     if (!service) return;
+    removal.deleteTried = true;
     deleted = system_.DeleteServiceEntry(service.Get());
   };
   stopAndDelete();
 
-  if (deleted) return {true, 0};
-  const std::uint32_t error = system_.LastSystemError();
-  if (error == win_error::kServiceDoesNotExist || error == win_error::kServiceMarkedForDelete) {
-    return {true, 0};
+  if (deleted) {
+    removal.gone = true;
+    return removal;
   }
-  return {false, error};
+  const std::uint32_t error = system_.LastSystemError();
+  removal.gone =
+      error == win_error::kServiceDoesNotExist || error == win_error::kServiceMarkedForDelete;
+  if (!removal.gone) removal.error = error;
+  return removal;
   // The handles still open are closed here, each once, by their owners.
 }
 

@@ -36,6 +36,19 @@ class RemovalSteps {
     bool gone = false;
     // Why not, when not gone: the system's error code.
     std::uint32_t error = 0;
+
+    // How far it got, for a caller that reports the stop and the deletion each on its own.
+    // The service manager knew the service (its first open succeeded).
+    bool opened = false;
+    // Its state once it settled, before any stop; no value when not opened or the query failed.
+    std::optional<ServiceState> stateFound;
+    // A stop control was sent, and the system's refusal of it (0: accepted).
+    bool stopSent = false;
+    std::uint32_t stopError = 0;
+    // The state once it settled after an accepted stop; no value otherwise or when a query failed.
+    std::optional<ServiceState> stateAfterStop;
+    // DeleteServiceEntry was called (the service had stopped, was stopping, or refused the stop).
+    bool deleteTried = false;
   };
 
   explicit RemovalSteps(SystemAccess& system) : system_(system) {}

@@ -1,12 +1,15 @@
 #include "analysis/Scanner.h"
 
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
 #include "analysis/AnalysisRun.h"
 #include "analysis/AnalysisTexts.h"
 #include "analysis/KnownVersionProbe.h"
+#include "analysis/RemovalJournal.h"
+#include "analysis/ScanRemoval.h"
 #include "analysis/Signatures.h"
 #include "base/WindowsPath.h"
 #include "search/SearchFileGrep.h"
@@ -94,6 +97,7 @@ struct Scanner::Impl {
   void Sweep();
   void SweepFolder(const std::string& folder, std::string_view mask, const std::string& expression,
                    std::string_view check);
+  void Remove(RemovalJournal& journal);
   void Skip(std::string path, std::string reason);
   void Found(const ScanFinding& finding, bool knownVersion);
   [[nodiscard]] ScanSummary Summarize() const;
@@ -108,6 +112,9 @@ struct Scanner::Impl {
   bool is64Bit = false;
   bool knownVersionFound = false;
   bool sweepFound = false;
+  KnownVersionPlaces places;
+  bool restartRequired = false;
+  std::optional<std::string> quarantine;
   std::int64_t filesExamined = 0;
   std::int64_t bytesExamined = 0;
   std::int64_t skipped = 0;
@@ -139,6 +146,7 @@ void Scanner::Impl::CheckKnownVersion() {
     device.check = "device";
     device.path = signatures::DevicePath();
     Found(device, true);
+    places.deviceReachable = true;
   }
 }
 
@@ -154,6 +162,7 @@ void Scanner::Impl::CheckRegistry() {
       service.value = std::string(names::kImagePathValue);
       service.data = std::move(*imagePath);
       Found(service, true);
+      places.serviceKey = true;
     }
   } catch (const SystemError& error) {
     Skip(MachineKey(names::kServiceKey) + "\\" + std::string(names::kImagePathValue),
@@ -188,6 +197,7 @@ void Scanner::Impl::CheckRegistry() {
         appInit.value = std::string(names::kAppInitValue);
         appInit.data = std::move(*libraries);
         Found(appInit, true);
+        places.appInit.push_back({view.view, view.key});
       }
     } catch (const SystemError& error) {
       Skip(view.key + "\\" + std::string(names::kAppInitValue), ErrorText(system, error.Code()));
@@ -214,6 +224,11 @@ void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, b
   }
   // The file is there whether or not it can be read: that alone is a finding.
   Found(finding, true);
+  if (library) {
+    places.libraryFiles.push_back(path);
+  } else {
+    places.driverFile = path;
+  }
   if (!digest.Ok()) Skip(path, FileErrorText(digest.error));
 }
 
@@ -224,6 +239,7 @@ void Scanner::Impl::CheckServiceManager() {
       service.check = "service";
       service.name = std::string(names::kServiceName);
       Found(service, true);
+      places.serviceRegistered = true;
       break;
     }
     case KnownVersionProbe::Registration::ManagerUnavailable:
@@ -303,6 +319,15 @@ void Scanner::Impl::SweepFolder(const std::string& folder, std::string_view mask
   bytesExamined += searcher.ExaminedBytes();
 }
 
+void Scanner::Impl::Remove(RemovalJournal& journal) {
+  if (!places.Any()) return;
+  ScanRemoval removal(system, report, journal);
+  restartRequired = removal.Run(places);
+  if (std::string location = journal.Location(); !location.empty()) {
+    quarantine = std::move(location);
+  }
+}
+
 ScanSummary Scanner::Impl::Summarize() const {
   ScanSummary summary;
   summary.verdict = knownVersionFound ? ScanVerdict::Infected
@@ -311,6 +336,9 @@ ScanSummary Scanner::Impl::Summarize() const {
   summary.filesExamined = filesExamined;
   summary.bytesExamined = bytesExamined;
   summary.skipped = skipped;
+  summary.restartRequired = restartRequired;
+  summary.quarantine = quarantine;
+  // A removal that failed leaves the exit code at 1 as well: the action records tell.
   summary.exitCode = (knownVersionFound || sweepFound) ? scan_exit::kFound
                      : skipped > 0                     ? scan_exit::kIncomplete
                                                        : scan_exit::kClean;
@@ -323,6 +351,9 @@ Scanner::Scanner(SystemAccess& system, FileSystem& files, ScanReport& report)
 Scanner::~Scanner() = default;
 
 int Scanner::Run(const ScanOptions& options) {
+  if (options.remove && options.journal == nullptr) {
+    throw std::invalid_argument("Entfernen ohne Quarantäne ist nicht vorgesehen");
+  }
   Impl& s = *impl_;
   s.is64Bit = s.system.Is64BitWindows();
   const RedirectionOff redirection(s.system);
@@ -333,8 +364,13 @@ int Scanner::Run(const ScanOptions& options) {
     s.CheckRegistry();
     s.CheckServiceManager();
     s.Skip("Systemordner", "Windows nennt keinen Systemordner; keine Datei wurde untersucht");
+    if (options.remove) s.Remove(*options.journal);
   } else {
     s.CheckKnownVersion();
+    // Removed before the sweep, not after it: the removal acts on what the checks saw moments
+    // ago rather than minutes later, the trojan's driver is stopped before the sweep reads every
+    // driver, and a sweep that is broken off does not leave the known version in place.
+    if (options.remove) s.Remove(*options.journal);
     if (options.sweep) s.Sweep();
   }
   const ScanSummary summary = s.Summarize();

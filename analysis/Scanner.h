@@ -7,9 +7,12 @@
 // Windows it switches the file-system redirection off for the whole scan, sweeps the 32-bit
 // system folder (SysWOW64) as well, and looks for the library there too.
 //
-// It changes nothing: no registry value is written, no service controlled, no file changed.
-// Whatever it could not examine it reports as skipped; the exit code tells a script whether
-// the system is clean, something was found, or the scan was incomplete.
+// Without remove it changes nothing: no registry value is written, no service controlled, no
+// file changed. With remove it undoes what the known-version checks found (ScanRemoval), right
+// after them and before the sweep, keeping a copy of each thing in the journal first; sweep hits
+// are reported, never removed. Whatever it could not examine it reports as skipped; the exit code
+// tells a script whether the system is clean, something was found (removed or not), or the scan
+// was incomplete.
 
 #include <cstdint>
 #include <memory>
@@ -26,9 +29,9 @@ class RemovalJournal;
 struct ScanOptions {
   // Run the heuristic sweep after the known-version checks.
   bool sweep = true;
-  // Remove what the known-version checks found, keeping each thing in the journal (not null
-  // then) before it is changed.
+  // Remove what the known-version checks found. The rights are the caller's to check.
   bool remove = false;
+  // Keeps each thing before the removal changes it; required with remove.
   RemovalJournal* journal = nullptr;
 };
 
@@ -47,7 +50,8 @@ class Scanner {
   Scanner(const Scanner&) = delete;
   Scanner& operator=(const Scanner&) = delete;
 
-  // Runs the scan, reports its summary last and returns its exit code.
+  // Runs the scan, reports its summary last and returns its exit code. Raises
+  // std::invalid_argument for remove without a journal, before it examines anything.
   int Run(const ScanOptions& options);
 
  private:

@@ -13,10 +13,12 @@
 // warm) and checks that every run agrees with the expected verdicts and with the reference.
 // Two more parts time the engine's scaling (EngineBench.h): the found list under 100,000 hits
 // and the stream search with a 100,000-character text; each prints whether it met its target.
+// The scan part (ScanBench.h) sets lkscan's whole scan against lkgrep's search over the same
+// corpus: at most 1.1 times its time, and under 16 MiB of peak memory.
 // The exit status is 1 when a run disagrees or a target is missed.
 //
 //   lk_bench [--corpus DIR] [--runs N] [--no-reference] [--reference-limit N]
-//            [--parts sweep,found,stream]
+//            [--parts sweep,found,stream,scan]
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,6 +41,7 @@
 #include "base/TextCase.h"
 #include "base/WindowsPath.h"
 #include "bench/EngineBench.h"
+#include "bench/ScanBench.h"
 #include "search/EncodedText.h"
 #include "search/SearchFileGrep.h"
 #include "search/SweepExpressions.h"
@@ -424,7 +427,7 @@ std::string Capture(const std::vector<std::string>& argv, int* status, bool quie
 }
 
 std::string FileNameOf(const std::string& windowsPath) {
-  return FoldedAscii(FileNamePart(windowsPath));
+  return lk::FoldedAscii(lk::FileNamePart(windowsPath));
 }
 
 RunResult RunChild(const std::string& self, const std::string& mode, const Corpus& corpus,
@@ -514,6 +517,61 @@ double Median(std::vector<double> v) {
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// lkscan's scan against lkgrep's two searches, interleaved; prints the figures and whether the
+// targets (time ratio, peak memory) were met and both found the same files.
+bool RunScanPart(const std::string& self, const Corpus& corpus, int runs, double mb) {
+  constexpr double kTargetRatio = 1.1;
+  constexpr long kTargetPeakKiB = 16 * 1024;
+  std::vector<double> grepSeconds, scanSeconds;
+  long grepPeak = 0, scanPeak = 0;
+  RunResult grep, scan;
+  bool agree = true, ok = true;
+  for (int run = 0; run < runs; ++run) {
+    const RunResult g = RunChild(self, "lkgrep", corpus);
+    const RunResult s = RunChild(self, "lkscan", corpus);
+    ok = ok && g.ok && s.ok;
+    grepSeconds.push_back(g.seconds);
+    scanSeconds.push_back(s.seconds);
+    grepPeak = std::max(grepPeak, g.peakKiB);
+    scanPeak = std::max(scanPeak, s.peakKiB);
+    agree = agree && g.found == s.found;
+    if (run == 0) {
+      grep = g;
+      scan = s;
+    }
+  }
+  const double g = Median(grepSeconds), s = Median(scanSeconds);
+  const double ratio = g > 0 ? s / g : 0;
+  std::printf("\n%-34s %9s %9s %10s %8s\n", "lkscan against lkgrep (median)", "seconds", "MB/s",
+              "peak MiB", "ratio");
+  std::printf("(%d runs; ratio = seconds / lkgrep; %lld files examined by lkscan)\n", runs,
+              static_cast<long long>(scan.examined));
+  const auto row = [&](const char* name, double seconds, long kib, double r) {
+    std::printf("%-34s %9.3f %9.0f %10.1f %8.2f\n", name, seconds, seconds > 0 ? mb / seconds : 0,
+                static_cast<double>(kib) / 1024.0, r);
+  };
+  row("lkgrep, both presets", g, grepPeak, 1.0);
+  row("lkscan, checks and sweep", s, scanPeak, ratio);
+  const bool fast = ratio <= kTargetRatio;
+  const bool small = scanPeak > 0 && scanPeak < kTargetPeakKiB;
+  std::printf("  time: %.2fx lkgrep, target at most %.1fx: %s\n", ratio, kTargetRatio,
+              fast ? "met" : "MISSED");
+  std::printf("  peak memory: %.1f MiB, target under %ld MiB: %s\n",
+              static_cast<double>(scanPeak) / 1024.0, kTargetPeakKiB / 1024,
+              small ? "met" : "MISSED");
+  std::printf("  lkscan and lkgrep %s (%zu hits)%s\n", agree ? "agree" : "DISAGREE",
+              scan.found.size(), ok ? "" : "; a child failed");
+  if (!agree) {
+    for (const auto& n : scan.found) {
+      if (grep.found.count(n) == 0) std::printf("    only lkscan: %s\n", n.c_str());
+    }
+    for (const auto& n : grep.found) {
+      if (scan.found.count(n) == 0) std::printf("    only lkgrep: %s\n", n.c_str());
+    }
+  }
+  return fast && small && agree && ok;
+}
+
 int CheckPlants(const char* label, const RunResult& r, const Corpus& corpus, bool whole) {
   int wrong = 0;
   for (const Plant& p : corpus.plants) {
@@ -546,6 +604,8 @@ int main(int argc, char** argv) {
     if (mode == "raw") return ChildRawRead(argv[3]);
     if (mode == "production") return ChildSweep(argv[3], lk::MatcherKind::Production, limit);
     if (mode == "reference") return ChildSweep(argv[3], lk::MatcherKind::Reference, limit);
+    if (mode == "lkscan") return lk::bench::RunLkScanChild(argv[3]);
+    if (mode == "lkgrep") return lk::bench::RunLkGrepChild(argv[3]);
     return 2;
   }
 
@@ -553,7 +613,7 @@ int main(int argc, char** argv) {
   int runs = 5;
   bool reference = true;
   int referenceLimit = 0;
-  std::set<std::string> parts{"sweep", "found", "stream"};
+  std::set<std::string> parts{"sweep", "found", "stream", "scan"};
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--corpus" && i + 1 < argc) {
@@ -569,7 +629,7 @@ int main(int argc, char** argv) {
       parts = std::set<std::string>(chosen.begin(), chosen.end());
     } else {
       std::cerr << "usage: lk_bench [--corpus DIR] [--runs N] [--no-reference] "
-                   "[--reference-limit FILES] [--parts sweep,found,stream]\n";
+                   "[--reference-limit FILES] [--parts sweep,found,stream,scan]\n";
       return 2;
     }
   }
@@ -577,7 +637,7 @@ int main(int argc, char** argv) {
   bool targetsMet = true;
   if (parts.count("found") != 0) targetsMet &= lk::bench::RunFoundListBench(corpusRoot, runs);
   if (parts.count("stream") != 0) targetsMet &= lk::bench::RunStreamSearchBench(corpusRoot, runs);
-  if (parts.count("sweep") == 0) return targetsMet ? 0 : 1;
+  if (parts.count("sweep") == 0 && parts.count("scan") == 0) return targetsMet ? 0 : 1;
 
   const Corpus corpus = BuildCorpus(corpusRoot);
   const double mb = static_cast<double>(corpus.libraryBytes + corpus.driverBytes) / 1e6;
@@ -589,6 +649,9 @@ int main(int argc, char** argv) {
   // Warm the page cache.
   (void)RunChild(self, "readonly", corpus);
   (void)RunChild(self, "readonly", corpus);
+
+  if (parts.count("scan") != 0) targetsMet &= RunScanPart(self, corpus, runs, mb);
+  if (parts.count("sweep") == 0) return targetsMet ? 0 : 1;
 
   const bool haveYara = stdfs::exists("/usr/bin/yara") && stdfs::exists("/usr/bin/time");
   std::vector<double> readSeconds, rawSeconds, prodSeconds, yaraSeconds;

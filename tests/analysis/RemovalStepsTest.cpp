@@ -81,6 +81,40 @@ TEST_F(RemovalStepsOnTheirOwn, AFailedServiceRemovalCarriesTheSystemsError) {
   EXPECT_EQ(system.OpenServiceHandleCount(), 0);
 }
 
+TEST_F(RemovalStepsOnTheirOwn, TheServiceRemovalTellsHowFarItGot) {
+  ServiceScript refusing;
+  refusing.acceptsStop = false;
+  system.AddService("refusing", refusing);
+  const auto deletedAnyway = steps.StopAndDeleteService("refusing");
+  EXPECT_TRUE(deletedAnyway.opened);
+  EXPECT_EQ(deletedAnyway.stateFound, ServiceState::Running);
+  EXPECT_TRUE(deletedAnyway.stopSent);
+  EXPECT_EQ(deletedAnyway.stopError, 1052u);
+  EXPECT_FALSE(deletedAnyway.stateAfterStop.has_value());
+  EXPECT_TRUE(deletedAnyway.deleteTried);
+  EXPECT_TRUE(deletedAnyway.gone);
+
+  ServiceScript running;
+  running.statesAfterStop = {ServiceState::Running};
+  system.AddService("running", running);
+  const auto keptRunning = steps.StopAndDeleteService("running");
+  EXPECT_EQ(keptRunning.stopError, 0u);
+  EXPECT_EQ(keptRunning.stateAfterStop, ServiceState::Running);
+  EXPECT_FALSE(keptRunning.deleteTried);
+  EXPECT_FALSE(keptRunning.gone);
+
+  ServiceScript stopped;
+  stopped.state = ServiceState::Stopped;
+  system.AddService("stopped", stopped);
+  const auto noStop = steps.StopAndDeleteService("stopped");
+  EXPECT_FALSE(noStop.stopSent);
+  EXPECT_TRUE(noStop.deleteTried);
+
+  const auto unknown = steps.StopAndDeleteService("nosuch");
+  EXPECT_FALSE(unknown.opened);
+  EXPECT_FALSE(unknown.stateFound.has_value());
+}
+
 TEST_F(RemovalStepsOnTheirOwn, TheServiceKeyGoesWithItsSubtree) {
   system.AddKey(std::string(kServicesKey) + "\\winsys32\\Enum");
   auto registry = system.ConnectRegistry(RegistryView::Default);
