@@ -7,7 +7,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -405,6 +409,84 @@ TEST_F(LkScan, RestorePutsAQuarantinedFileBackAndSaysSoInBothForms) {
   const Result missing = Scan({"--restore", "C:\\ProgramData\\none", "--json"});
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_EQ(Of(missing, "skipped").size(), 1u);
+}
+
+// The whole cycle through the program: a removal keeps everything in a new quarantine run, and
+// restoring that run gives back the registry, the files and the service as they were.
+class LkScanRemoveThenRestore : public LkScan {
+ protected:
+  void InstallFullKnownVersion() {
+    InstallKnownVersion();
+    AddAppInit("first.dll,mfc42ul.dll  last.dll");
+    system.SetValue(kServiceKey, "Type", RegistryValue::Dword(1));
+    system.SetValue(kServiceKey, "Start", RegistryValue::Dword(3));
+    system.SetValue(kServiceKey, "ErrorControl", RegistryValue::Dword(1));
+    system.SetValue(std::string(kServiceKey) + "\\Security", "Security",
+                    RegistryValue::Binary(std::string("\x01\0\x14\x80", 4)));
+    std::filesystem::create_directories(root / "ProgramData");
+  }
+
+  void RemoveThenRestore() {
+    const auto registry = FoldedRegistry();
+    const auto hostFiles = HostFiles();
+
+    const Result removal = Scan({"--json", "--no-sweep", "--remove"});
+    EXPECT_EQ(removal.exitCode, 1) << removal.err;
+    for (const Json& action : Of(removal, "action")) EXPECT_EQ(action.at("ok"), true) << action;
+    const Json& summary = removal.records.back();
+    ASSERT_TRUE(summary.at("quarantine").is_string()) << summary;
+    EXPECT_FALSE(system.FileExists(kLibraryPath));
+    EXPECT_FALSE(system.KeyExists(kServiceKey));
+    // The stopped driver took its device with it on a real system; the model keeps devices apart.
+    system.RemoveDevice(kDevice);
+    const Result after = Scan({"--json", "--no-sweep"});
+    EXPECT_EQ(after.exitCode, 0) << "the removal left something behind: " << after.out;
+
+    const Result restore = Scan({"--json", "--restore", summary.at("quarantine")});
+    EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;
+    EXPECT_EQ(FoldedRegistry(), registry);
+    EXPECT_EQ(HostFiles(), hostFiles);
+    EXPECT_TRUE(system.ServiceExists("winsys32"));
+    EXPECT_TRUE(system.PendingDeletions().empty());
+  }
+
+  // Key paths compared as Windows compares them: without regard to case.
+  std::map<std::string, std::map<std::string, RegistryValue>> FoldedRegistry() const {
+    std::map<std::string, std::map<std::string, RegistryValue>> folded;
+    for (const auto& [key, values] : system.RegistrySnapshot()) {
+      std::string lower = key;
+      std::transform(lower.begin(), lower.end(), lower.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      folded[lower] = values;
+    }
+    return folded;
+  }
+
+  // Every file of the drive folder (outside the quarantine) with its bytes.
+  std::map<std::string, std::string> HostFiles() const {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+      const std::string relative = std::filesystem::relative(entry.path(), root).string();
+      if (!entry.is_regular_file() || relative.rfind("ProgramData", 0) == 0) continue;
+      std::ifstream file(entry.path(), std::ios::binary);
+      contents[relative] = std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    return contents;
+  }
+};
+
+TEST_F(LkScanRemoveThenRestore, On32BitWindows) {
+  InstallFullKnownVersion();
+  RemoveThenRestore();
+}
+
+TEST_F(LkScanRemoveThenRestore, On64BitWindowsWithBothViewsAndBothSystemFolders) {
+  system.SetRunningUnderWow64(true);
+  AddFile("C:\\WINDOWS\\SysWOW64\\mfc42ul.dll", "MZ..c3po-R2D2-poe..32");
+  system.SetValue("SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
+                  "AppInit_DLLs", RegistryValue::String("mfc42ul.dll"));
+  InstallFullKnownVersion();
+  RemoveThenRestore();
 }
 
 TEST(ProgressLineOnATerminal, DrawsInPlaceAndClearsBeforeEachRecord) {
