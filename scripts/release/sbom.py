@@ -165,13 +165,18 @@ def contents(map_path, build_dir, source_dir):
         entry = found.setdefault(key, {'files': set(), 'linked': True})
         entry['files'].add(path)
     linked_packages = {package for _, package in found}
+    linked_names = {name for name, _ in found}
     for path in sorted(headers):
         package = owner.get(path)
         if package is None:
             sys.exit('sbom: %s was compiled in but belongs to no Debian package' % path)
-        if package.split(':')[0] in DECLARATIONS_ONLY or package in linked_packages:
+        name = component(package, path)
+        # A linked library's own headers (the MinGW-w64 runtime's come in a package of their
+        # own) add nothing to the list.
+        if package.split(':')[0] in DECLARATIONS_ONLY or package in linked_packages or \
+                name in linked_names:
             continue
-        key = (component(package, path), package)
+        key = (name, package)
         entry = found.setdefault(key, {'files': set(), 'linked': False})
         entry['files'].add(path)
     return found
