@@ -38,7 +38,8 @@ for file in $(cd "$a" && find . -type f | sort); do
   if cmp -s "$a/$file" "$b/$file"; then
     echo "same:      $file"
   else
-    echo "DIFFERENT: $file ($(stat -c %s "$a/$file") and $(stat -c %s "$b/$file") bytes); first differing bytes (offset, octal):"
+    echo "DIFFERENT: $file ($(stat -c %s "$a/$file") and $(stat -c %s "$b/$file") bytes);" \
+      "first differing bytes (offset, octal):"
     cmp -l "$a/$file" "$b/$file" | head -n 10
     status=1
   fi

@@ -17,7 +17,8 @@ if [ -n "${LK_SIGN_TIMESTAMP_URL:-}" ]; then
 fi
 rm -f "$out"
 if [ -n "${LK_SIGN_PASS:-}" ]; then
-  printf '%s' "$LK_SIGN_PASS" | osslsigncode "${args[@]}" -readpass - -in "$in" -out "$out" >/dev/null
+  printf '%s' "$LK_SIGN_PASS" |
+    osslsigncode "${args[@]}" -readpass - -in "$in" -out "$out" >/dev/null
 else
   osslsigncode "${args[@]}" -in "$in" -out "$out" >/dev/null
 fi
