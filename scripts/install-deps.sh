@@ -7,6 +7,9 @@
 # only the 32-bit Wine side is left out: the script says so on stderr and still exits 0, the test
 # command reports the 32-bit Windows tests as skipped and the run command falls back to the 64-bit
 # build. Anything else missing is an error (exit 1).
+#
+# --without-wine32 leaves the 32-bit Wine side alone (the release command builds, it runs nothing
+# under Wine).
 set -uo pipefail
 
 packages=(cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev
@@ -14,9 +17,11 @@ packages=(cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
           wine wine64 fonts-wine xvfb xauth x11-apps xclip imagemagick
           nlohmann-json3-dev python3 libhivex-dev libssl-dev
-          librsvg2-bin icoutils fonts-dejavu-core)
+          librsvg2-bin icoutils fonts-dejavu-core
+          osslsigncode openssl zip unzip)
 # Needs the i386 architecture and its index; may be missing on a machine whose index is broken.
 optional=(wine32:i386)
+[ "${1:-}" = --without-wine32 ] && optional=()
 
 is_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'

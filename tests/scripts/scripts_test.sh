@@ -2,7 +2,8 @@
 # The test command's own pieces, on made-up input:
 # - ctest-counts.sh counts a skipped test as skipped, not as passed;
 # - install-deps.sh goes on without Wine's 32-bit side when the package index is broken: apt-get,
-#   dpkg and friends are stand-ins on PATH that fail the index update and the i386 install.
+#   dpkg and friends are stand-ins on PATH that fail the index update and the i386 install;
+#   with --without-wine32 (the release command) it does not even ask for that side.
 # Prints "N passed, M failed" and exits 1 on any failure.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -52,6 +53,16 @@ check "install-deps goes on without the 32-bit side (exit $code)" test "$code" -
 check "it tried the update three times" test "$(grep -c update "$calls")" -eq 3
 check "it installed the other packages" grep -q "install .*mingw-w64" "$calls"
 check "it says what it left out" grep -q "wine32:i386" "$work/install.err"
+
+# --- install-deps.sh for the release command: everything there but Wine's 32-bit side ------------
+: >"$calls"
+stub dpkg-query 'case "$*" in *wine32*) exit 1 ;; *) echo "install ok installed" ;; esac'
+PATH="$stubs:$PATH" bash "$top/scripts/install-deps.sh" --without-wine32 >/dev/null 2>&1
+code=$?
+check "--without-wine32 is content without the 32-bit side (exit $code)" test "$code" -eq 0
+check "--without-wine32 asks apt for nothing" test ! -s "$calls"
+PATH="$stubs:$PATH" bash "$top/scripts/install-deps.sh" >/dev/null 2>&1
+check "without the flag the 32-bit side is still asked for" grep -q "wine32:i386" "$calls"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
