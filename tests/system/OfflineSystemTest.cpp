@@ -42,7 +42,7 @@ std::string FileBytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-[[maybe_unused]] void PutFileBytes(const std::string& path, std::string_view bytes) {
+void PutFileBytes(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
@@ -269,6 +269,121 @@ TEST(OfflineHostileText, StringsWithoutNulOddLengthOrLoneSurrogatesAreRead) {
   EXPECT_EQ(ReadString(*system, RegistryView::Native, kWindowsKey, "Two"), "a");
   EXPECT_EQ(TextFromHiveString(""), "");
   EXPECT_EQ(HiveDataFromUtf8(std::string("\xD0\x96\0", 3)), std::string("\x16\x04\0\0", 4));
+}
+
+// Damaged hives: each gives an error that names the file, never a crash or a hang.
+class OfflineDamagedHive : public ::testing::Test {
+ protected:
+  OfflineDamagedHive() { tree.InstallKnownVersion(); }
+
+  // The error of opening the tree, or "" when it opened.
+  std::string OpenError() {
+    std::string error;
+    const auto system = OfflineSystemAccess::Open(tree.Root(), &error);
+    return system ? std::string() : error;
+  }
+  std::string Software() { return FileBytes(tree.HivePath(HiveName::Software)); }
+  void SetSoftware(const std::string& bytes) {
+    PutFileBytes(tree.HivePath(HiveName::Software), bytes);
+  }
+  // Where the first cell after the hive bin header that holds text is.
+  static std::size_t Find(const std::string& bytes, std::string_view text) {
+    const std::size_t at = bytes.find(text);
+    EXPECT_NE(at, std::string::npos) << text;
+    return at;
+  }
+
+  test::WindowsTree tree{test::WindowsTreeOptions{true, false}};
+};
+
+TEST_F(OfflineDamagedHive, AMissingHiveIsNamed) {
+  std::filesystem::remove(tree.HivePath(HiveName::System));
+  EXPECT_THAT(OpenError(), HasSubstr("Windows/System32/config/SYSTEM"));
+}
+
+TEST_F(OfflineDamagedHive, ATruncatedHiveIsNamed) {
+  SetSoftware(Software().substr(0, test::kBaseBlockSize + 100));
+  EXPECT_THAT(OpenError(), HasSubstr(tree.HivePath(HiveName::Software)));
+  SetSoftware(Software().substr(0, 100));
+  EXPECT_THAT(OpenError(), HasSubstr(tree.HivePath(HiveName::Software)));
+}
+
+TEST_F(OfflineDamagedHive, AWrongSignatureIsNamed) {
+  std::string bytes = Software();
+  bytes.replace(0, 4, "regx");
+  SetSoftware(bytes);
+  EXPECT_THAT(OpenError(), HasSubstr(tree.HivePath(HiveName::Software)));
+}
+
+TEST_F(OfflineDamagedHive, ARootCellOutsideTheFileIsNamed) {
+  std::string bytes = Software();
+  test::WriteDword(bytes, test::kRootCellOffsetField, 0x7FFFFF00U);
+  test::WriteDword(bytes, test::kChecksumField, test::BaseBlockChecksum(bytes));
+  SetSoftware(bytes);
+  EXPECT_THAT(OpenError(), HasSubstr(tree.HivePath(HiveName::Software)));
+}
+
+TEST_F(OfflineDamagedHive, ASubkeyListOutsideTheFileIsNamed) {
+  std::string bytes = Software();
+  const std::size_t root =
+      test::kBaseBlockSize + test::ReadDword(bytes, test::kRootCellOffsetField);
+  test::WriteDword(bytes, root + 4 + 0x1C, 0x7FFFFF00U);
+  SetSoftware(bytes);
+  EXPECT_THAT(OpenError(), HasSubstr(tree.HivePath(HiveName::Software)));
+}
+
+TEST_F(OfflineDamagedHive, ASubkeyListThatContainsItselfIsNamed) {
+  std::string bytes = Software();
+  const std::size_t root =
+      test::kBaseBlockSize + test::ReadDword(bytes, test::kRootCellOffsetField);
+  const std::uint32_t list = test::ReadDword(bytes, root + 4 + 0x1C);
+  // An index of lists ("ri") whose one entry is the index itself.
+  const std::size_t cell = test::kBaseBlockSize + list;
+  bytes.replace(cell + 4, 2, "ri");
+  bytes[cell + 6] = 1;
+  bytes[cell + 7] = 0;
+  test::WriteDword(bytes, cell + 8, list);
+  SetSoftware(bytes);
+  EXPECT_THAT(OpenError(), HasSubstr(tree.HivePath(HiveName::Software)));
+}
+
+TEST_F(OfflineDamagedHive, AHugeValueLengthIsNamedWhenTheValueIsRead) {
+  tree.SetString(HiveName::Software, "Microsoft\\Windows NT\\CurrentVersion\\Windows",
+                 "LkHugeValue", "a long enough text");
+  std::string bytes = Software();
+  // The value cell ("vk"): its name follows 20 bytes after the signature, its length 4 after it.
+  const std::size_t name = Find(bytes, "LkHugeValue");
+  ASSERT_EQ(bytes.substr(name - 20, 2), "vk");
+  test::WriteDword(bytes, name - 16, 0x7FFFFFF0U);
+  SetSoftware(bytes);
+  ASSERT_EQ(OpenError(), "") << "the damage is below the root";
+  std::string error;
+  auto system = OfflineSystemAccess::Open(tree.Root(), &error);
+  auto registry = system->ConnectRegistry(RegistryView::Native);
+  ASSERT_TRUE(registry->OpenMachineKeyReadOnly(kWindowsKey));
+  try {
+    static_cast<void>(registry->ReadStringValue("LkHugeValue"));
+    ADD_FAILURE() << "a value longer than its hive was read";
+  } catch (const SystemError& failure) {
+    EXPECT_EQ(failure.Code(), 1015U);
+    EXPECT_THAT(failure.what(), HasSubstr(tree.HivePath(HiveName::Software)));
+  }
+  EXPECT_EQ(registry->ReadValue("LkHugeValue"), std::nullopt);
+  EXPECT_THAT(system->SystemErrorText(system->LastSystemError()),
+              HasSubstr(tree.HivePath(HiveName::Software)));
+  EXPECT_EQ(ReadString(*system, RegistryView::Native, kWindowsKey, "AppInit_DLLs"), "mfc42ul.dll")
+      << "the other values are still there";
+}
+
+TEST_F(OfflineDamagedHive, ADirtyHiveIsReported) {
+  std::string bytes = FileBytes(tree.HivePath(HiveName::System));
+  test::WriteDword(bytes, 4, test::ReadDword(bytes, 8) + 1);
+  test::WriteDword(bytes, test::kChecksumField, test::BaseBlockChecksum(bytes));
+  PutFileBytes(tree.HivePath(HiveName::System), bytes);
+  std::string error;
+  auto system = OfflineSystemAccess::Open(tree.Root(), &error);
+  ASSERT_TRUE(system) << error;
+  EXPECT_THAT(system->DirtyHives(), ::testing::ElementsAre(tree.HivePath(HiveName::System)));
 }
 
 }  // namespace
