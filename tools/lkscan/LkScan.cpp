@@ -138,6 +138,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   ProgressLine progress(records, host.err);
   ScanReport& report = host.errIsTerminal ? static_cast<ScanReport&>(progress) : records;
 
+  for (const ScanNote& note : target->Notes()) report.Note(note);
   Scanner scanner(target->System(), target->Files(), report);
   ScanOptions scan;
   scan.sweep = options.sweep;

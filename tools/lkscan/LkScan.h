@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ScanReport.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
 
@@ -32,6 +33,9 @@ class ScanTarget {
 
   [[nodiscard]] virtual SystemAccess& System() = 0;
   [[nodiscard]] virtual FileSystem& Files() = 0;
+  // What the scan's report should say about the target before the scan (an offline
+  // installation whose hives were not closed cleanly, say).
+  [[nodiscard]] virtual std::vector<ScanNote> Notes() { return {}; }
 };
 
 struct LkScanHost {

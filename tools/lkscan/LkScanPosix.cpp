@@ -6,7 +6,38 @@
 #include <string>
 #include <vector>
 
+#include "system/offline/OfflineSystemAccess.h"
+#include "system/posix/PosixFileSystem.h"
 #include "tools/lkscan/LkScan.h"
+
+namespace {
+
+// The installation whose system drive is mounted at the root folder: its registry from the hive
+// files, its files through the POSIX layer rooted at the same folder.
+class OfflineScanTarget final : public lk::ScanTarget {
+ public:
+  OfflineScanTarget(std::unique_ptr<lk::OfflineSystemAccess> system, const std::string& root)
+      : system_(std::move(system)), files_(root) {}
+
+  lk::SystemAccess& System() override { return *system_; }
+  lk::FileSystem& Files() override { return files_; }
+  std::vector<lk::ScanNote> Notes() override {
+    std::vector<lk::ScanNote> notes;
+    for (const std::string& hive : system_->DirtyHives()) {
+      notes.push_back(
+          {"registry", "Registrierungsdatei " + hive +
+                           ": Windows wurde nicht sauber beendet; neuere Änderungen "
+                           "im Transaktionsprotokoll (.LOG1/.LOG2) sind nicht gelesen"});
+    }
+    return notes;
+  }
+
+ private:
+  std::unique_ptr<lk::OfflineSystemAccess> system_;
+  lk::PosixFileSystem files_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const lk::LkScanHost host{
@@ -18,8 +49,10 @@ int main(int argc, char** argv) {
               "(den Ordner, in dem ihr Systemlaufwerk eingehängt ist)";
           return nullptr;
         }
-        *error = "die Untersuchung einer Installation unter --root ist noch nicht verfügbar";
-        return nullptr;
+        std::unique_ptr<lk::OfflineSystemAccess> system =
+            lk::OfflineSystemAccess::Open(*root, error);
+        if (!system) return nullptr;
+        return std::make_unique<OfflineScanTarget>(std::move(system), *root);
       },
       std::cout, std::cerr, isatty(STDERR_FILENO) == 1};
   const std::vector<std::string> args(argv + 1, argv + argc);
