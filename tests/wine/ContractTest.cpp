@@ -152,7 +152,13 @@ class WindowsSubject final : public Subject {
   }
   SC_HANDLE Manager() const { return WindowsSystemAccess::ToScHandle(manager_); }
   std::string Below(std::string_view relative) const {
-    return "SOFTWARE\\" + name_ + (relative.empty() ? "" : "\\" + std::string(relative));
+    std::string path = "SOFTWARE\\";
+    path += name_;
+    if (!relative.empty()) {
+      path += '\\';
+      path += relative;
+    }
+    return path;
   }
 
   // Registers the test service of tests/wine/fixtures, which stops when asked.
