@@ -89,8 +89,8 @@ std::vector<ScanNote> AppInitCompanionNotes(RegistryConnection& registry, std::s
   static constexpr Companion kCompanions[] = {
       {"LoadAppInit_DLLs", "AppInit-Bibliotheken werden nicht geladen",
        "AppInit-Bibliotheken werden geladen"},
-      {"RequireSignedAppInit_DLLs", "auch unsignierte AppInit-Bibliotheken werden geladen",
-       "nur signierte AppInit-Bibliotheken werden geladen"},
+      {"RequireSignedAppInit_DLLs", "auch unsignierte AppInit-Bibliotheken sind zugelassen",
+       "nur signierte AppInit-Bibliotheken sind zugelassen"},
   };
   std::vector<ScanNote> notes;
   if (!registry.OpenMachineKeyReadOnly(names::kWindowsKey)) return notes;

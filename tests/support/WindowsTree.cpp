@@ -80,7 +80,54 @@ std::string Utf16(std::string_view ascii) {
   return bytes;
 }
 
+void SetHiveValue(const std::string& path, std::string_view keyPath, std::string_view name,
+                  std::uint32_t type, std::string_view data) {
+  EditHive(path, keyPath, [&](hive_h* h, hive_node_h node) {
+    std::string key(name);
+    std::string bytes(data);
+    const hive_set_value value{key.data(), static_cast<hive_type>(type), bytes.size(),
+                               bytes.data()};
+    if (hivex_node_set_value(h, node, &value, 0) != 0) {
+      throw std::runtime_error("cannot set value " + key);
+    }
+  });
+}
+
+std::string Dword(std::uint32_t number) {
+  std::string bytes(4, '\0');
+  WriteDword(bytes, 0, number);
+  return bytes;
+}
+
 }  // namespace
+
+void WriteWindowsHives(const std::string& configFolder, bool is64Bit) {
+  const std::string system = configFolder + "/SYSTEM";
+  const std::string software = configFolder + "/SOFTWARE";
+  if (!WriteBlankHive(system, "SYSTEM") || !WriteBlankHive(software, "SOFTWARE")) {
+    throw std::runtime_error("cannot write the blank hives into " + configFolder);
+  }
+  SetHiveValue(system, "Select", "Current", 4, Dword(1));
+  SetHiveValue(system, "Select", "Default", 4, Dword(1));
+  SetHiveValue(system, "Select", "LastKnownGood", 4, Dword(2));
+  SetHiveValue(system, "Select", "Failed", 4, Dword(0));
+  for (const char* set : {"ControlSet001", "ControlSet002"}) {
+    const std::string beep = std::string(set) + "\\Services\\Beep";
+    SetHiveValue(system, beep, "ImagePath", 2, HiveString("system32\\drivers\\beep.sys"));
+    SetHiveValue(system, beep, "Start", 4, Dword(1));
+    SetHiveValue(system, beep, "Type", 4, Dword(1));
+    EditHive(system, std::string(set) + "\\Control\\Session Manager", [](hive_h*, hive_node_h) {});
+  }
+  std::vector<std::string> windowsKeys = {"Microsoft\\Windows NT\\CurrentVersion\\Windows"};
+  if (is64Bit) {
+    windowsKeys.emplace_back("Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows");
+  }
+  for (const std::string& key : windowsKeys) {
+    SetHiveValue(software, key, "AppInit_DLLs", 1, HiveString(""));
+    SetHiveValue(software, key, "LoadAppInit_DLLs", 4, Dword(0));
+    SetHiveValue(software, key, "RequireSignedAppInit_DLLs", 4, Dword(1));
+  }
+}
 
 std::string HiveString(std::string_view ascii) { return Utf16(ascii) + std::string(2, '\0'); }
 
@@ -92,32 +139,7 @@ WindowsTree::WindowsTree(WindowsTreeOptions options) {
   fs::create_directories(Host("Windows/System32/drivers"));
   fs::create_directories(Host("ProgramData"));
   if (options.is64Bit) fs::create_directories(Host("Windows/SysWOW64"));
-  if (!WriteBlankHive(HivePath(HiveName::System), "SYSTEM") ||
-      !WriteBlankHive(HivePath(HiveName::Software), "SOFTWARE")) {
-    throw std::runtime_error("cannot write the blank hives below " + root_);
-  }
-
-  SetDword(HiveName::System, "Select", "Current", 1);
-  SetDword(HiveName::System, "Select", "Default", 1);
-  SetDword(HiveName::System, "Select", "LastKnownGood", 2);
-  SetDword(HiveName::System, "Select", "Failed", 0);
-  for (const char* set : {"ControlSet001", "ControlSet002"}) {
-    const std::string services = std::string(set) + "\\Services";
-    SetString(HiveName::System, services + "\\Beep", "ImagePath", "system32\\drivers\\beep.sys", 2);
-    SetDword(HiveName::System, services + "\\Beep", "Start", 1);
-    SetDword(HiveName::System, services + "\\Beep", "Type", 1);
-    AddKey(HiveName::System, std::string(set) + "\\Control\\Session Manager");
-  }
-
-  std::vector<std::string> windowsKeys = {"Microsoft\\Windows NT\\CurrentVersion\\Windows"};
-  if (options.is64Bit) {
-    windowsKeys.emplace_back("Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows");
-  }
-  for (const std::string& key : windowsKeys) {
-    SetString(HiveName::Software, key, "AppInit_DLLs", "");
-    SetDword(HiveName::Software, key, "LoadAppInit_DLLs", 0);
-    SetDword(HiveName::Software, key, "RequireSignedAppInit_DLLs", 1);
-  }
+  WriteWindowsHives(Host("Windows/System32/config"), options.is64Bit);
 
   if (options.wineLibraries) {
     const fs::path wine = LK_WINE_DLL_DIR;
@@ -153,15 +175,7 @@ void WindowsTree::AddKey(HiveName hive, std::string_view keyPath) {
 
 void WindowsTree::SetValue(HiveName hive, std::string_view keyPath, std::string_view name,
                            std::uint32_t type, std::string_view data) {
-  EditHive(HivePath(hive), keyPath, [&](hive_h* h, hive_node_h node) {
-    std::string key(name);
-    std::string bytes(data);
-    const hive_set_value value{key.data(), static_cast<hive_type>(type), bytes.size(),
-                               bytes.data()};
-    if (hivex_node_set_value(h, node, &value, 0) != 0) {
-      throw std::runtime_error("cannot set value " + key);
-    }
-  });
+  SetHiveValue(HivePath(hive), keyPath, name, type, data);
 }
 
 void WindowsTree::SetString(HiveName hive, std::string_view keyPath, std::string_view name,
@@ -171,9 +185,7 @@ void WindowsTree::SetString(HiveName hive, std::string_view keyPath, std::string
 
 void WindowsTree::SetDword(HiveName hive, std::string_view keyPath, std::string_view name,
                            std::uint32_t number) {
-  std::string bytes(4, '\0');
-  WriteDword(bytes, 0, number);
-  SetValue(hive, keyPath, name, 4, bytes);
+  SetValue(hive, keyPath, name, 4, Dword(number));
 }
 
 void WindowsTree::WriteFile(std::string_view relative, std::string_view bytes) {

@@ -73,6 +73,10 @@ class WindowsTree {
   std::string root_;
 };
 
+// Writes the SYSTEM and SOFTWARE hives of a fresh installation (as WindowsTree has them) into
+// the folder; throws when they cannot be written.
+void WriteWindowsHives(const std::string& configFolder, bool is64Bit);
+
 // UTF-16LE bytes of ASCII text with its terminating NUL, as a hive stores REG_SZ.
 [[nodiscard]] std::string HiveString(std::string_view ascii);
 
