@@ -426,7 +426,7 @@ std::string Capture(const std::vector<std::string>& argv, int* status, bool quie
 }
 
 std::string FileNameOf(const std::string& windowsPath) {
-  return FoldedAscii(FileNamePart(windowsPath));
+  return lk::FoldedAscii(lk::FileNamePart(windowsPath));
 }
 
 RunResult RunChild(const std::string& self, const std::string& mode, const Corpus& corpus,
