@@ -101,7 +101,13 @@ class SystemContract : public ::testing::Test {
     return system().ConnectRegistry(RegistryView::Native);
   }
   std::string Below(std::string_view relative) {
-    return subject_->Key() + (relative.empty() ? "" : "\\" + std::string(relative));
+    // Appended piece by piece: GCC 12 takes "a" + b + c for an overlapping copy at -O2.
+    std::string path = subject_->Key();
+    if (!relative.empty()) {
+      path += '\\';
+      path += relative;
+    }
+    return path;
   }
   static std::uint32_t ErrorOf(const std::function<void()>& action) {
     try {
