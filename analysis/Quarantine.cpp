@@ -268,7 +268,13 @@ bool Quarantine::StoreCopy(std::string_view path, const std::string& copyPath, J
   return true;
 }
 
-RemovalJournal::Kept Quarantine::KeepFile(std::string_view path) {
+RemovalJournal::Kept Quarantine::KeepFile(std::string_view path) { return KeepCopy(path, "file"); }
+
+RemovalJournal::Kept Quarantine::KeepBackup(std::string_view path) {
+  return KeepCopy(path, "backup");
+}
+
+RemovalJournal::Kept Quarantine::KeepCopy(std::string_view path, std::string_view kind) {
   if (path.size() > qf::kMaxNameBytes || !qf::IsUtf8(path)) {
     return {false, "Der Pfad kann nicht festgehalten werden."};
   }
@@ -277,7 +283,7 @@ RemovalJournal::Kept Quarantine::KeepFile(std::string_view path) {
   const std::size_t number = records_.size() + 1;
   const std::string copyName = qf::CopyName(number);
   const std::string copyPath = JoinPath(runFolder_, copyName);
-  Json record{{"kind", "file"}, {"path", std::string(path)}, {"copy", copyName}};
+  Json record{{"kind", std::string(kind)}, {"path", std::string(path)}, {"copy", copyName}};
   try {
     if (!StoreCopy(path, copyPath, record, &error)) return {false, error};
   } catch (const std::exception& failure) {

@@ -54,6 +54,7 @@ class Quarantine final : public RemovalJournal {
   [[nodiscard]] const std::vector<std::string>& Notes() const noexcept { return notes_; }
 
   Kept KeepFile(std::string_view path) override;
+  Kept KeepBackup(std::string_view path) override;
   Kept KeepRegistryValue(RegistryView view, std::string_view key,
                          std::string_view valueName) override;
   Kept KeepServiceKey(std::string_view serviceName) override;
@@ -62,6 +63,8 @@ class Quarantine final : public RemovalJournal {
  private:
   struct TreeBudget;
 
+  // A verified copy of the file with its metadata, recorded as kind.
+  Kept KeepCopy(std::string_view path, std::string_view kind);
   [[nodiscard]] std::string CheckFolder(const std::string& folder);
   [[nodiscard]] bool EnsureRunFolder(std::string* error);
   [[nodiscard]] std::string NewRunFolder(const std::string& base, std::string* error);

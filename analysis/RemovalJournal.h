@@ -38,6 +38,10 @@ class RemovalJournal {
   // Keeps the service's whole key (SYSTEM\CurrentControlSet\Services\<name>, native view) with
   // all values and subkeys, so that the service can be registered again.
   virtual Kept KeepServiceKey(std::string_view serviceName) = 0;
+  // Keeps a verified copy of a file that a change rewrites as a whole rather than deletes (the
+  // hive file of an installation examined offline), for a person to fall back on. A restore
+  // does not write it back: it undoes the change through the records of the values and keys.
+  virtual Kept KeepBackup(std::string_view path) = 0;
   // Where the kept things are (the run's quarantine folder, as Windows names it); empty while
   // nothing was kept.
   [[nodiscard]] virtual std::string Location() const = 0;

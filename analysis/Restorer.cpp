@@ -238,6 +238,10 @@ void AddItem(const Json& item, Plan& plan) {
     file.lastAccessTime = Number(item, "last_access_time", kMaxTime);
     file.lastWriteTime = Number(item, "last_write_time", kMaxTime);
     plan.files.push_back(std::move(file));
+  } else if (kind == "backup") {
+    // A whole hive as it was before an offline removal: for a person to fall back on. The
+    // removal's changes are undone through the value and service records.
+    if (!IsPlainWindowsPath(Text(item, "path"))) Invalid("ungültiger Pfad");
   } else if (kind == "registry-value") {
     ValueItem value;
     value.key = Text(item, "key");

@@ -79,6 +79,46 @@ class RedirectionOff {
   std::optional<RedirectionToken> token_;
 };
 
+// The values beside AppInit_DLLs that decide whether the libraries it names are loaded at all:
+// worth knowing next to a finding, but no finding themselves. Only values that are there and
+// hold a number are told.
+std::vector<ScanNote> AppInitCompanionNotes(RegistryConnection& registry, std::string_view shownKey,
+                                            const std::optional<std::string>& view) {
+  struct Companion {
+    std::string_view name;
+    std::string_view whenZero;
+    std::string_view otherwise;
+  };
+  static constexpr Companion kCompanions[] = {
+      {"LoadAppInit_DLLs", "AppInit-Bibliotheken werden nicht geladen",
+       "AppInit-Bibliotheken werden geladen"},
+      {"RequireSignedAppInit_DLLs", "auch unsignierte AppInit-Bibliotheken sind zugelassen",
+       "nur signierte AppInit-Bibliotheken sind zugelassen"},
+  };
+  std::vector<ScanNote> notes;
+  if (!registry.OpenMachineKeyReadOnly(names::kWindowsKey)) return notes;
+  for (const Companion& companion : kCompanions) {
+    const std::optional<RegistryValue> value = registry.ReadValue(companion.name);
+    if (!value || value->type != RegistryValueType::Dword || value->data.size() != 4) continue;
+    std::uint32_t number = 0;
+    for (std::size_t i = 4; i-- > 0;) {
+      number = (number << 8U) | static_cast<unsigned char>(value->data[i]);
+    }
+    const bool zero = number == 0;
+    std::string text = std::string(shownKey) + "\\" + std::string(companion.name) + " = " +
+                       std::to_string(number) + (view ? " (" + *view + "-Bit-Ansicht)" : "") +
+                       ": " + std::string(zero ? companion.whenZero : companion.otherwise);
+    notes.push_back({"appinit", std::move(text)});
+  }
+  registry.CloseMachineKey();
+  return notes;
+}
+
+// Devices exist only while Windows runs; an installation examined from outside says so.
+bool DeviceProbeNotApplicable(SystemAccess& system) {
+  return system.LastSystemError() == win_error::kCallNotImplemented;
+}
+
 }  // namespace
 
 struct Scanner::Impl {
@@ -147,6 +187,9 @@ void Scanner::Impl::CheckKnownVersion() {
     device.path = signatures::DevicePath();
     Found(device, true);
     places.deviceReachable = true;
+  } else if (DeviceProbeNotApplicable(system)) {
+    report.Note({"device", "Gerät " + signatures::DevicePath() +
+                               ": nicht prüfbar, die untersuchte Installation läuft nicht"});
   }
 }
 
@@ -201,6 +244,9 @@ void Scanner::Impl::CheckRegistry() {
       }
     } catch (const SystemError& error) {
       Skip(view.key + "\\" + std::string(names::kAppInitValue), ErrorText(system, error.Code()));
+    }
+    for (const ScanNote& note : AppInitCompanionNotes(*registry, view.key, view.name)) {
+      report.Note(note);
     }
   }
 }

@@ -4,6 +4,7 @@
 // returns whether its target was met.
 
 #include <filesystem>
+#include <functional>
 
 namespace lk::bench {
 
@@ -14,5 +15,10 @@ namespace lk::bench {
 // The stream search over a 16 MiB file with a 100,000-character text against a 10-character
 // one; the long text may take at most twice as long.
 [[nodiscard]] bool RunStreamSearchBench(const std::filesystem::path& corpusRoot, int runs);
+
+// lkscan --root over the corpus as a Windows installation (blank hives added once) against the
+// read-only pass that readOnlyPass times; the scan may take at most 1.25 times as long.
+[[nodiscard]] bool RunOfflineBench(const std::filesystem::path& corpusRoot, int runs,
+                                   const std::function<double()>& readOnlyPass);
 
 }  // namespace lk::bench

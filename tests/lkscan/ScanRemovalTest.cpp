@@ -63,6 +63,9 @@ class RecordingJournal final : public RemovalJournal {
                    system_.KeyExists(kServiceKey) && !system_.ServiceMarkedForDeletion(serviceName),
                    state == ServiceState::Running ? "running" : ""});
   }
+  Kept KeepBackup(std::string_view path) override {
+    return Record({"backup " + std::string(path), true, {}});
+  }
   [[nodiscard]] std::string Location() const override {
     return kept_ ? std::string(kLocation) : std::string();
   }

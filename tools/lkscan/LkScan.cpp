@@ -134,6 +134,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   ProgressLine progress(records, host.err);
   ScanReport& report = host.errIsTerminal ? static_cast<ScanReport&>(progress) : records;
 
+  for (const ScanNote& note : target->Notes()) report.Note(note);
+
   // Changing the system needs an administrator; asking never raises a prompt. Nothing has been
   // examined or changed yet.
   if ((options.remove || options.restore) && !target->System().HasAdministratorRights()) {
@@ -145,6 +147,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   }
 
   if (options.restore) {
+    target->BeforeChanges(nullptr);
     Restorer restorer(target->System(), target->Files(), target->Store(), report);
     try {
       return restorer.Run(*options.restore);
@@ -166,6 +169,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
       return scan_exit::kUsage;
     }
     for (const std::string& note : quarantine->Notes()) report.Note({"quarantine", note});
+    target->BeforeChanges(&*quarantine);
   }
 
   Scanner scanner(target->System(), target->Files(), report);

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/RemovalJournal.h"
+#include "analysis/ScanReport.h"
 #include "system/FileStore.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
@@ -36,6 +38,12 @@ class ScanTarget {
   [[nodiscard]] virtual FileSystem& Files() = 0;
   // The writing side over the same files: the quarantine of --remove and the restore.
   [[nodiscard]] virtual FileStore& Store() = 0;
+  // Called once before a removal (with its journal) or a restore (with none) may change the
+  // target, for a target that must keep more than the removal asks for.
+  virtual void BeforeChanges(RemovalJournal* /*journal*/) {}
+  // What the scan's report should say about the target before the scan (an offline
+  // installation whose hives were not closed cleanly, say).
+  [[nodiscard]] virtual std::vector<ScanNote> Notes() { return {}; }
 };
 
 struct LkScanHost {

@@ -2,11 +2,68 @@
 // system where the installation does not run. The running Linux system is nothing to examine.
 #include <unistd.h>
 
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "system/offline/OfflineSystemAccess.h"
+#include "system/posix/PosixFileStore.h"
+#include "system/posix/PosixFileSystem.h"
 #include "tools/lkscan/LkScan.h"
+
+namespace {
+
+// The installation whose system drive is mounted at the root folder: its registry from the hive
+// files, its files through the POSIX layer rooted at the same folder.
+class OfflineScanTarget final : public lk::ScanTarget {
+ public:
+  OfflineScanTarget(std::unique_ptr<lk::OfflineSystemAccess> system, const std::string& root)
+      : system_(std::move(system)), files_(root), store_(files_) {}
+
+  lk::SystemAccess& System() override { return *system_; }
+  lk::FileSystem& Files() override { return files_; }
+  lk::FileStore& Store() override { return store_; }
+
+  // A hive file is rewritten as a whole: the journal keeps the untouched file first, and a hive
+  // that could not be kept is not written. A restore keeps nothing (it writes back what a
+  // removal kept).
+  void BeforeChanges(lk::RemovalJournal* journal) override {
+    if (journal == nullptr) {
+      system_->SetBeforeFirstHiveWrite([](const std::string&) { return true; });
+      return;
+    }
+    system_->SetBeforeFirstHiveWrite([this, journal](const std::string& hostPath) {
+      return journal->KeepBackup(WindowsPathOf(hostPath)).ok;
+    });
+  }
+  std::vector<lk::ScanNote> Notes() override {
+    std::vector<lk::ScanNote> notes;
+    for (const std::string& hive : system_->DirtyHives()) {
+      notes.push_back(
+          {"registry", "Registrierungsdatei " + hive +
+                           ": Windows wurde nicht sauber beendet; neuere Änderungen "
+                           "im Transaktionsprotokoll (.LOG1/.LOG2) sind nicht gelesen"});
+    }
+    return notes;
+  }
+
+ private:
+  // "C:\Windows\System32\config\SYSTEM" for a host path below the drive's folder.
+  std::string WindowsPathOf(const std::string& hostPath) const {
+    const std::filesystem::path relative =
+        std::filesystem::path(hostPath).lexically_relative(system_->Root());
+    std::string path = "C:";
+    for (const auto& part : relative) path += "\\" + part.string();
+    return path;
+  }
+
+  std::unique_ptr<lk::OfflineSystemAccess> system_;
+  lk::PosixFileSystem files_;
+  lk::PosixFileStore store_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const lk::LkScanHost host{
@@ -18,8 +75,10 @@ int main(int argc, char** argv) {
               "(den Ordner, in dem ihr Systemlaufwerk eingehängt ist)";
           return nullptr;
         }
-        *error = "die Untersuchung einer Installation unter --root ist noch nicht verfügbar";
-        return nullptr;
+        std::unique_ptr<lk::OfflineSystemAccess> system =
+            lk::OfflineSystemAccess::Open(*root, error);
+        if (!system) return nullptr;
+        return std::make_unique<OfflineScanTarget>(std::move(system), *root);
       },
       std::cout, std::cerr, isatty(STDERR_FILENO) == 1};
   const std::vector<std::string> args(argv + 1, argv + argc);
