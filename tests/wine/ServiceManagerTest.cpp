@@ -232,5 +232,18 @@ TEST_F(ServiceRegistration, ExistingServiceIsNotCreatedAgain) {
   EXPECT_EQ(system_.LastSystemError(), win_error::kServiceExists);
 }
 
+TEST_F(ServiceRegistration, ServiceMarkedForDeletionIsNotCreatedAgain) {
+  const std::string name = CreateTestService(L"accept");
+  ScopedServiceObject held(system_, system_.OpenServiceEntry(manager_, name));
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(system_.DeleteServiceEntry(held.Get()));
+  // Still open, so only marked: the name is not free yet.
+  ServiceDefinition definition;
+  definition.name = name;
+  definition.imagePath = "C:\\elsewhere.sys";
+  EXPECT_FALSE(system_.CreateServiceEntry(manager_, definition));
+  EXPECT_EQ(system_.LastSystemError(), win_error::kServiceMarkedForDelete);
+}
+
 }  // namespace
 }  // namespace lk
