@@ -12,6 +12,12 @@
 #include <string>
 #include <string_view>
 
+// <windows.h> defines DeleteFile as a macro for DeleteFileW; where it was seen first it would
+// rename FileStore::DeleteFile. Windows code calls DeleteFileW by its own name.
+#ifdef DeleteFile
+#undef DeleteFile
+#endif
+
 namespace lk {
 
 // Whether an existing folder may hold a quarantine, which keeps copies of what was removed and

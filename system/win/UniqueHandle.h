@@ -116,6 +116,14 @@ struct GlobalMemoryTraits {
   static void Close(Type value) noexcept { GlobalFree(value); }
 };
 
+// Memory the system allocated for us with LocalAlloc: security descriptors from
+// ConvertStringSecurityDescriptorToSecurityDescriptorW and GetSecurityInfo, among others.
+struct LocalMemoryTraits {
+  using Type = HLOCAL;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { LocalFree(value); }
+};
+
 // Libraries from LoadLibraryExW, which fails with null.
 struct ModuleTraits {
   using Type = HMODULE;
@@ -135,6 +143,7 @@ using UniqueFind = UniqueHandle<FindHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueGlobalMemory = UniqueHandle<GlobalMemoryTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 

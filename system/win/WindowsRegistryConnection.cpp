@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "system/win/RegistryValueData.h"
 #include "system/win/Utf.h"
 
 namespace lk {
@@ -9,6 +10,9 @@ namespace lk {
 namespace {
 
 constexpr REGSAM kReadNarrow = STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
+
+// The longest value or key name the registry allows, in UTF-16 units without the NUL.
+constexpr std::size_t kLongestName = 16383;
 
 // The registry calls return their error instead of setting it; keep LastSystemError truthful.
 LSTATUS Remember(LSTATUS status) {
@@ -154,30 +158,76 @@ bool WindowsRegistryConnection::DeleteSubKeyTree(std::string_view subKeyName) {
 
 void WindowsRegistryConnection::CloseMachineKey() { openKey_.Reset(); }
 
-// Not built yet: refused as a system without the calls would.
-bool WindowsRegistryConnection::CreateMachineKey(std::string_view) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return false;
+bool WindowsRegistryConnection::CreateMachineKey(std::string_view keyPath) {
+  const std::wstring path = WideFromUtf8(keyPath);
+  UniqueRegistryKey key;
+  // RegCreateKeyExW creates the missing parents on the way, each in the connection's view.
+  if (Remember(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                               REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | viewFlag_, nullptr,
+                               key.Put(), nullptr)) != ERROR_SUCCESS) {
+    return false;
+  }
+  openKey_ = std::move(key);
+  return true;
 }
-std::optional<RegistryValue> WindowsRegistryConnection::ReadValue(std::string_view) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return std::nullopt;
+
+std::optional<RegistryValue> WindowsRegistryConnection::ReadValue(std::string_view valueName) {
+  if (!HasOpenKey()) return std::nullopt;
+  const std::wstring name = WideFromUtf8(valueName);
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  if (Remember(QueryRegistryValue(openKey_.Get(), name.c_str(), type, data)) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return RegistryValueFromStored(type, data);
 }
-bool WindowsRegistryConnection::WriteValue(std::string_view, const RegistryValue&) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return false;
+
+bool WindowsRegistryConnection::WriteValue(std::string_view valueName, const RegistryValue& value) {
+  if (!HasOpenKey()) return false;
+  const std::wstring name = WideFromUtf8(valueName);
+  const std::vector<BYTE> data = StoredFromRegistryValue(value);
+  return Remember(RegSetValueExW(openKey_.Get(), name.c_str(), 0, static_cast<DWORD>(value.type),
+                                 data.data(), static_cast<DWORD>(data.size()))) == ERROR_SUCCESS;
 }
-bool WindowsRegistryConnection::DeleteValue(std::string_view) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return false;
+
+bool WindowsRegistryConnection::DeleteValue(std::string_view valueName) {
+  if (!HasOpenKey()) return false;
+  const std::wstring name = WideFromUtf8(valueName);
+  return Remember(RegDeleteValueW(openKey_.Get(), name.c_str())) == ERROR_SUCCESS;
 }
+
 std::optional<std::vector<std::string>> WindowsRegistryConnection::ValueNames() {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return std::nullopt;
+  if (!HasOpenKey()) return std::nullopt;
+  std::vector<std::string> names;
+  std::vector<wchar_t> name(kLongestName + 1);
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(name.size());
+    const LSTATUS status = RegEnumValueW(openKey_.Get(), index, name.data(), &length, nullptr,
+                                         nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return names;
+    if (Remember(status) != ERROR_SUCCESS) return std::nullopt;
+    names.push_back(Utf8FromWide(std::wstring_view(name.data(), length)));
+  }
 }
+
 std::optional<std::vector<std::string>> WindowsRegistryConnection::SubKeyNames() {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return std::nullopt;
+  if (!HasOpenKey()) return std::nullopt;
+  std::vector<std::string> names;
+  std::vector<wchar_t> name(kLongestName + 1);
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(name.size());
+    const LSTATUS status = RegEnumKeyExW(openKey_.Get(), index, name.data(), &length, nullptr,
+                                         nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return names;
+    if (Remember(status) != ERROR_SUCCESS) return std::nullopt;
+    names.push_back(Utf8FromWide(std::wstring_view(name.data(), length)));
+  }
+}
+
+bool WindowsRegistryConnection::HasOpenKey() {
+  if (openKey_) return true;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return false;
 }
 
 }  // namespace lk

@@ -6,7 +6,8 @@
 // process gets (a 32-bit process on 64-bit Windows sees the 32-bit view of SOFTWARE). Failed calls
 // also leave their error code as the thread's last error, so LastSystemError tells why an open was
 // refused, as it does for the other operations. Only ReadStringValue and WriteStringValue raise
-// (lk::SystemError).
+// (lk::SystemError). The typed operations convert values as RegistryValueData.h describes; without
+// an open key they fail with ERROR_INVALID_HANDLE (6).
 
 #include <optional>
 #include <string>
@@ -44,6 +45,8 @@ class WindowsRegistryConnection final : public RegistryConnection {
   // Opens keyPath under HKEY_LOCAL_MACHINE with the access given; on success the new key
   // replaces the open one, on failure the open key stays.
   bool OpenMachineKey(const std::wstring& keyPath, REGSAM access);
+  // True with an open key; otherwise false with ERROR_INVALID_HANDLE as the last error.
+  bool HasOpenKey();
 
   // KEY_WOW64_64KEY, KEY_WOW64_32KEY or nothing, added to every access mask.
   REGSAM viewFlag_ = 0;

@@ -1,9 +1,13 @@
 #include "system/win/WindowsSystemAccess.h"
 
+#include <shlobj.h>
+
 #include <cstring>
 #include <vector>
 
 #include "system/win/FsRedirection.h"
+#include "system/win/PendingRenames.h"
+#include "system/win/RegistryValueData.h"
 #include "system/win/Utf.h"
 #include "system/win/WindowsRegistryConnection.h"
 
@@ -12,6 +16,9 @@ namespace lk {
 namespace {
 
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenamesValue[] = L"PendingFileRenameOperations";
 
 // Looks a kernel32 function up by name: older systems lack the 64-bit helpers, and a static
 // import would keep the program from starting there.
@@ -111,19 +118,75 @@ bool WindowsSystemAccess::DeleteFileAtRestart(std::string_view path) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
-// Not built yet: refused as a system without the call would.
-bool WindowsSystemAccess::CancelDeleteAtRestart(std::string_view) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return false;
+bool WindowsSystemAccess::CancelDeleteAtRestart(std::string_view path) {
+  UniqueRegistryKey sessionManager;
+  if (const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
+                                           KEY_QUERY_VALUE | KEY_SET_VALUE, sessionManager.Put());
+      status != ERROR_SUCCESS) {
+    SetLastError(static_cast<DWORD>(status));
+    return false;
+  }
+  DWORD type = REG_NONE;
+  std::vector<BYTE> stored;
+  if (const LSTATUS status =
+          QueryRegistryValue(sessionManager.Get(), kPendingRenamesValue, type, stored);
+      status != ERROR_SUCCESS) {
+    SetLastError(static_cast<DWORD>(status));
+    return false;
+  }
+  PendingRenames renames(std::move(stored));
+  if (type != REG_MULTI_SZ || !renames.RemoveDeletionsOf(NtPathOf(WideFromUtf8(path)))) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  // The system deletes the value once it has carried the requests out; an empty list is the
+  // same state.
+  const std::vector<BYTE>& remaining = renames.Data();
+  const LSTATUS status =
+      renames.IsEmpty()
+          ? RegDeleteValueW(sessionManager.Get(), kPendingRenamesValue)
+          : RegSetValueExW(sessionManager.Get(), kPendingRenamesValue, 0, REG_MULTI_SZ,
+                           remaining.data(), static_cast<DWORD>(remaining.size()));
+  if (status != ERROR_SUCCESS) {
+    SetLastError(static_cast<DWORD>(status));
+    return false;
+  }
+  return true;
 }
 
-std::string WindowsSystemAccess::QueryProgramDataDirectory() { return {}; }
+std::string WindowsSystemAccess::QueryProgramDataDirectory() {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  // The folder as the shell has it now: an administrator may have moved it.
+  if (FAILED(
+          SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer))) {
+    return {};
+  }
+  std::wstring_view folder(buffer);
+  while (folder.size() > 3 && folder.back() == L'\\') folder.remove_suffix(1);
+  return Utf8FromWide(folder);
+}
 
-bool WindowsSystemAccess::HasAdministratorRights() { return false; }
+bool WindowsSystemAccess::HasAdministratorRights() {
+  BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = sizeof(administrators);
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) {
+    return false;
+  }
+  // Asks the thread's effective token. Under UAC an administrator's unelevated token holds the
+  // Administrators group for denying only, and CheckTokenMembership does not count it.
+  BOOL member = FALSE;
+  return CheckTokenMembership(nullptr, administrators, &member) && member;
+}
 
-ServiceHandle WindowsSystemAccess::CreateServiceEntry(ServiceHandle, const ServiceDefinition&) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return {};
+ServiceHandle WindowsSystemAccess::CreateServiceEntry(ServiceHandle manager,
+                                                      const ServiceDefinition& definition) {
+  const std::wstring name = WideFromUtf8(definition.name);
+  const std::wstring displayName = WideFromUtf8(definition.displayName);
+  const std::wstring imagePath = WideFromUtf8(definition.imagePath);
+  return FromScHandle(CreateServiceW(
+      ToScHandle(manager), name.c_str(), displayName.empty() ? nullptr : displayName.c_str(),
+      SERVICE_ALL_ACCESS, definition.type, definition.start, definition.errorControl,
+      imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 std::string WindowsSystemAccess::QuerySystemDirectory() {

@@ -36,6 +36,12 @@ TEST(PlatformFamily, SystemIsNtFamily) {
   EXPECT_TRUE(system.IsNtFamily());
 }
 
+// Wine starts every program with an elevated administrator's token.
+TEST(AdministratorRights, WineProcessIsAnAdministrator) {
+  WindowsSystemAccess system;
+  EXPECT_TRUE(system.HasAdministratorRights());
+}
+
 TEST(Wow64Detection, OnlyA32BitProcessOn64BitWindowsRunsUnderWow64) {
   WindowsSystemAccess system;
   EXPECT_EQ(system.RunningUnderWow64(), kIs32BitProcess && Is64BitWindows());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -165,6 +166,83 @@ TEST_F(ServiceRemoval, ClosedHandleAnswersNothing) {
   EXPECT_FALSE(system_.QueryServiceState(none));
   EXPECT_FALSE(system_.DeleteServiceEntry(none));
   EXPECT_EQ(system_.LastSystemError(), win_error::kInvalidHandle);
+}
+
+using ServiceRegistration = ServiceManagerTest;
+
+// The service's key as the service manager wrote it, read through the registry.
+std::optional<RegistryValue> ServiceKeyValue(const std::string& service, const std::string& name) {
+  WindowsSystemAccess system;
+  auto registry = system.ConnectRegistry(RegistryView::Native);
+  if (!registry->OpenMachineKeyReadOnly("SYSTEM\\CurrentControlSet\\Services\\" + service)) {
+    return std::nullopt;
+  }
+  return registry->ReadValue(name);
+}
+
+TEST_F(ServiceRegistration, KernelDriverIsRegisteredAsDefinedAndFound) {
+  ServiceDefinition definition;
+  definition.name = test::UniqueName("LkCreatedDriver");
+  definition.displayName = "Lk Ж driver";
+  definition.imagePath = "\\SystemRoot\\system32\\drivers\\" + definition.name + ".sys";
+  ScopedServiceObject created(system_, system_.CreateServiceEntry(manager_, definition));
+  ASSERT_TRUE(created) << "error " << system_.LastSystemError();
+  created_.push_back(WideFromUtf8(definition.name));
+  EXPECT_EQ(system_.QueryServiceState(created.Get()), ServiceState::Stopped);
+
+  ScopedServiceObject found(system_, system_.OpenServiceEntry(manager_, definition.name));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(ServiceKeyValue(definition.name, "Type"), RegistryValue::Dword(1));
+  EXPECT_EQ(ServiceKeyValue(definition.name, "Start"), RegistryValue::Dword(3));
+  EXPECT_EQ(ServiceKeyValue(definition.name, "ErrorControl"), RegistryValue::Dword(1));
+  const std::optional<RegistryValue> displayName = ServiceKeyValue(definition.name, "DisplayName");
+  ASSERT_TRUE(displayName);
+  EXPECT_EQ(displayName->data, std::string("Lk Ж driver") + '\0');
+  // Wine writes the image path as REG_SZ, Windows as REG_EXPAND_SZ: compare the text only.
+  const std::optional<RegistryValue> imagePath = ServiceKeyValue(definition.name, "ImagePath");
+  ASSERT_TRUE(imagePath);
+  EXPECT_EQ(imagePath->data, definition.imagePath + '\0');
+}
+
+TEST_F(ServiceRegistration, CreatedServiceRunsItsImage) {
+  ServiceDefinition definition;
+  definition.name = test::UniqueName("LkCreatedService");
+  definition.displayName = definition.name;
+  definition.type = SERVICE_WIN32_OWN_PROCESS;
+  definition.errorControl = SERVICE_ERROR_IGNORE;
+  definition.imagePath =
+      Utf8FromWide(L"\"" + test::ExecutableDirectory() + L"\\lk_test_service.exe\" accept");
+  quitEvents_.emplace_back(
+      CreateEventW(nullptr, TRUE, FALSE, QuitEventName(WideFromUtf8(definition.name)).c_str()));
+  ScopedServiceObject created(system_, system_.CreateServiceEntry(manager_, definition));
+  ASSERT_TRUE(created) << "error " << system_.LastSystemError();
+  created_.push_back(WideFromUtf8(definition.name));
+  Start(created.Get());
+  ASSERT_TRUE(system_.SendServiceStop(created.Get()));
+  EXPECT_EQ(WaitForState(created.Get(), ServiceState::Stopped), ServiceState::Stopped);
+}
+
+TEST_F(ServiceRegistration, ExistingServiceIsNotCreatedAgain) {
+  const std::string name = CreateTestService(L"accept");
+  ServiceDefinition definition;
+  definition.name = name;
+  definition.displayName = "another";
+  definition.imagePath = "C:\\elsewhere.sys";
+  EXPECT_FALSE(system_.CreateServiceEntry(manager_, definition));
+  EXPECT_EQ(system_.LastSystemError(), win_error::kServiceExists);
+}
+
+TEST_F(ServiceRegistration, ServiceMarkedForDeletionIsNotCreatedAgain) {
+  const std::string name = CreateTestService(L"accept");
+  ScopedServiceObject held(system_, system_.OpenServiceEntry(manager_, name));
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(system_.DeleteServiceEntry(held.Get()));
+  // Still open, so only marked: the name is not free yet.
+  ServiceDefinition definition;
+  definition.name = name;
+  definition.imagePath = "C:\\elsewhere.sys";
+  EXPECT_FALSE(system_.CreateServiceEntry(manager_, definition));
+  EXPECT_EQ(system_.LastSystemError(), win_error::kServiceMarkedForDelete);
 }
 
 }  // namespace

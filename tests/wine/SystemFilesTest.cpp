@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,110 @@ TEST_F(FileDeletion, DeletionAtRestartIsRecordedAsPendingRename) {
   }
   EXPECT_TRUE(recorded);
   EXPECT_TRUE(system_.FilePresent(path)) << "the file stays until the restart";
+}
+
+// Raw access to PendingFileRenameOperations for the withdrawal tests: the value as it was is put
+// aside and restored afterwards, so each test starts from a list of its own making.
+class PendingRenameWithdrawal : public SystemFilesTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, key_.Put()),
+              ERROR_SUCCESS);
+    saved_ = Stored();
+    RegDeleteValueW(key_.Get(), kPendingRenames);
+  }
+  void TearDown() override {
+    if (saved_) {
+      Store(*saved_);
+    } else {
+      RegDeleteValueW(key_.Get(), kPendingRenames);
+    }
+  }
+
+  // The value's bytes; nothing when it does not exist.
+  std::optional<std::string> Stored() {
+    DWORD size = 0;
+    if (RegQueryValueExW(key_.Get(), kPendingRenames, nullptr, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    std::string data(size, '\0');
+    EXPECT_EQ(RegQueryValueExW(key_.Get(), kPendingRenames, nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(data.data()), &size),
+              ERROR_SUCCESS);
+    data.resize(size);
+    return data;
+  }
+  void Store(const std::string& data) {
+    ASSERT_EQ(
+        RegSetValueExW(key_.Get(), kPendingRenames, 0, REG_MULTI_SZ,
+                       reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size())),
+        ERROR_SUCCESS);
+  }
+  static std::string Bytes(std::wstring_view text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  }
+
+  UniqueRegistryKey key_;
+  std::optional<std::string> saved_;
+};
+
+TEST_F(PendingRenameWithdrawal, WithdrawnDeletionLeavesOtherRequestsByteForByte) {
+  // Another program's requests: a rename that replaces, and a deletion of another file.
+  std::wstring foreign;
+  for (const wchar_t* text : {L"\\??\\C:\\lk-foreign\\a.tmp", L"!\\??\\C:\\lk-foreign\\b.dll",
+                              L"\\??\\C:\\lk-foreign\\c.sys", L""}) {
+    foreign.append(text).push_back(L'\0');
+  }
+  foreign.push_back(L'\0');
+  Store(Bytes(foreign));
+  const std::string path = folder_ / "lk-Ж-winsys32.sys";
+  ASSERT_TRUE(system_.DeleteFileAtRestart(path));
+  ASSERT_NE(Stored(), Bytes(foreign));
+
+  // Another spelling of the same path: case and separators.
+  std::string spelling = path;
+  std::transform(spelling.begin(), spelling.end(), spelling.begin(), [](char c) {
+    return c == '\\' ? '/' : c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  });
+  EXPECT_TRUE(system_.CancelDeleteAtRestart(spelling));
+  EXPECT_EQ(Stored(), Bytes(foreign));
+}
+
+TEST_F(PendingRenameWithdrawal, LastWithdrawnDeletionRemovesTheValue) {
+  const std::string path = folder_ / "mfc42ul.dll";
+  ASSERT_TRUE(system_.DeleteFileAtRestart(path));
+  ASSERT_TRUE(system_.DeleteFileAtRestart(path));
+  EXPECT_TRUE(system_.CancelDeleteAtRestart(path));
+  EXPECT_EQ(Stored(), std::nullopt);
+  EXPECT_FALSE(system_.CancelDeleteAtRestart(path));
+  EXPECT_EQ(system_.LastSystemError(), win_error::kFileNotFound);
+}
+
+TEST_F(PendingRenameWithdrawal, NothingPendingForThePathGives2) {
+  const std::string path = folder_ / "winsys32.sys";
+  EXPECT_FALSE(system_.CancelDeleteAtRestart(path));
+  EXPECT_EQ(system_.LastSystemError(), win_error::kFileNotFound);
+
+  // A rename of the same file is no deletion, and stays.
+  const std::wstring rename =
+      L"\\??\\" + WideFromUtf8(path) + L'\0' + L"\\??\\C:\\lk-x.sys" + L'\0' + L'\0';
+  Store(Bytes(rename));
+  EXPECT_FALSE(system_.CancelDeleteAtRestart(path));
+  EXPECT_EQ(system_.LastSystemError(), win_error::kFileNotFound);
+  EXPECT_EQ(Stored(), Bytes(rename));
+}
+
+using ProgramDataDirectory = SystemFilesTest;
+
+TEST_F(ProgramDataDirectory, IsAnExistingFolderWithoutTrailingBackslash) {
+  const std::string directory = system_.QueryProgramDataDirectory();
+  ASSERT_GE(directory.size(), 4u);
+  EXPECT_NE(directory.back(), '\\');
+  const DWORD attributes = GetFileAttributesW(WideFromUtf8(directory).c_str());
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_TRUE(SameText(WideFromUtf8(FileNamePart(directory)), L"ProgramData")) << directory;
 }
 
 using SystemDirectory = SystemFilesTest;

@@ -1,0 +1,184 @@
+#include "system/win/WindowsFileStore.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+
+#include "system/win/FolderSecurity.h"
+#include "system/win/UniqueHandle.h"
+#include "system/win/Utf.h"
+
+namespace lk {
+
+namespace {
+
+// Full control for the administrators and the system, for the folder and everything created in
+// it, nothing inherited from the parent. The owner part is dropped where the caller may not give
+// the folder away (ERROR_INVALID_OWNER).
+constexpr wchar_t kPrivateFolderWithOwner[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+constexpr wchar_t kPrivateFolder[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+// The attributes SetFileAttributesW sets; the others need calls of their own.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+                                      FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The folder a path names its last part in, with a backslash after a bare drive ("C:\").
+std::wstring ContainingFolder(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring::npos) return L".";
+  std::wstring folder = path.substr(0, separator);
+  if (folder.empty() || folder.back() == L':') folder.push_back(L'\\');
+  return folder;
+}
+
+FILETIME ToFileTime(std::int64_t ticks) {
+  const auto value = static_cast<std::uint64_t>(ticks);
+  return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFU), static_cast<DWORD>(value >> 32)};
+}
+
+// A new file of WindowsFileStore: written in chunks a DWORD can count, flushed by Finish.
+class WindowsWritableFile final : public WritableFile {
+ public:
+  explicit WindowsWritableFile(UniqueFile file) : file_(std::move(file)) {}
+
+  std::uint32_t Write(const void* data, std::size_t length) override {
+    if (!file_) return ERROR_INVALID_HANDLE;
+    const auto* bytes = static_cast<const BYTE*>(data);
+    constexpr std::size_t kChunk = 1U << 30;
+    while (length > 0) {
+      const auto chunk = static_cast<DWORD>(length < kChunk ? length : kChunk);
+      DWORD written = 0;
+      if (!WriteFile(file_.Get(), bytes, chunk, &written, nullptr)) return GetLastError();
+      if (written == 0) return ERROR_WRITE_FAULT;
+      bytes += written;
+      length -= written;
+    }
+    return 0;
+  }
+
+  std::uint32_t Finish() override {
+    if (!file_) return ERROR_INVALID_HANDLE;
+    // Closed here whatever the flush says, so the error of each call can be told.
+    const HANDLE handle = file_.Release();
+    const bool flushed = FlushFileBuffers(handle) != FALSE;
+    const DWORD flushError = flushed ? 0 : GetLastError();
+    const bool closed = CloseHandle(handle) != FALSE;
+    if (!flushed) return flushError;
+    return closed ? 0 : GetLastError();
+  }
+
+ private:
+  UniqueFile file_;
+};
+
+}  // namespace
+
+FolderTrust WindowsFileStore::CheckPrivateDirectory(std::string_view path) {
+  const std::wstring widePath = WideFromUtf8(path);
+  const DWORD attributes = GetFileAttributesW(widePath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FolderTrust::Missing
+                                                                          : FolderTrust::Unreadable;
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderTrust::ReparsePoint;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FolderTrust::NotADirectory;
+
+  // The folder itself, not what a reparse point swapped in since would lead to; its attributes
+  // are asked again through the handle that is judged.
+  const UniqueFile folder(
+      CreateFileW(widePath.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder) return FolderTrust::Unreadable;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(folder.Get(), &information)) return FolderTrust::Unreadable;
+  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderTrust::ReparsePoint;
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return FolderTrust::NotADirectory;
+  }
+
+  PSID owner = nullptr;
+  PACL acl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(folder.Get(), SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr, &acl,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return FolderTrust::Unreadable;
+  }
+  const UniqueLocalMemory descriptorOwner(descriptor);
+  return JudgeFolderSecurity(owner, acl);
+}
+
+std::uint32_t WindowsFileStore::CreatePrivateDirectory(std::string_view path) {
+  const std::wstring widePath = WideFromUtf8(path);
+  for (const wchar_t* rules : {kPrivateFolderWithOwner, kPrivateFolder}) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rules, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+      return GetLastError();
+    }
+    const UniqueLocalMemory descriptorOwner(descriptor);
+    SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+    if (CreateDirectoryW(widePath.c_str(), &security)) return 0;
+    const DWORD error = GetLastError();
+    if (error != ERROR_INVALID_OWNER) return error;
+  }
+  return ERROR_INVALID_OWNER;
+}
+
+std::unique_ptr<WritableFile> WindowsFileStore::CreateNewFile(std::string_view path,
+                                                              std::uint32_t* error) {
+  const std::wstring widePath = WideFromUtf8(path);
+  auto fail = [error](DWORD code) -> std::unique_ptr<WritableFile> {
+    if (error != nullptr) *error = code;
+    return nullptr;
+  };
+  const DWORD folderAttributes = GetFileAttributesW(ContainingFolder(widePath).c_str());
+  if (folderAttributes == INVALID_FILE_ATTRIBUTES) return fail(GetLastError());
+  if (folderAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return fail(ERROR_CANT_ACCESS_FILE);
+  // Readers may look while it is written; no one else may write or delete it meanwhile. The
+  // folder's inherited access list applies.
+  UniqueFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return fail(GetLastError());
+  if (error != nullptr) *error = 0;
+  return std::make_unique<WindowsWritableFile>(std::move(file));
+}
+
+std::uint32_t WindowsFileStore::DeleteFile(std::string_view path) {
+  return ::DeleteFileW(WideFromUtf8(path).c_str()) ? 0 : GetLastError();
+}
+
+std::uint32_t WindowsFileStore::SetFileMetadata(std::string_view path, std::uint32_t attributes,
+                                                std::int64_t creationTime,
+                                                std::int64_t lastAccessTime,
+                                                std::int64_t lastWriteTime) {
+  const std::wstring widePath = WideFromUtf8(path);
+  {
+    const UniqueFile file(
+        CreateFileW(widePath.c_str(), FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return GetLastError();
+    const FILETIME creation = ToFileTime(creationTime);
+    const FILETIME lastAccess = ToFileTime(lastAccessTime);
+    const FILETIME lastWrite = ToFileTime(lastWriteTime);
+    // A null time leaves that time as it is.
+    if (!SetFileTime(file.Get(), creationTime != 0 ? &creation : nullptr,
+                     lastAccessTime != 0 ? &lastAccess : nullptr,
+                     lastWriteTime != 0 ? &lastWrite : nullptr)) {
+      return GetLastError();
+    }
+  }
+  DWORD settable = attributes & kSettableAttributes;
+  if (settable == 0) settable = FILE_ATTRIBUTE_NORMAL;
+  // FILE_ATTRIBUTE_NORMAL is valid only alone.
+  if (settable != FILE_ATTRIBUTE_NORMAL) settable &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+  return SetFileAttributesW(widePath.c_str(), settable) ? 0 : GetLastError();
+}
+
+}  // namespace lk

@@ -1,0 +1,51 @@
+#pragma once
+// FileStore on Windows: the quarantine's folders with an access list of their own, and new files
+// written through CreateFileW.
+//
+// A private folder grants full control to exactly BUILTIN\Administrators and SYSTEM, inherited by
+// everything created in it and not inherited from its parent; its owner is the Administrators
+// group where the caller may set that (an elevated administrator), else the caller's default.
+// CheckPrivateDirectory opens the folder itself, never what a reparse point leads to, and judges
+// it by its owner and by every access-allowing entry of its access list (see WindowsFileStore.cpp
+// for what counts as changing it).
+//
+// CreateNewFile never replaces nor writes through anything that exists at the name (CREATE_NEW,
+// so a link of that name is refused like a file with 80), and refuses to create in a folder that
+// is itself a reparse point (ERROR_CANT_ACCESS_FILE, 1920). The folders above that one are the
+// caller's to check (CheckPrivateDirectory): in folders only the administrators and the system
+// may change, nobody else can swap a link in between the check and the write.
+//
+// Paths are UTF-8 and used as given (no "\\?\" prefix). Errors are the Windows codes.
+
+#include <windows.h>
+// <windows.h> maps DeleteFile to DeleteFileW, which would rename FileStore::DeleteFile in every
+// file that sees both. Windows code here calls the "W" functions by their own names.
+#undef DeleteFile
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "system/FileStore.h"
+
+namespace lk {
+
+class WindowsFileStore final : public FileStore {
+ public:
+  WindowsFileStore() = default;
+
+  [[nodiscard]] FolderTrust CheckPrivateDirectory(std::string_view path) override;
+  [[nodiscard]] std::uint32_t CreatePrivateDirectory(std::string_view path) override;
+  [[nodiscard]] std::unique_ptr<WritableFile> CreateNewFile(std::string_view path,
+                                                            std::uint32_t* error) override;
+  [[nodiscard]] std::uint32_t DeleteFile(std::string_view path) override;
+  // Opens the file itself (a link, not its target) for its times; the attributes that
+  // SetFileAttributesW cannot set (directory, compressed, encrypted, sparse, reparse point) are
+  // left out, and no attribute at all means FILE_ATTRIBUTE_NORMAL.
+  [[nodiscard]] std::uint32_t SetFileMetadata(std::string_view path, std::uint32_t attributes,
+                                              std::int64_t creationTime,
+                                              std::int64_t lastAccessTime,
+                                              std::int64_t lastWriteTime) override;
+};
+
+}  // namespace lk
