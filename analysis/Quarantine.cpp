@@ -102,8 +102,9 @@ bool Quarantine::Open(std::string* error) {
   const std::string above(ParentPath(chain_.front()));
   if (!store_.KeepsAccessRules(above.size() == 2 ? above + "\\" : above)) {
     notes_.push_back("Die Zugriffsrechte des Quarantäneordners " + chain_.back() +
-                     " konnten nicht geprüft werden: sein Dateisystem kennt keine Besitzer und "
-                     "Zugriffsrechte (etwa NTFS, unter Linux eingehängt).");
+                     " konnten nicht ganz geprüft werden: sein Dateisystem oder System hält keine "
+                     "Besitzer und Zugriffsrechte von Windows fest (etwa NTFS, unter Linux "
+                     "eingehängt, oder Wine).");
   }
   opened_ = true;
   return true;

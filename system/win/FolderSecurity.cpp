@@ -29,8 +29,9 @@ class TrustedInstallerSid {
 
 // The administrators, the system and TrustedInstaller: the principals that may own and change a
 // quarantine folder.
-bool IsTrustedPrincipal(PSID sid) {
+bool IsTrustedPrincipal(PSID sid, PSID alsoTrusted) {
   if (sid == nullptr || !IsValidSid(sid)) return false;
+  if (alsoTrusted != nullptr && EqualSid(sid, alsoTrusted)) return true;
   if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid)) {
     return true;
   }
@@ -40,7 +41,7 @@ bool IsTrustedPrincipal(PSID sid) {
 
 // Whether an access list lets anyone but the trusted principals change the folder or what is
 // created in it (see FolderSecurity.h).
-bool AllowsOthersToChange(const ACL* acl) {
+bool AllowsOthersToChange(const ACL* acl, PSID alsoTrusted) {
   for (DWORD index = 0; index < acl->AceCount; ++index) {
     void* entry = nullptr;
     if (!GetAce(const_cast<ACL*>(acl), index, &entry)) return true;
@@ -52,7 +53,7 @@ bool AllowsOthersToChange(const ACL* acl) {
         auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
         if ((allowed->Mask & kChangingRights) == 0) break;
         PSID sid = &allowed->SidStart;
-        if (IsTrustedPrincipal(sid) || IsWellKnownSid(sid, WinCreatorOwnerSid)) break;
+        if (IsTrustedPrincipal(sid, alsoTrusted) || IsWellKnownSid(sid, WinCreatorOwnerSid)) break;
         return true;
       }
       case ACCESS_ALLOWED_COMPOUND_ACE_TYPE:
@@ -68,10 +69,12 @@ bool AllowsOthersToChange(const ACL* acl) {
 
 }  // namespace
 
-FolderTrust JudgeFolderSecurity(PSID owner, const ACL* acl) {
+FolderTrust JudgeFolderSecurity(PSID owner, const ACL* acl, PSID alsoTrusted) {
   if (owner == nullptr || !IsValidSid(owner)) return FolderTrust::Unreadable;
-  if (!IsTrustedPrincipal(owner)) return FolderTrust::ForeignOwner;
-  if (acl == nullptr || AllowsOthersToChange(acl)) return FolderTrust::WritableByOthers;
+  if (!IsTrustedPrincipal(owner, alsoTrusted)) return FolderTrust::ForeignOwner;
+  if (acl == nullptr || AllowsOthersToChange(acl, alsoTrusted)) {
+    return FolderTrust::WritableByOthers;
+  }
   return FolderTrust::Private;
 }
 

@@ -24,6 +24,8 @@
 namespace lk {
 
 // Private, ForeignOwner, WritableByOthers, or Unreadable when there is no owner to judge.
-[[nodiscard]] FolderTrust JudgeFolderSecurity(PSID owner, const ACL* acl);
+// alsoTrusted (when not null) is trusted like the administrators.
+[[nodiscard]] FolderTrust JudgeFolderSecurity(PSID owner, const ACL* acl,
+                                              PSID alsoTrusted = nullptr);
 
 }  // namespace lk

@@ -76,6 +76,36 @@ class WindowsWritableFile final : public WritableFile {
 
 }  // namespace
 
+namespace {
+
+bool RunningUnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// The SID of the user the process runs as; empty when the token does not tell.
+std::vector<BYTE> ProcessUserSid() {
+  UniqueKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return {};
+  DWORD size = 0;
+  static_cast<void>(GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size));
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) {
+    return {};
+  }
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  const auto* first = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(first, first + GetLengthSid(sid));
+}
+
+}  // namespace
+
+WindowsFileStore::WindowsFileStore() {
+  if (RunningUnderWine()) wineUser_ = ProcessUserSid();
+}
+
+bool WindowsFileStore::KeepsAccessRules(std::string_view) { return wineUser_.empty(); }
+
 FolderTrust WindowsFileStore::CheckPrivateDirectory(std::string_view path) {
   const std::wstring widePath = WideFromUtf8(path);
   const DWORD attributes = GetFileAttributesW(widePath.c_str());
@@ -110,7 +140,7 @@ FolderTrust WindowsFileStore::CheckPrivateDirectory(std::string_view path) {
     return FolderTrust::Unreadable;
   }
   const UniqueLocalMemory descriptorOwner(descriptor);
-  return JudgeFolderSecurity(owner, acl);
+  return JudgeFolderSecurity(owner, acl, wineUser_.empty() ? nullptr : wineUser_.data());
 }
 
 std::uint32_t WindowsFileStore::CreatePrivateDirectory(std::string_view path) {

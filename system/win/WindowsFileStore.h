@@ -15,6 +15,12 @@
 // caller's to check (CheckPrivateDirectory): in folders only the administrators and the system
 // may change, nobody else can swap a link in between the check and the write.
 //
+// Wine keeps no Windows security of its own: every file belongs to the one user who runs it (its
+// SID stands for the Unix user) and the access list is made from the Unix mode. There that user is
+// the administrator, so CheckPrivateDirectory trusts its SID like the administrators and still
+// refuses a folder whose mode lets others change it; KeepsAccessRules says that the Windows rules
+// could not be checked.
+//
 // Paths are UTF-8 and used as given (no "\\?\" prefix). Errors are the Windows codes.
 
 #include <windows.h>
@@ -25,6 +31,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "system/FileStore.h"
 
@@ -32,9 +39,10 @@ namespace lk {
 
 class WindowsFileStore final : public FileStore {
  public:
-  WindowsFileStore() = default;
+  WindowsFileStore();
 
   [[nodiscard]] FolderTrust CheckPrivateDirectory(std::string_view path) override;
+  [[nodiscard]] bool KeepsAccessRules(std::string_view path) override;
   [[nodiscard]] std::uint32_t CreatePrivateDirectory(std::string_view path) override;
   [[nodiscard]] std::unique_ptr<WritableFile> CreateNewFile(std::string_view path,
                                                             std::uint32_t* error) override;
@@ -46,6 +54,10 @@ class WindowsFileStore final : public FileStore {
                                               std::int64_t creationTime,
                                               std::int64_t lastAccessTime,
                                               std::int64_t lastWriteTime) override;
+
+ private:
+  // Under Wine, the SID of the user the program runs as; empty on Windows.
+  std::vector<BYTE> wineUser_;
 };
 
 }  // namespace lk

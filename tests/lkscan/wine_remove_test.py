@@ -35,7 +35,9 @@ from wine_prefixes import can_run_32bit, fresh_prefix, loader, pe_machine  # noq
 WINDOWS_KEY = 'HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows'
 SERVICE_KEY = 'hkey_local_machine\\system\\currentcontrolset\\services\\winsys32'
 QUARANTINE = Path('drive_c') / 'ProgramData' / 'Anti-Lauschkobold'
-TROJAN_TEXTS = [b'mfc42ul', 'KeyboardClassC'.encode('utf-16-le'), b'KeyboardClassC']
+# The characteristic texts of the library and the driver, as the checks look for them (lower case,
+# so that a copy is searched without regard to case).
+TROJAN_TEXTS = [b'c3po-r2d2-poe', '\\dosdevices\\keyboardclassc'.encode('utf-16-le')]
 
 
 def parse_export(text):
@@ -61,8 +63,9 @@ def parse_export(text):
 
 def volatile(key):
     # Keys that a running Wine rewrites on its own (the hardware tree, the services' run-time
-    # Enum subkeys, the time zone cache).
-    return key.startswith('hkey_local_machine\\hardware') or key.endswith('\\enum')
+    # Enum subkeys, the counter of service state changes).
+    return (key.startswith('hkey_local_machine\\hardware') or key.endswith('\\enum') or
+            key.endswith('\\control\\servicecurrent'))
 
 
 def main():
@@ -176,9 +179,13 @@ def main():
                 host_q = prefix / 'drive_c' / Path(*qdir.split('\\')[1:])
                 if not (host_q / 'manifest.json').is_file():
                     failures.append(f'remove: no manifest.json in {host_q}')
-                for stored in host_q.rglob('*'):
-                    if stored.is_file() and stored.name != 'manifest.json':
-                        data = stored.read_bytes()
+                copies = [p for p in host_q.rglob('*') if p.is_file() and p.suffix != '.json']
+                if len(copies) < 2:
+                    failures.append(f'remove: copies of the library and the driver expected, '
+                                    f'found {[p.name for p in copies]}')
+                for stored in copies:
+                    if stored.is_file():
+                        data = stored.read_bytes().lower()
                         if any(text in data for text in TROJAN_TEXTS):
                             failures.append(f'remove: {stored.name} holds a trojan text as is')
             for leftover in (system32 / 'mfc42ul.dll', system32 / 'drivers' / 'winsys32.sys'):

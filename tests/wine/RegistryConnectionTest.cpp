@@ -42,6 +42,19 @@ class RegistryTest : public ::testing::Test {
               ERROR_SUCCESS);
   }
 
+  void CreateSubKey(const std::string& relative) {
+    UniqueRegistryKey sub;
+    ASSERT_EQ(RegCreateKeyExW(key_.Get(), Wide(relative).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, sub.Put(), nullptr),
+              ERROR_SUCCESS);
+  }
+
+  bool SubKeyExists(const std::string& relative) {
+    UniqueRegistryKey sub;
+    return RegOpenKeyExW(key_.Get(), Wide(relative).c_str(), 0, KEY_READ, sub.Put()) ==
+           ERROR_SUCCESS;
+  }
+
   // Type and byte size of a value as the registry stores it.
   std::pair<DWORD, DWORD> StoredTypeAndSize(const wchar_t* name) {
     DWORD type = REG_NONE;

@@ -9,6 +9,7 @@
 #include "system/win/CommandLine.h"
 #include "system/win/LibrarySearch.h"
 #include "system/win/Utf.h"
+#include "system/win/WindowsFileStore.h"
 #include "system/win/WindowsFileSystem.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "tools/lkscan/LkScan.h"
@@ -19,10 +20,12 @@ class RunningWindows final : public lk::ScanTarget {
  public:
   lk::SystemAccess& System() override { return system_; }
   lk::FileSystem& Files() override { return files_; }
+  lk::FileStore& Store() override { return store_; }
 
  private:
   lk::WindowsSystemAccess system_;
   lk::WindowsFileSystem files_;
+  lk::WindowsFileStore store_;
 };
 
 bool IsConsole(DWORD standardHandle) {
