@@ -37,6 +37,7 @@ inline constexpr std::uint32_t kRegistryCorrupt = 1015;  // ERROR_REGISTRY_CORRU
 struct HiveValue {
   std::uint32_t type = 0;
   std::string data;
+  friend bool operator==(const HiveValue&, const HiveValue&) = default;
 };
 
 class Hive {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -229,6 +230,52 @@ TEST(LkScanRoot, AHiveOfAnUncleanShutdownIsNoted) {
     }
   }
   EXPECT_TRUE(noted) << run.out;
+}
+
+// The whole cycle offline: a removal keeps the hives whole and every change in the quarantine on
+// the examined disk, and a restore from there puts the trojan's entries back.
+TEST(LkScanRoot, RemoveThenRestoreOfflineGivesBackTheEntries) {
+  test::WindowsTree tree;
+  tree.InstallKnownVersion();
+  const std::string windows = "Microsoft\\Windows NT\\CurrentVersion\\Windows";
+  const auto appInit = tree.StoredValue(HiveName::Software, windows, "AppInit_DLLs");
+  ASSERT_TRUE(appInit.has_value());
+
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  EXPECT_EQ(removal.exitCode, 1) << removal.err;
+  for (const Json& action : removal.OfType("action")) EXPECT_EQ(action["ok"], true) << action;
+  const Json summary = removal.Summary();
+  ASSERT_TRUE(summary["quarantine"].is_string()) << removal.out;
+  const std::string qdir = summary["quarantine"];
+  EXPECT_EQ(qdir.rfind("C:\\ProgramData\\Anti-Lauschkobold\\Quarantine\\", 0), 0U) << qdir;
+  EXPECT_FALSE(std::filesystem::exists(tree.Host("Windows/System32/mfc42ul.dll")));
+  EXPECT_FALSE(std::filesystem::exists(tree.Host("Windows/System32/drivers/winsys32.sys")));
+  for (const char* set : {"ControlSet001", "ControlSet002"}) {
+    EXPECT_FALSE(tree.KeyStored(HiveName::System, std::string(set) + "\\Services\\winsys32"))
+        << set;
+  }
+  EXPECT_NE(tree.StoredValue(HiveName::Software, windows, "AppInit_DLLs"), appInit);
+  // Both hives were kept whole before their first change.
+  std::string relative = qdir.substr(3);
+  std::replace(relative.begin(), relative.end(), '\\', '/');
+  std::ifstream manifestFile(tree.Host(relative) + "/manifest.json");
+  const Json manifest = Json::parse(manifestFile, nullptr, false);
+  int backups = 0;
+  for (const Json& item : manifest.value("items", Json::array())) {
+    if (item.value("kind", "") == "backup") ++backups;
+  }
+  EXPECT_EQ(backups, 2) << manifest.dump();
+  EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", tree.Root()}).exitCode, 0);
+
+  const ScanRun restore = RunLkScan({"--json", "--restore", qdir, "--root", tree.Root()});
+  EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;
+  EXPECT_EQ(tree.StoredValue(HiveName::Software, windows, "AppInit_DLLs"), appInit);
+  EXPECT_TRUE(tree.KeyStored(HiveName::System, "ControlSet001\\Services\\winsys32"));
+  EXPECT_TRUE(tree.KeyStored(HiveName::System, "ControlSet001\\Services\\winsys32\\Enum"));
+  std::ifstream library(tree.Host("Windows/System32/mfc42ul.dll"), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(library), {}),
+            test::WindowsTree::LibraryBytes());
+  EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", tree.Root()}).exitCode, 1);
 }
 
 }  // namespace
