@@ -41,12 +41,15 @@ run_ctest() {  # preset
 
 # What one build takes from another is passed as cache variables, which is why the presets run
 # in this order: the end-to-end tests of both Windows builds compare the program with lksim of the
-# native build, and the 64-bit build plays the scenarios of a 64-bit Windows with the 32-bit
+# native build (and lkscan.exe with the native lkscan --root), and the 64-bit build plays the scenarios of a 64-bit Windows with the 32-bit
 # program and its helper.
 build() {  # preset
   local preset=$1 inputs=()
   case "$preset" in
-    mingw | mingw64) inputs+=("-DLK_LKSIM_EXECUTABLE=$top/build/native/tools/lksim/lksim") ;;
+    mingw | mingw64)
+      inputs+=("-DLK_LKSIM_EXECUTABLE=$top/build/native/tools/lksim/lksim"
+               "-DLK_NATIVE_LKSCAN_EXECUTABLE=$top/build/native/tools/lkscan/lkscan"
+               "-DLK_MAKE_HIVES_EXECUTABLE=$top/build/native/tests/support/lk_make_hives") ;;
   esac
   if [ "$preset" = mingw64 ]; then
     inputs+=("-DLK_PROGRAM32_EXECUTABLE=$top/build/mingw/ui/AntiLauschkobold.exe"

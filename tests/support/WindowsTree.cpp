@@ -101,6 +101,11 @@ std::string Dword(std::uint32_t number) {
 
 }  // namespace
 
+void SetHiveFileValue(const std::string& hivePath, std::string_view keyPath, std::string_view name,
+                      std::uint32_t type, std::string_view data) {
+  SetHiveValue(hivePath, keyPath, name, type, data);
+}
+
 void WriteWindowsHives(const std::string& configFolder, bool is64Bit) {
   const std::string system = configFolder + "/SYSTEM";
   const std::string software = configFolder + "/SOFTWARE";

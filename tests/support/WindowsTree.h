@@ -76,6 +76,9 @@ class WindowsTree {
 // Writes the SYSTEM and SOFTWARE hives of a fresh installation (as WindowsTree has them) into
 // the folder; throws when they cannot be written.
 void WriteWindowsHives(const std::string& configFolder, bool is64Bit);
+// Sets one value in a hive file (raw data as stored), creating the keys on the way.
+void SetHiveFileValue(const std::string& hivePath, std::string_view keyPath, std::string_view name,
+                      std::uint32_t type, std::string_view data);
 
 // UTF-16LE bytes of ASCII text with its terminating NUL, as a hive stores REG_SZ.
 [[nodiscard]] std::string HiveString(std::string_view ascii);
