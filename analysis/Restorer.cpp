@@ -576,6 +576,7 @@ int Restorer::Run(std::string_view runFolder) {
   std::string folder(runFolder);
   while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
   ScanSummary summary;
+  summary.restore = true;
   summary.quarantine = folder;
   summary.exitCode = kIncomplete;
 

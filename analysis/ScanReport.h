@@ -61,6 +61,8 @@ struct ScanProgress {
 enum class ScanVerdict : std::uint8_t { Clean, Infected, Suspicious };
 
 struct ScanSummary {
+  // A restore examines nothing: its verdict is always Clean and says nothing about the system.
+  bool restore = false;
   ScanVerdict verdict = ScanVerdict::Clean;
   std::int64_t filesExamined = 0;
   std::int64_t bytesExamined = 0;

@@ -265,6 +265,15 @@ TEST(LkScanRoot, RemoveThenRestoreOfflineGivesBackTheEntries) {
     if (item.value("kind", "") == "backup") ++backups;
   }
   EXPECT_EQ(backups, 2) << manifest.dump();
+  int reportedBackups = 0;
+  for (const Json& action : removal.OfType("action")) {
+    const std::string target = action.value("target", "");
+    if (action["action"] == "quarantine" &&
+        target.find("\\System32\\config\\") != std::string::npos) {
+      ++reportedBackups;
+    }
+  }
+  EXPECT_EQ(reportedBackups, 2) << "each hive kept whole is told as a quarantine action";
   EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", tree.Root()}).exitCode, 0);
 
   const ScanRun restore = RunLkScan({"--json", "--restore", qdir, "--root", tree.Root()});

@@ -115,6 +115,7 @@ TEST_F(LkScan, ACleanMachineIsCleanWithExitZeroAndAClosingSummary) {
   EXPECT_EQ(summary.at("restart_required"), false);
   EXPECT_TRUE(summary.at("quarantine").is_null());
   EXPECT_EQ(summary.at("exit_code"), 0);
+  EXPECT_EQ(summary.at("operation"), "scan");
   EXPECT_EQ(Of(result, "summary").size(), 1u);
   EXPECT_TRUE(Of(result, "finding").empty());
 }
@@ -392,6 +393,9 @@ TEST_F(LkScan, RestorePutsAQuarantinedFileBackAndSaysSoInBothForms) {
             std::string::npos)
       << text.out;
   EXPECT_TRUE(HostFileExists(kLibraryPath));
+  // A restore examined nothing: its last line must not read like a scan's verdict.
+  EXPECT_NE(text.out.find("Wiederherstellung: alles zurückgelegt."), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("Ergebnis: sauber"), std::string::npos) << text.out;
 
   // Again, now that the file is back: it counts as restored, nothing is overwritten.
   const Result json = Scan({"--restore", quarantine.Location(), "--json"});
@@ -403,6 +407,7 @@ TEST_F(LkScan, RestorePutsAQuarantinedFileBackAndSaysSoInBothForms) {
   EXPECT_TRUE(actions[0].at("error").is_null());
   const Json& summary = json.records.back();
   EXPECT_EQ(summary.at("verdict"), "clean");
+  EXPECT_EQ(summary.at("operation"), "restore");
   EXPECT_EQ(summary.at("quarantine"), quarantine.Location());
   EXPECT_EQ(summary.at("exit_code"), 0);
 

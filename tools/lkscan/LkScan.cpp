@@ -97,6 +97,34 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
   return true;
 }
 
+// The journal as the target sees it: a backup it asks for (a whole hive, kept before its first
+// change) is told like every other keep, since it happens in the middle of the removal's steps.
+class ReportedBackups final : public RemovalJournal {
+ public:
+  ReportedBackups(RemovalJournal& inner, ScanReport& report) : inner_(inner), report_(report) {}
+
+  Kept KeepFile(std::string_view path) override { return inner_.KeepFile(path); }
+  Kept KeepRegistryValue(RegistryView view, std::string_view key,
+                         std::string_view valueName) override {
+    return inner_.KeepRegistryValue(view, key, valueName);
+  }
+  Kept KeepServiceKey(std::string_view serviceName) override {
+    return inner_.KeepServiceKey(serviceName);
+  }
+  Kept KeepBackup(std::string_view path) override {
+    Kept kept = inner_.KeepBackup(path);
+    ScanAction action{"quarantine", std::string(path), kept.ok, std::nullopt};
+    if (!kept.ok) action.error = kept.error;
+    report_.Action(action);
+    return kept;
+  }
+  [[nodiscard]] std::string Location() const override { return inner_.Location(); }
+
+ private:
+  RemovalJournal& inner_;
+  ScanReport& report_;
+};
+
 }  // namespace
 
 int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
@@ -159,6 +187,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   }
 
   std::optional<Quarantine> quarantine;
+  std::optional<ReportedBackups> backups;
   if (options.remove) {
     QuarantineSettings settings;
     settings.folder = options.quarantine.value_or("");
@@ -169,7 +198,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
       return scan_exit::kUsage;
     }
     for (const std::string& note : quarantine->Notes()) report.Note({"quarantine", note});
-    target->BeforeChanges(&*quarantine);
+    backups.emplace(*quarantine, report);
+    target->BeforeChanges(&*backups);
   }
 
   Scanner scanner(target->System(), target->Files(), report);

@@ -84,7 +84,8 @@ void JsonLinesReport::Summary(const ScanSummary& summary) {
                        {"skipped", summary.skipped},
                        {"restart_required", summary.restartRequired},
                        {"quarantine", summary.quarantine ? Json(*summary.quarantine) : Json()},
-                       {"exit_code", summary.exitCode}});
+                       {"exit_code", summary.exitCode},
+                       {"operation", summary.restore ? "restore" : "scan"}});
 }
 
 // German text -------------------------------------------------------------------------------
@@ -154,6 +155,14 @@ void TextReport::Note(const ScanNote& note) {
 }
 
 void TextReport::Summary(const ScanSummary& summary) {
+  if (summary.restore) {
+    out_ << (summary.exitCode == 0 ? "Wiederherstellung: alles zurückgelegt.\n"
+                                   : "Wiederherstellung: nicht alles zurückgelegt.\n");
+    if (summary.restartRequired) out_ << "Ein Neustart ist nötig, damit sie wirksam wird.\n";
+    if (summary.quarantine) out_ << "Quarantäne: " << *summary.quarantine << '\n';
+    out_.flush();
+    return;
+  }
   static constexpr const char* kVerdicts[] = {"sauber", "infiziert", "verdächtig"};
   out_ << "Ergebnis: " << kVerdicts[static_cast<int>(summary.verdict)] << ". "
        << summary.filesExamined << (summary.filesExamined == 1 ? " Datei (" : " Dateien (")
