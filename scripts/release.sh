@@ -84,6 +84,17 @@ else
   started=$(env -i "$bare/lkscan" --version) || fail "lkscan does not start without an environment"
 fi
 [ "$started" = "lkscan $version" ] || fail "the Linux lkscan says '$started', not 'lkscan $version'"
+# ... and read an installation's hives there: hivex's names pass through character-set
+# conversions that a static glibc cannot load on a bare system (see HiveNameCoding.h).
+cp -r $release/rescue-tree "$bare/tree"
+if [ "$(id -u)" -eq 0 ]; then
+  examined=$(env -i "$(command -v chroot)" "$bare" /lkscan --root /tree --no-sweep --json) && code=0 || code=$?
+else
+  examined=$(env -i "$bare/lkscan" --root "$bare/tree" --no-sweep --json) && code=0 || code=$?
+fi
+[ "$code" -eq 1 ] && grep -q '"check":"appinit"' <<<"$examined" &&
+  grep -q '"check":"service"' <<<"$examined" ||
+  fail "the Linux lkscan does not read the hives of $release/rescue-tree in an empty root (exit $code): $examined"
 
 # The Windows package.
 stage=build/release-stage
