@@ -441,7 +441,14 @@ class Run:
             lines.append('')
         reg_file = self.work / 'plant.reg'
         reg_file.write_bytes(('\r\n'.join(lines) + '\r\n').encode('utf-16'))
-        if p.wine(['regedit', '/S', windows_path_of(reg_file)]) != 0:
+        # regedit now and then fails at once on a loaded machine while the prefix's services
+        # are still starting; a second try a moment later imports the same file.
+        for attempt in range(3):
+            if p.wine(['regedit', '/S', windows_path_of(reg_file)]) == 0:
+                break
+            print(f'regedit import failed (attempt {attempt + 1} of 3)', file=p.log, flush=True)
+            time.sleep(2)
+        else:
             raise RuntimeError('regedit could not import the registry')
 
         devices = s.get('devices', [])
