@@ -20,52 +20,16 @@ the native programs were not given.
 
 import argparse
 import json
-import os
-import re
 import shutil
 import subprocess
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
-from wine_prefixes import can_run_32bit, fresh_prefix, loader, pe_machine  # noqa: E402
+from wine_prefixes import ConsoleTest, registry_values  # noqa: E402
 
 WINDOWS = 'Microsoft\\Windows NT\\CurrentVersion\\Windows'
 SERVICE = 'winsys32'
-TYPES = {'hex(0)': 0, 'hex(2)': 2, 'hex(3)': 3, 'hex': 3, 'hex(4)': 4, 'hex(7)': 7, 'hex(b)': 11}
-
-
-def export_values(text):
-    """regedit's export as [(key, name, type, data bytes)]."""
-    values = []
-    key = None
-    pending = ''
-    for raw in text.splitlines():
-        line = pending + raw.strip()
-        pending = ''
-        if line.endswith('\\'):
-            pending = line[:-1]
-            continue
-        match = re.match(r'^\[(.*)\]$', line)
-        if match:
-            key = match.group(1)
-            continue
-        match = re.match(r'^(@|"(?:[^"\\]|\\.)*")=(.*)$', line)
-        if key is None or not match:
-            continue
-        name = '' if match.group(1) == '@' else json.loads(match.group(1))
-        data = match.group(2)
-        if data.startswith('"'):
-            values.append((key, name, 1, (json.loads(data) + '\0').encode('utf-16-le')))
-        elif data.startswith('dword:'):
-            values.append((key, name, 4, int(data[6:], 16).to_bytes(4, 'little')))
-        else:
-            kind, _, hexes = data.partition(':')
-            raw_bytes = bytes(int(h, 16) for h in hexes.split(',') if h)
-            values.append((key, name, TYPES.get(kind, 3), raw_bytes))
-    return values
-
-
 def findings(records):
     """The findings as comparable tuples, without what only a running system has."""
     result = set()
@@ -87,26 +51,12 @@ def main():
         print('wine_agree_test: the native lkscan and lk_make_hives were not given '
               '(LK_NATIVE_LKSCAN_EXECUTABLE, LK_MAKE_HIVES_EXECUTABLE); skipped')
         return 77
-    machine = pe_machine(args.program)
-    if machine == 'i386' and not can_run_32bit():
-        print('wine_agree_test: this machine cannot run 32-bit programs under Wine; skipped '
-              '(the mingw64 preset runs the same test)')
+    test = ConsoleTest(args.program, args.work, 'wine_agree_test')
+    if test.skip:
+        print(test.skip)
         return 77
-    arch = 'win64' if machine == 'amd64' else 'win32'
-    wine_loader = loader(arch)
-    work = Path(args.work)
-    shutil.rmtree(work, ignore_errors=True)
-    work.mkdir(parents=True)
-    log = open(work / 'wine.log', 'w')
-    env = dict(os.environ, WINEDEBUG=os.environ.get('WINEDEBUG', '-all'),
-               WINEDLLOVERRIDES='mscoree,mshtml=')
-    env.pop('DISPLAY', None)
+    arch, work, log, wine = test.arch, test.work, test.log, test.wine
     failures = []
-
-    def wine(arguments, output):
-        with open(output, 'w') as out:
-            return subprocess.run([wine_loader] + arguments, env=env, stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=log, timeout=600).returncode
 
     def records_of(output):
         return [json.loads(line) for line in Path(output).read_text().splitlines()
@@ -126,19 +76,13 @@ def main():
                                   stderr=log, timeout=600).returncode
         return code, records_of(output)
 
-    def export(key):
-        target = work / 'export.reg'
-        target.unlink(missing_ok=True)
-        wine(['regedit', '/E', 'Z:' + str(target).replace('/', '\\'), key], work / 'regedit.out')
-        raw = target.read_bytes() if target.exists() else b''
-        return raw.decode('utf-16') if raw.startswith(b'\xff\xfe') else raw.decode('utf-8',
-                                                                                  'replace')
+    export = test.export_registry
 
     def live_appinit():
         text = export('HKEY_LOCAL_MACHINE\\SOFTWARE\\' + WINDOWS)
         if arch == 'win64':
             text += export('HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\' + WINDOWS)
-        return sorted((k.lower(), d) for k, n, _, d in export_values(text)
+        return sorted((k.lower(), d) for k, n, _, d in registry_values(text)
                       if n.lower() == 'appinit_dlls')
 
     def offline_appinit():
@@ -153,7 +97,7 @@ def main():
         return sorted(result)
 
     try:
-        with fresh_prefix(args.wine_root, arch, env, log) as prefix:
+        with test.prefix(args.wine_root) as prefix:
             system32 = prefix / 'drive_c' / 'windows' / 'system32'
             (prefix / 'drive_c' / 'lkscan').mkdir()
             shutil.copy(args.program, prefix / 'drive_c' / 'lkscan')
@@ -183,13 +127,13 @@ def main():
             lines = []
             service_export = export(
                 f'HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\{SERVICE}')
-            for key, name, kind, data in export_values(service_export):
+            for key, name, kind, data in registry_values(service_export):
                 rest = key.split('\\Services\\', 1)[1]
                 lines.append(f'SYSTEM\tControlSet001\\Services\\{rest}\t{name}\t{kind}\t{data.hex()}')
             views = [('SOFTWARE\\', '')] + ([('SOFTWARE\\Wow6432Node\\', 'Wow6432Node\\')]
                                            if arch == 'win64' else [])
             for live_prefix, hive_prefix in views:
-                for key, name, kind, data in export_values(
+                for key, name, kind, data in registry_values(
                         export('HKEY_LOCAL_MACHINE\\' + live_prefix + WINDOWS)):
                     if key.lower() == ('hkey_local_machine\\' + live_prefix + WINDOWS).lower():
                         lines.append(f'SOFTWARE\t{hive_prefix}{WINDOWS}\t{name}\t{kind}\t{data.hex()}')

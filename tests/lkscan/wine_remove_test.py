@@ -22,15 +22,12 @@ Exit 0 when all hold, 1 when not, 77 when this machine cannot run the program's 
 import argparse
 import hashlib
 import json
-import os
-import re
 import shutil
-import subprocess
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
-from wine_prefixes import can_run_32bit, fresh_prefix, loader, pe_machine  # noqa: E402
+from wine_prefixes import ConsoleTest, registry_export  # noqa: E402
 
 WINDOWS_KEY = 'HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows'
 SERVICE_KEY = 'hkey_local_machine\\system\\currentcontrolset\\services\\winsys32'
@@ -41,24 +38,9 @@ TROJAN_TEXTS = [b'c3po-r2d2-poe', '\\dosdevices\\keyboardclassc'.encode('utf-16-
 
 
 def parse_export(text):
-    """regedit's export as {key (lower case): {value name (lower case): data line}}."""
-    keys = {}
-    current = None
-    pending = ''
-    for line in text.splitlines():
-        if pending:
-            line = pending + line.strip()
-            pending = ''
-        if line.endswith('\\'):
-            pending = line[:-1]
-            continue
-        match = re.match(r'^\[(.*)\]$', line)
-        if match:
-            current = keys.setdefault(match.group(1).lower(), {})
-        elif current is not None and '=' in line:
-            name, _, data = line.partition('=')
-            current[name.lower()] = data
-    return keys
+    """regedit's export as {key (lower case): {value name (lower case): (type, data)}}."""
+    return {key.lower(): {name.lower(): value for name, value in values.items()}
+            for key, values in registry_export(text).items()}
 
 
 def volatile(key):
@@ -77,37 +59,17 @@ def main():
     parser.add_argument('--work', required=True)
     args = parser.parse_args()
 
-    machine = pe_machine(args.program)
-    if machine == 'i386' and not can_run_32bit():
-        print('wine_remove_test: this machine cannot run 32-bit programs under Wine; skipped '
-              '(the mingw64 preset runs the same test)')
+    test = ConsoleTest(args.program, args.work, 'wine_remove_test')
+    if test.skip:
+        print(test.skip)
         return 77
-    arch = 'win64' if machine == 'amd64' else 'win32'
-    wine_loader = loader(arch)
-    work = Path(args.work)
-    shutil.rmtree(work, ignore_errors=True)
-    work.mkdir(parents=True)
-    log = open(work / 'wine.log', 'w')
-    env = dict(os.environ, WINEDEBUG=os.environ.get('WINEDEBUG', '-all'),
-               WINEDLLOVERRIDES='mscoree,mshtml=')
-    env.pop('DISPLAY', None)
+    arch, work, wine = test.arch, test.work, test.wine
     failures = []
 
-    def wine(arguments, output, loader_path=None):
-        with open(output, 'w') as out:
-            return subprocess.run([loader_path or wine_loader] + arguments, env=env,
-                                  stdin=subprocess.DEVNULL, stdout=out, stderr=log,
-                                  timeout=600).returncode
-
     def state(prefix):
-        export = work / 'hklm.reg'
-        export.unlink(missing_ok=True)
-        wine(['regedit', '/E', 'Z:' + str(export).replace('/', '\\'), 'HKEY_LOCAL_MACHINE'],
-             work / 'regedit.out')
-        raw = export.read_bytes() if export.exists() else b''
-        if not raw:
+        text = test.export_registry('HKEY_LOCAL_MACHINE')
+        if not text:
             failures.append('the registry could not be exported, so no change could be seen')
-        text = raw.decode('utf-16') if raw.startswith(b'\xff\xfe') else raw.decode('utf-8', 'replace')
         registry = {k: v for k, v in parse_export(text).items() if not volatile(k)}
         files = {}
         for path in sorted((prefix / 'drive_c').rglob('*')):
@@ -143,7 +105,7 @@ def main():
             failures.append(f'{name}: files differ: {changed[:5]}')
 
     try:
-        with fresh_prefix(args.wine_root, arch, env, log) as prefix:
+        with test.prefix(args.wine_root) as prefix:
             system32 = prefix / 'drive_c' / 'windows' / 'system32'
             (prefix / 'drive_c' / 'lkscan').mkdir()
             shutil.copy(args.program, prefix / 'drive_c' / 'lkscan')
@@ -213,7 +175,7 @@ def main():
                       'it, and the restore brought back the registry and the files as they were')
             return 1 if failures else 0
     finally:
-        log.close()
+        test.log.close()
 
 
 if __name__ == '__main__':

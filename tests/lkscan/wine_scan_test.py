@@ -21,12 +21,11 @@ import hashlib
 import json
 import os
 import shutil
-import subprocess
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
-from wine_prefixes import can_run_32bit, fresh_prefix, loader, pe_machine  # noqa: E402
+from wine_prefixes import ConsoleTest  # noqa: E402
 
 WINDOWS_KEY = 'HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows'
 
@@ -39,37 +38,18 @@ def main():
     parser.add_argument('--work', required=True)
     args = parser.parse_args()
 
-    machine = pe_machine(args.program)
-    if machine == 'i386' and not can_run_32bit():
-        print('wine_scan_test: this machine cannot run 32-bit programs under Wine; skipped '
-              '(the mingw64 preset runs the same test)')
+    test = ConsoleTest(args.program, args.work, 'wine_scan_test')
+    if test.skip:
+        print(test.skip)
         return 77
-    arch = 'win64' if machine == 'amd64' else 'win32'
-    wine_loader = loader(arch)
-    work = Path(args.work)
-    shutil.rmtree(work, ignore_errors=True)
-    work.mkdir(parents=True)
-    log = open(work / 'wine.log', 'w')
-    env = dict(os.environ, WINEDEBUG=os.environ.get('WINEDEBUG', '-all'),
-               WINEDLLOVERRIDES='mscoree,mshtml=')
-    env.pop('DISPLAY', None)  # a console program needs no display
+    arch, work, wine = test.arch, test.work, test.wine
     # Under emulation a sweep of all of Wine's system folder takes minutes: the known-version
     # checks alone there, the sweep where the program runs natively.
     sweep = not (arch == 'win32' and os.environ.get('LK_WINE32_LOADER'))
     failures = []
 
-    def wine(arguments, output):
-        # Into a file, never a pipe: Wine's system processes inherit it and keep it open.
-        with open(output, 'w') as out:
-            return subprocess.run([wine_loader] + arguments, env=env, stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=log, timeout=600).returncode
-
     def state():
-        export = work / 'hklm.reg'
-        export.unlink(missing_ok=True)
-        wine(['regedit', '/E', 'Z:' + str(export).replace('/', '\\'), 'HKEY_LOCAL_MACHINE'],
-             work / 'regedit.out')
-        registry = export.read_bytes() if export.exists() else b''
+        registry = test.export_registry('HKEY_LOCAL_MACHINE')
         if not registry:
             failures.append('the registry could not be exported, so no change could be seen')
         files = {}
@@ -93,7 +73,7 @@ def main():
         return code, records
 
     try:
-        with fresh_prefix(args.wine_root, arch, env, log) as prefix:
+        with test.prefix(args.wine_root) as prefix:
             (prefix / 'drive_c' / 'lkscan').mkdir()
             shutil.copy(args.program, prefix / 'drive_c' / 'lkscan')
 
@@ -131,7 +111,7 @@ def main():
                       'found (exit 1), nothing changed by either scan')
             return 1 if failures else 0
     finally:
-        log.close()
+        test.log.close()
 
 
 if __name__ == '__main__':
