@@ -1,5 +1,7 @@
 #include "base/WindowsPath.h"
 
+#include <algorithm>
+
 namespace lk {
 
 std::string AppendBackslash(std::string_view path) {
@@ -29,6 +31,17 @@ std::string_view ParentFolder(std::string_view folder) {
 std::string_view FileNamePart(std::string_view path) {
   const std::size_t slash = path.find_last_of("\\/");
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string> PathParts(std::string_view path) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t end = std::min(path.find('\\', start), path.size());
+    if (end > start) parts.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
 }
 
 }  // namespace lk

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lk {
 
@@ -24,5 +25,9 @@ namespace lk {
 
 // The last part of a path: what follows the last '\' or '/' (the whole path without either).
 [[nodiscard]] std::string_view FileNamePart(std::string_view path);
+
+// The non-empty parts between '\' separators ("SOFTWARE\\Microsoft\\" -> SOFTWARE, Microsoft);
+// empty parts (a leading, doubled or trailing '\') are left out.
+[[nodiscard]] std::vector<std::string> PathParts(std::string_view path);
 
 }  // namespace lk

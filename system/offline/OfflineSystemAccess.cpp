@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/TextCase.h"
+#include "base/WindowsPath.h"
 #include "system/offline/Hive.h"
 #include "system/offline/HiveText.h"
 
@@ -20,17 +21,6 @@ constexpr std::uint32_t kInvalidFunction = 1;
 constexpr std::uint32_t kUnsupportedType = 1630;
 constexpr std::uint32_t kKeyDeleted = 1018;
 constexpr char kControlSetPrefix[] = "ControlSet";
-
-std::vector<std::string> SplitKeyPath(std::string_view path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    const std::size_t end = std::min(path.find('\\', start), path.size());
-    if (end > start) parts.emplace_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
 
 bool IsStringType(RegistryValueType type) {
   return type == RegistryValueType::Sz || type == RegistryValueType::ExpandSz ||
@@ -77,7 +67,7 @@ struct OfflineSystemAccess::State {
     Hive::KeyPath path;
   };
   std::optional<Location> Locate(std::string_view keyPath, RegistryView view) const {
-    std::vector<std::string> parts = SplitKeyPath(keyPath);
+    std::vector<std::string> parts = PathParts(keyPath);
     if (parts.empty()) return std::nullopt;
     Location location;
     if (EqualsIgnoringAsciiCase(parts[0], "SYSTEM")) {
@@ -139,7 +129,7 @@ class OfflineRegistryConnection final : public RegistryConnection {
   bool SubKeyPresent(std::string_view subKeyName) override {
     if (!open_) return Failed(win_error::kInvalidHandle);
     Hive::KeyPath path = open_->path;
-    for (std::string& part : SplitKeyPath(subKeyName)) path.push_back(std::move(part));
+    for (std::string& part : PathParts(subKeyName)) path.push_back(std::move(part));
     Hive::Node node = 0;
     return state_->Check(*open_->hive, open_->hive->Find(path, &node)) == 0;
   }
@@ -147,7 +137,7 @@ class OfflineRegistryConnection final : public RegistryConnection {
   bool DeleteSubKeyTree(std::string_view subKeyName) override {
     if (!open_) return Failed(win_error::kInvalidHandle);
     // An empty name would name the open key itself: never a subkey the caller meant.
-    const std::vector<std::string> parts = SplitKeyPath(subKeyName);
+    const std::vector<std::string> parts = PathParts(subKeyName);
     if (parts.empty()) return Failed(win_error::kInvalidParameter);
     if (const std::uint32_t error = Resolve()) return Failed(error);
     Hive::KeyPath path = open_->path;

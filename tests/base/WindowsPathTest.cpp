@@ -51,4 +51,13 @@ TEST(FileNamePart, TakesWhatFollowsEitherSeparator) {
 }
 
 }  // namespace
+TEST(PathParts, TakesTheNamesBetweenSeparatorsAndLeavesOutEmptyOnes) {
+  EXPECT_EQ(PathParts("SOFTWARE\\Microsoft\\Windows NT"),
+            (std::vector<std::string>{"SOFTWARE", "Microsoft", "Windows NT"}));
+  EXPECT_EQ(PathParts("\\a\\\\b\\"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(PathParts("").empty());
+  EXPECT_TRUE(PathParts("\\\\").empty());
+  EXPECT_EQ(PathParts("a/b"), (std::vector<std::string>{"a/b"})) << "only '\\' separates";
+}
+
 }  // namespace lk

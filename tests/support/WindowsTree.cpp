@@ -13,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "base/WindowsPath.h"
 #include "tests/support/BlankHive.h"
 
 namespace lk::test {
@@ -26,17 +27,6 @@ std::string ReadWhole(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<std::string> Split(std::string_view path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    const std::size_t end = std::min(path.find('\\', start), path.size());
-    if (end > start) parts.emplace_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
-
 struct HiveCloser {
   void operator()(hive_h* hive) const noexcept { static_cast<void>(hivex_close(hive)); }
 };
@@ -47,7 +37,7 @@ void EditHive(const std::string& path, std::string_view keyPath,
   std::unique_ptr<hive_h, HiveCloser> hive(hivex_open(path.c_str(), HIVEX_OPEN_WRITE));
   if (!hive) throw std::runtime_error("hivex_open failed for " + path);
   hive_node_h node = hivex_root(hive.get());
-  for (const std::string& name : Split(keyPath)) {
+  for (const std::string& name : PathParts(keyPath)) {
     hive_node_h child = hivex_node_get_child(hive.get(), node, name.c_str());
     if (child == 0) child = hivex_node_add_child(hive.get(), node, name.c_str());
     if (child == 0) throw std::runtime_error("cannot add key " + name + " to " + path);
@@ -232,7 +222,7 @@ std::optional<HiveValue> WindowsTree::StoredValue(HiveName hive, std::string_vie
   std::unique_ptr<hive_h, HiveCloser> h(hivex_open(HivePath(hive).c_str(), 0));
   if (!h) throw std::runtime_error("hivex_open failed for " + HivePath(hive));
   hive_node_h node = hivex_root(h.get());
-  for (const std::string& part : Split(keyPath)) {
+  for (const std::string& part : PathParts(keyPath)) {
     node = hivex_node_get_child(h.get(), node, part.c_str());
     if (node == 0) return std::nullopt;
   }
@@ -251,7 +241,7 @@ bool WindowsTree::KeyStored(HiveName hive, std::string_view keyPath) const {
   std::unique_ptr<hive_h, HiveCloser> h(hivex_open(HivePath(hive).c_str(), 0));
   if (!h) throw std::runtime_error("hivex_open failed for " + HivePath(hive));
   hive_node_h node = hivex_root(h.get());
-  for (const std::string& part : Split(keyPath)) {
+  for (const std::string& part : PathParts(keyPath)) {
     node = hivex_node_get_child(h.get(), node, part.c_str());
     if (node == 0) return false;
   }
