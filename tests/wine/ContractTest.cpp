@@ -27,16 +27,7 @@ class WindowsSubject final : public Subject {
   }
 
   ~WindowsSubject() override {
-    for (const std::wstring& name : services_) {
-      const UniqueKernelHandle quit(
-          OpenEventW(EVENT_MODIFY_STATE, FALSE, QuitEventName(name).c_str()));
-      if (quit) SetEvent(quit.Get());
-      const UniqueServiceHandle service(OpenServiceW(Manager(), name.c_str(), SERVICE_ALL_ACCESS));
-      if (!service) continue;
-      SERVICE_STATUS status{};
-      ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
-      DeleteService(service.Get());
-    }
+    services_.RemoveAll(Manager());
     system_.CloseServiceObject(manager_);
     UniqueRegistryKey software;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | kNativeView,
@@ -147,9 +138,6 @@ class WindowsSubject final : public Subject {
     return type == RegistryValueType::Sz || type == RegistryValueType::ExpandSz ||
            type == RegistryValueType::MultiSz;
   }
-  static std::wstring QuitEventName(const std::wstring& service) {
-    return L"Global\\LkTestServiceQuit-" + service;
-  }
   SC_HANDLE Manager() const { return WindowsSystemAccess::ToScHandle(manager_); }
   std::string Below(std::string_view relative) const {
     std::string path = "SOFTWARE\\";
@@ -163,17 +151,8 @@ class WindowsSubject final : public Subject {
 
   // Registers the test service of tests/wine/fixtures, which stops when asked.
   std::string RegisterService() {
-    const std::string name = test::UniqueName("LkContractService");
-    const std::wstring wide = WideFromUtf8(name);
-    const std::wstring command =
-        L"\"" + test::ExecutableDirectory() + L"\\lk_test_service.exe\" accept";
-    quitEvents_.emplace_back(CreateEventW(nullptr, TRUE, FALSE, QuitEventName(wide).c_str()));
-    const UniqueServiceHandle service(
-        CreateServiceW(Manager(), wide.c_str(), wide.c_str(), SERVICE_ALL_ACCESS,
-                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                       command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_TRUE(service) << "CreateServiceW failed with " << GetLastError();
-    if (service) services_.push_back(wide);
+    const std::string name = services_.Register(Manager(), "LkContractService", L"accept");
+    EXPECT_FALSE(name.empty()) << "CreateServiceW failed with " << GetLastError();
     return name;
   }
 
@@ -181,8 +160,7 @@ class WindowsSubject final : public Subject {
   std::string name_;
   test::TemporaryDirectory folder_;
   ServiceHandle manager_;
-  std::vector<std::wstring> services_;
-  std::vector<UniqueKernelHandle> quitEvents_;
+  test::TestServices services_;
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, SystemContract, WindowsSubject);

@@ -28,39 +28,16 @@ class ServiceManagerTest : public ::testing::Test {
 
   void TearDown() override {
     // Whatever a test left behind: stopped, released and deleted.
-    for (const std::wstring& name : created_) {
-      const UniqueKernelHandle quit(
-          OpenEventW(EVENT_MODIFY_STATE, FALSE, QuitEventName(name).c_str()));
-      if (quit) SetEvent(quit.Get());
-      const UniqueServiceHandle service(OpenServiceW(Manager(), name.c_str(), SERVICE_ALL_ACCESS));
-      if (!service) continue;
-      SERVICE_STATUS status{};
-      ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
-      DeleteService(service.Get());
-    }
-    quitEvents_.clear();
+    services_.RemoveAll(Manager());
     system_.CloseServiceObject(manager_);
   }
 
   SC_HANDLE Manager() const { return WindowsSystemAccess::ToScHandle(manager_); }
 
-  static std::wstring QuitEventName(const std::wstring& service) {
-    return L"Global\\LkTestServiceQuit-" + service;
-  }
-
   // Registers our test service under a new name; mode "accept" or "refuse" (the STOP control).
   std::string CreateTestService(const std::wstring& mode) {
-    const std::string name = test::UniqueName("LkTestService");
-    const std::wstring wideName = WideFromUtf8(name);
-    const std::wstring command =
-        L"\"" + test::ExecutableDirectory() + L"\\lk_test_service.exe\" " + mode;
-    quitEvents_.emplace_back(CreateEventW(nullptr, TRUE, FALSE, QuitEventName(wideName).c_str()));
-    const UniqueServiceHandle service(
-        CreateServiceW(Manager(), wideName.c_str(), wideName.c_str(), SERVICE_ALL_ACCESS,
-                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                       command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_TRUE(service) << "CreateServiceW failed with " << GetLastError();
-    if (service) created_.push_back(wideName);
+    const std::string name = services_.Register(Manager(), "LkTestService", mode);
+    EXPECT_FALSE(name.empty()) << "CreateServiceW failed with " << GetLastError();
     return name;
   }
 
@@ -86,8 +63,7 @@ class ServiceManagerTest : public ::testing::Test {
 
   WindowsSystemAccess system_;
   ServiceHandle manager_;
-  std::vector<std::wstring> created_;
-  std::vector<UniqueKernelHandle> quitEvents_;
+  test::TestServices services_;
 };
 
 using ServiceLookup = ServiceManagerTest;
@@ -153,7 +129,7 @@ TEST_F(ServiceRemoval, ServiceThatRefusesStopKeepsRunning) {
   EXPECT_EQ(system_.LastSystemError(), kInvalidServiceControl);
   EXPECT_EQ(system_.QueryServiceState(service.Get()), ServiceState::Running);
 
-  SetEvent(quitEvents_.back().Get());
+  services_.QuitLast();
   EXPECT_EQ(WaitForState(service.Get(), ServiceState::Stopped), ServiceState::Stopped);
 }
 
@@ -187,7 +163,7 @@ TEST_F(ServiceRegistration, KernelDriverIsRegisteredAsDefinedAndFound) {
   definition.imagePath = "\\SystemRoot\\system32\\drivers\\" + definition.name + ".sys";
   ScopedServiceObject created(system_, system_.CreateServiceEntry(manager_, definition));
   ASSERT_TRUE(created) << "error " << system_.LastSystemError();
-  created_.push_back(WideFromUtf8(definition.name));
+  services_.Track(WideFromUtf8(definition.name));
   EXPECT_EQ(system_.QueryServiceState(created.Get()), ServiceState::Stopped);
 
   ScopedServiceObject found(system_, system_.OpenServiceEntry(manager_, definition.name));
@@ -210,13 +186,10 @@ TEST_F(ServiceRegistration, CreatedServiceRunsItsImage) {
   definition.displayName = definition.name;
   definition.type = SERVICE_WIN32_OWN_PROCESS;
   definition.errorControl = SERVICE_ERROR_IGNORE;
-  definition.imagePath =
-      Utf8FromWide(L"\"" + test::ExecutableDirectory() + L"\\lk_test_service.exe\" accept");
-  quitEvents_.emplace_back(
-      CreateEventW(nullptr, TRUE, FALSE, QuitEventName(WideFromUtf8(definition.name)).c_str()));
+  definition.imagePath = Utf8FromWide(test::TestServices::Command(L"accept"));
+  services_.Track(WideFromUtf8(definition.name));
   ScopedServiceObject created(system_, system_.CreateServiceEntry(manager_, definition));
   ASSERT_TRUE(created) << "error " << system_.LastSystemError();
-  created_.push_back(WideFromUtf8(definition.name));
   Start(created.Get());
   ASSERT_TRUE(system_.SendServiceStop(created.Get()));
   EXPECT_EQ(WaitForState(created.Get(), ServiceState::Stopped), ServiceState::Stopped);

@@ -87,4 +87,53 @@ std::string TemporaryDirectory::operator/(std::string_view name) const {
   return path_ + "\\" + std::string(name);
 }
 
+namespace {
+
+std::wstring QuitEventName(const std::wstring& service) {
+  return L"Global\\LkTestServiceQuit-" + service;
+}
+
+}  // namespace
+
+std::wstring TestServices::Command(std::wstring_view mode) {
+  return L"\"" + ExecutableDirectory() + L"\\lk_test_service.exe\" " + std::wstring(mode);
+}
+
+void TestServices::Track(const std::wstring& name) {
+  quitEvents_.emplace_back(CreateEventW(nullptr, TRUE, FALSE, QuitEventName(name).c_str()));
+  names_.push_back(name);
+}
+
+std::string TestServices::Register(SC_HANDLE manager, std::string_view stem,
+                                   std::wstring_view mode) {
+  const std::string name = UniqueName(stem);
+  const std::wstring wide = WideFromUtf8(name);
+  const std::wstring command = Command(mode);
+  Track(wide);
+  const UniqueServiceHandle service(
+      CreateServiceW(manager, wide.c_str(), wide.c_str(), SERVICE_ALL_ACCESS,
+                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                     command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  return service ? name : std::string();
+}
+
+void TestServices::QuitLast() {
+  if (!quitEvents_.empty()) SetEvent(quitEvents_.back().Get());
+}
+
+void TestServices::RemoveAll(SC_HANDLE manager) {
+  for (const std::wstring& name : names_) {
+    const UniqueKernelHandle quit(
+        OpenEventW(EVENT_MODIFY_STATE, FALSE, QuitEventName(name).c_str()));
+    if (quit) SetEvent(quit.Get());
+    const UniqueServiceHandle service(OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
+    if (!service) continue;
+    SERVICE_STATUS status{};
+    ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
+    DeleteService(service.Get());
+  }
+  names_.clear();
+  quitEvents_.clear();
+}
+
 }  // namespace lk::test

@@ -8,6 +8,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "system/win/UniqueHandle.h"
 
 namespace lk::test {
 
@@ -39,6 +42,29 @@ class TemporaryDirectory {
 
  private:
   std::string path_;
+};
+
+// The test service of tests/wine/fixtures (lk_test_service.exe, beside the test executable)
+// under names of its own. Each runs until its quit event is set; RemoveAll ends, stops and
+// deletes every service named here, before the caller closes its service manager.
+class TestServices {
+ public:
+  // The fixture's command line in mode "accept" or "refuse" (whether it takes the STOP control).
+  [[nodiscard]] static std::wstring Command(std::wstring_view mode);
+  // Creates the quit event of the service name and takes the name for RemoveAll; for a service
+  // registered by the code under test.
+  void Track(const std::wstring& name);
+  // Registers the fixture under a new name made from stem; the name (UTF-8), or "" when the
+  // service manager refused (GetLastError tells why).
+  [[nodiscard]] std::string Register(SC_HANDLE manager, std::string_view stem,
+                                     std::wstring_view mode);
+  // Sets the quit event of the service tracked last.
+  void QuitLast();
+  void RemoveAll(SC_HANDLE manager);
+
+ private:
+  std::vector<std::wstring> names_;
+  std::vector<UniqueKernelHandle> quitEvents_;
 };
 
 }  // namespace lk::test
