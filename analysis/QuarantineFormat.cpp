@@ -25,11 +25,6 @@ std::string Numbered(std::size_t number, const char* extension) {
   return Padded(static_cast<std::int64_t>(number), 4) + "." + extension;
 }
 
-bool IsStringType(RegistryValueType type) {
-  return type == RegistryValueType::Sz || type == RegistryValueType::ExpandSz ||
-         type == RegistryValueType::MultiSz;
-}
-
 std::string Hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;
@@ -84,7 +79,7 @@ bool IsUtf8(std::string_view text) {
 
 void PutValue(Json& record, const RegistryValue& value) {
   record["type"] = static_cast<std::uint32_t>(value.type);
-  if (IsStringType(value.type) && IsUtf8(value.data)) {
+  if (HoldsText(value.type) && IsUtf8(value.data)) {
     record["encoding"] = "text";
     record["data"] = value.data;
   } else {
@@ -113,7 +108,7 @@ std::optional<RegistryValue> GetValue(const Json& record, std::string* error) {
   RegistryValue value;
   value.type = static_cast<RegistryValueType>(type->get<std::uint32_t>());
   if (*encoding == "text") {
-    if (!IsStringType(value.type)) return fail("Text als Daten eines Werts ohne Texttyp");
+    if (!HoldsText(value.type)) return fail("Text als Daten eines Werts ohne Texttyp");
     if (text.size() > kMaxValueBytes) return fail("Daten des Werts zu groß");
     value.data = text;
     return value;

@@ -132,6 +132,12 @@ struct RegistryValue {
   friend bool operator==(const RegistryValue&, const RegistryValue&) = default;
 };
 
+// The types whose data crosses the seam as UTF-8 text: REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ.
+[[nodiscard]] constexpr bool HoldsText(RegistryValueType type) noexcept {
+  return type == RegistryValueType::Sz || type == RegistryValueType::ExpandSz ||
+         type == RegistryValueType::MultiSz;
+}
+
 // A connection to the registry rooted at HKEY_LOCAL_MACHINE with at most one open key.
 // A successful open closes the key that was open and takes its place; a failed open leaves the
 // open key as it was. Destroying the connection closes the open key.

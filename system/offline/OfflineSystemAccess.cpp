@@ -22,11 +22,6 @@ constexpr std::uint32_t kUnsupportedType = 1630;
 constexpr std::uint32_t kKeyDeleted = 1018;
 constexpr char kControlSetPrefix[] = "ControlSet";
 
-bool IsStringType(RegistryValueType type) {
-  return type == RegistryValueType::Sz || type == RegistryValueType::ExpandSz ||
-         type == RegistryValueType::MultiSz;
-}
-
 // "ControlSet" and three digits, as Windows names the control sets.
 bool IsControlSetName(std::string_view name) {
   const std::string_view prefix = kControlSetPrefix;
@@ -164,7 +159,7 @@ class OfflineRegistryConnection final : public RegistryConnection {
     HiveValue stored;
     if (Read(valueName, &stored) != 0) return std::nullopt;
     RegistryValue value{static_cast<RegistryValueType>(stored.type), std::move(stored.data)};
-    if (IsStringType(value.type)) value.data = Utf8FromHiveData(value.data);
+    if (HoldsText(value.type)) value.data = Utf8FromHiveData(value.data);
     return value;
   }
 
@@ -173,7 +168,7 @@ class OfflineRegistryConnection final : public RegistryConnection {
     if (!open_->writable) return Failed(win_error::kAccessDenied);
     if (const std::uint32_t error = Resolve()) return Failed(error);
     HiveValue stored{static_cast<std::uint32_t>(value.type),
-                     IsStringType(value.type) ? HiveDataFromUtf8(value.data) : value.data};
+                     HoldsText(value.type) ? HiveDataFromUtf8(value.data) : value.data};
     return state_->Check(*open_->hive, open_->hive->SetValue(open_->path, valueName, stored)) == 0;
   }
 

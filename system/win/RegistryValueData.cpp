@@ -7,10 +7,6 @@
 
 namespace lk {
 
-bool IsRegistryStringType(DWORD type) noexcept {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
 LSTATUS QueryRegistryValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& data) {
   DWORD size = 0;
   DWORD storedType = REG_NONE;
@@ -50,7 +46,7 @@ std::size_t TrailingNuls(const std::string& text) {
 RegistryValue RegistryValueFromStored(DWORD type, const std::vector<BYTE>& data) {
   RegistryValue value;
   value.type = static_cast<RegistryValueType>(type);
-  if (!IsRegistryStringType(type)) {
+  if (!HoldsText(static_cast<RegistryValueType>(type))) {
     value.data.assign(reinterpret_cast<const char*>(data.data()), data.size());
     return value;
   }
@@ -72,7 +68,8 @@ RegistryValue RegistryValueFromStored(DWORD type, const std::vector<BYTE>& data)
 
 std::vector<BYTE> StoredFromRegistryValue(const RegistryValue& value) {
   const auto type = static_cast<DWORD>(value.type);
-  if (!IsRegistryStringType(type)) return std::vector<BYTE>(value.data.begin(), value.data.end());
+  if (!HoldsText(static_cast<RegistryValueType>(type)))
+    return std::vector<BYTE>(value.data.begin(), value.data.end());
   const std::wstring wide = WideFromUtf8(value.data);
   std::vector<BYTE> stored(wide.size() * sizeof(wchar_t));
   if (!stored.empty()) std::memcpy(stored.data(), wide.data(), stored.size());

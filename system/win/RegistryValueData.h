@@ -21,8 +21,6 @@
 
 namespace lk {
 
-[[nodiscard]] bool IsRegistryStringType(DWORD type) noexcept;
-
 // Reads the value's type and bytes; ERROR_SUCCESS or the registry's error (outputs then as they
 // were). Retries while the value grows between the size query and the read.
 [[nodiscard]] LSTATUS QueryRegistryValue(HKEY key, const wchar_t* name, DWORD& type,

@@ -59,7 +59,7 @@ class WindowsSubject final : public Subject {
     std::wstring wide;
     const BYTE* data = reinterpret_cast<const BYTE*>(value.data.data());
     std::size_t size = value.data.size();
-    if (IsText(value.type)) {
+    if (HoldsText(value.type)) {
       wide = WideFromUtf8(value.data);
       data = reinterpret_cast<const BYTE*>(wide.data());
       size = wide.size() * sizeof(wchar_t);
@@ -90,7 +90,7 @@ class WindowsSubject final : public Subject {
     }
     bytes.resize(size);
     RegistryValue value{static_cast<RegistryValueType>(type), bytes};
-    if (IsText(value.type)) {
+    if (HoldsText(value.type)) {
       std::wstring wide(bytes.size() / sizeof(wchar_t), L'\0');
       std::memcpy(wide.data(), bytes.data(), wide.size() * sizeof(wchar_t));
       value.data = Utf8FromWide(wide);
@@ -134,10 +134,6 @@ class WindowsSubject final : public Subject {
   std::string PutDevice() override { return "\\\\.\\NUL"; }
 
  private:
-  static bool IsText(RegistryValueType type) {
-    return type == RegistryValueType::Sz || type == RegistryValueType::ExpandSz ||
-           type == RegistryValueType::MultiSz;
-  }
   SC_HANDLE Manager() const { return WindowsSystemAccess::ToScHandle(manager_); }
   std::string Below(std::string_view relative) const {
     std::string path = "SOFTWARE\\";

@@ -84,9 +84,7 @@ class OfflineSubject final : public Subject {
   void PutValue(std::string_view relative, std::string_view name,
                 const RegistryValue& value) override {
     Arranging();
-    const bool text = value.type == RegistryValueType::Sz ||
-                      value.type == RegistryValueType::ExpandSz ||
-                      value.type == RegistryValueType::MultiSz;
+    const bool text = HoldsText(value.type);
     tree_.SetValue(test::HiveName::Software, Below(relative), name,
                    static_cast<std::uint32_t>(value.type), text ? Utf16(value.data) : value.data);
   }
@@ -96,8 +94,7 @@ class OfflineSubject final : public Subject {
         tree_.StoredValue(test::HiveName::Software, Below(relative), name);
     if (!stored) return std::nullopt;
     RegistryValue value{static_cast<RegistryValueType>(stored->type), stored->data};
-    if (value.type == RegistryValueType::Sz || value.type == RegistryValueType::ExpandSz ||
-        value.type == RegistryValueType::MultiSz) {
+    if (HoldsText(value.type)) {
       std::u16string units;
       for (std::size_t i = 0; i + 1 < stored->data.size(); i += 2) {
         units.push_back(
