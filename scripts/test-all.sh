@@ -8,6 +8,10 @@ top=$(pwd)
 jobs=${LK_JOBS:-$(nproc)}
 
 bash scripts/install-deps.sh || exit 1
+. scripts/processes.sh
+# Every process this run starts inherits the marker, so the cleanup finds what a test left
+# behind (an Xvfb, a Wine server of a prefix elsewhere) without matching anyone else's by name.
+export LK_TEST_RUN="$$-$(date +%s%N)"
 # The 32-bit Windows tests need Wine's 32-bit side; emulated where this machine cannot run it.
 . scripts/wine32/setup.sh "$top"
 
@@ -23,9 +27,13 @@ cleanup() {
     [ -d "$w" ] && scripts/wine-prefix.sh "$w" stop-all
   done
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  lk_end_pids_with_env exact "LK_TEST_RUN=$LK_TEST_RUN"
   return 0
 }
 trap cleanup EXIT
+# Ctrl-C or a stop ends the run through the same cleanup.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 declare -A passed failed skipped
 status=0

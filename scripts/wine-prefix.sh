@@ -6,14 +6,18 @@
 #   wine-prefix.sh ROOT ARCH fresh  prints the path of a new private copy of the template,
 #                                   with its own server (end it with: stop PATH)
 #   wine-prefix.sh ROOT stop PATH   ends the server of PATH (and every process in that prefix)
-#   wine-prefix.sh ROOT stop-all    ends the servers of every prefix below ROOT
+#   wine-prefix.sh ROOT stop-all    ends the servers of every prefix below ROOT, and then every
+#                                   process still running in one of them
 #
 # Wine's system processes inherit the standard handles of the first Wine command of a session,
 # so every first command here writes to a log file, never to a pipe that a caller may read.
 set -euo pipefail
-root=$1
+. "$(dirname "$0")/processes.sh"
 what=$2
-mkdir -p "$root"
+mkdir -p "$1"
+# Wine refuses a relative WINEPREFIX (and wineserver -k then ends nothing), so every prefix path
+# this script hands out or stops is absolute.
+root=$(cd "$1" && pwd)
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
@@ -56,7 +60,10 @@ make_template() {  # arch
 }
 
 stop_server() {  # prefix
-  WINEPREFIX=$1 wineserver -k >/dev/null 2>&1 || true
+  local prefix
+  prefix=$(cd "$1" 2>/dev/null && pwd) || return 0
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  lk_end_pids_with_env exact "WINEPREFIX=$prefix" || true
 }
 
 case "$what" in
@@ -65,8 +72,10 @@ case "$what" in
     ;;
   stop-all)
     for p in "$root"/*/; do
-      [ -d "$p/drive_c" ] && stop_server "${p%/}"
+      if [ -d "$p/drive_c" ]; then stop_server "${p%/}"; fi
     done
+    # A server that outlived -k, or a process it left behind, is ended by its prefix.
+    lk_end_pids_with_env prefix "WINEPREFIX=$root/"
     ;;
   win32|win64)
     exec 9>"$root/.lock-$what"

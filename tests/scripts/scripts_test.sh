@@ -64,5 +64,25 @@ check "--without-wine32 asks apt for nothing" test ! -s "$calls"
 PATH="$stubs:$PATH" bash "$top/scripts/install-deps.sh" >/dev/null 2>&1
 check "without the flag the 32-bit side is still asked for" grep -q "wine32:i386" "$calls"
 
+# --- processes.sh: the cleanup ends what carries the run's marker, and nothing else --------------
+. "$top/scripts/processes.sh"
+marker="LK_TEST_RUN=scripts-test-$$"
+env "$marker" /bin/sleep 300 &
+marked=$!
+env LK_TEST_RUN=another-run /bin/sleep 300 &
+other=$!
+/bin/sleep 300 &
+unmarked=$!
+for _ in 1 2 3 4 5 6 7 8 9 10; do  # until env has become sleep
+  [ "$(lk_pids_with_env exact "$marker")" = "$marked" ] && break
+  /bin/sleep 0.1
+done
+check "the marked process is found by its marker" test "$(lk_pids_with_env exact "$marker")" = "$marked"
+lk_end_pids_with_env exact "$marker"
+check "the marked process is ended" bash -c "! kill -0 $marked 2>/dev/null"
+check "a process of another run is left alone" kill -0 "$other"
+check "a process without the marker is left alone" kill -0 "$unmarked"
+kill "$other" "$unmarked" 2>/dev/null
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The Windows tests' runner leaves nothing running: a program run in the shared prefix and one in
+# a fresh prefix, then the test command's stop-all on the prefixes' folder named relatively (as the
+# test command names it), and afterwards no process of ours is running in any of those prefixes.
+# Ours are recognised by their WINEPREFIX, not by a program's name.
+# Prints "N passed, M failed" and exits 1 on any failure.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+. "$top/scripts/processes.sh"
+work=$(mktemp -d)
+cd "$work" || exit 1
+trap 'cd /; "$top/scripts/wine-prefix.sh" "$work/wine" stop-all >/dev/null 2>&1; rm -rf "$work"' EXIT
+passed=0 failed=0
+check() {  # description, command...
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what" >&2; fi
+}
+ours() { lk_pids_with_env prefix "WINEPREFIX=$work/wine/"; }
+none_left() { [ -z "$(ours)" ]; }
+some_left() { [ -n "$(ours)" ]; }
+
+exe=""
+for candidate in /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/cmd.exe \
+                 /usr/lib/wine/x86_64-windows/cmd.exe; do
+  [ -f "$candidate" ] && exe=$candidate && break
+done
+if [ -z "$exe" ]; then
+  echo "Wine's 64-bit cmd.exe is missing: is wine64 installed (scripts/install-deps.sh)?" >&2
+  exit 1
+fi
+
+export LK_WINE_ROOT=wine
+check "a program runs in the shared prefix" \
+  "$top/scripts/wine-run.sh" win64 "$exe" /c exit </dev/null >run.log 2>&1
+check "a program runs in a fresh prefix" \
+  "$top/scripts/wine-run.sh" win64-fresh "$exe" /c exit </dev/null >>run.log 2>&1
+# The shared prefix keeps its server for the next test: there is something to end.
+check "the shared prefix's server runs on after its program" some_left
+check "the fresh prefix was ended with its program" \
+  bash -c "! ls -d wine/win64-fresh.* >/dev/null 2>&1"
+check "stop-all on a relative folder succeeds" "$top/scripts/wine-prefix.sh" wine stop-all
+check "after stop-all no process runs in any prefix" none_left
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
