@@ -16,9 +16,9 @@ packages=(cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
           wine wine64 fonts-wine xvfb xauth x11-apps xclip imagemagick
-          nlohmann-json3-dev python3 libhivex-dev libssl-dev
+          nlohmann-json3-dev python3 libhivex-dev python3-hivex libssl-dev
           librsvg2-bin icoutils fonts-dejavu-core
-          osslsigncode openssl zip unzip)
+          osslsigncode openssl zip unzip git)
 # Needs the i386 architecture and its index; may be missing on a machine whose index is broken.
 optional=(wine32:i386)
 [ "${1:-}" = --without-wine32 ] && optional=()

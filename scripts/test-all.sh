@@ -8,6 +8,8 @@ top=$(pwd)
 jobs=${LK_JOBS:-$(nproc)}
 
 bash scripts/install-deps.sh || exit 1
+# A program that a test starts and nothing installs fails here, in seconds, not after the builds.
+/usr/bin/python3 scripts/check-test-programs.py || exit 1
 . scripts/processes.sh
 # Every process this run starts inherits the marker, so the cleanup finds what a test left
 # behind (an Xvfb, a Wine server of a prefix elsewhere) without matching anyone else's by name.

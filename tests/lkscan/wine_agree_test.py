@@ -25,6 +25,8 @@ import subprocess
 import sys
 from pathlib import Path
 
+import hivex  # python3-hivex, for /usr/bin/python3
+
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 from wine_prefixes import ConsoleTest, registry_values  # noqa: E402
 
@@ -82,18 +84,23 @@ def main():
         text = export('HKEY_LOCAL_MACHINE\\SOFTWARE\\' + WINDOWS)
         if arch == 'win64':
             text += export('HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\' + WINDOWS)
-        return sorted((k.lower(), d) for k, n, _, d in registry_values(text)
+        return sorted((k.lower(), kind, d) for k, n, kind, d in registry_values(text)
                       if n.lower() == 'appinit_dlls')
 
     def offline_appinit():
+        """The AppInit_DLLs values of the offline SOFTWARE hive, type and bytes as stored, read
+        through hivex's Python binding, apart from lkscan's own code."""
         result = []
+        software = hivex.Hivex(str(config / 'SOFTWARE'))
         keys = [WINDOWS] + (['Wow6432Node\\' + WINDOWS] if arch == 'win64' else [])
         for key in keys:
-            got = subprocess.run(['hivexget', str(config / 'SOFTWARE'), key, 'AppInit_DLLs'],
-                                 capture_output=True, text=True)
-            if got.returncode == 0:
-                data = (got.stdout.rstrip('\n') + '\0').encode('utf-16-le')
-                result.append(('hkey_local_machine\\software\\' + key.lower(), data))
+            node = software.root()
+            for part in key.split('\\'):
+                node = software.node_get_child(node, part) if node else None
+            value = software.node_get_value(node, 'AppInit_DLLs') if node else None
+            if value:
+                kind, data = software.value_value(value)
+                result.append(('hkey_local_machine\\software\\' + key.lower(), kind, data))
         return sorted(result)
 
     try:

@@ -3,7 +3,10 @@
 # - ctest-counts.sh counts a skipped test as skipped, not as passed;
 # - install-deps.sh goes on without Wine's 32-bit side when the package index is broken: apt-get,
 #   dpkg and friends are stand-ins on PATH that fail the index update and the i386 install;
-#   with --without-wine32 (the release command) it does not even ask for that side.
+#   with --without-wine32 (the release command) it does not even ask for that side;
+# - check-test-programs.py names each program that a made-up tree starts and nothing installs,
+#   with the file and line, and passes a tree whose programs are all accounted for;
+# - processes.sh ends the processes that carry a run's marker and leaves every other alone.
 # Prints "N passed, M failed" and exits 1 on any failure.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -63,6 +66,68 @@ check "--without-wine32 is content without the 32-bit side (exit $code)" test "$
 check "--without-wine32 asks apt for nothing" test ! -s "$calls"
 PATH="$stubs:$PATH" bash "$top/scripts/install-deps.sh" >/dev/null 2>&1
 check "without the flag the 32-bit side is still asked for" grep -q "wine32:i386" "$calls"
+
+# --- check-test-programs.py: a program that nothing installs is named with the file that starts it
+fake=$work/fake-top
+mkdir -p "$fake/tests/area" "$fake/scripts"
+cat >"$fake/CMakeLists.txt" <<'CMAKE'
+add_executable(lkfake main.cpp)
+add_test(NAME fake.cmake COMMAND lk-missing-in-cmake --flag)
+add_test(NAME fake.built COMMAND lkfake)
+CMAKE
+cat >"$fake/tests/area/driver_test.py" <<'PY'
+import shutil
+import subprocess
+subprocess.run(['sha256sum', 'x'])
+subprocess.run(['lk-missing-in-python', '--flag'], check=True)
+tool = 'lk-missing-by-name'
+subprocess.run([tool, 'x'])
+def run(command):
+    return subprocess.run(command, capture_output=True)
+run(['lk-missing-through-a-helper', 'x'])
+shutil.which('lk-missing-looked-up')
+PY
+cat >"$fake/tests/area/driver.sh" <<'SH'
+#!/usr/bin/env bash
+check() { local what=$1; shift; "$@"; }
+helper() { echo "$1"; }
+x=$(lk-missing-in-substitution -q) || exit 1
+case "$x" in
+  lk-pattern | other) helper "a" ;;
+esac
+timeout 5 lk-missing-after-timeout arg
+check "description" lk-missing-after-a-runner arg
+bash -c 'lk-missing-in-bash-c' | tee out.log
+cat <<TEXT
+lk-not-a-command-in-a-heredoc
+TEXT
+"$(dirname "$0")/driver_test.py" && lkfake && sort out.log >/dev/null
+SH
+cp "$top/scripts/install-deps.sh" "$fake/scripts/"
+/usr/bin/python3 "$top/scripts/check-test-programs.py" --top "$fake" >"$work/programs.out"
+code=$?
+check "check-test-programs fails on programs nothing installs (exit $code)" test "$code" -eq 1
+for missing in CMakeLists.txt:2:lk-missing-in-cmake driver_test.py:4:lk-missing-in-python \
+    driver_test.py:6:lk-missing-by-name driver_test.py:9:lk-missing-through-a-helper \
+    driver_test.py:10:lk-missing-looked-up driver.sh:4:lk-missing-in-substitution \
+    driver.sh:8:lk-missing-after-timeout driver.sh:9:lk-missing-after-a-runner \
+    driver.sh:10:lk-missing-in-bash-c; do
+  program=${missing##*:} place=${missing%:*}
+  check "check-test-programs names $program and where it is started ($place)" \
+    grep -q -- "$place: $program " "$work/programs.out"
+done
+for fine in sha256sum tee sort lkfake driver_test.py helper lk-pattern other \
+    lk-not-a-command-in-a-heredoc; do
+  check "check-test-programs accepts $fine" bash -c "! grep -q -- ': $fine ' '$work/programs.out'"
+done
+check "check-test-programs counts nine programs it cannot account for" \
+  grep -q "9 of .* program starts cannot be accounted for" "$work/programs.out"
+rm "$fake/tests/area/driver_test.py" "$fake/tests/area/driver.sh"
+sed -i '/lk-missing-in-cmake/d' "$fake/CMakeLists.txt"
+/usr/bin/python3 "$top/scripts/check-test-programs.py" --top "$fake" >"$work/programs-fine.out"
+code=$?
+check "check-test-programs passes when every program is accounted for (exit $code)" \
+  test "$code" -eq 0
 
 # --- processes.sh: the cleanup ends what carries the run's marker, and nothing else --------------
 . "$top/scripts/processes.sh"
