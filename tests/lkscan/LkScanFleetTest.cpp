@@ -218,10 +218,12 @@ TEST_F(LkScanFleet, TheLastLineOfTheTextIsTheVerdictAndShort) {
   ASSERT_TRUE(quarantine.Open(&error)) << error;
   ASSERT_TRUE(quarantine.KeepFile(kLibraryPath).ok);
   ASSERT_TRUE(system.DeleteFileNow(kLibraryPath));
-  const Result restore = Scan({"--restore", quarantine.Location()});
+  const std::string path = (outputs / "restore.jsonl").string();
+  const Result restore = Scan({"--restore", quarantine.Location(), "--output", path});
   EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;
   EXPECT_EQ(LastLine(restore.out), "Wiederherstellung: alles zurückgelegt.") << restore.out;
   EXPECT_NE(restore.out.find("Quarantäne: "), std::string::npos) << restore.out;
+  EXPECT_EQ(Lines(Read(path)).back().at("operation"), "restore") << "a restore has its file too";
 }
 
 TEST_F(LkScanFleet, TheVerdictLineSaysVerdictFilesAndGapsInOneShortLine) {

@@ -10,7 +10,8 @@ the known-version checks alone:
    expected_hash is the program's SHA-256, and the command line its query runs
    (lkscan --output REPORT) starts and writes a complete JSON Lines file, no temporary file left;
 2. --output: standard output keeps the text, its last line the verdict (at most 2,048
-   characters), nothing on stderr; the file ends with the summary and agrees with the exit code;
+   characters), nothing on stderr; the file ends with the summary and agrees with the exit code,
+   no temporary file is left; a file that cannot be made exits 2 before anything is examined;
 3. --allow: with the library's hash listed its hit is a note "allowed" and the scan clean
    (exit 0); a malformed list exits 2;
 4. --eventlog: under WINEDEBUG=+eventlog Wine traces every ReportEventW, its type, ID and
@@ -162,6 +163,8 @@ def main():
             hits = [r for r in records if r.get('check') == 'sweep-library']
             expect(not sweep or (hits and hits[0]['path'].lower().endswith('lkfleet.dll')),
                    f'--output: the sweep hit is missing: {hits}')
+            code, stdout, _ = run([exe, '--output', 'C:\\out\\missing\\befund.jsonl'], 'unwritable')
+            expect(code == 2 and stdout == '', f'--output into a missing folder: exit {code}')
             left = sorted(p.name for p in out.iterdir())
             expect(left == ['artifact.jsonl', 'befund.jsonl'], f'--output left {left}')
 
