@@ -3,7 +3,6 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <streambuf>
 #include <string_view>
 

@@ -7,7 +7,6 @@
 // destroyed without a successful Commit deletes its temporary file and leaves whatever is at the
 // place as it was. It does not lock the place against other writers, nor keep an older file.
 
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,9 +24,5 @@ class OutputFile {
   // Flushes to the disk, closes and renames onto the place; false with a message in *error.
   [[nodiscard]] virtual bool Commit(std::string* error) = 0;
 };
-
-// Creates the temporary file for path; null with a message in *error.
-using OutputFileFactory = std::unique_ptr<OutputFile> (*)(const std::string& path,
-                                                          std::string* error);
 
 }  // namespace lk
