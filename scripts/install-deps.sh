@@ -18,7 +18,8 @@ packages=(cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev
           wine wine64 fonts-wine xvfb xauth x11-apps xclip imagemagick
           nlohmann-json3-dev python3 libhivex-dev python3-hivex libssl-dev
           librsvg2-bin icoutils fonts-dejavu-core
-          osslsigncode openssl zip unzip git)
+          osslsigncode openssl zip unzip git
+          python3-yaml ansible)
 # Needs the i386 architecture and its index; may be missing on a machine whose index is broken.
 optional=(wine32:i386)
 [ "${1:-}" = --without-wine32 ] && optional=()

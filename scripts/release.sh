@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The release command: builds the release presets in fresh build folders and writes to dist/
 #   Anti-Lauschkobold-<version>-windows-x86.zip   AntiLauschkobold.exe, lkscan.exe (32-bit),
-#                                                 LIESMICH.txt, SHA256SUMS
+#                                                 LIESMICH.txt, fleet/ (the recipes for
+#                                                 Velociraptor, Intune, Ansible, ConfigMgr and
+#                                                 Group Policy, with lkscan.exe's SHA-256),
+#                                                 SHA256SUMS
 #   lkscan-<version>-linux-x86_64.tar.gz          a static lkscan for rescue systems
 #   Anti-Lauschkobold-<version>.spdx.json         what is linked into each program (SPDX 2.3)
 #   SHA256SUMS                                    of the three
@@ -110,12 +113,18 @@ else
 fi
 /usr/bin/python3 $release/pack.py text $release/LIESMICH.txt "$stage/windows/LIESMICH.txt" \
   --version "$version"
-/usr/bin/python3 $release/pack.py sums "$stage/windows/SHA256SUMS" \
-  "$stage/windows/AntiLauschkobold.exe" "$stage/windows/lkscan.exe" "$stage/windows/LIESMICH.txt"
+# The fleet recipes name the SHA-256 of the lkscan.exe that is shipped (signed, where it is).
+/usr/bin/python3 $release/fleet.py --lkscan "$stage/windows/lkscan.exe" --version "$version" \
+  --out "$stage/windows/fleet" || fail "the fleet recipes could not be made"
+mapfile -t fleet < <(find "$stage/windows/fleet" -type f | LC_ALL=C sort)
+/usr/bin/python3 $release/pack.py sums "$stage/windows/SHA256SUMS" --base "$stage/windows" \
+  "$stage/windows/AntiLauschkobold.exe" "$stage/windows/lkscan.exe" "$stage/windows/LIESMICH.txt" \
+  "${fleet[@]}"
 zip_name=Anti-Lauschkobold-$version-windows-x86.zip
 /usr/bin/python3 $release/pack.py zip "dist/$zip_name" --epoch "$SOURCE_DATE_EPOCH" \
+  --base "$stage/windows" \
   "$stage/windows/AntiLauschkobold.exe" "$stage/windows/lkscan.exe" \
-  "$stage/windows/LIESMICH.txt" "$stage/windows/SHA256SUMS"
+  "$stage/windows/LIESMICH.txt" "$stage/windows/SHA256SUMS" "${fleet[@]}"
 
 # The Linux package: one folder with the program, owned by root, dated to the commit.
 tar_dir=lkscan-$version-linux-x86_64

@@ -95,6 +95,23 @@ def main():
                              capture_output=True, text=True)
     expect(checked.returncode != 0, 'sha256sum -c accepts a changed file')
 
+    # --base: files in a subfolder keep it in their member names and in the sums
+    based = work / 'based'
+    (based / 'fleet').mkdir(parents=True)
+    (based / 'lkscan.exe').write_bytes(b'MZ')
+    (based / 'fleet' / 'README.md').write_bytes(b'recipes')
+    members = [based / 'fleet' / 'README.md', based / 'lkscan.exe']
+    pack('sums', based / 'SHA256SUMS', '--base', based, *members)
+    checked = subprocess.run(['sha256sum', '-c', 'SHA256SUMS'], cwd=based, capture_output=True,
+                             text=True)
+    expect(checked.returncode == 0 and 'fleet/README.md: OK' in checked.stdout,
+           'sums with --base do not check: %s' % checked.stdout)
+    pack('zip', work / 'based.zip', '--epoch', EPOCH, '--base', based, *members)
+    with zipfile.ZipFile(work / 'based.zip') as archive:
+        expect(archive.namelist() == ['fleet/README.md', 'lkscan.exe'],
+               'members with --base: %s' % archive.namelist())
+        expect(archive.read('fleet/README.md') == b'recipes', 'a member below a folder lost it')
+
     for problem in problems:
         print('FAILED:', problem)
     print('%d problems' % len(problems))

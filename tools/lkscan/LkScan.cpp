@@ -1,12 +1,16 @@
 #include "tools/lkscan/LkScan.h"
 
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <streambuf>
 #include <string_view>
 
 #include "analysis/Quarantine.h"
 #include "analysis/Restorer.h"
 #include "analysis/Scanner.h"
 #include "system/Sha256.h"
+#include "tools/lkscan/AllowList.h"
 #include "tools/lkscan/ScanOutput.h"
 
 namespace lk {
@@ -16,8 +20,9 @@ namespace {
 constexpr char kUsage[] =
     "Aufruf:\n"
     "  lkscan [--json] [--no-sweep] [--remove] [--quarantine DIR] [--root DIR]\n"
-    "  lkscan --restore QDIR [--json] [--root DIR]\n"
-    "  lkscan --help | --version\n"
+    "         [--output DATEI] [--eventlog] [--allow DATEI]\n"
+    "  lkscan --restore QDIR [--json] [--root DIR] [--output DATEI] [--eventlog]\n"
+    "  lkscan --register-eventlog | --help | --version\n"
     "\n"
     "Sucht nach der bekannten Version des Lauschkobolds (Treiber winsys32.sys, Dienst\n"
     "winsys32, Gerät \\\\.\\KeyboardClassC, Bibliothek mfc42ul.dll in AppInit_DLLs) und\n"
@@ -30,6 +35,11 @@ constexpr char kUsage[] =
     "  --quarantine DIR  Ordner der Quarantäne\n"
     "  --root DIR        eine Windows-Installation unter DIR untersuchen (offline)\n"
     "  --restore QDIR    eine Entfernung aus der Quarantäne QDIR rückgängig machen\n"
+    "  --output DATEI    JSON Lines zusätzlich in DATEI (erscheint erst vollständig)\n"
+    "  --eventlog        Ereignisse im Anwendungsprotokoll (Quelle Anti-Lauschkobold)\n"
+    "  --allow DATEI     SHA-256-Werte harmloser Dateien: solche Treffer der Suche\n"
+    "                    werden Hinweise (allowed), keine Befunde\n"
+    "  --register-eventlog  die Ereignisquelle eintragen (als Administrator)\n"
     "\n"
     "Rückgabewert: 0 nichts gefunden und alles untersucht; 1 etwas gefunden;\n"
     "2 Aufruffehler, fehlende Rechte, oder nicht alles untersucht und nichts gefunden.\n";
@@ -43,19 +53,24 @@ struct Options {
   std::optional<std::string> quarantine;
   std::optional<std::string> root;
   std::optional<std::string> restore;
+  std::optional<std::string> output;
+  std::optional<std::string> allow;
+  bool eventlog = false;
+  bool registerEventlog = false;
 };
 
 // Fills options; false with a message in *error for arguments that do not fit the usage.
 bool ParseArguments(const std::vector<std::string>& args, Options& options, std::string* error) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    const auto takeValue = [&](std::optional<std::string>& target) {
+    const auto takeValue = [&](std::optional<std::string>& target,
+                               const char* what = "einen Ordner") {
       if (target) {
         *error = std::string(arg) + " ist mehrfach angegeben";
         return false;
       }
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        *error = std::string(arg) + " braucht einen Ordner";
+        *error = std::string(arg) + " braucht " + what;
         return false;
       }
       target = args[++i];
@@ -77,13 +92,28 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
       if (!takeValue(options.root)) return false;
     } else if (arg == "--restore") {
       if (!takeValue(options.restore)) return false;
+    } else if (arg == "--output") {
+      if (!takeValue(options.output, "eine Datei")) return false;
+    } else if (arg == "--allow") {
+      if (!takeValue(options.allow, "eine Datei")) return false;
+    } else if (arg == "--eventlog") {
+      options.eventlog = true;
+    } else if (arg == "--register-eventlog") {
+      options.registerEventlog = true;
     } else {
       *error = "unbekanntes Argument: " + std::string(arg);
       return false;
     }
   }
-  if ((options.help || options.version) && args.size() != 1) {
-    *error = std::string(options.help ? "--help" : "--version") + " steht allein";
+  if ((options.help || options.version || options.registerEventlog) && args.size() != 1) {
+    *error = std::string(options.help      ? "--help"
+                         : options.version ? "--version"
+                                           : "--register-eventlog") +
+             " steht allein";
+    return false;
+  }
+  if (options.restore && options.allow) {
+    *error = "--allow gilt nur für eine Untersuchung, nicht mit --restore";
     return false;
   }
   if (options.restore && (options.remove || options.quarantine || !options.sweep)) {
@@ -125,6 +155,52 @@ class ReportedBackups final : public RemovalJournal {
   ScanReport& report_;
 };
 
+// The list of --allow, read whole; nullopt with a message for a file that cannot be read or a
+// line that is no SHA-256.
+std::optional<AllowList> ReadAllowList(const std::string& path, std::string* error) {
+  const std::u8string name(path.begin(), path.end());
+  std::ifstream file(std::filesystem::path(name), std::ios::binary);
+  if (!file) {
+    *error = "--allow " + path + ": die Datei lässt sich nicht lesen";
+    return std::nullopt;
+  }
+  std::string text;
+  text.resize(AllowList::kMaxBytes + 1);
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (file.bad()) {
+    *error = "--allow " + path + ": die Datei lässt sich nicht lesen";
+    return std::nullopt;
+  }
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  if (text.size() > AllowList::kMaxBytes) {
+    *error = "--allow " + path + ": länger als 16 MiB";
+    return std::nullopt;
+  }
+  std::optional<AllowList> list = AllowList::Parse(text, error);
+  if (!list) *error = "--allow " + path + ", " + *error;
+  return list;
+}
+
+// The stream that a JsonLinesReport writes the --output file through; it keeps no buffer of
+// its own, so a record reaches the file when the report flushes it.
+class OutputFileBuffer final : public std::streambuf {
+ public:
+  explicit OutputFileBuffer(OutputFile& file) : file_(file) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char byte = traits_type::to_char_type(c);
+    return file_.Write(std::string_view(&byte, 1)) ? c : traits_type::eof();
+  }
+  std::streamsize xsputn(const char* data, std::streamsize count) override {
+    return file_.Write(std::string_view(data, static_cast<std::size_t>(count))) ? count : 0;
+  }
+
+ private:
+  OutputFile& file_;
+};
+
 }  // namespace
 
 int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
@@ -142,6 +218,20 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     host.out << "lkscan " << LK_VERSION << '\n';
     return 0;
   }
+  if ((options.output && !host.createOutput) ||
+      ((options.eventlog || options.registerEventlog) && !host.openEventLog)) {
+    host.err << "lkscan: " << (options.output && !host.createOutput ? "--output" : "--eventlog")
+             << " gibt es hier nicht (das Ereignisprotokoll nur unter Windows)\n";
+    return scan_exit::kUsage;
+  }
+  std::optional<AllowList> allowList;
+  if (options.allow) {
+    allowList = ReadAllowList(*options.allow, &error);
+    if (!allowList) {
+      host.err << "lkscan: " << error << "\n\n" << kUsage;
+      return scan_exit::kUsage;
+    }
+  }
   // Every finding carries a checksum: without the platform's SHA-256 there is no scan to make.
   try {
     const Sha256 available;
@@ -156,11 +246,81 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     return scan_exit::kUsage;
   }
 
+  if (options.registerEventlog) {
+    // Registering writes below HKLM: only an administrator may, and only on request.
+    if (!target->System().HasAdministratorRights()) {
+      host.err << "lkscan: --register-eventlog braucht die Rechte eines Administrators\n";
+      return scan_exit::kUsage;
+    }
+    if (!host.registerEventSource || !host.registerEventSource(&error)) {
+      host.err << "lkscan: --register-eventlog: " << error << '\n';
+      return scan_exit::kUsage;
+    }
+    host.out << "Ereignisquelle Anti-Lauschkobold eingetragen.\n";
+    return 0;
+  }
+
+  // Every face is ready before anything is examined: one that cannot be opened is a usage
+  // error, and a run with a face missing would tell less than was asked for.
+  std::unique_ptr<OutputFile> outputFile;
+  if (options.output) {
+    outputFile = host.createOutput(*options.output, &error);
+    if (!outputFile) {
+      host.err << "lkscan: --output " << error << '\n';
+      return scan_exit::kUsage;
+    }
+  }
+  std::unique_ptr<EventSink> eventSink;
+  if (options.eventlog) {
+    eventSink = host.openEventLog(&error);
+    if (!eventSink) {
+      host.err << "lkscan: --eventlog: " << error << '\n';
+      return scan_exit::kUsage;
+    }
+  }
+
   JsonLinesReport json(host.out);
   TextReport text(host.out);
-  ScanReport& records = options.json ? static_cast<ScanReport&>(json) : text;
-  ProgressLine progress(records, host.err);
-  ScanReport& report = host.errIsTerminal ? static_cast<ScanReport&>(progress) : records;
+  ReportFanOut faces;
+  faces.Add(options.json ? static_cast<ScanReport&>(json) : text);
+  std::optional<OutputFileBuffer> outputBuffer;
+  std::optional<std::ostream> outputStream;
+  std::optional<JsonLinesReport> outputRecords;
+  if (outputFile) {
+    outputBuffer.emplace(*outputFile);
+    outputStream.emplace(&*outputBuffer);
+    outputRecords.emplace(*outputStream);
+    faces.Add(*outputRecords);
+  }
+  std::optional<EventLogReport> events;
+  if (eventSink) {
+    events.emplace(*eventSink);
+    faces.Add(*events);
+  }
+  ProgressLine progress(faces, host.err);
+  ScanReport& shown = host.errIsTerminal ? static_cast<ScanReport&>(progress) : faces;
+  std::optional<AllowingReport> allowing;
+  if (allowList) allowing.emplace(*allowList, shown);
+  ScanReport& report = allowing ? static_cast<ScanReport&>(*allowing) : shown;
+
+  // The run's exit code once the faces that write elsewhere are done: a file or an event that
+  // could not be written turns "nothing found" into 2, never hides a finding's 1.
+  const auto finish = [&](int code) {
+    if (allowing) code = allowing->ExitCode(code);
+    if (events && !events->Complete()) {
+      host.err << "lkscan: --eventlog: nicht jedes Ereignis ließ sich eintragen\n";
+      if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
+    }
+    if (outputFile) {
+      std::string failure;
+      if (!outputStream->good() || !outputFile->Commit(&failure)) {
+        host.err << "lkscan: --output " << (failure.empty() ? *options.output : failure)
+                 << ": nicht geschrieben\n";
+        if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
+      }
+    }
+    return code;
+  };
 
   for (const ScanNote& note : target->Notes()) report.Note(note);
 
@@ -178,7 +338,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     target->BeforeChanges(nullptr);
     Restorer restorer(target->System(), target->Files(), target->Store(), report);
     try {
-      return restorer.Run(*options.restore);
+      return finish(restorer.Run(*options.restore));
     } catch (const std::exception& failure) {
       host.out.flush();
       host.err << "\nlkscan: die Wiederherstellung brach ab: " << failure.what() << '\n';
@@ -208,7 +368,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   scan.remove = options.remove;
   scan.journal = quarantine ? &*quarantine : nullptr;
   try {
-    return scanner.Run(scan);
+    return finish(scanner.Run(scan));
   } catch (const std::exception& failure) {
     // A scan that broke off has no summary: a script sees the missing record and the exit code.
     host.out.flush();

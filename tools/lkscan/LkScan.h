@@ -3,13 +3,15 @@
 // a script or a remote shell.
 //
 //   lkscan [--json] [--no-sweep] [--remove] [--quarantine DIR] [--root DIR]
-//   lkscan --restore QDIR [--json] [--root DIR]
-//   lkscan --help | --version
+//          [--output FILE] [--eventlog] [--allow FILE]
+//   lkscan --restore QDIR [--json] [--root DIR] [--output FILE] [--eventlog]
+//   lkscan --register-eventlog | --help | --version
 //
 // The portable part: it parses the arguments, runs the Scanner on the system that the
 // platform's entry point opens (with --remove, keeping a quarantine first; with --restore, the
 // Restorer instead), and writes the records as German text lines or as JSON Lines, with a
-// progress line on a terminal.
+// progress line on a terminal; with --output also as JSON Lines into a file that appears only
+// when complete, with --eventlog also as events in the system's log.
 
 #include <functional>
 #include <memory>
@@ -23,6 +25,8 @@
 #include "system/FileStore.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
+#include "tools/lkscan/EventLogReport.h"
+#include "tools/lkscan/OutputFile.h"
 
 namespace lk {
 
@@ -56,6 +60,14 @@ struct LkScanHost {
   std::ostream& err;
   // A progress line is drawn on err only when it is a terminal.
   bool errIsTerminal = false;
+  // --output: the file the JSON Lines go to (see OutputFile); null: the flag is refused.
+  std::function<std::unique_ptr<OutputFile>(const std::string& path, std::string* error)>
+      createOutput = nullptr;
+  // --eventlog: the system's event log; null where there is none (the flag is refused).
+  std::function<std::unique_ptr<EventSink>(std::string* error)> openEventLog = nullptr;
+  // --register-eventlog: registers the event source with this program's message table; false
+  // with a message. Null where there is no event log.
+  std::function<bool(std::string* error)> registerEventSource = nullptr;
 };
 
 // Exit codes: 0 nothing found and everything examined; 1 something found; 2 a usage error,

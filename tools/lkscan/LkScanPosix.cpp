@@ -11,6 +11,7 @@
 #include "system/posix/PosixFileStore.h"
 #include "system/posix/PosixFileSystem.h"
 #include "tools/lkscan/LkScan.h"
+#include "tools/lkscan/PosixOutputFile.h"
 
 namespace {
 
@@ -80,7 +81,12 @@ int main(int argc, char** argv) {
         if (!system) return nullptr;
         return std::make_unique<OfflineScanTarget>(std::move(system), *root);
       },
-      std::cout, std::cerr, isatty(STDERR_FILENO) == 1};
+      std::cout,
+      std::cerr,
+      isatty(STDERR_FILENO) == 1,
+      lk::CreatePosixOutputFile,
+      nullptr,
+      nullptr};
   const std::vector<std::string> args(argv + 1, argv + argc);
   const int code = lk::RunLkScan(args, host);
   std::cout.flush();

@@ -13,6 +13,8 @@
 #include "system/win/WindowsFileSystem.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "tools/lkscan/LkScan.h"
+#include "tools/lkscan/WindowsEventLog.h"
+#include "tools/lkscan/WindowsOutputFile.h"
 
 namespace {
 
@@ -53,7 +55,12 @@ int main() {
                               }
                               return std::make_unique<RunningWindows>();
                             },
-                            std::cout, std::cerr, IsConsole(STD_ERROR_HANDLE)};
+                            std::cout,
+                            std::cerr,
+                            IsConsole(STD_ERROR_HANDLE),
+                            lk::CreateWindowsOutputFile,
+                            lk::OpenWindowsEventLog,
+                            lk::RegisterWindowsEventSource};
   const int code = lk::RunLkScan(*args, host);
   std::cout.flush();
   return code;

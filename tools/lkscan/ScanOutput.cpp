@@ -43,6 +43,29 @@ const char* VerdictName(ScanVerdict verdict) {
   return "clean";
 }
 
+std::string VerdictLine(const ScanSummary& summary) {
+  std::string line;
+  if (summary.restore) {
+    line = summary.exitCode == 0 ? "Wiederherstellung: alles zurückgelegt."
+                                 : "Wiederherstellung: nicht alles zurückgelegt.";
+  } else {
+    static constexpr const char* kVerdicts[] = {"sauber", "infiziert", "verdächtig"};
+    line = std::string("Ergebnis: ") + kVerdicts[static_cast<int>(summary.verdict)] + ". " +
+           std::to_string(summary.filesExamined) +
+           (summary.filesExamined == 1 ? " Datei (" : " Dateien (") +
+           Megabytes(summary.bytesExamined) + ") untersucht";
+    if (summary.skipped > 0) line += ", " + std::to_string(summary.skipped) + " nicht untersucht";
+    line += ".";
+  }
+  if (line.size() > kVerdictLineLimit) {
+    std::size_t end = kVerdictLineLimit;
+    // Never cut inside a UTF-8 sequence.
+    while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
+    line.resize(end);
+  }
+  return line;
+}
+
 // JSON Lines ------------------------------------------------------------------------------
 
 void JsonLinesReport::Finding(const ScanFinding& finding) {
@@ -155,24 +178,15 @@ void TextReport::Note(const ScanNote& note) {
 }
 
 void TextReport::Summary(const ScanSummary& summary) {
-  if (summary.restore) {
-    out_ << (summary.exitCode == 0 ? "Wiederherstellung: alles zurückgelegt.\n"
-                                   : "Wiederherstellung: nicht alles zurückgelegt.\n");
-    if (summary.restartRequired) out_ << "Ein Neustart ist nötig, damit sie wirksam wird.\n";
-    if (summary.quarantine) out_ << "Quarantäne: " << *summary.quarantine << '\n';
-    out_.flush();
-    return;
-  }
-  static constexpr const char* kVerdicts[] = {"sauber", "infiziert", "verdächtig"};
-  out_ << "Ergebnis: " << kVerdicts[static_cast<int>(summary.verdict)] << ". "
-       << summary.filesExamined << (summary.filesExamined == 1 ? " Datei (" : " Dateien (")
-       << Megabytes(summary.bytesExamined) << ") untersucht";
-  if (summary.skipped > 0) out_ << ", " << summary.skipped << " nicht untersucht";
-  out_ << ".\n";
+  // Engines that keep only the last line of the output (and cut it at 2,048 characters) get the
+  // verdict there: the lines that add to it come first.
   if (summary.restartRequired) {
-    out_ << "Ein Neustart ist nötig, damit die Entfernung abgeschlossen wird.\n";
+    out_ << (summary.restore
+                 ? "Ein Neustart ist nötig, damit sie wirksam wird.\n"
+                 : "Ein Neustart ist nötig, damit die Entfernung abgeschlossen wird.\n");
   }
   if (summary.quarantine) out_ << "Quarantäne: " << *summary.quarantine << '\n';
+  out_ << VerdictLine(summary) << '\n';
   out_.flush();
 }
 

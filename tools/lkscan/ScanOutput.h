@@ -4,8 +4,11 @@
 // place while files are examined.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "analysis/ScanReport.h"
 
@@ -68,7 +71,45 @@ class ProgressLine final : public ScanReport {
   bool shown_ = false;
 };
 
+// The text form's last line: the verdict of a scan, or how a restore ended. At most
+// kVerdictLineLimit bytes (and so characters), for engines that keep only the last line.
+inline constexpr std::size_t kVerdictLineLimit = 2048;
+[[nodiscard]] std::string VerdictLine(const ScanSummary& summary);
+
 // The summary's verdict as the record spells it: "clean", "infected", "suspicious".
 [[nodiscard]] const char* VerdictName(ScanVerdict verdict);
+
+}  // namespace lk
+
+namespace lk {
+
+// Hands every record to each of several faces in turn (the standard output's, the --output
+// file's, the event log's). It owns none of them.
+class ReportFanOut final : public ScanReport {
+ public:
+  void Add(ScanReport& face) { faces_.push_back(&face); }
+
+  void Finding(const ScanFinding& finding) override {
+    for (ScanReport* face : faces_) face->Finding(finding);
+  }
+  void Action(const ScanAction& action) override {
+    for (ScanReport* face : faces_) face->Action(action);
+  }
+  void Skipped(const ScanSkipped& skipped) override {
+    for (ScanReport* face : faces_) face->Skipped(skipped);
+  }
+  void Note(const ScanNote& note) override {
+    for (ScanReport* face : faces_) face->Note(note);
+  }
+  void Progress(const ScanProgress& progress) override {
+    for (ScanReport* face : faces_) face->Progress(progress);
+  }
+  void Summary(const ScanSummary& summary) override {
+    for (ScanReport* face : faces_) face->Summary(summary);
+  }
+
+ private:
+  std::vector<ScanReport*> faces_;
+};
 
 }  // namespace lk
