@@ -23,7 +23,9 @@
 // The exit status is 1 when a run disagrees or a target is missed.
 //
 //   lk_bench [--corpus DIR] [--runs N] [--threads N] [--no-reference] [--reference-limit N]
-//            [--no-cold] [--parts sweep,found,stream,scan,offline]
+//            [--no-cold] [--kernel scalar|sse2|avx2|best] [--parts sweep,found,stream,scan,offline]
+// --kernel makes every child (not the lkscan program of the offline part) scan with that
+// candidate loop, so that a machine with AVX-512 can time the AVX2 path as well.
 // The offline part times lkscan --root over the corpus against the floor (it needs the test
 // support's hive builder, so only builds with the tests have it); target 1.25 times the floor.
 
@@ -712,10 +714,23 @@ int CheckPlants(const char* label, const RunResult& r, const Corpus& corpus, boo
   return wrong;
 }
 
+// The candidate loop that --kernel named (through the environment, so that every child takes it).
+void SelectKernelFromEnvironment() {
+  const char* kernel = std::getenv("LK_BENCH_KERNEL");
+  if (kernel == nullptr) return;
+  const std::string k = kernel;
+  using Loop = lk::CandidateScanner::Implementation;
+  lk::CandidateScanner::SelectImplementation(k == "scalar" ? Loop::Scalar
+                                             : k == "sse2" ? Loop::Sse2
+                                             : k == "avx2" ? Loop::Avx2
+                                                           : Loop::Best);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string self = stdfs::canonical("/proc/self/exe").string();
+  SelectKernelFromEnvironment();
   if (argc >= 5 && argv[1] == "--child"s) {
     const std::string mode = argv[2];
     const int limit = std::atoi(argv[4]);
@@ -745,6 +760,9 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--threads" && i + 1 < argc) {
       threads = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--kernel" && i + 1 < argc) {
+      ::setenv("LK_BENCH_KERNEL", argv[++i], 1);
+      SelectKernelFromEnvironment();
     } else if (a == "--no-cold") {
       cold = false;
     } else if (a == "--no-reference") {
@@ -756,7 +774,7 @@ int main(int argc, char** argv) {
       parts = std::set<std::string>(chosen.begin(), chosen.end());
     } else {
       std::cerr << "usage: lk_bench [--corpus DIR] [--runs N] [--threads N] [--no-reference] "
-                   "[--reference-limit FILES] [--no-cold] "
+                   "[--reference-limit FILES] [--no-cold] [--kernel scalar|sse2|avx2|best] "
                    "[--parts sweep,found,stream,scan,offline]\n";
       return 2;
     }
