@@ -33,7 +33,7 @@ constexpr char kUsage[] =
     "  --quarantine DIR  Ordner der Quarantäne\n"
     "  --root DIR        eine Windows-Installation unter DIR untersuchen (offline)\n"
     "  --restore QDIR    eine Entfernung aus der Quarantäne QDIR rückgängig machen\n"
-    "  -j N              N Dateien zugleich durchsuchen (Vorgabe: ein Faden je Prozessorkern);\n"
+    "  -j N              N Dateien zugleich durchsuchen (Vorgabe: so viele wie Prozessorkerne);\n"
     "                    Meldungen und Reihenfolge wie mit -j 1\n"
     "\n"
     "Rückgabewert: 0 nichts gefunden und alles untersucht; 1 etwas gefunden;\n"
