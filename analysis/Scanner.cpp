@@ -417,6 +417,7 @@ int Scanner::Run(const ScanOptions& options) {
     // ago rather than minutes later, the trojan's driver is stopped before the sweep reads every
     // driver, and a sweep that is broken off does not leave the known version in place.
     if (options.remove) s.Remove(*options.journal);
+    s.searcher.Workers = options.threads;
     if (options.sweep) s.Sweep();
   }
   const ScanSummary summary = s.Summarize();

@@ -33,6 +33,8 @@ struct ScanOptions {
   bool remove = false;
   // Keeps each thing before the removal changes it; required with remove.
   RemovalJournal* journal = nullptr;
+  // Threads that read the swept files at once; the records and their order are those of one.
+  int threads = 1;
 };
 
 // The exit codes of a scan.

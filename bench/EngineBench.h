@@ -16,9 +16,10 @@ namespace lk::bench {
 // one; the long text may take at most twice as long.
 [[nodiscard]] bool RunStreamSearchBench(const std::filesystem::path& corpusRoot, int runs);
 
-// lkscan --root over the corpus as a Windows installation (blank hives added once) against the
-// read-only pass that readOnlyPass times; the scan may take at most 1.25 times as long.
-[[nodiscard]] bool RunOfflineBench(const std::filesystem::path& corpusRoot, int runs,
-                                   const std::function<double()>& readOnlyPass);
+// lkscan --root over the corpus as a Windows installation (blank hives added once), with -j1 and
+// -j threads, against the floor that floor times; with threads it may take at most 1.25 times
+// as long.
+[[nodiscard]] bool RunOfflineBench(const std::filesystem::path& corpusRoot, int runs, int threads,
+                                   const std::function<double()>& floor);
 
 }  // namespace lk::bench

@@ -61,7 +61,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-int RunLkScanChild(const std::string& corpusRoot) {
+int RunLkScanChild(const std::string& corpusRoot, int threads) {
   // The records go where a script would redirect them: into a file nobody reads.
   std::ofstream records("/dev/null");
   const auto start = std::chrono::steady_clock::now();
@@ -70,14 +70,16 @@ int RunLkScanChild(const std::string& corpusRoot) {
   PosixFileSystem files(corpusRoot);
   CountingReport report(records);
   Scanner scanner(system, files, report);
-  const int exitCode = scanner.Run({});
+  ScanOptions options;
+  options.threads = threads;
+  const int exitCode = scanner.Run(options);
   const double seconds = SecondsSince(start);
   std::cout << "result " << seconds << ' ' << PeakKiB() << ' ' << report.examined << '\n';
   for (const std::string& path : report.found) std::cout << "found " << path << '\n';
   return exitCode == 2 ? 1 : 0;
 }
 
-int RunLkGrepChild(const std::string& corpusRoot) {
+int RunLkGrepChild(const std::string& corpusRoot, int threads) {
   PosixFileSystem files("/");
   const LkGrepHost host{files, [](std::string_view path) { return std::string(path); },
                         [](std::string_view path) { return std::string(path); },
@@ -86,10 +88,11 @@ int RunLkGrepChild(const std::string& corpusRoot) {
   std::ostringstream out;
   std::ostringstream err;
   const auto start = std::chrono::steady_clock::now();
+  const std::string jobs = "-j" + std::to_string(threads);
   const int libraries =
-      RunLkGrep({"--preset", "libraries", "--mask", "*.dll", system32}, host, out, err);
-  const int drivers =
-      RunLkGrep({"--preset", "drivers", "--mask", "*.sys", system32 + "/Drivers"}, host, out, err);
+      RunLkGrep({jobs, "--preset", "libraries", "--mask", "*.dll", system32}, host, out, err);
+  const int drivers = RunLkGrep(
+      {jobs, "--preset", "drivers", "--mask", "*.sys", system32 + "/Drivers"}, host, out, err);
   const double seconds = SecondsSince(start);
   // lkgrep does not count what it examined; the parent takes lkscan's count.
   std::cout << "result " << seconds << ' ' << PeakKiB() << " 0\n";

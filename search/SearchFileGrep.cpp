@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <deque>
 #include <exception>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <utility>
 
 #include "base/TextCase.h"
 #include "base/WindowsPath.h"
+#include "search/ContentTesters.h"
 
 namespace lk {
 
@@ -175,6 +178,7 @@ class SearchFileGrepPass {
     for (std::size_t i = 0; i < bounds.size(); ++i) {
       dateBounds_[i] = owner.CheckDates.Has(bounds[i].first) ? bounds[i].second : 0;
     }
+    if (owner.Workers > 1 && !expression_.empty()) StartTesters(owner.Workers);
   }
 
   void Run() {
@@ -247,38 +251,113 @@ class SearchFileGrepPass {
     if (owner_.OnSkipped) owner_.OnSkipped(owner_, SPSkippedEntry{dir, name, error});
   }
 
-  // The entry is opened through its directory by its exact name, never by a path built from it.
-  bool ContentMatches(Directory& directory, const std::string& dir, const std::string& name) {
-    Refine& matcher = *owner_.matcher_;
-    if (!matcher.Compile(expression_)) return false;
-    std::uint32_t error = 0;
-    // Deny writers while the content is tested, so it cannot change under the matcher.
-    std::unique_ptr<ReadableFile> file = directory.OpenFile(name, FileShare::Read, &error);
+  static constexpr int kMostWorkers = 64;
+
+  void StartTesters(int workers) {
+    std::vector<std::unique_ptr<Refine>> matchers;
+    for (int i = 0; i < std::min(workers, kMostWorkers); ++i) {
+      std::unique_ptr<Refine> matcher = owner_.matcher_->NewOfSameKind();
+      if (!matcher) return;
+      matchers.push_back(std::move(matcher));
+    }
+    try {
+      testers_ = std::make_unique<ContentTesters>(std::move(matchers), expression_);
+    } catch (const std::system_error&) {
+      // No thread to be had: the searching thread tests alone, as it would with one worker.
+      testers_.reset();
+    }
+  }
+
+  // What a content test gave, told as one thread tells it: an open failure or a read failure is
+  // an entry passed over, and only a file read to its verdict counts as examined.
+  bool ContentMatches(const ContentOutcome& outcome, const std::string& dir,
+                      const std::string& name) {
+    if (!outcome.compiled) return false;
     const std::string path = dir + name;
-    if (!file) {
+    if (!outcome.opened) {
       ReportOpenError(path);
-      Skip(dir, name, error != 0 ? error : file_error::kReadFault);
+      Skip(dir, name, outcome.openError != 0 ? outcome.openError : file_error::kReadFault);
       return false;
     }
-    bool matches = false;
-    bool failed = false;
-    const std::int64_t size = file->Size();
-    try {
-      matches = matcher.MatchStream(*file);
-    } catch (const std::exception&) {
-      failed = true;
-    }
-    file.reset();
-    if (!failed) {
-      ++impl_.examinedFiles;
-      if (size > 0) impl_.examinedBytes += size;
-    }
-    if (failed) {
+    if (outcome.failed) {
       ReportOpenError(path);
       Skip(dir, name, file_error::kReadFault);
       return false;
     }
-    return matches;
+    ++impl_.examinedFiles;
+    if (outcome.size > 0) impl_.examinedBytes += outcome.size;
+    return outcome.matches;
+  }
+
+  // One enumerated entry waiting to be reported; tested: handed to the testers.
+  struct Pending {
+    DirectoryEntry entry;
+    bool dropped = false;
+    bool tested = false;
+  };
+
+  // Lets the testers drop what this directory still has with them, however the walk leaves it.
+  class AbandonOnExit {
+   public:
+    explicit AbandonOnExit(ContentTesters* testers) : testers_(testers) {}
+    AbandonOnExit(const AbandonOnExit&) = delete;
+    AbandonOnExit& operator=(const AbandonOnExit&) = delete;
+    ~AbandonOnExit() {
+      if (testers_ != nullptr) testers_->AbandonAll();
+    }
+
+   private:
+    ContentTesters* testers_;
+  };
+
+  // Reports the entries of one enumeration in their order. With testers, the files ahead of the
+  // reported one are already being tested; the entry is still opened through its directory by
+  // its exact name, never by a path built from it. True when a stop request ended it.
+  bool ExamineEntries(Directory& directory, const std::string& dir, DirectoryEnumeration& entries,
+                      std::set<std::string>& reported) {
+    ContentTesters* const testers = testers_.get();
+    const AbandonOnExit abandon(testers);
+    const std::size_t window = testers != nullptr ? testers->Window() : 1;
+    std::deque<Pending> pending;
+    bool more = true;
+    for (;;) {
+      while (more && pending.size() < window) {
+        Pending next;
+        if (!entries.Next(next.entry)) {
+          more = false;
+          break;
+        }
+        if (!IsEnumerated(next.entry)) continue;
+        if (next.entry.error == 0) next.dropped = IsDropped(next.entry);
+        if (testers != nullptr && next.entry.error == 0 && !next.dropped) {
+          testers->Submit(directory, next.entry.name);
+          next.tested = true;
+        }
+        pending.push_back(std::move(next));
+      }
+      if (pending.empty()) return false;
+      if (StopTest()) return true;
+      const Pending current = std::move(pending.front());
+      pending.pop_front();
+      const DirectoryEntry& entry = current.entry;
+      if (owner_.OnFileChange) owner_.OnFileChange(owner_, entry.name);
+      if (entry.error != 0) {
+        // A directory is never content: in a content pass it would be dropped anyway.
+        if (!entry.IsDirectory() || expression_.empty()) {
+          Skip(dir, entry.name, entry.error);
+          reported.insert(entry.name);
+        }
+        continue;
+      }
+      if (current.dropped) continue;
+      if (!expression_.empty()) {
+        const ContentOutcome outcome =
+            current.tested ? testers->TakeNext()
+                           : TestContent(*owner_.matcher_, expression_, directory, entry.name);
+        if (!ContentMatches(outcome, dir, entry.name)) continue;
+      }
+      Accept(dir, entry);
+    }
   }
 
   void Accept(const std::string& dir, const DirectoryEntry& entry) {
@@ -353,26 +432,7 @@ class SearchFileGrepPass {
     for (const std::string& mask : masks_) {
       std::unique_ptr<DirectoryEnumeration> entries = handle->Enumerate(mask);
       if (!entries) continue;
-      bool stopped = false;
-      while (entries->Next(entry)) {
-        if (!IsEnumerated(entry)) continue;
-        if (StopTest()) {
-          stopped = true;
-          break;
-        }
-        if (owner_.OnFileChange) owner_.OnFileChange(owner_, entry.name);
-        if (entry.error != 0) {
-          // A directory is never content: in a content pass it would be dropped anyway.
-          if (!entry.IsDirectory() || expression_.empty()) {
-            Skip(dir, entry.name, entry.error);
-            reported.insert(entry.name);
-          }
-          continue;
-        }
-        if (IsDropped(entry)) continue;
-        if (!expression_.empty() && !ContentMatches(*handle, dir, entry.name)) continue;
-        Accept(dir, entry);
-      }
+      const bool stopped = ExamineEntries(*handle, dir, *entries, reported);
       if (!stopped && entries->Error() != 0) {
         // The directory cannot be read (any more): say so once and leave it.
         Skip(dir, {}, entries->Error());
@@ -427,6 +487,7 @@ class SearchFileGrepPass {
   SPFileRecord record_;
   std::size_t rootLength_ = 0;  // the length of the scanned directory of Dirs, with backslash
   std::set<std::string> foundKeys_;
+  std::unique_ptr<ContentTesters> testers_;  // null: content is tested on this thread
 };
 
 SearchFileGrep::SearchFileGrep(FileSystem& files, std::unique_ptr<Refine> matcher)

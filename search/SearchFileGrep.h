@@ -154,6 +154,13 @@ class SearchFileGrep {
   std::int64_t CreatedAfter = 0, CreatedBefore = 0, AccessedAfter = 0, AccessedBefore = 0,
                ModifiedAfter = 0, ModifiedBefore = 0;  // local FILETIME ticks
   bool ThreadedSearch = true;
+  // How many threads test content at once (1: the searching thread itself). With more, files are
+  // opened and read ahead on threads of their own, each with its own matcher, while the searching
+  // thread still enumerates and raises every event itself, in the order and with the outcomes of
+  // one thread; at most this many files are open at once. The file system must then let its
+  // directories open files, and those files be read, from several threads at once. A matcher that
+  // cannot be duplicated (Refine::NewOfSameKind) tests on the searching thread alone.
+  int Workers = 1;
   char AnySingleCharacter = '?';
   char AnySequenceCharacter = '*';
   [[nodiscard]] SearchOptions& Options() { return options_; }

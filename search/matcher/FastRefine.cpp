@@ -336,6 +336,13 @@ void PlanRun::ReleaseNear(std::int64_t below) {
 }  // namespace
 
 FastRefine::FastRefine() = default;
+
+std::unique_ptr<Refine> FastRefine::NewOfSameKind() const {
+  auto copy = std::make_unique<FastRefine>();
+  CopySettingsTo(*copy);
+  copy->SetBlockSize(blockSize_);
+  return copy;
+}
 FastRefine::~FastRefine() = default;
 
 bool FastRefine::Compile(std::string_view text) {

@@ -31,6 +31,7 @@ class FastRefine final : public Refine {
 
   [[nodiscard]] bool Compile(std::string_view text) override;
   [[nodiscard]] bool MatchStream(ReadableFile& file) override;
+  [[nodiscard]] std::unique_ptr<Refine> NewOfSameKind() const override;
 
   // Bytes read per block (tests use small blocks so that matches straddle block boundaries).
   void SetBlockSize(std::size_t bytes) { blockSize_ = bytes == 0 ? 1 : bytes; }

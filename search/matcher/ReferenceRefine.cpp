@@ -38,6 +38,12 @@ std::string ReadContentBuffer(ReadableFile& file) {
 
 }  // namespace
 
+std::unique_ptr<Refine> ReferenceRefine::NewOfSameKind() const {
+  auto copy = std::make_unique<ReferenceRefine>();
+  CopySettingsTo(*copy);
+  return copy;
+}
+
 bool ReferenceRefine::Compile(std::string_view text) {
   CompileResult result = CompileExpression(text, MatchCase());
   compiled_ = std::move(result.expression);

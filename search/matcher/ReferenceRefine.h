@@ -13,6 +13,7 @@ class ReferenceRefine final : public Refine {
  public:
   [[nodiscard]] bool Compile(std::string_view text) override;
   [[nodiscard]] bool MatchStream(ReadableFile& file) override;
+  [[nodiscard]] std::unique_ptr<Refine> NewOfSameKind() const override;
 
   // The compiled form left by the last Compile.
   [[nodiscard]] const SearchExpression& Compiled() const noexcept { return compiled_; }

@@ -50,6 +50,21 @@ class Refine {
   // Whether the content of the open file satisfies Template. A failure to read the file raises
   // an exception derived from std::exception; an evaluation error gives false.
   [[nodiscard]] virtual bool MatchStream(ReadableFile& file) = 0;
+  // A new matcher of the same implementation, with the same options and Template, for another
+  // thread (each matcher has state of its own, so one is never shared). Null when this kind
+  // cannot be duplicated; a search then tests its files on one thread.
+  [[nodiscard]] virtual std::unique_ptr<Refine> NewOfSameKind() const { return nullptr; }
+
+ protected:
+  // Copies the options and Template onto a new matcher of the same kind.
+  void CopySettingsTo(Refine& other) const {
+    other.template_ = template_;
+    other.matchCase_ = matchCase_;
+    other.wholeWordsOnly_ = wholeWordsOnly_;
+    other.nearestLength_ = nearestLength_;
+    other.anySingleCharacter_ = anySingleCharacter_;
+    other.anySequenceCharacter_ = anySequenceCharacter_;
+  }
 
  private:
   std::string template_;

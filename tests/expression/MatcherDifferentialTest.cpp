@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -223,6 +224,105 @@ TEST(MatcherDifferential, VectorLoopsAgreeWithTheScalarLoop) {
     ExpectAgreement(RunCases(seed, 80, 600, {64, 1000}), seed);
   }
   CandidateScanner::SelectImplementation(CandidateScanner::Implementation::Best);
+}
+
+// Each candidate loop forced in turn; a loop that the processor lacks is skipped, with the reason,
+// rather than silently replaced by another.
+class CandidateLoop : public ::testing::TestWithParam<CandidateScanner::Implementation> {
+ protected:
+  void SetUp() override {
+    CandidateScanner::SelectImplementation(GetParam());
+    const std::string wanted = Name(GetParam());
+    if (wanted != CandidateScanner::ImplementationName()) {
+      CandidateScanner::SelectImplementation(CandidateScanner::Implementation::Best);
+      GTEST_SKIP() << "this processor has no " << wanted
+                   << " (best: " << CandidateScanner::ImplementationName() << ")";
+    }
+  }
+  void TearDown() override {
+    CandidateScanner::SelectImplementation(CandidateScanner::Implementation::Best);
+  }
+
+  static std::string Name(CandidateScanner::Implementation implementation) {
+    switch (implementation) {
+      case CandidateScanner::Implementation::Avx512:
+        return "avx512";
+      case CandidateScanner::Implementation::Avx2:
+        return "avx2";
+      case CandidateScanner::Implementation::Sse2:
+        return "sse2";
+      case CandidateScanner::Implementation::Scalar:
+      case CandidateScanner::Implementation::Best:
+        break;
+    }
+    return "scalar";
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryPath, CandidateLoop,
+                         ::testing::Values(CandidateScanner::Implementation::Scalar,
+                                           CandidateScanner::Implementation::Sse2,
+                                           CandidateScanner::Implementation::Avx2,
+                                           CandidateScanner::Implementation::Avx512));
+
+// Exact candidate bits against a byte-by-byte check, for every needle count of a table (and more
+// than one table), distances up to the longest a plan makes, and every start and end around the
+// 16-, 32- and 64-byte steps of the loops.
+TEST_P(CandidateLoop, FindsExactlyTheCandidatesAtEveryStartAndEnd) {
+  std::mt19937 random(BaseSeed() + 7);
+  const auto byte = [&] {
+    static constexpr char kAlphabet[] = "aAbB\0\x20\xC1\xE1";
+    return static_cast<std::uint8_t>(kAlphabet[random() % 8]);
+  };
+  for (const std::size_t count : std::vector<std::size_t>{1, 2, 3, 5, 8, 9, 17}) {
+    std::vector<Needle> needles;
+    for (std::size_t n = 0; n < count; ++n) {
+      const auto distance = static_cast<std::uint8_t>(n % 3 == 0 ? 0 : 1 + random() % 15);
+      needles.push_back({static_cast<std::uint8_t>(byte() | 0x20),
+                         static_cast<std::uint8_t>(distance == 0 ? 0 : byte() | 0x20), distance});
+    }
+    const CandidateScanner scanner(needles);
+    std::vector<std::uint8_t> data(400 + CandidateScanner::kReadAhead);
+    for (std::uint8_t& b : data) b = byte();
+    for (std::size_t begin = 0; begin < 70; ++begin) {
+      for (std::size_t end = begin; end <= 400; end += (end < begin + 140 ? 1 : 37)) {
+        std::size_t at = begin;
+        while (at < end) {
+          std::uint64_t bits = 0;
+          const std::size_t chunk = scanner.NextChunk(data.data(), at, end, bits);
+          // Every position between at and the chunk holds no candidate; the chunk's bits are
+          // exactly its candidates below end.
+          for (std::size_t i = at; i < std::min(chunk, end); ++i) {
+            for (std::size_t n = 0; n < needles.size(); ++n) {
+              ASSERT_FALSE(scanner.Matches(data.data(), i, n))
+                  << "missed " << i << " needles " << count << " begin " << begin << " end " << end;
+            }
+          }
+          if (chunk >= end) break;
+          ASSERT_EQ((chunk - begin) % 64, 0U);
+          for (std::size_t i = 0; i < 64; ++i) {
+            bool any = false;
+            for (std::size_t n = 0; chunk + i < end && n < needles.size(); ++n) {
+              any = any || scanner.Matches(data.data(), chunk + i, n);
+            }
+            ASSERT_EQ(((bits >> i) & 1U) != 0, any)
+                << "position " << chunk + i << " needles " << count << " end " << end;
+          }
+          at = chunk + 64;
+        }
+      }
+    }
+  }
+}
+
+// Whole expressions against the reference on this path, at block sizes around the loops' steps
+// and the scan's read-ahead, so that candidates straddle every kind of boundary.
+TEST_P(CandidateLoop, AgreesWithTheReferenceAtEveryBlockSizeThatMatters) {
+  const std::uint32_t seed = BaseSeed() + 3;
+  ExpectAgreement(RunCases(seed, 60, 700,
+                           {1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 95, 96, 97, 127, 128, 129, 4096,
+                            FastRefine::kDefaultBlockSize}),
+                  seed);
 }
 
 }  // namespace

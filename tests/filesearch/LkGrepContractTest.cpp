@@ -289,5 +289,37 @@ TEST_F(LkGrepHostileTree, TheUsageTextExplainsSkipsEscapesCutsAndExitCodes) {
   }
 }
 
+using LkGrepThreads = LkGrepFixture;
+
+TEST_F(LkGrepThreads, ManyThreadsPrintTheOutputAndExitCodeOfOne) {
+  // Hits among misses of many sizes (one beyond a read block), and entries passed over.
+  for (int i = 0; i < 60; ++i) {
+    std::string content(i % 7 == 0 ? 300'000 : static_cast<std::size_t>(i) * 131, 'x');
+    if (i % 4 == 1) content += " needle ";
+    Write("d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bin", content);
+  }
+  ASSERT_EQ(::mkfifo(Path("d1/pipe.bin").c_str(), 0644), 0);
+  Write("d2/x\\y.bin", "needle");
+  stdfs::create_symlink(Path("d0/f1.bin"), Path("d0/link.bin"));
+  for (const std::string expression : {"needle", "nothing"}) {
+    const std::vector<std::string> args{"--recurse", "-e", expression, root.string()};
+    std::vector<std::string> first = args;
+    first.insert(first.begin(), {"-j", "1"});
+    const Outcome one = Run(first);
+    EXPECT_EQ(one.code, expression == "needle" ? 0 : 2);
+    EXPECT_NE(one.err, "");
+    for (const std::string threads : {"-j2", "-j4", "-j9"}) {
+      std::vector<std::string> many = args;
+      many.insert(many.begin(), threads);
+      const Outcome o = Run(many);
+      EXPECT_EQ(o.code, one.code) << threads;
+      EXPECT_EQ(o.out, one.out) << threads;
+      EXPECT_EQ(o.err, one.err) << threads;
+    }
+  }
+  EXPECT_EQ(Run({"-j", "0", "-e", "x", root.string()}).code, 2);
+  EXPECT_EQ(Run({"-j", "65", "-e", "x", root.string()}).code, 2);
+}
+
 }  // namespace
 }  // namespace lk

@@ -3,6 +3,7 @@
 // not running.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -285,6 +286,48 @@ TEST(LkScanRoot, RemoveThenRestoreOfflineGivesBackTheEntries) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(library), {}),
             test::WindowsTree::LibraryBytes());
   EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", tree.Root()}).exitCode, 1);
+}
+
+TEST(LkScanRootThreads, ManyThreadsGiveTheRecordsTheirOrderAndTheExitCodeOfOne) {
+  test::WindowsTree tree;
+  tree.InstallKnownVersion();
+  // Sweep hits spread among Wine's libraries, and entries that are passed over between them.
+  const std::string library = test::WindowsTree::LibraryBytes();
+  for (const char* name : {"aaa.dll", "kernel33.dll", "mmm.dll", "zzz.dll"}) {
+    tree.WriteFile(std::string("Windows/System32/") + name, library);
+    tree.WriteFile(std::string("Windows/SysWOW64/") + name, library);
+  }
+  tree.WriteFile("Windows/System32/Drivers/aaa.sys", test::WindowsTree::DriverBytes());
+  ASSERT_EQ(::mkfifo(tree.Host("Windows/System32/pipe.dll").c_str(), 0644), 0);
+  std::filesystem::create_symlink(tree.Host("Windows/System32/aaa.dll"),
+                                  tree.Host("Windows/System32/link.dll"));
+
+  const ScanRun one = RunLkScan({"--json", "-j", "1", "--root", tree.Root()});
+  ASSERT_EQ(one.exitCode, 1) << one.err;
+  ASSERT_GE(one.Findings("sweep-library").size(), 8U) << one.out;
+  EXPECT_EQ(one.Summary()["skipped"], 2) << one.out;
+  for (const std::string threads : {"2", "4", "7"}) {
+    const ScanRun many = RunLkScan({"--json", "-j", threads, "--root", tree.Root()});
+    EXPECT_EQ(many.exitCode, one.exitCode) << "-j " << threads;
+    EXPECT_EQ(many.out, one.out) << "-j " << threads;
+  }
+  const ScanRun joined = RunLkScan({"--json", "-j4", "--root", tree.Root()});
+  EXPECT_EQ(joined.out, one.out);
+  const ScanRun text = RunLkScan({"-j", "1", "--root", tree.Root()});
+  EXPECT_EQ(RunLkScan({"-j", "3", "--root", tree.Root()}).out, text.out);
+}
+
+TEST(LkScanRootThreads, AThreadCountOutsideOneToSixtyFourIsAUsageError) {
+  test::WindowsTree tree;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-j", "0"}, {"-j", "65"}, {"-j", "x"}, {"-j"}, {"-j1", "-j2"}}) {
+    std::vector<std::string> full = args;
+    full.insert(full.begin(), {"--root", tree.Root()});
+    const ScanRun run = RunLkScan(full);
+    EXPECT_EQ(run.exitCode, 2) << args[0];
+    EXPECT_THAT(run.err, HasSubstr("-j")) << args[0];
+    EXPECT_EQ(run.out, "") << "nothing examined";
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "tools/lkgrep/LkGrep.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
+#include <thread>
 
 #include "base/Utf8.h"
 #include "search/SearchFileGrep.h"
@@ -21,7 +23,7 @@ constexpr int kExitTrouble = 2;
 constexpr std::string_view kUsage =
     "usage: lkgrep [--match-case] --compile EXPR\n"
     "       lkgrep [--match-case] [--whole-words] [--near N] [--recurse] [--mask MASKS]\n"
-    "              [--reference] (-e EXPR | --preset libraries|drivers) DIR...\n"
+    "              [--reference] [-j N] (-e EXPR | --preset libraries|drivers) DIR...\n"
     "       lkgrep --find-text TEXT [--encoding ansi|utf16le|utf16be] [--case-sensitive]\n"
     "              [--whole-words] [--backward] [--start N] FILE\n"
     "\n"
@@ -33,6 +35,9 @@ constexpr std::string_view kUsage =
     "printed as \\xHH (two hex digits), e.g. caf\\xE9.txt.\n"
     "A term longer than 255 characters is cut to its first 255, so it matches more than written;\n"
     "lkgrep warns on stderr when it cuts one.\n"
+    "\n"
+    "-j N reads N files at once (default: one per processor core, at most 64); the output, its\n"
+    "order and the exit status are those of -j 1.\n"
     "\n"
     "Exit status: 0 something matched (or the expression compiled), 1 nothing matched and\n"
     "everything was examined, 2 nothing matched and something could not be examined, or an\n"
@@ -55,6 +60,7 @@ struct Options {
   bool caseSensitive = false;
   bool backward = false;
   std::optional<std::int32_t> near;
+  std::optional<int> threads;
   std::int64_t start = 0;
   std::vector<std::string> positional;
 };
@@ -171,6 +177,16 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
         return "--encoding takes ansi, utf16le or utf16be";
       }
       o.encoding = v;
+    } else if (arg.rfind("-j", 0) == 0) {
+      // "-j N" or "-jN"
+      if (arg.size() > 2) {
+        v = arg.substr(2);
+      } else if (!value(v)) {
+        return "-j needs a number";
+      }
+      int n = 0;
+      if (!ParseNumber(v, n) || n < 1 || n > 64) return "-j needs a number from 1 to 64";
+      o.threads = n;
     } else if (arg == "--start") {
       if (!value(v) || !ParseNumber(v, o.start)) return "--start needs a number";
     } else {
@@ -216,6 +232,8 @@ int RunSearch(const Options& o, const LkGrepHost& host, std::ostream& out, std::
   grep.RecurseSubDirs = o.recurse;
   grep.FileMasks = o.mask;
   grep.Dirs = dirs;
+  const unsigned cores = std::thread::hardware_concurrency();
+  grep.Workers = o.threads.value_or(cores == 0 ? 1 : static_cast<int>(std::min(cores, 64U)));
   grep.Options().SetMatchCase(o.matchCase);
   grep.Options().SetWholeWordsOnly(o.wholeWords);
   if (o.near) grep.Options().SetNearestLength(*o.near);

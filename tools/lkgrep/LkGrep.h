@@ -4,7 +4,7 @@
 //
 //   lkgrep [--match-case] --compile EXPR
 //   lkgrep [--match-case] [--whole-words] [--near N] [--recurse] [--mask MASKS] [--reference]
-//          (-e EXPR | --preset libraries|drivers) DIR...
+//          [-j N] (-e EXPR | --preset libraries|drivers) DIR...
 //   lkgrep --find-text TEXT [--encoding ansi|utf16le|utf16be] [--case-sensitive]
 //          [--whole-words] [--backward] [--start N] FILE
 //

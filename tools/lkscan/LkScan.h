@@ -2,7 +2,7 @@
 // lkscan: the analysis as a console program, for administrators and responders who run it from
 // a script or a remote shell.
 //
-//   lkscan [--json] [--no-sweep] [--remove] [--quarantine DIR] [--root DIR]
+//   lkscan [--json] [--no-sweep] [--remove] [--quarantine DIR] [--root DIR] [-j N]
 //          [--output FILE] [--eventlog] [--allow FILE]
 //   lkscan --restore QDIR [--json] [--root DIR] [--output FILE] [--eventlog]
 //   lkscan --register-eventlog | --help | --version
