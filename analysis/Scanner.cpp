@@ -401,6 +401,7 @@ int Scanner::Run(const ScanOptions& options) {
     throw std::invalid_argument("Entfernen ohne Quarantäne ist nicht vorgesehen");
   }
   Impl& s = *impl_;
+  for (const ScanSkipped& skipped : options.unexamined) s.Skip(skipped.path, skipped.reason);
   s.is64Bit = s.system.Is64BitWindows();
   const RedirectionOff redirection(s.system);
   s.run.DetermineDirectories(s.system);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analysis/ScanReport.h"
 #include "system/FileSystem.h"
@@ -33,6 +34,8 @@ struct ScanOptions {
   bool remove = false;
   // Keeps each thing before the removal changes it; required with remove.
   RemovalJournal* journal = nullptr;
+  // What the caller already knows it could not examine: reported first, and counted.
+  std::vector<ScanSkipped> unexamined;
 };
 
 // The exit codes of a scan.

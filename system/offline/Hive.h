@@ -13,6 +13,14 @@
 // original (hivex_commit truncates and rewrites the file it is given, so writing over the original
 // would leave half a hive behind a crash), which is flushed and then renamed over the original.
 // A change that could not be written is undone in memory as well.
+//
+// A file shorter than the hive bins its base block declares is damaged. A hive whose Windows did
+// not shut down cleanly is read as Windows would load it: its transaction logs beside it are
+// replayed into a private copy in memory (HiveLogReplay), and the files keep their bytes. The
+// first change then reconciles the hive: the replayed hive, changed, becomes the primary with a
+// clean base block, and the logs stay as they are (Windows applies no log to a hive that is not
+// dirty); the hook is asked for the primary and for each log before that. A dirty hive whose
+// logs cannot be replayed is read as the primary has it and is never changed.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +32,8 @@
 #include <vector>
 
 #include "system/offline/HiveHandle.h"
+#include "system/offline/HiveLogReplay.h"
+#include "system/offline/PrivateHiveCopy.h"
 
 namespace lk {
 
@@ -58,6 +68,10 @@ class Hive {
   [[nodiscard]] bool IsDirty() const noexcept { return dirty_; }
   // The file and its folder may be written (nothing is tried).
   [[nodiscard]] bool IsWritable() const;
+  // For a dirty hive: the log entries that were replayed ("SYSTEM.LOG1 Einträge 5 bis 7"), or
+  // why the logs could not be replayed. Both empty for a clean hive.
+  [[nodiscard]] const std::string& LogsApplied() const noexcept { return logsApplied_; }
+  [[nodiscard]] const std::string& LogFailure() const noexcept { return logFailure_; }
   // What was wrong with the hive the last time a read met damage, naming the file.
   [[nodiscard]] const std::string& DamageText() const noexcept { return damage_; }
 
@@ -77,6 +91,10 @@ class Hive {
 
  private:
   Hive(std::string path, HiveHandle handle, bool dirty);
+  // Reads the primary (and, when dirty, replays its logs); false with *error when damaged.
+  [[nodiscard]] bool Load(std::string* error);
+  // The logs beside the file (NAME.LOG, .LOG1, .LOG2 in any case), read without following links.
+  [[nodiscard]] std::vector<HiveLogFile> ReadLogs();
   [[nodiscard]] std::uint32_t Damaged(std::string_view what);
   [[nodiscard]] std::uint32_t Child(Node parent, const std::string& name, Node* child);
   [[nodiscard]] std::uint32_t BeginWrite();
@@ -89,6 +107,11 @@ class Hive {
   bool dirty_ = false;
   bool writing_ = false;
   std::string damage_;
+  std::string source_;  // what hivex opens: the primary, or the private replayed copy
+  PrivateHiveCopy replayed_;
+  std::string logsApplied_;
+  std::string logFailure_;
+  std::vector<std::string> logPaths_;  // the host paths of the logs beside a dirty hive
   std::function<bool(const std::string&)> beforeFirstWrite_;
 };
 

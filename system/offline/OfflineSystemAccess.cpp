@@ -328,6 +328,14 @@ std::vector<std::string> OfflineSystemAccess::DirtyHives() const {
   return dirty;
 }
 
+std::vector<OfflineSystemAccess::DirtyHive> OfflineSystemAccess::DirtyHiveStates() const {
+  std::vector<DirtyHive> dirty;
+  for (const Hive* hive : {state_->system.get(), state_->software.get()}) {
+    if (hive->IsDirty()) dirty.push_back({hive->Path(), hive->LogsApplied(), hive->LogFailure()});
+  }
+  return dirty;
+}
+
 const std::string& OfflineSystemAccess::Root() const noexcept { return state_->root; }
 
 std::unique_ptr<RegistryConnection> OfflineSystemAccess::ConnectRegistry(RegistryView view) {

@@ -52,6 +52,14 @@ class OfflineSystemAccess final : public SystemAccess {
   void SetBeforeFirstHiveWrite(std::function<bool(const std::string& hostPath)> hook);
   // The host paths of the hive files whose Windows did not shut down cleanly (see Hive::IsDirty).
   [[nodiscard]] std::vector<std::string> DirtyHives() const;
+  // The same hives with what became of their transaction logs: the entries replayed, or why
+  // they could not be (the hive is then read as the file has it, and not changed).
+  struct DirtyHive {
+    std::string hostPath;
+    std::string logsApplied;
+    std::string logFailure;
+  };
+  [[nodiscard]] std::vector<DirtyHive> DirtyHiveStates() const;
   // The host folder of the drive.
   [[nodiscard]] const std::string& Root() const noexcept;
 

@@ -125,6 +125,56 @@ class ReportedBackups final : public RemovalJournal {
   ScanReport& report_;
 };
 
+// Hands every record on and remembers what a summary must say, so that a run that fails after
+// it has started still ends its JSON Lines with a summary record: a script reading them never
+// sees a run end without its exit code. Text output gets no such line: a "clean" verdict for a
+// run that failed would read as a result.
+class SummaryGuard final : public ScanReport {
+ public:
+  SummaryGuard(ScanReport& inner, bool json, bool restore)
+      : inner_(inner), json_(json), restore_(restore) {}
+
+  void Finding(const ScanFinding& finding) override {
+    (finding.check.rfind("sweep-", 0) == 0 ? suspicious_ : infected_) = true;
+    inner_.Finding(finding);
+  }
+  void Action(const ScanAction& action) override { inner_.Action(action); }
+  void Skipped(const ScanSkipped& skipped) override {
+    ++skipped_;
+    inner_.Skipped(skipped);
+  }
+  void Note(const ScanNote& note) override { inner_.Note(note); }
+  void Progress(const ScanProgress& progress) override { inner_.Progress(progress); }
+  void Summary(const ScanSummary& summary) override {
+    summarized_ = true;
+    inner_.Summary(summary);
+  }
+
+  // Reports why the run broke off and, with JSON, the summary it did not reach; returns code.
+  int Fail(int code, std::string path, std::string reason) {
+    if (!json_ || summarized_) return code;
+    Skipped({std::move(path), std::move(reason)});
+    ScanSummary summary;
+    summary.restore = restore_;
+    summary.verdict = infected_     ? ScanVerdict::Infected
+                      : suspicious_ ? ScanVerdict::Suspicious
+                                    : ScanVerdict::Clean;
+    summary.skipped = skipped_;
+    summary.exitCode = code;
+    Summary(summary);
+    return code;
+  }
+
+ private:
+  ScanReport& inner_;
+  bool json_;
+  bool restore_;
+  bool infected_ = false;
+  bool suspicious_ = false;
+  bool summarized_ = false;
+  std::int64_t skipped_ = 0;
+};
+
 }  // namespace
 
 int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
@@ -150,17 +200,18 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     return scan_exit::kUsage;
   }
 
-  std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
-  if (!target) {
-    host.err << "lkscan: " << error << '\n';
-    return scan_exit::kUsage;
-  }
-
   JsonLinesReport json(host.out);
   TextReport text(host.out);
   ScanReport& records = options.json ? static_cast<ScanReport&>(json) : text;
   ProgressLine progress(records, host.err);
-  ScanReport& report = host.errIsTerminal ? static_cast<ScanReport&>(progress) : records;
+  SummaryGuard report(host.errIsTerminal ? static_cast<ScanReport&>(progress) : records,
+                      options.json, options.restore.has_value());
+
+  std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
+  if (!target) {
+    host.err << "lkscan: " << error << '\n';
+    return report.Fail(scan_exit::kUsage, options.root.value_or("System"), error);
+  }
 
   for (const ScanNote& note : target->Notes()) report.Note(note);
 
@@ -171,7 +222,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
              << " braucht die Rechte eines Administrators (eine Eingabeaufforderung, die als "
                 "Administrator gestartet wurde); es wurde nichts untersucht und nichts "
                 "verändert.\n";
-    return scan_exit::kUsage;
+    return report.Fail(scan_exit::kUsage, options.root.value_or("System"),
+                       "keine Rechte eines Administrators");
   }
 
   if (options.restore) {
@@ -182,7 +234,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     } catch (const std::exception& failure) {
       host.out.flush();
       host.err << "\nlkscan: die Wiederherstellung brach ab: " << failure.what() << '\n';
-      return Restorer::kIncomplete;
+      return report.Fail(Restorer::kIncomplete, *options.restore,
+                         std::string("die Wiederherstellung brach ab: ") + failure.what());
     }
   }
 
@@ -195,7 +248,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     quarantine.emplace(target->System(), target->Files(), target->Store(), std::move(settings));
     if (!quarantine->Open(&error)) {
       host.err << "lkscan: " << error << " Es wurde nichts untersucht und nichts verändert.\n";
-      return scan_exit::kUsage;
+      return report.Fail(scan_exit::kUsage, options.quarantine.value_or("Quarantäne"), error);
     }
     for (const std::string& note : quarantine->Notes()) report.Note({"quarantine", note});
     backups.emplace(*quarantine, report);
@@ -207,13 +260,14 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   scan.sweep = options.sweep;
   scan.remove = options.remove;
   scan.journal = quarantine ? &*quarantine : nullptr;
+  scan.unexamined = target->Unexamined();
   try {
     return scanner.Run(scan);
   } catch (const std::exception& failure) {
-    // A scan that broke off has no summary: a script sees the missing record and the exit code.
     host.out.flush();
     host.err << "\nlkscan: die Untersuchung brach ab: " << failure.what() << '\n';
-    return scan_exit::kIncomplete;
+    return report.Fail(scan_exit::kIncomplete, "Untersuchung",
+                       std::string("die Untersuchung brach ab: ") + failure.what());
   }
 }
 

@@ -44,6 +44,9 @@ class ScanTarget {
   // What the scan's report should say about the target before the scan (an offline
   // installation whose hives were not closed cleanly, say).
   [[nodiscard]] virtual std::vector<ScanNote> Notes() { return {}; }
+  // What the target could not examine before the scan starts (a hive whose logs cannot be
+  // replayed, say): reported as skipped by the scan, which then cannot call the system clean.
+  [[nodiscard]] virtual std::vector<ScanSkipped> Unexamined() { return {}; }
 };
 
 struct LkScanHost {
