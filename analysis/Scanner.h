@@ -15,6 +15,7 @@
 // was incomplete.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ struct ScanOptions {
   RemovalJournal* journal = nullptr;
   // What the caller already knows it could not examine: reported first, and counted.
   std::vector<ScanSkipped> unexamined;
+  // Asked before the removal changes anything: a reason stops it there (reported as skipped,
+  // exit code 2), so that it cannot stop halfway.
+  std::function<std::string()> removalSafety;
 };
 
 // The exit codes of a scan.

@@ -12,6 +12,7 @@
 
 #include "base/TextCase.h"
 #include "system/offline/HiveBaseBlock.h"
+#include "system/offline/HiveCells.h"
 
 namespace lk {
 
@@ -192,6 +193,11 @@ bool Hive::IsWritable() const {
   return access(path_.c_str(), W_OK) == 0 && access(FolderOf(path_).c_str(), W_OK) == 0;
 }
 
+std::uint32_t Hive::Refused(std::string why) {
+  damage_ = std::move(why);
+  return hive_error::kRegistryCorrupt;
+}
+
 std::uint32_t Hive::Damaged(std::string_view what) {
   damage_ = "Registrierungsdatei " + path_ + " ist beschädigt: " + std::string(what);
   return hive_error::kRegistryCorrupt;
@@ -274,6 +280,26 @@ std::uint32_t Hive::ReadValue(Node node, std::string_view name, HiveValue* value
   value->data = data ? std::string(data.get(), length) : std::string();
   return 0;
 }
+
+std::string Hive::CheckCells(const KeyPath& path, bool wholeTree) {
+  Node node = 0;
+  const std::uint32_t error = Find(path, &node);
+  if (error == hive_error::kFileNotFound) return {};
+  if (error != 0) return DamageText();
+  const int fd = open(source_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
+  const std::optional<std::string> bytes = ReadRegularFile(fd, kMaxHiveFile);
+  close(fd);
+  if (!bytes) return "Registrierungsdatei " + path_ + " ist unlesbar";
+  const HiveCells cells(*bytes);
+  std::string why = wholeTree ? cells.CheckDeleteTree(node) : cells.CheckRewriteValues(node);
+  if (why.empty()) return {};
+  return "Registrierungsdatei " + path_ + " kann nicht sicher geändert werden: " + why;
+}
+
+std::string Hive::CheckDeleteKey(const KeyPath& path) { return CheckCells(path, true); }
+
+std::string Hive::CheckValuesChange(const KeyPath& path) { return CheckCells(path, false); }
 
 void Hive::SetBeforeFirstWrite(std::function<bool(const std::string& hostPath)> hook) {
   beforeFirstWrite_ = std::move(hook);
@@ -371,6 +397,7 @@ std::uint32_t Hive::CreateKey(const KeyPath& path) {
 std::uint32_t Hive::SetValue(const KeyPath& path, std::string_view name, const HiveValue& value) {
   Node node = 0;
   if (const std::uint32_t error = Find(path, &node)) return error;
+  if (const std::string why = CheckValuesChange(path); !why.empty()) return Refused(why);
   if (const std::uint32_t error = BeginWrite()) return error;
   std::string key(name);
   std::string data = value.data;
@@ -402,6 +429,7 @@ std::uint32_t Hive::DeleteValue(const KeyPath& path, std::string_view name) {
     kept.push_back(std::move(value));
   }
   if (!found) return hive_error::kFileNotFound;
+  if (const std::string why = CheckValuesChange(path); !why.empty()) return Refused(why);
   if (const std::uint32_t error = BeginWrite()) return error;
   std::vector<hive_set_value> values;
   for (std::size_t i = 0; i < kept.size(); ++i) {
@@ -418,6 +446,7 @@ std::uint32_t Hive::DeleteKey(const KeyPath& path) {
   if (path.empty()) return hive_error::kAccessDenied;
   Node node = 0;
   if (const std::uint32_t error = Find(path, &node)) return error;
+  if (const std::string why = CheckDeleteKey(path); !why.empty()) return Refused(why);
   if (const std::uint32_t error = BeginWrite()) return error;
   errno = 0;
   if (hivex_node_delete_child(handle_.get(), node) != 0) {

@@ -81,6 +81,12 @@ class Hive {
   [[nodiscard]] std::uint32_t ValueNames(Node node, std::vector<std::string>* names);
   [[nodiscard]] std::uint32_t ReadValue(Node node, std::string_view name, HiveValue* value);
 
+  // Why DeleteKey(path), or a change of the values of path, could not be done without hivex
+  // meeting a cell it cannot free (it would abort the process halfway); empty when it can, or
+  // when there is no such key. Every change checks this first and is refused with 1015.
+  [[nodiscard]] std::string CheckDeleteKey(const KeyPath& path);
+  [[nodiscard]] std::string CheckValuesChange(const KeyPath& path);
+
   // Writing (see above). The root key cannot be deleted (5).
   void SetBeforeFirstWrite(std::function<bool(const std::string& hostPath)> hook);
   [[nodiscard]] std::uint32_t CreateKey(const KeyPath& path);
@@ -95,7 +101,12 @@ class Hive {
   [[nodiscard]] bool Load(std::string* error);
   // The logs beside the file (NAME.LOG, .LOG1, .LOG2 in any case), read without following links.
   [[nodiscard]] std::vector<HiveLogFile> ReadLogs();
+  // Runs check over the cells of the hive as it is now (the source file: every change is
+  // committed at once); its text, or why the hive could not be read.
+  [[nodiscard]] std::string CheckCells(const KeyPath& path, bool wholeTree);
   [[nodiscard]] std::uint32_t Damaged(std::string_view what);
+  // A change refused before anything was written, for the reason given (1015).
+  [[nodiscard]] std::uint32_t Refused(std::string why);
   [[nodiscard]] std::uint32_t Child(Node parent, const std::string& name, Node* child);
   [[nodiscard]] std::uint32_t BeginWrite();
   // Writes the hive as it is in memory to the file; on failure reloads the file.

@@ -60,6 +60,12 @@ class OfflineSystemAccess final : public SystemAccess {
     std::string logFailure;
   };
   [[nodiscard]] std::vector<DirtyHive> DirtyHiveStates() const;
+  // Why deleting the service's key from every control set, or changing the values of the keys
+  // (as the seam names them, in their view), could not be done safely (see Hive::CheckDeleteKey);
+  // empty when every change can be made. Asked before a removal changes anything.
+  [[nodiscard]] std::string CheckChanges(
+      std::string_view serviceName,
+      const std::vector<std::pair<RegistryView, std::string>>& valueKeys);
   // The host folder of the drive.
   [[nodiscard]] const std::string& Root() const noexcept;
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,7 @@ void WriteBytes(const std::string& path, std::string_view bytes) {
 using Json = nlohmann::json;
 using test::HiveName;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct ScanRun {
   int exitCode = -1;
@@ -432,6 +435,98 @@ TEST(LkScanRoot, ARemovalOnADirtyHiveReconcilesItAndLosesNothing) {
   }
   EXPECT_EQ(backups, 6) << manifest.dump();
   EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", tree.Root()}).exitCode, 0);
+}
+
+// The bytes of the files a removal changes: the hives and the two known files.
+std::vector<std::string> RemovalTargets(const test::WindowsTree& tree) {
+  return {ReadBytes(tree.HivePath(HiveName::System)), ReadBytes(tree.HivePath(HiveName::Software)),
+          ReadBytes(tree.Host("Windows/System32/mfc42ul.dll")),
+          ReadBytes(tree.Host("Windows/System32/drivers/winsys32.sys"))};
+}
+
+// hivex frees a key's class name without looking at its offset and aborts on one outside the
+// hive: the removal checks every cell it will free before it changes anything.
+TEST(LkScanRoot, AServiceKeyWithAClassNameOutsideTheHiveStopsTheRemovalBeforeAnyChange) {
+  test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  tree.InstallKnownVersion();
+  const std::string path = tree.HivePath(HiveName::System);
+  Hive::Node node = 0;
+  {
+    std::string error;
+    auto hive = Hive::Open(path, &error);
+    ASSERT_TRUE(hive) << error;
+    ASSERT_EQ(hive->Find({"ControlSet002", "Services", "winsys32", "Enum"}, &node), 0U);
+  }
+  std::string bytes = ReadBytes(path);
+  test::WriteDword(bytes, node + 4 + 48, 0x7FFFFFF0U);  // class name offset
+  WriteBytes(path, bytes);
+  const auto before = RemovalTargets(tree);
+
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  EXPECT_EQ(removal.exitCode, 2) << removal.out << removal.err;
+  EXPECT_EQ(RemovalTargets(tree), before) << "nothing was changed";
+  bool told = false;
+  for (const Json& skipped : removal.OfType("skipped")) {
+    told = told || skipped["reason"].get<std::string>().find("Klassenname") != std::string::npos;
+  }
+  EXPECT_TRUE(told) << removal.out;
+  EXPECT_EQ(removal.Summary()["exit_code"], 2) << removal.out;
+}
+
+// A hive may give a value any 32-bit type number; the removal rewrites the other values of the
+// key with theirs.
+TEST(LkScanRoot, AValueOfAnyTypeNumberIsReadAndKept) {
+  test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  tree.InstallKnownVersion();
+  const std::string windows = "Microsoft\\Windows NT\\CurrentVersion\\Windows";
+  tree.SetValue(HiveName::Software, windows, "LoadAppInit_DLLs", 0x00100001U,
+                std::string("\1\0\0\0", 4));
+  const ScanRun scan = RunLkScan({"--json", "--no-sweep", "--root", tree.Root()});
+  EXPECT_EQ(scan.exitCode, 1) << scan.err;
+  EXPECT_THAT(scan.err, Not(HasSubstr("runtime error")));
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  EXPECT_EQ(removal.exitCode, 1) << removal.err;
+  const auto kept = tree.StoredValue(HiveName::Software, windows, "LoadAppInit_DLLs");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->type, 0x00100001U);
+  EXPECT_EQ(kept->data, std::string("\1\0\0\0", 4));
+}
+
+// Seeded mutations of both hives, each scanned and then removed from: whatever the damage, the
+// run ends with its summary and an exit code, never with an abort or a sanitizer report.
+TEST(LkScanRoot, MutatedHivesNeverAbortAScanOrARemoval) {
+  std::mt19937 random(0x4C4B);
+  const auto started = std::chrono::steady_clock::now();
+  int rounds = 0;
+  // Bounded in rounds and in time: a slow machine runs fewer.
+  while (rounds < 40 && std::chrono::steady_clock::now() - started < std::chrono::seconds(30)) {
+    ++rounds;
+    test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+    tree.InstallKnownVersion();
+    for (const HiveName hive : {HiveName::System, HiveName::Software}) {
+      const std::string path = tree.HivePath(hive);
+      std::string bytes = ReadBytes(path);
+      const std::size_t flips = 1 + random() % 16;
+      for (std::size_t i = 0; i < flips; ++i) {
+        const std::size_t at =
+            test::kBaseBlockSize + random() % (bytes.size() - test::kBaseBlockSize);
+        bytes[at] = static_cast<char>(random() % 3 == 0 ? 0xFF : random());
+      }
+      WriteBytes(path, bytes);
+    }
+    for (const bool remove : {false, true}) {
+      std::vector<std::string> args{"--json", "--no-sweep", "--root", tree.Root()};
+      if (remove) args.insert(args.begin() + 2, "--remove");
+      const ScanRun run = RunLkScan(args);
+      SCOPED_TRACE("round " + std::to_string(rounds) + (remove ? " removal" : " scan"));
+      EXPECT_TRUE(run.exitCode >= 0 && run.exitCode <= 2) << run.exitCode << run.err;
+      EXPECT_THAT(run.err, Not(HasSubstr("runtime error")));
+      EXPECT_THAT(run.err, Not(HasSubstr("Sanitizer")));
+      ASSERT_FALSE(run.records.empty()) << run.err;
+      EXPECT_EQ(run.records.back().value("type", ""), "summary") << run.out << run.err;
+    }
+  }
+  EXPECT_GT(rounds, 0);
 }
 
 // The whole cycle offline: a removal keeps the hives whole and every change in the quarantine on

@@ -261,6 +261,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   scan.remove = options.remove;
   scan.journal = quarantine ? &*quarantine : nullptr;
   scan.unexamined = target->Unexamined();
+  scan.removalSafety = [&target] { return target->WhyRemovalIsUnsafe(); };
   try {
     return scanner.Run(scan);
   } catch (const std::exception& failure) {

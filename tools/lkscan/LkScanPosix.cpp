@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/AnalysisTexts.h"
 #include "system/offline/OfflineSystemAccess.h"
 #include "system/posix/PosixFileStore.h"
 #include "system/posix/PosixFileSystem.h"
@@ -47,6 +48,13 @@ class OfflineScanTarget final : public lk::ScanTarget {
                                        hive.logsApplied + ")"});
     }
     return notes;
+  }
+  std::string WhyRemovalIsUnsafe() override {
+    std::string windowsKey(lk::names::kWindowsKey);
+    std::string wow32Key = windowsKey;
+    wow32Key.insert(std::string_view("SOFTWARE\\").size(), "Wow6432Node\\");
+    return system_->CheckChanges(lk::names::kServiceName, {{lk::RegistryView::Native, windowsKey},
+                                                           {lk::RegistryView::Native, wow32Key}});
   }
   std::vector<lk::ScanSkipped> Unexamined() override {
     std::vector<lk::ScanSkipped> skipped;
