@@ -473,6 +473,31 @@ TEST(LkScanRoot, AServiceKeyWithAClassNameOutsideTheHiveStopsTheRemovalBeforeAny
   EXPECT_EQ(removal.Summary()["exit_code"], 2) << removal.out;
 }
 
+// A subkey list that points outside the hive on the way to the service key or AppInit_DLLs
+// hides the key from hivex: that is a key not examined, never an absent one.
+TEST(LkScanRoot, ASubkeyListOutsideTheHiveOnTheWayIsNotExaminedNotAbsent) {
+  for (const HiveName broken : {HiveName::System, HiveName::Software}) {
+    test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+    const std::string path = tree.HivePath(broken);
+    const Hive::KeyPath on = broken == HiveName::System ? Hive::KeyPath{"ControlSet001", "Services"}
+                                                        : Hive::KeyPath{"Microsoft", "Windows NT"};
+    Hive::Node node = 0;
+    {
+      std::string error;
+      auto hive = Hive::Open(path, &error);
+      ASSERT_TRUE(hive) << error;
+      ASSERT_EQ(hive->Find(on, &node), 0U);
+    }
+    std::string bytes = ReadBytes(path);
+    test::WriteDword(bytes, node + 4 + 28, 0x7FFFFFF0U);  // subkey list offset
+    WriteBytes(path, bytes);
+    const ScanRun run = RunLkScan({"--json", "--no-sweep", "--root", tree.Root()});
+    SCOPED_TRACE(path);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_FALSE(run.OfType("skipped").empty()) << run.out;
+  }
+}
+
 // A hive may give a value any 32-bit type number; the removal rewrites the other values of the
 // key with theirs.
 TEST(LkScanRoot, AValueOfAnyTypeNumberIsReadAndKept) {
