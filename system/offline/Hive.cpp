@@ -143,37 +143,43 @@ bool Hive::Load(std::string* error) {
     *error = "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
     return false;
   }
-  const std::optional<std::string> primary = ReadRegularFile(fd, kMaxHiveFile);
+  // A clean hive is read by hivex alone; only a dirty one is read here whole, to be replayed.
+  struct stat status {};
+  std::string header(HiveBaseBlock::kChecked, '\0');
+  const bool readable = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                        pread(fd, header.data(), header.size(), 0) >= 0;
+  const std::optional<HiveBaseBlock> block = HiveBaseBlock::Parse(header);
+  dirty_ = !block || block->Dirty();
+  std::optional<std::string> primary;
+  if (readable && dirty_) primary = ReadRegularFile(fd, kMaxHiveFile);
   close(fd);
-  if (!primary) {
+  if (!readable || (dirty_ && !primary)) {
     *error = "Registrierungsdatei " + path_ + " ist unlesbar oder zu groß";
     return false;
   }
-  const std::optional<HiveBaseBlock> block = HiveBaseBlock::Parse(*primary);
   source_ = path_;
-  std::string_view loaded = *primary;
-  dirty_ = !block || block->Dirty();
-  HiveReplay replay;
+  std::optional<HiveBaseBlock> declared = block;
+  auto length = static_cast<std::uint64_t>(status.st_size);
   if (dirty_) {
-    replay = HiveLogReplay::Run(*primary, ReadLogs());
+    const HiveReplay replay = HiveLogReplay::Run(*primary, ReadLogs());
     if (replay.outcome == HiveReplay::Outcome::Replayed) {
       replayed_ = PrivateHiveCopy::Of(replay.hive);
       if (replayed_.Valid()) {
         source_ = replayed_.Path();
-        loaded = replay.hive;
+        declared = HiveBaseBlock::Parse(replay.hive);
+        length = replay.hive.size();
         logsApplied_ = replay.applied;
       } else {
         logFailure_ = "die eingespielte Kopie ließ sich nicht anlegen";
       }
-    } else if (replay.outcome == HiveReplay::Outcome::Failed) {
+    } else {
       logFailure_ = replay.failure;
     }
   }
   // hivex reads what is there and says nothing about the rest: a hive cut short at a bin
   // boundary would read as a complete, smaller one.
-  const std::optional<HiveBaseBlock> declared = HiveBaseBlock::Parse(loaded);
-  if (declared && loaded.size() < HiveBaseBlock::kSize + std::uint64_t{declared->hiveBinsSize}) {
-    *error = "Registrierungsdatei " + path_ + " ist beschädigt: " + std::to_string(loaded.size()) +
+  if (declared && length < HiveBaseBlock::kSize + std::uint64_t{declared->hiveBinsSize}) {
+    *error = "Registrierungsdatei " + path_ + " ist beschädigt: " + std::to_string(length) +
              " Bytes, der Kopfblock gibt " +
              std::to_string(HiveBaseBlock::kSize + std::uint64_t{declared->hiveBinsSize}) +
              " an (die Datei ist abgeschnitten)";

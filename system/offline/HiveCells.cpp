@@ -43,10 +43,12 @@ HiveCells::HiveCells(std::string_view hive) : hive_(hive) {
     if (binSize < 32 || binSize % 4096 != 0 || binSize > end - bin) break;
     std::uint64_t cell = bin + 32;
     while (cell + 4 <= bin + binSize) {
-      const auto size = static_cast<std::int32_t>(HiveDword(hive, cell));
-      const std::uint64_t length = size < 0 ? -static_cast<std::int64_t>(size) : size;
+      // A signed size: negative for a used cell.
+      const std::uint32_t size = HiveDword(hive, cell);
+      const bool used = (size & 0x80000000U) != 0;
+      const std::uint64_t length = used ? (std::uint64_t{1} << 32U) - size : size;
       if (length < 8 || length % 4 != 0 || length > bin + binSize - cell) break;
-      if (size < 0) used_[cell] = length - 4;
+      if (used) used_[cell] = length - 4;
       cell += length;
     }
     bin += binSize;
