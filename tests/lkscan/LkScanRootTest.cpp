@@ -389,13 +389,21 @@ TEST(LkScanRoot, AServiceKeyAndAnAppInitEntryOnlyInTheLogsAreFound) {
 }
 
 // After the removal, Windows' own recovery of what is on disk (the primary is clean, so no log
-// applies) gives the replayed hive without the trojan's entries, and every other key and value.
-TEST(LkScanRoot, ARemovalOnADirtyHiveReconcilesItAndLosesNothing) {
+// applies) gives the replayed hive without the trojan's entries, and every other key and value;
+// the restore gives back the primary and both logs as they were.
+TEST(LkScanRoot, ARemovalOnADirtyHiveReconcilesItLosesNothingAndIsRestoredWhole) {
   test::WindowsTree tree(test::WindowsTreeOptions{true, false});
   LoggedChange system;
   LoggedChange software;
   InstallOnlyInLogs(tree, &system, &software);
   const std::string logBytes = ReadBytes(tree.HivePath(HiveName::System) + ".LOG1");
+  std::vector<std::string> hiveFiles;
+  for (const HiveName hive : {HiveName::System, HiveName::Software}) {
+    for (const char* suffix : {"", ".LOG1", ".LOG2"})
+      hiveFiles.push_back(tree.HivePath(hive) + suffix);
+  }
+  std::vector<std::string> original;
+  for (const std::string& file : hiveFiles) original.push_back(ReadBytes(file));
   const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
   EXPECT_EQ(removal.exitCode, 1) << removal.out << removal.err;
   for (const Json& action : removal.OfType("action")) EXPECT_EQ(action["ok"], true) << action;
@@ -435,6 +443,14 @@ TEST(LkScanRoot, ARemovalOnADirtyHiveReconcilesItAndLosesNothing) {
   }
   EXPECT_EQ(backups, 6) << manifest.dump();
   EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", tree.Root()}).exitCode, 0);
+
+  // The restore puts each primary and its logs back byte for byte.
+  const ScanRun restore = RunLkScan({"--json", "--restore", qdir, "--root", tree.Root()});
+  EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;
+  for (std::size_t i = 0; i < hiveFiles.size(); ++i) {
+    EXPECT_EQ(ReadBytes(hiveFiles[i]), original[i]) << hiveFiles[i];
+  }
+  EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", tree.Root()}).exitCode, 1);
 }
 
 // The bytes of the files a removal changes: the hives and the two known files.
