@@ -111,28 +111,41 @@ std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error
   return hive;
 }
 
-std::vector<HiveLogFile> Hive::ReadLogs() {
+std::vector<HiveLogFile> Hive::ReadLogs(std::string* ambiguity) {
   std::vector<HiveLogFile> logs;
   const std::string folder = FolderOf(path_);
   const std::string name = BaseName(path_);
   DIR* listing = opendir(folder.c_str());
   if (listing == nullptr) return logs;
   const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, closedir);
+  std::vector<std::string> names;
   while (const dirent* entry = readdir(listing)) {
-    const std::string_view entryName = entry->d_name;
-    bool isLog = false;
     for (const char* suffix : {".LOG", ".LOG1", ".LOG2"}) {
-      isLog = isLog || EqualsIgnoringAsciiCase(entryName, name + suffix);
+      if (EqualsIgnoringAsciiCase(entry->d_name, name + suffix)) names.emplace_back(entry->d_name);
     }
-    if (!isLog) continue;
+  }
+  // Windows sees one file per name; two that differ only in case leave open which one it reads.
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t j = i + 1; j < names.size(); ++j) {
+      if (EqualsIgnoringAsciiCase(names[i], names[j])) {
+        *ambiguity = "zwei Protokolle heißen " + names[i] + " und " + names[j];
+        return {};
+      }
+    }
+  }
+  // Together the logs hold no more than one hive could: a hostile disk cannot make this read
+  // gigabytes.
+  std::size_t budget = kMaxHiveFile;
+  for (const std::string& entryName : names) {
     const int fd =
-        openat(dirfd(listing), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        openat(dirfd(listing), entryName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
-    std::optional<std::string> bytes = ReadRegularFile(fd, kMaxHiveFile);
+    std::optional<std::string> bytes = ReadRegularFile(fd, budget);
     close(fd);
     if (!bytes) continue;
-    logPaths_.push_back(folder + "/" + std::string(entryName));
-    logs.push_back({std::string(entryName), std::move(*bytes)});
+    budget -= bytes->size();
+    logPaths_.push_back(folder + "/" + entryName);
+    logs.push_back({entryName, std::move(*bytes)});
   }
   return logs;
 }
@@ -161,8 +174,12 @@ bool Hive::Load(std::string* error) {
   std::optional<HiveBaseBlock> declared = block;
   auto length = static_cast<std::uint64_t>(status.st_size);
   if (dirty_) {
-    const HiveReplay replay = HiveLogReplay::Run(*primary, ReadLogs());
-    if (replay.outcome == HiveReplay::Outcome::Replayed) {
+    std::string ambiguity;
+    const std::vector<HiveLogFile> logs = ReadLogs(&ambiguity);
+    const HiveReplay replay = ambiguity.empty() ? HiveLogReplay::Run(*primary, logs) : HiveReplay{};
+    if (!ambiguity.empty()) {
+      logFailure_ = ambiguity;
+    } else if (replay.outcome == HiveReplay::Outcome::Replayed) {
       replayed_ = PrivateHiveCopy::Of(replay.hive);
       if (replayed_.Valid()) {
         source_ = replayed_.Path();

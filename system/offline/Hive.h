@@ -99,8 +99,9 @@ class Hive {
   Hive(std::string path, HiveHandle handle, bool dirty);
   // Reads the primary (and, when dirty, replays its logs); false with *error when damaged.
   [[nodiscard]] bool Load(std::string* error);
-  // The logs beside the file (NAME.LOG, .LOG1, .LOG2 in any case), read without following links.
-  [[nodiscard]] std::vector<HiveLogFile> ReadLogs();
+  // The logs beside the file (NAME.LOG, .LOG1, .LOG2 in any case), read without following links;
+  // none, with *ambiguity, when two of them differ only in case.
+  [[nodiscard]] std::vector<HiveLogFile> ReadLogs(std::string* ambiguity);
   // Runs check over the cells of the hive as it is now (the source file: every change is
   // committed at once); its text, or why the hive could not be read.
   [[nodiscard]] std::string CheckCells(const KeyPath& path, bool wholeTree);

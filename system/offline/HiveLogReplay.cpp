@@ -1,6 +1,7 @@
 #include "system/offline/HiveLogReplay.h"
 
 #include <optional>
+#include <unordered_map>
 
 #include "system/offline/HiveBaseBlock.h"
 #include "system/offline/Marvin32.h"
@@ -29,6 +30,9 @@ struct NewLog {
   const HiveLogFile* file = nullptr;
   HiveBaseBlock base;
   std::vector<Entry> entries;  // up to the first one that is not whole
+  // The first entry of each sequence number: a hostile log may repeat or shuffle them, and a
+  // search per switch between the logs would make the replay quadratic.
+  std::unordered_map<std::uint32_t, std::size_t> bySequence;
 };
 
 // a comes at or after b in the wrapping sequence numbers.
@@ -164,10 +168,9 @@ std::optional<std::size_t> FirstFrom(const NewLog& log, std::uint32_t sequence) 
 }
 
 std::optional<std::size_t> Exactly(const NewLog& log, std::uint32_t sequence) {
-  for (std::size_t i = 0; i < log.entries.size(); ++i) {
-    if (log.entries[i].sequence == sequence) return i;
-  }
-  return std::nullopt;
+  const auto found = log.bySequence.find(sequence);
+  if (found == log.bySequence.end()) return std::nullopt;
+  return found->second;
 }
 
 // A primary with an intact base block: its secondary sequence number is the last write that
@@ -323,7 +326,11 @@ HiveReplay HiveLogReplay::Run(std::string_view primary, const std::vector<HiveLo
     const std::optional<HiveBaseBlock> base = HiveBaseBlock::Parse(log.bytes);
     if (!base || !base->checksumValid) continue;
     if (base->fileType == HiveBaseBlock::kNewLog) {
-      newLogs.push_back({&log, *base, ReadEntries(log.bytes)});
+      NewLog read{&log, *base, ReadEntries(log.bytes), {}};
+      for (std::size_t i = 0; i < read.entries.size(); ++i) {
+        read.bySequence.emplace(read.entries[i].sequence, i);
+      }
+      newLogs.push_back(std::move(read));
     } else if (base->fileType == HiveBaseBlock::kOldLog1 ||
                base->fileType == HiveBaseBlock::kOldLog2) {
       oldLogs.push_back(&log);

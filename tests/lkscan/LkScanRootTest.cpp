@@ -388,6 +388,24 @@ TEST(LkScanRoot, AServiceKeyAndAnAppInitEntryOnlyInTheLogsAreFound) {
   EXPECT_EQ(tree.Fingerprint(), before) << "the primaries and the logs keep their bytes";
 }
 
+// Windows sees one file per name: two logs whose names differ only in case leave open which one
+// it would read, so the hive is not examined as replayed.
+TEST(LkScanRoot, TwoLogsWhoseNamesDifferOnlyInCaseLeaveTheHiveUnexamined) {
+  test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  LoggedChange system;
+  LoggedChange software;
+  InstallOnlyInLogs(tree, &system, &software);
+  const std::string path = tree.HivePath(HiveName::System);
+  WriteBytes(path + ".log1", ReadBytes(path + ".LOG2"));
+  const ScanRun run = RunLkScan({"--json", "--no-sweep", "--root", tree.Root()});
+  bool named = false;
+  for (const Json& skipped : run.OfType("skipped")) {
+    named = named || skipped["reason"].get<std::string>().find("SYSTEM.log1") != std::string::npos;
+  }
+  EXPECT_TRUE(named) << run.out;
+  EXPECT_EQ(run.Findings("appinit").size(), 1U) << "the other hive is still replayed";
+}
+
 // After the removal, Windows' own recovery of what is on disk (the primary is clean, so no log
 // applies) gives the replayed hive without the trojan's entries, and every other key and value;
 // the restore gives back the primary and both logs as they were.
