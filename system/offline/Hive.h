@@ -18,8 +18,9 @@
 // not shut down cleanly is read as Windows would load it: its transaction logs beside it are
 // replayed into a private copy in memory (HiveLogReplay), and the files keep their bytes. The
 // first change then reconciles the hive: the replayed hive, changed, becomes the primary with a
-// clean base block, and the logs stay as they are (Windows applies no log to a hive that is not
-// dirty); the hook is asked for the primary and for each log before that. A dirty hive whose
+// clean base block, and the logs stay as they are: Windows applies no log to a hive that is not
+// dirty, and its own recovery leaves the applied entries in the logs the same way. The hook is
+// asked for the primary and for each log before that. A dirty hive whose
 // logs cannot be replayed is read as the primary has it and is never changed.
 
 #include <cstddef>
@@ -63,8 +64,8 @@ class Hive {
   Hive& operator=(const Hive&) = delete;
 
   [[nodiscard]] const std::string& Path() const noexcept { return path_; }
-  // The two sequence numbers of the base block differ: Windows did not shut down cleanly, and a
-  // transaction log beside the file may hold newer data that hivex does not replay.
+  // The primary's base block has a wrong checksum or two different sequence numbers: Windows did
+  // not shut down cleanly, and the logs beside the file may hold newer data (see LogsApplied).
   [[nodiscard]] bool IsDirty() const noexcept { return dirty_; }
   // The file and its folder may be written (nothing is tried).
   [[nodiscard]] bool IsWritable() const;
