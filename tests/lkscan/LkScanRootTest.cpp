@@ -564,12 +564,39 @@ TEST(LkScanRoot, MutatedHivesNeverAbortAScanOrARemoval) {
     tree.InstallKnownVersion();
     for (const HiveName hive : {HiveName::System, HiveName::Software}) {
       const std::string path = tree.HivePath(hive);
+      // The keys the removal deletes or rewrites, where hivex trusts the most offsets.
+      std::vector<Hive::Node> targets;
+      {
+        std::string error;
+        auto opened = Hive::Open(path, &error);
+        ASSERT_TRUE(opened) << error;
+        const std::vector<Hive::KeyPath> keys =
+            hive == HiveName::System
+                ? std::vector<Hive::KeyPath>{{"ControlSet001", "Services", "winsys32"},
+                                             {"ControlSet002", "Services", "winsys32", "Enum"}}
+                : std::vector<Hive::KeyPath>{
+                      {"Microsoft", "Windows NT", "CurrentVersion", "Windows"}};
+        for (const Hive::KeyPath& key : keys) {
+          Hive::Node node = 0;
+          if (opened->Find(key, &node) == 0) targets.push_back(node);
+        }
+      }
       std::string bytes = ReadBytes(path);
-      const std::size_t flips = 1 + random() % 16;
+      // A key's counts and the offsets of its lists, security cell and class name (counted from
+      // the cell's size field) get values that point outside the hive, nowhere, or beside a
+      // cell; other bytes anywhere in the bins change at random.
+      static constexpr std::size_t kFields[] = {24, 32, 40, 44, 48, 52};
+      static constexpr std::uint32_t kDwords[] = {0x7FFFFFF0U, 0xFFFFFFFFU, 0, 8, 0x20, 0x1000};
+      const std::size_t flips = 1 + random() % 8;
       for (std::size_t i = 0; i < flips; ++i) {
-        const std::size_t at =
-            test::kBaseBlockSize + random() % (bytes.size() - test::kBaseBlockSize);
-        bytes[at] = static_cast<char>(random() % 3 == 0 ? 0xFF : random());
+        if (!targets.empty() && random() % 2 == 0) {
+          const std::size_t at = targets[random() % targets.size()] + kFields[random() % 6];
+          test::WriteDword(bytes, at, kDwords[random() % std::size(kDwords)]);
+        } else {
+          const std::size_t at =
+              test::kBaseBlockSize + random() % (bytes.size() - test::kBaseBlockSize);
+          bytes[at] = static_cast<char>(random());
+        }
       }
       WriteBytes(path, bytes);
     }
