@@ -17,10 +17,25 @@ std::u16string WidenAscii(std::string_view text) {
   return wide;
 }
 
+// A key behind damage in the registry (ERROR_REGISTRY_CORRUPT, from a hive read offline) was
+// not looked at: that is no absent key, and the caller reports it as not examined. A key that
+// refuses to be read counts as absent, as it always has on a running Windows.
+constexpr std::uint32_t kRegistryCorrupt = 1015;
+
+void RaiseOnDamage(SystemAccess& system, std::string_view key) {
+  const std::uint32_t code = system.LastSystemError();
+  if (code != kRegistryCorrupt) return;
+  throw SystemError(code,
+                    "registry key " + std::string(key) + " (error " + std::to_string(code) + ")");
+}
+
 }  // namespace
 
 std::optional<std::string> KnownVersionProbe::ServiceImagePath(RegistryConnection& registry) {
-  if (!registry.OpenMachineKeyReadOnly(names::kServiceKey)) return std::nullopt;
+  if (!registry.OpenMachineKeyReadOnly(names::kServiceKey)) {
+    RaiseOnDamage(system_, names::kServiceKey);
+    return std::nullopt;
+  }
   std::optional<std::string> imagePath;
   if (registry.ValuePresent(names::kImagePathValue)) {
     imagePath = registry.ReadStringValue(names::kImagePathValue);
@@ -30,7 +45,10 @@ std::optional<std::string> KnownVersionProbe::ServiceImagePath(RegistryConnectio
 }
 
 std::optional<std::string> KnownVersionProbe::AppInitNamingLibrary(RegistryConnection& registry) {
-  if (!registry.OpenMachineKeyReadOnly(names::kWindowsKey)) return std::nullopt;
+  if (!registry.OpenMachineKeyReadOnly(names::kWindowsKey)) {
+    RaiseOnDamage(system_, names::kWindowsKey);
+    return std::nullopt;
+  }
   std::optional<std::string> libraries;
   if (registry.ValuePresent(names::kAppInitValue)) {
     std::string text = registry.ReadStringValue(names::kAppInitValue);

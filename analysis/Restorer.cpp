@@ -56,6 +56,7 @@ struct ServiceItem {
 
 struct Plan {
   std::vector<FileItem> files;
+  std::vector<FileItem> backups;  // whole hive files and, for a reconciled hive, its logs
   std::vector<ValueItem> values;
   std::vector<ServiceItem> services;
 };
@@ -223,7 +224,7 @@ TreeNode Tree(const Json& node, int depth, TreeBudget& budget) {
 void AddItem(const Json& item, Plan& plan) {
   if (!item.is_object()) Invalid("Eintrag ist kein Objekt");
   const std::string kind = Text(item, "kind", 32);
-  if (kind == "file") {
+  if (kind == "file" || kind == "backup") {
     FileItem file;
     file.path = Text(item, "path");
     if (!IsPlainWindowsPath(file.path)) Invalid("ungültiger Pfad: " + file.path);
@@ -237,11 +238,9 @@ void AddItem(const Json& item, Plan& plan) {
     file.creationTime = Number(item, "creation_time", kMaxTime);
     file.lastAccessTime = Number(item, "last_access_time", kMaxTime);
     file.lastWriteTime = Number(item, "last_write_time", kMaxTime);
-    plan.files.push_back(std::move(file));
-  } else if (kind == "backup") {
-    // A whole hive as it was before an offline removal: for a person to fall back on. The
-    // removal's changes are undone through the value and service records.
-    if (!IsPlainWindowsPath(Text(item, "path"))) Invalid("ungültiger Pfad");
+    // A whole hive as it was before an offline removal. On its own it is for a person to fall
+    // back on (the value and service records undo the removal); see ReconciledHives.
+    (kind == "file" ? plan.files : plan.backups).push_back(std::move(file));
   } else if (kind == "registry-value") {
     ValueItem value;
     value.key = Text(item, "key");
@@ -376,6 +375,40 @@ Plan ReadPlan(FileSystem& files, const std::string& folder, std::vector<ScanNote
   return plan;
 }
 
+// A hive whose logs were kept with it was reconciled by the removal: the replayed hive became
+// the primary. Only the primary and the logs as they were give back the data that was only in
+// the logs, so such a hive comes back whole, and the records of its values and keys with it.
+struct HiveSet {
+  std::string hiveName;         // "SYSTEM", as keys name the hive
+  std::vector<FileItem> files;  // the logs first, the primary last
+};
+
+std::vector<HiveSet> ReconciledHives(const std::vector<FileItem>& backups) {
+  std::vector<HiveSet> sets;
+  for (const FileItem& primary : backups) {
+    HiveSet set;
+    for (const FileItem& log : backups) {
+      for (const char* suffix : {".LOG", ".LOG1", ".LOG2"}) {
+        if (EqualsIgnoringAsciiCase(log.path, primary.path + suffix)) set.files.push_back(log);
+      }
+    }
+    if (set.files.empty()) continue;
+    set.files.push_back(primary);
+    set.hiveName = primary.path.substr(primary.path.rfind('\\') + 1);
+    sets.push_back(std::move(set));
+  }
+  return sets;
+}
+
+// The hive a key of a record lives in ("SOFTWARE\\..." is in SOFTWARE).
+std::string HiveOfKey(std::string_view key) { return std::string(key.substr(0, key.find('\\'))); }
+
+bool InSets(const std::vector<HiveSet>& sets, std::string_view hiveName) {
+  return std::any_of(sets.begin(), sets.end(), [&](const HiveSet& set) {
+    return EqualsIgnoringAsciiCase(set.hiveName, hiveName);
+  });
+}
+
 class Restoration {
  public:
   Restoration(SystemAccess& system, FileSystem& files, FileStore& store, ScanReport& report,
@@ -414,6 +447,35 @@ class Restoration {
           "Die Löschung beim Neustart kann nicht zurückgenommen werden (" + ErrorText(error) +
               ").");
     }
+  }
+
+  // Every copy is checked before the first file is replaced: a set that cannot come back whole
+  // is not touched. The logs go back before the primary: until the primary is back, the clean
+  // reconciled primary makes Windows ignore them.
+  void RestoreHive(const HiveSet& set) {
+    for (const FileItem& item : set.files) {
+      if (std::string error = CheckCopy(item); !error.empty()) {
+        for (const FileItem& each : set.files) {
+          Act("restore-file", each.path, false,
+              "Die Registrierungsdatei wird nicht zurückgelegt: " + item.path + ": " + error);
+        }
+        return;
+      }
+    }
+    for (const FileItem& item : set.files) {
+      const std::uint32_t removed = store_.DeleteFile(item.path);
+      std::string error;
+      if (removed != 0 && removed != file_error::kFileNotFound) {
+        error = "Die Datei am Ort kann nicht ersetzt werden (" + ErrorText(removed) + ").";
+      } else {
+        error = WriteBack(item);
+      }
+      Act("restore-file", item.path, error.empty(), error);
+    }
+    report_.Note({"restore", "Die Registrierungsdatei " + set.files.back().path +
+                                 " ist mit ihren Transaktionsprotokollen so zurückgelegt, wie "
+                                 "sie vor der Entfernung war; ihre Werte und Schlüssel sind "
+                                 "darin enthalten."});
   }
 
   void RestoreValue(const ValueItem& item) {
@@ -498,6 +560,30 @@ class Restoration {
   }
 
   // Writes the kept copy back untransformed as a new file; the reason it failed, else empty.
+  // Whether the kept copy is whole (its size and SHA-256 as recorded); the reason, else empty.
+  std::string CheckCopy(const FileItem& item) {
+    std::uint32_t code = 0;
+    const std::string copyPath = JoinPath(folder_, item.copy);
+    std::unique_ptr<ReadableFile> copy = files_.OpenForReading(copyPath, FileShare::Read, &code);
+    if (!copy)
+      return "Die Kopie " + copyPath + " kann nicht gelesen werden (" + ErrorText(code) + ").";
+    Sha256 hash;
+    std::string buffer(kBlock, '\0');
+    std::int64_t offset = 0;
+    while (offset <= item.size) {
+      const ReadResult read = copy->ReadAt(offset, buffer.data(), buffer.size());
+      if (!read.Ok()) return "Die Kopie kann nicht gelesen werden (" + ErrorText(read.error) + ").";
+      if (read.bytes == 0) break;
+      qf::Transform(buffer.data(), read.bytes, offset);
+      hash.Update(buffer.data(), read.bytes);
+      offset += static_cast<std::int64_t>(read.bytes);
+    }
+    if (offset != item.size || Sha256::Hex(hash.Finish()) != item.sha256) {
+      return "Die Kopie in der Quarantäne ist beschädigt: ihre SHA-256 stimmt nicht.";
+    }
+    return {};
+  }
+
   std::string WriteBack(const FileItem& item) {
     std::uint32_t code = 0;
     const std::string copyPath = JoinPath(folder_, item.copy);
@@ -609,8 +695,14 @@ int Restorer::Run(std::string_view runFolder) {
   // Files first: the service's image and the library that the registry names must be back
   // before anything names them again.
   for (const FileItem& item : plan.files) restoration.RestoreFile(item);
-  for (const ServiceItem& item : plan.services) restoration.RestoreService(item);
-  for (const ValueItem& item : plan.values) restoration.RestoreValue(item);
+  const std::vector<HiveSet> hives = ReconciledHives(plan.backups);
+  for (const HiveSet& set : hives) restoration.RestoreHive(set);
+  for (const ServiceItem& item : plan.services) {
+    if (!InSets(hives, "SYSTEM")) restoration.RestoreService(item);
+  }
+  for (const ValueItem& item : plan.values) {
+    if (!InSets(hives, HiveOfKey(item.key))) restoration.RestoreValue(item);
+  }
 
   summary.restartRequired = restoration.RestartRequired();
   summary.exitCode = restoration.AllRestored() ? 0 : kIncomplete;

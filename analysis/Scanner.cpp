@@ -137,7 +137,7 @@ struct Scanner::Impl {
   void Sweep();
   void SweepFolder(const std::string& folder, std::string_view mask, const std::string& expression,
                    std::string_view check);
-  void Remove(RemovalJournal& journal);
+  void Remove(RemovalJournal& journal, const ScanOptions& options);
   void Skip(std::string path, std::string reason);
   void Found(const ScanFinding& finding, bool knownVersion);
   [[nodiscard]] ScanSummary Summarize() const;
@@ -154,6 +154,7 @@ struct Scanner::Impl {
   bool sweepFound = false;
   KnownVersionPlaces places;
   bool restartRequired = false;
+  bool removalRefused = false;
   std::optional<std::string> quarantine;
   std::int64_t filesExamined = 0;
   std::int64_t bytesExamined = 0;
@@ -365,8 +366,15 @@ void Scanner::Impl::SweepFolder(const std::string& folder, std::string_view mask
   bytesExamined += searcher.ExaminedBytes();
 }
 
-void Scanner::Impl::Remove(RemovalJournal& journal) {
+void Scanner::Impl::Remove(RemovalJournal& journal, const ScanOptions& options) {
   if (!places.Any()) return;
+  if (options.removalSafety) {
+    if (std::string why = options.removalSafety(); !why.empty()) {
+      Skip("Entfernung", "nichts wurde entfernt: " + why);
+      removalRefused = true;
+      return;
+    }
+  }
   ScanRemoval removal(system, report, journal);
   restartRequired = removal.Run(places);
   if (std::string location = journal.Location(); !location.empty()) {
@@ -385,9 +393,10 @@ ScanSummary Scanner::Impl::Summarize() const {
   summary.restartRequired = restartRequired;
   summary.quarantine = quarantine;
   // A removal that failed leaves the exit code at 1 as well: the action records tell.
-  summary.exitCode = (knownVersionFound || sweepFound) ? scan_exit::kFound
-                     : skipped > 0                     ? scan_exit::kIncomplete
-                                                       : scan_exit::kClean;
+  summary.exitCode = removalRefused                      ? scan_exit::kIncomplete
+                     : (knownVersionFound || sweepFound) ? scan_exit::kFound
+                     : skipped > 0                       ? scan_exit::kIncomplete
+                                                         : scan_exit::kClean;
   return summary;
 }
 
@@ -401,6 +410,7 @@ int Scanner::Run(const ScanOptions& options) {
     throw std::invalid_argument("Entfernen ohne Quarantäne ist nicht vorgesehen");
   }
   Impl& s = *impl_;
+  for (const ScanSkipped& skipped : options.unexamined) s.Skip(skipped.path, skipped.reason);
   s.is64Bit = s.system.Is64BitWindows();
   const RedirectionOff redirection(s.system);
   s.run.DetermineDirectories(s.system);
@@ -410,13 +420,13 @@ int Scanner::Run(const ScanOptions& options) {
     s.CheckRegistry();
     s.CheckServiceManager();
     s.Skip("Systemordner", "Windows nennt keinen Systemordner; keine Datei wurde untersucht");
-    if (options.remove) s.Remove(*options.journal);
+    if (options.remove) s.Remove(*options.journal, options);
   } else {
     s.CheckKnownVersion();
     // Removed before the sweep, not after it: the removal acts on what the checks saw moments
     // ago rather than minutes later, the trojan's driver is stopped before the sweep reads every
     // driver, and a sweep that is broken off does not leave the known version in place.
-    if (options.remove) s.Remove(*options.journal);
+    if (options.remove) s.Remove(*options.journal, options);
     s.searcher.Workers = options.threads;
     if (options.sweep) s.Sweep();
   }

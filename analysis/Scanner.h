@@ -15,8 +15,10 @@
 // was incomplete.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analysis/ScanReport.h"
 #include "system/FileSystem.h"
@@ -35,6 +37,11 @@ struct ScanOptions {
   RemovalJournal* journal = nullptr;
   // Threads that read the swept files at once; the records and their order are those of one.
   int threads = 1;
+  // What the caller already knows it could not examine: reported first, and counted.
+  std::vector<ScanSkipped> unexamined;
+  // Asked before the removal changes anything: a reason stops it there (reported as skipped,
+  // exit code 2), so that it cannot stop halfway.
+  std::function<std::string()> removalSafety;
 };
 
 // The exit codes of a scan.

@@ -1,5 +1,6 @@
 #include "system/offline/Hive.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <utility>
 
 #include "base/TextCase.h"
+#include "system/offline/HiveBaseBlock.h"
+#include "system/offline/HiveCells.h"
 
 namespace lk {
 
@@ -24,21 +27,44 @@ using Owned = std::unique_ptr<T, FreeDeleter>;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
-// The hive's two sequence numbers, read from the base block; none when it cannot be read.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> SequenceNumbers(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
-  unsigned char header[12] = {};
-  const ssize_t got = pread(fd, header, sizeof(header), 0);
-  close(fd);
-  if (got != static_cast<ssize_t>(sizeof(header))) return std::nullopt;
-  const auto dword = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(header[at]) |
-           (static_cast<std::uint32_t>(header[at + 1]) << 8U) |
-           (static_cast<std::uint32_t>(header[at + 2]) << 16U) |
-           (static_cast<std::uint32_t>(header[at + 3]) << 24U);
-  };
-  return std::make_pair(dword(4), dword(8));
+// The whole content of a regular file reached without following a link; none when it cannot be
+// read or is larger than limit.
+std::optional<std::string> ReadRegularFile(int fd, std::size_t limit) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0 ||
+      static_cast<std::uint64_t>(status.st_size) > limit) {
+    return std::nullopt;
+  }
+  std::string bytes(static_cast<std::size_t>(status.st_size), '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got =
+        pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return std::nullopt;
+    done += static_cast<std::size_t>(got);
+  }
+  return bytes;
+}
+
+// A hive file or log holds at most the base block, the hive bins and a little slack.
+constexpr std::size_t kMaxHiveFile = HiveBaseBlock::kSize + HiveLogReplay::kMaxHiveBinsSize + 65536;
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A value for hivex to write, with any type number: hive_type cannot hold most of them, so
+// the number is copied into the field's storage rather than converted.
+hive_set_value SetOf(std::string& name, std::uint32_t type, std::string& data) {
+  hive_set_value set{};
+  set.key = name.data();
+  static_assert(sizeof(set.t) == sizeof(type));
+  std::memcpy(&set.t, &type, sizeof(type));
+  set.len = data.size();
+  set.value = data.data();
+  return set;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -73,16 +99,8 @@ std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error
     *error = "Registrierungsdatei " + hostPath + ": keine gewöhnliche Datei";
     return nullptr;
   }
-  errno = 0;
-  HiveHandle handle(hivex_open(hostPath.c_str(), 0));
-  if (!handle) {
-    *error = "Registrierungsdatei " + hostPath + " ist beschädigt oder unlesbar (" +
-             ErrnoText(errno) + ")";
-    return nullptr;
-  }
-  const auto sequence = SequenceNumbers(hostPath);
-  std::unique_ptr<Hive> hive(
-      new Hive(hostPath, std::move(handle), sequence && sequence->first != sequence->second));
+  std::unique_ptr<Hive> hive(new Hive(hostPath, HiveHandle(), false));
+  if (!hive->Load(error)) return nullptr;
   // The root and its subkey list are where every lookup starts: damage there is damage to all.
   Node root = 0;
   std::vector<std::string> names;
@@ -93,8 +111,114 @@ std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error
   return hive;
 }
 
+std::vector<HiveLogFile> Hive::ReadLogs(std::string* ambiguity) {
+  std::vector<HiveLogFile> logs;
+  const std::string folder = FolderOf(path_);
+  const std::string name = BaseName(path_);
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return logs;
+  const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, closedir);
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(listing)) {
+    for (const char* suffix : {".LOG", ".LOG1", ".LOG2"}) {
+      if (EqualsIgnoringAsciiCase(entry->d_name, name + suffix)) names.emplace_back(entry->d_name);
+    }
+  }
+  // Windows sees one file per name; two that differ only in case leave open which one it reads.
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t j = i + 1; j < names.size(); ++j) {
+      if (EqualsIgnoringAsciiCase(names[i], names[j])) {
+        *ambiguity = "zwei Protokolle heißen " + names[i] + " und " + names[j];
+        return {};
+      }
+    }
+  }
+  // Together the logs hold no more than one hive could: a hostile disk cannot make this read
+  // gigabytes.
+  std::size_t budget = kMaxHiveFile;
+  for (const std::string& entryName : names) {
+    const int fd =
+        openat(dirfd(listing), entryName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;
+    std::optional<std::string> bytes = ReadRegularFile(fd, budget);
+    close(fd);
+    if (!bytes) continue;
+    budget -= bytes->size();
+    logPaths_.push_back(folder + "/" + entryName);
+    logs.push_back({entryName, std::move(*bytes)});
+  }
+  return logs;
+}
+
+bool Hive::Load(std::string* error) {
+  const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) {
+    *error = "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
+    return false;
+  }
+  // A clean hive is read by hivex alone; only a dirty one is read here whole, to be replayed.
+  struct stat status {};
+  std::string header(HiveBaseBlock::kChecked, '\0');
+  const bool readable = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                        pread(fd, header.data(), header.size(), 0) >= 0;
+  const std::optional<HiveBaseBlock> block = HiveBaseBlock::Parse(header);
+  dirty_ = !block || block->Dirty();
+  std::optional<std::string> primary;
+  if (readable && dirty_) primary = ReadRegularFile(fd, kMaxHiveFile);
+  close(fd);
+  if (!readable || (dirty_ && !primary)) {
+    *error = "Registrierungsdatei " + path_ + " ist unlesbar oder zu groß";
+    return false;
+  }
+  source_ = path_;
+  std::optional<HiveBaseBlock> declared = block;
+  auto length = static_cast<std::uint64_t>(status.st_size);
+  if (dirty_) {
+    std::string ambiguity;
+    const std::vector<HiveLogFile> logs = ReadLogs(&ambiguity);
+    const HiveReplay replay = ambiguity.empty() ? HiveLogReplay::Run(*primary, logs) : HiveReplay{};
+    if (!ambiguity.empty()) {
+      logFailure_ = ambiguity;
+    } else if (replay.outcome == HiveReplay::Outcome::Replayed) {
+      replayed_ = PrivateHiveCopy::Of(replay.hive);
+      if (replayed_.Valid()) {
+        source_ = replayed_.Path();
+        declared = HiveBaseBlock::Parse(replay.hive);
+        length = replay.hive.size();
+        logsApplied_ = replay.applied;
+      } else {
+        logFailure_ = "die eingespielte Kopie ließ sich nicht anlegen";
+      }
+    } else {
+      logFailure_ = replay.failure;
+    }
+  }
+  // hivex reads what is there and says nothing about the rest: a hive cut short at a bin
+  // boundary would read as a complete, smaller one.
+  if (declared && length < HiveBaseBlock::kSize + std::uint64_t{declared->hiveBinsSize}) {
+    *error = "Registrierungsdatei " + path_ + " ist beschädigt: " + std::to_string(length) +
+             " Bytes, der Kopfblock gibt " +
+             std::to_string(HiveBaseBlock::kSize + std::uint64_t{declared->hiveBinsSize}) +
+             " an (die Datei ist abgeschnitten)";
+    return false;
+  }
+  errno = 0;
+  handle_.reset(hivex_open(source_.c_str(), 0));
+  if (!handle_) {
+    *error =
+        "Registrierungsdatei " + path_ + " ist beschädigt oder unlesbar (" + ErrnoText(errno) + ")";
+    return false;
+  }
+  return true;
+}
+
 bool Hive::IsWritable() const {
   return access(path_.c_str(), W_OK) == 0 && access(FolderOf(path_).c_str(), W_OK) == 0;
+}
+
+std::uint32_t Hive::Refused(std::string why) {
+  damage_ = std::move(why);
+  return hive_error::kRegistryCorrupt;
 }
 
 std::uint32_t Hive::Damaged(std::string_view what) {
@@ -163,18 +287,42 @@ std::uint32_t Hive::ReadValue(Node node, std::string_view name, HiveValue* value
     if (errno != 0) return Damaged("Wert \"" + key + "\": " + ErrnoText(errno));
     return hive_error::kFileNotFound;
   }
-  hive_type type = hive_t_REG_NONE;
+  // A hive may store any 32-bit type number, and hive_type cannot hold most of them: hivex
+  // writes the number into plain storage, which is read as the number it is.
+  static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+  std::uint32_t type = 0;
   std::size_t length = 0;
   errno = 0;
-  const Owned<char> data(hivex_value_value(handle_.get(), handle, &type, &length));
+  const Owned<char> data(
+      hivex_value_value(handle_.get(), handle, reinterpret_cast<hive_type*>(&type), &length));
   // A value without data comes back as null from some hivex versions; errno tells them apart.
   if (!data && (length != 0 || errno != 0)) {
     return Damaged("Daten des Werts \"" + key + "\": " + ErrnoText(errno));
   }
-  value->type = static_cast<std::uint32_t>(type);
+  value->type = type;
   value->data = data ? std::string(data.get(), length) : std::string();
   return 0;
 }
+
+std::string Hive::CheckCells(const KeyPath& path, bool wholeTree) {
+  Node node = 0;
+  const std::uint32_t error = Find(path, &node);
+  if (error == hive_error::kFileNotFound) return {};
+  if (error != 0) return DamageText();
+  const int fd = open(source_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
+  const std::optional<std::string> bytes = ReadRegularFile(fd, kMaxHiveFile);
+  close(fd);
+  if (!bytes) return "Registrierungsdatei " + path_ + " ist unlesbar";
+  const HiveCells cells(*bytes);
+  std::string why = wholeTree ? cells.CheckDeleteTree(node) : cells.CheckRewriteValues(node);
+  if (why.empty()) return {};
+  return "Registrierungsdatei " + path_ + " kann nicht sicher geändert werden: " + why;
+}
+
+std::string Hive::CheckDeleteKey(const KeyPath& path) { return CheckCells(path, true); }
+
+std::string Hive::CheckValuesChange(const KeyPath& path) { return CheckCells(path, false); }
 
 void Hive::SetBeforeFirstWrite(std::function<bool(const std::string& hostPath)> hook) {
   beforeFirstWrite_ = std::move(hook);
@@ -182,10 +330,23 @@ void Hive::SetBeforeFirstWrite(std::function<bool(const std::string& hostPath)> 
 
 std::uint32_t Hive::BeginWrite() {
   if (writing_) return 0;
+  // Writing the primary alone would mark it clean: Windows would then ignore the newer data in
+  // the logs that could not be replayed here.
+  if (!logFailure_.empty()) {
+    return Damaged(
+        "nicht sauber geschlossen, und die Transaktionsprotokolle lassen sich nicht "
+        "einspielen (" +
+        logFailure_ + "); eine Änderung ginge zu Lasten neuerer Daten");
+  }
   if (!IsWritable()) return hive_error::kAccessDenied;
-  if (beforeFirstWrite_ && !beforeFirstWrite_(path_)) return hive_error::kAccessDenied;
+  if (beforeFirstWrite_) {
+    if (!beforeFirstWrite_(path_)) return hive_error::kAccessDenied;
+    for (const std::string& log : logPaths_) {
+      if (!beforeFirstWrite_(log)) return hive_error::kAccessDenied;
+    }
+  }
   errno = 0;
-  HiveHandle handle(hivex_open(path_.c_str(), HIVEX_OPEN_WRITE));
+  HiveHandle handle(hivex_open(source_.c_str(), HIVEX_OPEN_WRITE));
   if (!handle) {
     if (errno == EACCES || errno == EROFS || errno == EPERM) return hive_error::kAccessDenied;
     return Damaged("zum Schreiben geöffnet: " + ErrnoText(errno));
@@ -197,7 +358,7 @@ std::uint32_t Hive::BeginWrite() {
 
 std::uint32_t Hive::Reload() {
   errno = 0;
-  HiveHandle handle(hivex_open(path_.c_str(), writing_ ? HIVEX_OPEN_WRITE : 0));
+  HiveHandle handle(hivex_open(source_.c_str(), writing_ ? HIVEX_OPEN_WRITE : 0));
   if (!handle) return Damaged("neu geladen: " + ErrnoText(errno));
   handle_ = std::move(handle);
   return 0;
@@ -223,6 +384,9 @@ std::uint32_t Hive::Commit() {
   }
   // The rename is durable only once the folder is: a failure here leaves the new hive in place.
   static_cast<void>(SyncPath(FolderOf(path_), O_RDONLY | O_DIRECTORY));
+  // The primary now holds the replayed hive with a clean base block: it is the source from here.
+  source_ = path_;
+  replayed_ = PrivateHiveCopy();
   return 0;
 }
 
@@ -256,11 +420,11 @@ std::uint32_t Hive::CreateKey(const KeyPath& path) {
 std::uint32_t Hive::SetValue(const KeyPath& path, std::string_view name, const HiveValue& value) {
   Node node = 0;
   if (const std::uint32_t error = Find(path, &node)) return error;
+  if (const std::string why = CheckValuesChange(path); !why.empty()) return Refused(why);
   if (const std::uint32_t error = BeginWrite()) return error;
   std::string key(name);
   std::string data = value.data;
-  const hive_set_value set{key.data(), static_cast<hive_type>(value.type), data.size(),
-                           data.data()};
+  const hive_set_value set = SetOf(key, value.type, data);
   if (hivex_node_set_value(handle_.get(), node, &set, 0) != 0) {
     static_cast<void>(Reload());
     return hive_error::kAccessDenied;
@@ -288,11 +452,11 @@ std::uint32_t Hive::DeleteValue(const KeyPath& path, std::string_view name) {
     kept.push_back(std::move(value));
   }
   if (!found) return hive_error::kFileNotFound;
+  if (const std::string why = CheckValuesChange(path); !why.empty()) return Refused(why);
   if (const std::uint32_t error = BeginWrite()) return error;
   std::vector<hive_set_value> values;
   for (std::size_t i = 0; i < kept.size(); ++i) {
-    values.push_back({keys[i].data(), static_cast<hive_type>(kept[i].type), kept[i].data.size(),
-                      kept[i].data.data()});
+    values.push_back(SetOf(keys[i], kept[i].type, kept[i].data));
   }
   if (hivex_node_set_values(handle_.get(), node, values.size(), values.data(), 0) != 0) {
     static_cast<void>(Reload());
@@ -305,6 +469,7 @@ std::uint32_t Hive::DeleteKey(const KeyPath& path) {
   if (path.empty()) return hive_error::kAccessDenied;
   Node node = 0;
   if (const std::uint32_t error = Find(path, &node)) return error;
+  if (const std::string why = CheckDeleteKey(path); !why.empty()) return Refused(why);
   if (const std::uint32_t error = BeginWrite()) return error;
   errno = 0;
   if (hivex_node_delete_child(handle_.get(), node) != 0) {

@@ -13,6 +13,15 @@
 // original (hivex_commit truncates and rewrites the file it is given, so writing over the original
 // would leave half a hive behind a crash), which is flushed and then renamed over the original.
 // A change that could not be written is undone in memory as well.
+//
+// A file shorter than the hive bins its base block declares is damaged. A hive whose Windows did
+// not shut down cleanly is read as Windows would load it: its transaction logs beside it are
+// replayed into a private copy in memory (HiveLogReplay), and the files keep their bytes. The
+// first change then reconciles the hive: the replayed hive, changed, becomes the primary with a
+// clean base block, and the logs stay as they are: Windows applies no log to a hive that is not
+// dirty, and its own recovery leaves the applied entries in the logs the same way. The hook is
+// asked for the primary and for each log before that. A dirty hive whose
+// logs cannot be replayed is read as the primary has it and is never changed.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +33,8 @@
 #include <vector>
 
 #include "system/offline/HiveHandle.h"
+#include "system/offline/HiveLogReplay.h"
+#include "system/offline/PrivateHiveCopy.h"
 
 namespace lk {
 
@@ -53,11 +64,15 @@ class Hive {
   Hive& operator=(const Hive&) = delete;
 
   [[nodiscard]] const std::string& Path() const noexcept { return path_; }
-  // The two sequence numbers of the base block differ: Windows did not shut down cleanly, and a
-  // transaction log beside the file may hold newer data that hivex does not replay.
+  // The primary's base block has a wrong checksum or two different sequence numbers: Windows did
+  // not shut down cleanly, and the logs beside the file may hold newer data (see LogsApplied).
   [[nodiscard]] bool IsDirty() const noexcept { return dirty_; }
   // The file and its folder may be written (nothing is tried).
   [[nodiscard]] bool IsWritable() const;
+  // For a dirty hive: the log entries that were replayed ("SYSTEM.LOG1 Einträge 5 bis 7"), or
+  // why the logs could not be replayed. Both empty for a clean hive.
+  [[nodiscard]] const std::string& LogsApplied() const noexcept { return logsApplied_; }
+  [[nodiscard]] const std::string& LogFailure() const noexcept { return logFailure_; }
   // What was wrong with the hive the last time a read met damage, naming the file.
   [[nodiscard]] const std::string& DamageText() const noexcept { return damage_; }
 
@@ -66,6 +81,12 @@ class Hive {
   [[nodiscard]] std::uint32_t SubKeyNames(Node node, std::vector<std::string>* names);
   [[nodiscard]] std::uint32_t ValueNames(Node node, std::vector<std::string>* names);
   [[nodiscard]] std::uint32_t ReadValue(Node node, std::string_view name, HiveValue* value);
+
+  // Why DeleteKey(path), or a change of the values of path, could not be done without hivex
+  // meeting a cell it cannot free (it would abort the process halfway); empty when it can, or
+  // when there is no such key. Every change checks this first and is refused with 1015.
+  [[nodiscard]] std::string CheckDeleteKey(const KeyPath& path);
+  [[nodiscard]] std::string CheckValuesChange(const KeyPath& path);
 
   // Writing (see above). The root key cannot be deleted (5).
   void SetBeforeFirstWrite(std::function<bool(const std::string& hostPath)> hook);
@@ -77,7 +98,17 @@ class Hive {
 
  private:
   Hive(std::string path, HiveHandle handle, bool dirty);
+  // Reads the primary (and, when dirty, replays its logs); false with *error when damaged.
+  [[nodiscard]] bool Load(std::string* error);
+  // The logs beside the file (NAME.LOG, .LOG1, .LOG2 in any case), read without following links;
+  // none, with *ambiguity, when two of them differ only in case.
+  [[nodiscard]] std::vector<HiveLogFile> ReadLogs(std::string* ambiguity);
+  // Runs check over the cells of the hive as it is now (the source file: every change is
+  // committed at once); its text, or why the hive could not be read.
+  [[nodiscard]] std::string CheckCells(const KeyPath& path, bool wholeTree);
   [[nodiscard]] std::uint32_t Damaged(std::string_view what);
+  // A change refused before anything was written, for the reason given (1015).
+  [[nodiscard]] std::uint32_t Refused(std::string why);
   [[nodiscard]] std::uint32_t Child(Node parent, const std::string& name, Node* child);
   [[nodiscard]] std::uint32_t BeginWrite();
   // Writes the hive as it is in memory to the file; on failure reloads the file.
@@ -89,6 +120,11 @@ class Hive {
   bool dirty_ = false;
   bool writing_ = false;
   std::string damage_;
+  std::string source_;  // what hivex opens: the primary, or the private replayed copy
+  PrivateHiveCopy replayed_;
+  std::string logsApplied_;
+  std::string logFailure_;
+  std::vector<std::string> logPaths_;  // the host paths of the logs beside a dirty hive
   std::function<bool(const std::string&)> beforeFirstWrite_;
 };
 

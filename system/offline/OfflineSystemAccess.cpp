@@ -328,6 +328,40 @@ std::vector<std::string> OfflineSystemAccess::DirtyHives() const {
   return dirty;
 }
 
+std::vector<OfflineSystemAccess::DirtyHive> OfflineSystemAccess::DirtyHiveStates() const {
+  std::vector<DirtyHive> dirty;
+  for (const Hive* hive : {state_->system.get(), state_->software.get()}) {
+    if (hive->IsDirty()) dirty.push_back({hive->Path(), hive->LogsApplied(), hive->LogFailure()});
+  }
+  return dirty;
+}
+
+std::string OfflineSystemAccess::CheckChanges(
+    std::string_view serviceName,
+    const std::vector<std::pair<RegistryView, std::string>>& valueKeys) {
+  Hive& system = *state_->system;
+  Hive::Node root = 0;
+  std::vector<std::string> sets;
+  if (system.Find({}, &root) != 0 || system.SubKeyNames(root, &sets) != 0) {
+    return system.DamageText();
+  }
+  for (const std::string& set : sets) {
+    if (!IsControlSetName(set)) continue;
+    if (std::string why = system.CheckDeleteKey({set, "Services", std::string(serviceName)});
+        !why.empty()) {
+      return why;
+    }
+  }
+  for (const auto& [view, key] : valueKeys) {
+    const std::optional<State::Location> location = state_->Locate(key, view);
+    if (!location) continue;
+    if (std::string why = location->hive->CheckValuesChange(location->path); !why.empty()) {
+      return why;
+    }
+  }
+  return {};
+}
+
 const std::string& OfflineSystemAccess::Root() const noexcept { return state_->root; }
 
 std::unique_ptr<RegistryConnection> OfflineSystemAccess::ConnectRegistry(RegistryView view) {

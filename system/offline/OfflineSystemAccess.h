@@ -52,6 +52,20 @@ class OfflineSystemAccess final : public SystemAccess {
   void SetBeforeFirstHiveWrite(std::function<bool(const std::string& hostPath)> hook);
   // The host paths of the hive files whose Windows did not shut down cleanly (see Hive::IsDirty).
   [[nodiscard]] std::vector<std::string> DirtyHives() const;
+  // The same hives with what became of their transaction logs: the entries replayed, or why
+  // they could not be (the hive is then read as the file has it, and not changed).
+  struct DirtyHive {
+    std::string hostPath;
+    std::string logsApplied;
+    std::string logFailure;
+  };
+  [[nodiscard]] std::vector<DirtyHive> DirtyHiveStates() const;
+  // Why deleting the service's key from every control set, or changing the values of the keys
+  // (as the seam names them, in their view), could not be done safely (see Hive::CheckDeleteKey);
+  // empty when every change can be made. Asked before a removal changes anything.
+  [[nodiscard]] std::string CheckChanges(
+      std::string_view serviceName,
+      const std::vector<std::pair<RegistryView, std::string>>& valueKeys);
   // The host folder of the drive.
   [[nodiscard]] const std::string& Root() const noexcept;
 

@@ -7,23 +7,42 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "system/offline/Hive.h"
+#include "system/offline/HiveLogReplay.h"
+#include "system/offline/HiveText.h"
 #include "tests/support/BlankHive.h"
+#include "tests/support/HiveLogWriter.h"
 #include "tests/support/WindowsTree.h"
 
 namespace lk {
 namespace {
 
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 using Json = nlohmann::json;
 using test::HiveName;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct ScanRun {
   int exitCode = -1;
@@ -194,7 +213,28 @@ TEST(LkScanRoot, ADamagedHiveExitsTwoAndIsNamed) {
   const ScanRun run = RunLkScan({"--json", "--root", tree.Root()});
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_THAT(run.err, HasSubstr(tree.HivePath(HiveName::System)));
-  EXPECT_TRUE(run.records.empty()) << run.out;
+  // Even a run that could not start ends its records with the summary and its exit code.
+  ASSERT_FALSE(run.records.empty()) << run.out;
+  EXPECT_EQ(run.records.back().value("type", ""), "summary");
+  EXPECT_EQ(run.Summary()["exit_code"], 2);
+  ASSERT_EQ(run.OfType("skipped").size(), 1U) << run.out;
+  EXPECT_THAT(run.OfType("skipped")[0]["reason"].get<std::string>(),
+              HasSubstr(tree.HivePath(HiveName::System)));
+}
+
+// hivex reads a hive cut at a bin boundary as a complete, smaller hive: the length its base
+// block declares tells the cut.
+TEST(LkScanRoot, AHiveCutShortOfItsDeclaredSizeIsDamaged) {
+  test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  const std::string path = tree.HivePath(HiveName::Software);
+  std::string bytes = ReadBytes(path);
+  ASSERT_GT(test::HiveBinsSize(bytes), 4096U) << "the hive needs more than one bin to be cut";
+  bytes.resize(test::kBaseBlockSize + 4096);
+  WriteBytes(path, bytes);
+  const ScanRun run = RunLkScan({"--json", "--no-sweep", "--root", tree.Root()});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_THAT(run.err, HasSubstr(path));
+  EXPECT_EQ(run.Summary()["exit_code"], 2) << run.out;
 }
 
 TEST(LkScanRoot, AFolderThatHoldsNoInstallationOrNoRootExitsTwo) {
@@ -207,30 +247,373 @@ TEST(LkScanRoot, AFolderThatHoldsNoInstallationOrNoRootExitsTwo) {
   EXPECT_THAT(noRoot.err, HasSubstr("--root"));
 }
 
-TEST(LkScanRoot, AHiveOfAnUncleanShutdownIsNoted) {
+// A dirty hive whose logs are missing was not examined as Windows would load it, and it is not
+// changed: writing the primary alone would mark it clean and lose what the logs hold.
+TEST(LkScanRoot, ADirtyHiveWithoutItsLogsIsNotExaminedAndNotChanged) {
   test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  tree.InstallKnownVersion();
   const std::string path = tree.HivePath(HiveName::Software);
-  std::string bytes;
-  {
-    std::ifstream in(path, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string bytes = ReadBytes(path);
+  bytes = test::MarkDirty(bytes, test::ReadDword(bytes, 8));
+  WriteBytes(path, bytes);
+  const ScanRun scan = RunLkScan({"--json", "--no-sweep", "--root", tree.Root()});
+  bool named = false;
+  for (const Json& skipped : scan.OfType("skipped")) {
+    named = named || (skipped["path"] == "C:\\Windows\\System32\\config\\SOFTWARE" &&
+                      skipped["reason"].get<std::string>().find(path) != std::string::npos);
   }
-  test::WriteDword(bytes, 4, test::ReadDword(bytes, 8) + 1);
-  test::WriteDword(bytes, test::kChecksumField, test::BaseBlockChecksum(bytes));
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  EXPECT_TRUE(named) << scan.out;
+  EXPECT_EQ(scan.exitCode, 1) << "the service key in SYSTEM is still found";
+
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  EXPECT_EQ(ReadBytes(path), bytes) << "the dirty hive keeps its bytes";
+  bool refused = false;
+  for (const Json& action : removal.OfType("action")) {
+    refused = refused || (action["action"] == "registry-write" && action["ok"] == false);
   }
+  EXPECT_TRUE(refused) << removal.out;
+
+  // Without anything to find, the gap alone decides.
+  test::WindowsTree clean(test::WindowsTreeOptions{true, false});
+  const std::string cleanPath = clean.HivePath(HiveName::System);
+  std::string cleanBytes = ReadBytes(cleanPath);
+  WriteBytes(cleanPath, test::MarkDirty(cleanBytes, test::ReadDword(cleanBytes, 8)));
+  EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", clean.Root()}).exitCode, 2);
+}
+
+// Changes that reached only the logs, as a flush of Windows 8.1 and later leaves them: the
+// primary as it was, marked dirty, and LOG1 with the pages that changed (LOG2 with an older,
+// applied entry).
+struct LoggedChange {
+  std::string primary;   // on disk, dirty
+  std::string replayed;  // what Windows would load
+};
+
+LoggedChange MoveChangesIntoLogs(test::WindowsTree& tree, HiveName hive,
+                                 const std::function<void()>& change) {
+  const std::string path = tree.HivePath(hive);
+  const std::string before = ReadBytes(path);
+  change();
+  const std::string after = ReadBytes(path);
+  const std::uint32_t sequence = test::ReadDword(before, 8);
+  LoggedChange logged{test::MarkDirty(before, sequence), ""};
+  WriteBytes(path, logged.primary);
+  test::NewFormatLog log1(before, sequence);
+  log1.Add(sequence, test::HiveBinsSize(after), test::ChangedPages(before, after));
+  test::NewFormatLog log2(before, sequence - 1);
+  log2.Add(sequence - 1, test::HiveBinsSize(before), {});
+  WriteBytes(path + ".LOG1", log1.Bytes());
+  WriteBytes(path + ".LOG2", log2.Bytes());
+  const HiveReplay replay = HiveLogReplay::Run(logged.primary, {{"LOG1", log1.Bytes()}});
+  EXPECT_EQ(replay.outcome, HiveReplay::Outcome::Replayed) << replay.failure;
+  logged.replayed = replay.hive;
+  return logged;
+}
+
+// Every key and value of a hive file, as hivex reads it ("key\\path" -> values by name).
+using HiveDump = std::map<std::string, std::map<std::string, HiveValue>>;
+
+void DumpKey(Hive& hive, const Hive::KeyPath& path, HiveDump& dump) {
+  Hive::Node node = 0;
+  ASSERT_EQ(hive.Find(path, &node), 0U);
+  std::string name;
+  for (const std::string& part : path) name += (name.empty() ? "" : "\\") + part;
+  std::vector<std::string> values;
+  ASSERT_EQ(hive.ValueNames(node, &values), 0U);
+  auto& stored = dump[name];
+  for (const std::string& value : values) {
+    ASSERT_EQ(hive.ReadValue(node, value, &stored[value]), 0U);
+  }
+  std::vector<std::string> children;
+  ASSERT_EQ(hive.SubKeyNames(node, &children), 0U);
+  for (const std::string& child : children) {
+    Hive::KeyPath childPath = path;
+    childPath.push_back(child);
+    DumpKey(hive, childPath, dump);
+  }
+}
+
+HiveDump Dump(const std::string& bytes) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("lkscan-root-dump-" + std::to_string(getpid())))
+          .string();
+  WriteBytes(path, bytes);
+  std::string error;
+  HiveDump dump;
+  if (auto hive = Hive::Open(path, &error)) DumpKey(*hive, {}, dump);
+  std::filesystem::remove(path);
+  EXPECT_FALSE(dump.empty()) << error;
+  return dump;
+}
+
+constexpr char kWindowsSubKey[] = "Microsoft\\Windows NT\\CurrentVersion\\Windows";
+
+void InstallOnlyInLogs(test::WindowsTree& tree, LoggedChange* system, LoggedChange* software) {
+  *system = MoveChangesIntoLogs(tree, HiveName::System, [&] {
+    tree.SetString(HiveName::System, "ControlSet001\\Services\\winsys32", "ImagePath",
+                   "system32\\drivers\\winsys32.sys", 2);
+    tree.SetString(HiveName::System, "ControlSet001\\Services\\OnlyInTheLog", "ImagePath",
+                   "system32\\drivers\\newer.sys", 2);
+  });
+  *software = MoveChangesIntoLogs(tree, HiveName::Software, [&] {
+    tree.SetString(HiveName::Software, kWindowsSubKey, "AppInit_DLLs", "other.dll mfc42ul.dll");
+  });
+}
+
+TEST(LkScanRoot, AServiceKeyAndAnAppInitEntryOnlyInTheLogsAreFound) {
+  test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  LoggedChange system;
+  LoggedChange software;
+  InstallOnlyInLogs(tree, &system, &software);
+  EXPECT_FALSE(tree.KeyStored(HiveName::System, "ControlSet001\\Services\\winsys32"))
+      << "hivex alone does not see it";
+  const auto before = tree.Fingerprint();
   const ScanRun run = RunLkScan({"--json", "--no-sweep", "--root", tree.Root()});
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  bool noted = false;
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  int serviceKeys = 0;
+  for (const Json& service : run.Findings("service")) {
+    if (service.value("data", "") == "system32\\drivers\\winsys32.sys") ++serviceKeys;
+  }
+  EXPECT_EQ(serviceKeys, 1) << run.out;
+  ASSERT_EQ(run.Findings("appinit").size(), 1U) << run.out;
+  EXPECT_EQ(run.Findings("appinit")[0]["data"], "other.dll mfc42ul.dll");
+  int notes = 0;
   for (const Json& note : run.OfType("note")) {
     if (note["topic"] == "registry" &&
-        note["text"].get<std::string>().find(path) != std::string::npos) {
-      noted = true;
+        note["text"].get<std::string>().find("LOG1 Eintrag") != std::string::npos) {
+      ++notes;
     }
   }
-  EXPECT_TRUE(noted) << run.out;
+  EXPECT_EQ(notes, 2) << "each replayed hive says which entries were applied: " << run.out;
+  EXPECT_EQ(run.Summary()["skipped"], 0) << run.out;
+  EXPECT_EQ(tree.Fingerprint(), before) << "the primaries and the logs keep their bytes";
+}
+
+// Windows sees one file per name: two logs whose names differ only in case leave open which one
+// it would read, so the hive is not examined as replayed.
+TEST(LkScanRoot, TwoLogsWhoseNamesDifferOnlyInCaseLeaveTheHiveUnexamined) {
+  test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  LoggedChange system;
+  LoggedChange software;
+  InstallOnlyInLogs(tree, &system, &software);
+  const std::string path = tree.HivePath(HiveName::System);
+  WriteBytes(path + ".log1", ReadBytes(path + ".LOG2"));
+  const ScanRun run = RunLkScan({"--json", "--no-sweep", "--root", tree.Root()});
+  bool named = false;
+  for (const Json& skipped : run.OfType("skipped")) {
+    named = named || skipped["reason"].get<std::string>().find("SYSTEM.log1") != std::string::npos;
+  }
+  EXPECT_TRUE(named) << run.out;
+  EXPECT_EQ(run.Findings("appinit").size(), 1U) << "the other hive is still replayed";
+}
+
+// After the removal, Windows' own recovery of what is on disk (the primary is clean, so no log
+// applies) gives the replayed hive without the trojan's entries, and every other key and value;
+// the restore gives back the primary and both logs as they were.
+TEST(LkScanRoot, ARemovalOnADirtyHiveReconcilesItLosesNothingAndIsRestoredWhole) {
+  test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  LoggedChange system;
+  LoggedChange software;
+  InstallOnlyInLogs(tree, &system, &software);
+  const std::string logBytes = ReadBytes(tree.HivePath(HiveName::System) + ".LOG1");
+  std::vector<std::string> hiveFiles;
+  for (const HiveName hive : {HiveName::System, HiveName::Software}) {
+    for (const char* suffix : {"", ".LOG1", ".LOG2"})
+      hiveFiles.push_back(tree.HivePath(hive) + suffix);
+  }
+  std::vector<std::string> original;
+  for (const std::string& file : hiveFiles) original.push_back(ReadBytes(file));
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  EXPECT_EQ(removal.exitCode, 1) << removal.out << removal.err;
+  for (const Json& action : removal.OfType("action")) EXPECT_EQ(action["ok"], true) << action;
+
+  for (const auto& [hive, logged] :
+       {std::pair{HiveName::System, &system}, std::pair{HiveName::Software, &software}}) {
+    const std::string path = tree.HivePath(hive);
+    const std::string primary = ReadBytes(path);
+    const HiveReplay recovery = HiveLogReplay::Run(
+        primary, {{"LOG1", ReadBytes(path + ".LOG1")}, {"LOG2", ReadBytes(path + ".LOG2")}});
+    EXPECT_EQ(recovery.outcome, HiveReplay::Outcome::Clean) << path;
+    HiveDump expected = Dump(logged->replayed);
+    HiveDump actual = Dump(primary);
+    if (hive == HiveName::System) {
+      EXPECT_EQ(expected.erase("ControlSet001\\Services\\winsys32"), 1U);
+      EXPECT_EQ(actual.count("ControlSet001\\Services\\OnlyInTheLog"), 1U);
+    } else {
+      const HiveValue left = actual[kWindowsSubKey]["AppInit_DLLs"];
+      EXPECT_EQ(TextFromHiveString(left.data).find("mfc42ul"), std::string::npos);
+      EXPECT_NE(TextFromHiveString(left.data).find("other.dll"), std::string::npos);
+      expected[kWindowsSubKey].erase("AppInit_DLLs");
+      actual[kWindowsSubKey].erase("AppInit_DLLs");
+    }
+    EXPECT_EQ(actual, expected) << path;
+  }
+  EXPECT_EQ(ReadBytes(tree.HivePath(HiveName::System) + ".LOG1"), logBytes)
+      << "the logs stay as they are";
+  // The primaries and all four logs were kept whole before the first change.
+  const std::string qdir = removal.Summary().value("quarantine", "");
+  std::string relative = qdir.substr(std::min<std::size_t>(3, qdir.size()));
+  std::replace(relative.begin(), relative.end(), '\\', '/');
+  std::ifstream manifestFile(tree.Host(relative) + "/manifest.json");
+  const Json manifest = Json::parse(manifestFile, nullptr, false);
+  int backups = 0;
+  for (const Json& item : manifest.value("items", Json::array())) {
+    if (item.value("kind", "") == "backup") ++backups;
+  }
+  EXPECT_EQ(backups, 6) << manifest.dump();
+  EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", tree.Root()}).exitCode, 0);
+
+  // The restore puts each primary and its logs back byte for byte.
+  const ScanRun restore = RunLkScan({"--json", "--restore", qdir, "--root", tree.Root()});
+  EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;
+  for (std::size_t i = 0; i < hiveFiles.size(); ++i) {
+    EXPECT_EQ(ReadBytes(hiveFiles[i]), original[i]) << hiveFiles[i];
+  }
+  EXPECT_EQ(RunLkScan({"--json", "--no-sweep", "--root", tree.Root()}).exitCode, 1);
+}
+
+// The bytes of the files a removal changes: the hives and the two known files.
+std::vector<std::string> RemovalTargets(const test::WindowsTree& tree) {
+  return {ReadBytes(tree.HivePath(HiveName::System)), ReadBytes(tree.HivePath(HiveName::Software)),
+          ReadBytes(tree.Host("Windows/System32/mfc42ul.dll")),
+          ReadBytes(tree.Host("Windows/System32/drivers/winsys32.sys"))};
+}
+
+// hivex frees a key's class name without looking at its offset and aborts on one outside the
+// hive: the removal checks every cell it will free before it changes anything.
+TEST(LkScanRoot, AServiceKeyWithAClassNameOutsideTheHiveStopsTheRemovalBeforeAnyChange) {
+  test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  tree.InstallKnownVersion();
+  const std::string path = tree.HivePath(HiveName::System);
+  Hive::Node node = 0;
+  {
+    std::string error;
+    auto hive = Hive::Open(path, &error);
+    ASSERT_TRUE(hive) << error;
+    ASSERT_EQ(hive->Find({"ControlSet002", "Services", "winsys32", "Enum"}, &node), 0U);
+  }
+  std::string bytes = ReadBytes(path);
+  test::WriteDword(bytes, node + 4 + 48, 0x7FFFFFF0U);  // class name offset
+  WriteBytes(path, bytes);
+  const auto before = RemovalTargets(tree);
+
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  EXPECT_EQ(removal.exitCode, 2) << removal.out << removal.err;
+  EXPECT_EQ(RemovalTargets(tree), before) << "nothing was changed";
+  bool told = false;
+  for (const Json& skipped : removal.OfType("skipped")) {
+    told = told || skipped["reason"].get<std::string>().find("Klassenname") != std::string::npos;
+  }
+  EXPECT_TRUE(told) << removal.out;
+  EXPECT_EQ(removal.Summary()["exit_code"], 2) << removal.out;
+}
+
+// A subkey list that points outside the hive on the way to the service key or AppInit_DLLs
+// hides the key from hivex: that is a key not examined, never an absent one.
+TEST(LkScanRoot, ASubkeyListOutsideTheHiveOnTheWayIsNotExaminedNotAbsent) {
+  for (const HiveName broken : {HiveName::System, HiveName::Software}) {
+    test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+    const std::string path = tree.HivePath(broken);
+    const Hive::KeyPath on = broken == HiveName::System ? Hive::KeyPath{"ControlSet001", "Services"}
+                                                        : Hive::KeyPath{"Microsoft", "Windows NT"};
+    Hive::Node node = 0;
+    {
+      std::string error;
+      auto hive = Hive::Open(path, &error);
+      ASSERT_TRUE(hive) << error;
+      ASSERT_EQ(hive->Find(on, &node), 0U);
+    }
+    std::string bytes = ReadBytes(path);
+    test::WriteDword(bytes, node + 4 + 28, 0x7FFFFFF0U);  // subkey list offset
+    WriteBytes(path, bytes);
+    const ScanRun run = RunLkScan({"--json", "--no-sweep", "--root", tree.Root()});
+    SCOPED_TRACE(path);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_FALSE(run.OfType("skipped").empty()) << run.out;
+  }
+}
+
+// A hive may give a value any 32-bit type number; the removal rewrites the other values of the
+// key with theirs.
+TEST(LkScanRoot, AValueOfAnyTypeNumberIsReadAndKept) {
+  test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+  tree.InstallKnownVersion();
+  const std::string windows = "Microsoft\\Windows NT\\CurrentVersion\\Windows";
+  tree.SetValue(HiveName::Software, windows, "LoadAppInit_DLLs", 0x00100001U,
+                std::string("\1\0\0\0", 4));
+  const ScanRun scan = RunLkScan({"--json", "--no-sweep", "--root", tree.Root()});
+  EXPECT_EQ(scan.exitCode, 1) << scan.err;
+  EXPECT_THAT(scan.err, Not(HasSubstr("runtime error")));
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  EXPECT_EQ(removal.exitCode, 1) << removal.err;
+  const auto kept = tree.StoredValue(HiveName::Software, windows, "LoadAppInit_DLLs");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->type, 0x00100001U);
+  EXPECT_EQ(kept->data, std::string("\1\0\0\0", 4));
+}
+
+// Seeded mutations of both hives, each scanned and then removed from: whatever the damage, the
+// run ends with its summary and an exit code, never with an abort or a sanitizer report.
+TEST(LkScanRoot, MutatedHivesNeverAbortAScanOrARemoval) {
+  std::mt19937 random(0x4C4B);
+  const auto started = std::chrono::steady_clock::now();
+  int rounds = 0;
+  // Bounded in rounds and in time: a slow machine runs fewer.
+  while (rounds < 40 && std::chrono::steady_clock::now() - started < std::chrono::seconds(30)) {
+    ++rounds;
+    test::WindowsTree tree(test::WindowsTreeOptions{true, false});
+    tree.InstallKnownVersion();
+    for (const HiveName hive : {HiveName::System, HiveName::Software}) {
+      const std::string path = tree.HivePath(hive);
+      // The keys the removal deletes or rewrites, where hivex trusts the most offsets.
+      std::vector<Hive::Node> targets;
+      {
+        std::string error;
+        auto opened = Hive::Open(path, &error);
+        ASSERT_TRUE(opened) << error;
+        const std::vector<Hive::KeyPath> keys =
+            hive == HiveName::System
+                ? std::vector<Hive::KeyPath>{{"ControlSet001", "Services", "winsys32"},
+                                             {"ControlSet002", "Services", "winsys32", "Enum"}}
+                : std::vector<Hive::KeyPath>{
+                      {"Microsoft", "Windows NT", "CurrentVersion", "Windows"}};
+        for (const Hive::KeyPath& key : keys) {
+          Hive::Node node = 0;
+          if (opened->Find(key, &node) == 0) targets.push_back(node);
+        }
+      }
+      std::string bytes = ReadBytes(path);
+      // A key's counts and the offsets of its lists, security cell and class name (counted from
+      // the cell's size field) get values that point outside the hive, nowhere, or beside a
+      // cell; other bytes anywhere in the bins change at random.
+      static constexpr std::size_t kFields[] = {24, 32, 40, 44, 48, 52};
+      static constexpr std::uint32_t kDwords[] = {0x7FFFFFF0U, 0xFFFFFFFFU, 0, 8, 0x20, 0x1000};
+      const std::size_t flips = 1 + random() % 8;
+      for (std::size_t i = 0; i < flips; ++i) {
+        if (!targets.empty() && random() % 2 == 0) {
+          const std::size_t at = targets[random() % targets.size()] + kFields[random() % 6];
+          test::WriteDword(bytes, at, kDwords[random() % std::size(kDwords)]);
+        } else {
+          const std::size_t at =
+              test::kBaseBlockSize + random() % (bytes.size() - test::kBaseBlockSize);
+          bytes[at] = static_cast<char>(random());
+        }
+      }
+      WriteBytes(path, bytes);
+    }
+    for (const bool remove : {false, true}) {
+      std::vector<std::string> args{"--json", "--no-sweep", "--root", tree.Root()};
+      if (remove) args.insert(args.begin() + 2, "--remove");
+      const ScanRun run = RunLkScan(args);
+      SCOPED_TRACE("round " + std::to_string(rounds) + (remove ? " removal" : " scan"));
+      EXPECT_TRUE(run.exitCode >= 0 && run.exitCode <= 2) << run.exitCode << run.err;
+      EXPECT_THAT(run.err, Not(HasSubstr("runtime error")));
+      EXPECT_THAT(run.err, Not(HasSubstr("Sanitizer")));
+      ASSERT_FALSE(run.records.empty()) << run.err;
+      EXPECT_EQ(run.records.back().value("type", ""), "summary") << run.out << run.err;
+    }
+  }
+  EXPECT_GT(rounds, 0);
 }
 
 // The whole cycle offline: a removal keeps the hives whole and every change in the quarantine on

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -75,8 +76,9 @@ void SetHiveValue(const std::string& path, std::string_view keyPath, std::string
   EditHive(path, keyPath, [&](hive_h* h, hive_node_h node) {
     std::string key(name);
     std::string bytes(data);
-    const hive_set_value value{key.data(), static_cast<hive_type>(type), bytes.size(),
-                               bytes.data()};
+    // Any type number: hive_type cannot hold most of them, so the bytes are copied.
+    hive_set_value value{key.data(), hive_t_REG_NONE, bytes.size(), bytes.data()};
+    std::memcpy(&value.t, &type, sizeof(value.t));
     if (hivex_node_set_value(h, node, &value, 0) != 0) {
       throw std::runtime_error("cannot set value " + key);
     }
@@ -229,12 +231,11 @@ std::optional<HiveValue> WindowsTree::StoredValue(HiveName hive, std::string_vie
   const std::string key(name);
   const hive_value_h value = hivex_node_get_value(h.get(), node, key.c_str());
   if (value == 0) return std::nullopt;
-  hive_type type = hive_t_REG_NONE;
+  std::uint32_t type = 0;
   std::size_t length = 0;
   std::unique_ptr<char, decltype(&std::free)> data(
-      hivex_value_value(h.get(), value, &type, &length), &std::free);
-  return HiveValue{static_cast<std::uint32_t>(type),
-                   data ? std::string(data.get(), length) : std::string()};
+      hivex_value_value(h.get(), value, reinterpret_cast<hive_type*>(&type), &length), &std::free);
+  return HiveValue{type, data ? std::string(data.get(), length) : std::string()};
 }
 
 bool WindowsTree::KeyStored(HiveName hive, std::string_view keyPath) const {

@@ -233,6 +233,56 @@ class OutputFileBuffer final : public std::streambuf {
   OutputFile& file_;
 };
 
+// Hands every record on and remembers what a summary must say, so that a run that fails after
+// it has started still ends its JSON Lines with a summary record: a script reading them never
+// sees a run end without its exit code. Text output gets no such line: a "clean" verdict for a
+// run that failed would read as a result.
+class SummaryGuard final : public ScanReport {
+ public:
+  SummaryGuard(ScanReport& inner, bool json, bool restore)
+      : inner_(inner), json_(json), restore_(restore) {}
+
+  void Finding(const ScanFinding& finding) override {
+    (finding.check.rfind("sweep-", 0) == 0 ? suspicious_ : infected_) = true;
+    inner_.Finding(finding);
+  }
+  void Action(const ScanAction& action) override { inner_.Action(action); }
+  void Skipped(const ScanSkipped& skipped) override {
+    ++skipped_;
+    inner_.Skipped(skipped);
+  }
+  void Note(const ScanNote& note) override { inner_.Note(note); }
+  void Progress(const ScanProgress& progress) override { inner_.Progress(progress); }
+  void Summary(const ScanSummary& summary) override {
+    summarized_ = true;
+    inner_.Summary(summary);
+  }
+
+  // Reports why the run broke off and, with JSON, the summary it did not reach; returns code.
+  int Fail(int code, std::string path, std::string reason) {
+    if (!json_ || summarized_) return code;
+    Skipped({std::move(path), std::move(reason)});
+    ScanSummary summary;
+    summary.restore = restore_;
+    summary.verdict = infected_     ? ScanVerdict::Infected
+                      : suspicious_ ? ScanVerdict::Suspicious
+                                    : ScanVerdict::Clean;
+    summary.skipped = skipped_;
+    summary.exitCode = code;
+    Summary(summary);
+    return code;
+  }
+
+ private:
+  ScanReport& inner_;
+  bool json_;
+  bool restore_;
+  bool infected_ = false;
+  bool suspicious_ = false;
+  bool summarized_ = false;
+  std::int64_t skipped_ = 0;
+};
+
 }  // namespace
 
 int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
@@ -272,13 +322,12 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     return scan_exit::kUsage;
   }
 
-  std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
-  if (!target) {
-    host.err << "lkscan: " << error << '\n';
-    return scan_exit::kUsage;
-  }
-
   if (options.registerEventlog) {
+    std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
+    if (!target) {
+      host.err << "lkscan: " << error << '\n';
+      return scan_exit::kUsage;
+    }
     // Registering writes below HKLM: only an administrator may, and only on request.
     if (!target->System().HasAdministratorRights()) {
       host.err << "lkscan: --register-eventlog braucht die Rechte eines Administrators\n";
@@ -331,9 +380,12 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   }
   ProgressLine progress(faces, host.err);
   ScanReport& shown = host.errIsTerminal ? static_cast<ScanReport&>(progress) : faces;
+  // Below the allow-list, so that a summary made up after a failure counts only the findings
+  // that were reported as findings.
+  SummaryGuard guard(shown, options.json, options.restore.has_value());
   std::optional<AllowingReport> allowing;
-  if (allowList) allowing.emplace(*allowList, shown);
-  ScanReport& report = allowing ? static_cast<ScanReport&>(*allowing) : shown;
+  if (allowList) allowing.emplace(*allowList, guard);
+  ScanReport& report = allowing ? static_cast<ScanReport&>(*allowing) : guard;
 
   // The run's exit code once the faces that write elsewhere are done: a file or an event that
   // could not be written turns "nothing found" into 2, never hides a finding's 1.
@@ -354,6 +406,12 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     return code;
   };
 
+  std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
+  if (!target) {
+    host.err << "lkscan: " << error << '\n';
+    return guard.Fail(scan_exit::kUsage, options.root.value_or("System"), error);
+  }
+
   for (const ScanNote& note : target->Notes()) report.Note(note);
 
   // Changing the system needs an administrator; asking never raises a prompt. Nothing has been
@@ -363,7 +421,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
              << " braucht die Rechte eines Administrators (eine Eingabeaufforderung, die als "
                 "Administrator gestartet wurde); es wurde nichts untersucht und nichts "
                 "verändert.\n";
-    return scan_exit::kUsage;
+    return guard.Fail(scan_exit::kUsage, options.root.value_or("System"),
+                      "keine Rechte eines Administrators");
   }
 
   if (options.restore) {
@@ -374,7 +433,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     } catch (const std::exception& failure) {
       host.out.flush();
       host.err << "\nlkscan: die Wiederherstellung brach ab: " << failure.what() << '\n';
-      return Restorer::kIncomplete;
+      return guard.Fail(Restorer::kIncomplete, *options.restore,
+                        std::string("die Wiederherstellung brach ab: ") + failure.what());
     }
   }
 
@@ -387,7 +447,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     quarantine.emplace(target->System(), target->Files(), target->Store(), std::move(settings));
     if (!quarantine->Open(&error)) {
       host.err << "lkscan: " << error << " Es wurde nichts untersucht und nichts verändert.\n";
-      return scan_exit::kUsage;
+      return guard.Fail(scan_exit::kUsage, options.quarantine.value_or("Quarantäne"), error);
     }
     for (const std::string& note : quarantine->Notes()) report.Note({"quarantine", note});
     backups.emplace(*quarantine, report);
@@ -400,13 +460,15 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   scan.remove = options.remove;
   scan.journal = quarantine ? &*quarantine : nullptr;
   scan.threads = options.threads.value_or(DefaultThreads());
+  scan.unexamined = target->Unexamined();
+  scan.removalSafety = [&target] { return target->WhyRemovalIsUnsafe(); };
   try {
     return finish(scanner.Run(scan));
   } catch (const std::exception& failure) {
-    // A scan that broke off has no summary: a script sees the missing record and the exit code.
     host.out.flush();
     host.err << "\nlkscan: die Untersuchung brach ab: " << failure.what() << '\n';
-    return scan_exit::kIncomplete;
+    return guard.Fail(scan_exit::kIncomplete, "Untersuchung",
+                      std::string("die Untersuchung brach ab: ") + failure.what());
   }
 }
 

@@ -48,6 +48,12 @@ class ScanTarget {
   // What the scan's report should say about the target before the scan (an offline
   // installation whose hives were not closed cleanly, say).
   [[nodiscard]] virtual std::vector<ScanNote> Notes() { return {}; }
+  // What the target could not examine before the scan starts (a hive whose logs cannot be
+  // replayed, say): reported as skipped by the scan, which then cannot call the system clean.
+  [[nodiscard]] virtual std::vector<ScanSkipped> Unexamined() { return {}; }
+  // Why a removal could not be made without stopping halfway (a hive that hivex cannot change
+  // safely, say); empty when it can. Asked before the removal changes anything.
+  [[nodiscard]] virtual std::string WhyRemovalIsUnsafe() { return {}; }
 };
 
 struct LkScanHost {

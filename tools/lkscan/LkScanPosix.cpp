@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/AnalysisTexts.h"
 #include "system/offline/OfflineSystemAccess.h"
 #include "system/posix/PosixFileStore.h"
 #include "system/posix/PosixFileSystem.h"
@@ -40,13 +41,35 @@ class OfflineScanTarget final : public lk::ScanTarget {
   }
   std::vector<lk::ScanNote> Notes() override {
     std::vector<lk::ScanNote> notes;
-    for (const std::string& hive : system_->DirtyHives()) {
-      notes.push_back(
-          {"registry", "Registrierungsdatei " + hive +
-                           ": Windows wurde nicht sauber beendet; neuere Änderungen "
-                           "im Transaktionsprotokoll (.LOG1/.LOG2) sind nicht gelesen"});
+    for (const auto& hive : system_->DirtyHiveStates()) {
+      if (hive.logsApplied.empty()) continue;
+      notes.push_back({"registry", "Registrierungsdatei " + hive.hostPath +
+                                       ": Windows wurde nicht sauber beendet; untersucht ist "
+                                       "der Stand nach den Transaktionsprotokollen (" +
+                                       hive.logsApplied + ")"});
     }
     return notes;
+  }
+  std::string WhyRemovalIsUnsafe() override {
+    std::string windowsKey(lk::names::kWindowsKey);
+    std::string wow32Key = windowsKey;
+    wow32Key.insert(std::string_view("SOFTWARE\\").size(), "Wow6432Node\\");
+    return system_->CheckChanges(lk::names::kServiceName, {{lk::RegistryView::Native, windowsKey},
+                                                           {lk::RegistryView::Native, wow32Key}});
+  }
+  std::vector<lk::ScanSkipped> Unexamined() override {
+    std::vector<lk::ScanSkipped> skipped;
+    for (const auto& hive : system_->DirtyHiveStates()) {
+      if (!hive.logFailure.empty()) {
+        skipped.push_back({WindowsPathOf(hive.hostPath),
+                           "Registrierungsdatei " + hive.hostPath +
+                               ": Windows wurde nicht sauber beendet, und die neueren Änderungen "
+                               "in den Transaktionsprotokollen lassen sich nicht einspielen (" +
+                               hive.logFailure +
+                               "); untersucht ist nur der ältere Stand der Datei"});
+      }
+    }
+    return skipped;
   }
 
  private:
