@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "analysis/ControlSets.h"
 #include "base/TextCase.h"
 #include "base/WindowsPath.h"
 #include "system/Sha256.h"
@@ -395,11 +396,23 @@ bool Quarantine::ReadTree(RegistryConnection& registry, const std::string& keyPa
 }
 
 RemovalJournal::Kept Quarantine::KeepServiceKey(std::string_view serviceName) {
+  return KeepServiceTree("CurrentControlSet", serviceName);
+}
+
+RemovalJournal::Kept Quarantine::KeepControlSetServiceKey(std::string_view controlSet,
+                                                          std::string_view serviceName) {
+  if (!IsControlSetName(controlSet)) return {false, "Kein Steuersatz: " + std::string(controlSet)};
+  return KeepServiceTree(controlSet, serviceName);
+}
+
+RemovalJournal::Kept Quarantine::KeepServiceTree(std::string_view controlSet,
+                                                 std::string_view serviceName) {
   if (serviceName.empty() || serviceName.find('\\') != std::string_view::npos ||
       serviceName.size() > 256 || !qf::IsUtf8(serviceName)) {
     return {false, "Der Dienstname kann nicht festgehalten werden."};
   }
-  const std::string key = std::string(qf::kServicesKey) + "\\" + std::string(serviceName);
+  const std::string key =
+      "SYSTEM\\" + std::string(controlSet) + "\\Services\\" + std::string(serviceName);
   std::unique_ptr<RegistryConnection> registry = system_.ConnectRegistry(RegistryView::Native);
   if (!registry) return {false, "Die Registrierung ist nicht erreichbar."};
   TreeBudget budget;

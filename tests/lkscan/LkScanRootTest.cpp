@@ -102,11 +102,13 @@ TEST(LkScanRoot, TheKnownVersionInTheHivesAndFilesIsFoundAndNothingIsWritten) {
   EXPECT_EQ(tree.Fingerprint(), before) << "the hives and every other file keep their bytes";
 
   const std::vector<Json> services = run.Findings("service");
-  ASSERT_EQ(services.size(), 2U) << run.out;
+  ASSERT_EQ(services.size(), 3U) << run.out;
   EXPECT_EQ(services[0]["key"], "HKLM\\SYSTEM\\CurrentControlSet\\services\\winsys32");
   EXPECT_EQ(services[0]["data"], "system32\\drivers\\winsys32.sys");
-  EXPECT_EQ(services[1]["name"], "winsys32") << "registered with the service manager";
-  EXPECT_FALSE(services[1].contains("key"));
+  EXPECT_EQ(services[1]["key"], "HKLM\\SYSTEM\\ControlSet002\\Services\\winsys32")
+      << "the LastKnownGood set would load it again";
+  EXPECT_EQ(services[2]["name"], "winsys32") << "registered with the service manager";
+  EXPECT_FALSE(services[2].contains("key"));
 
   const std::vector<Json> appInit = run.Findings("appinit");
   ASSERT_EQ(appInit.size(), 1U) << run.out;

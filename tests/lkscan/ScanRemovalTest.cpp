@@ -63,6 +63,11 @@ class RecordingJournal final : public RemovalJournal {
                    system_.KeyExists(kServiceKey) && !system_.ServiceMarkedForDeletion(serviceName),
                    state == ServiceState::Running ? "running" : ""});
   }
+  Kept KeepControlSetServiceKey(std::string_view controlSet,
+                                std::string_view serviceName) override {
+    return Record(
+        {"service " + std::string(controlSet) + " " + std::string(serviceName), true, {}});
+  }
   Kept KeepBackup(std::string_view path) override {
     return Record({"backup " + std::string(path), true, {}});
   }
