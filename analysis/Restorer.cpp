@@ -375,6 +375,29 @@ struct RunBudget {
   }
 };
 
+// The size of a file, or -1 when it cannot be opened (0 when it is missing).
+std::int64_t SizeOf(FileSystem& files, const std::string& path, bool* missing) {
+  std::uint32_t error = 0;
+  const std::unique_ptr<ReadableFile> file = files.OpenForReading(path, FileShare::Read, &error);
+  *missing = !file && error == file_error::kFileNotFound;
+  if (!file) return *missing ? 0 : -1;
+  return file->Size();
+}
+
+// Refuses, before anything is parsed, a run whose files together hold more than a restore reads:
+// a folder of records linked many times over costs only the look at their sizes.
+void CheckRunSize(FileSystem& files, const std::string& folder) {
+  bool missing = false;
+  std::int64_t total =
+      std::max<std::int64_t>(0, SizeOf(files, JoinPath(folder, qf::kManifestName), &missing));
+  for (std::size_t number = 1; number <= qf::kMaxItems; ++number) {
+    const std::int64_t size = SizeOf(files, JoinPath(folder, qf::RecordName(number)), &missing);
+    if (missing) break;
+    total += std::max<std::int64_t>(0, std::min(size, qf::kMaxRecordBytes + 1));
+    if (total > kMaxRunBytes) Invalid("die Einträge des Laufs sind zusammen zu groß");
+  }
+}
+
 std::optional<Json> ParseJson(const std::string& text, RunBudget& budget) {
   if (JsonNesting(text) > kMaxJsonNesting) return std::nullopt;
   const Json::parser_callback_t count = [&budget](int, Json::parse_event_t event, Json&) {
@@ -422,6 +445,7 @@ std::string TextOf(const TreeNode& tree, std::string_view name) {
 // read, and only its checked form is kept.
 Plan ReadPlan(FileSystem& files, const std::string& folder, const KeptPlaces& places,
               std::vector<ScanNote>& notes) {
+  CheckRunSize(files, folder);
   Plan plan;
   RunBudget budget;
   std::size_t count = 0;
