@@ -46,12 +46,12 @@ struct ValueItem {
   std::string key;
   RegistryView view = RegistryView::Default;
   std::string name;
-  RegistryValue value;
+  qf::KeptValue value;
 };
 
 struct TreeNode {
   std::string name;
-  std::vector<std::pair<std::string, RegistryValue>> values;
+  std::vector<std::pair<std::string, qf::KeptValue>> values;
   std::vector<TreeNode> subkeys;
 };
 
@@ -218,9 +218,9 @@ std::int64_t Number(const Json& record, const char* name, std::int64_t max) {
   return value;
 }
 
-RegistryValue Value(const Json& record) {
+qf::KeptValue Value(const Json& record) {
   std::string error;
-  std::optional<RegistryValue> value = qf::GetValue(record, &error);
+  std::optional<qf::KeptValue> value = qf::GetValue(record, &error);
   if (!value) Invalid(error);
   return std::move(*value);
 }
@@ -261,8 +261,8 @@ TreeNode Tree(const Json& node, int depth, TreeBudget& budget) {
     if (!entry.is_object()) Invalid("Wert ist kein Objekt");
     std::string name = Text(entry, "name");
     if (HasBadCharacter(name)) Invalid("Wertname mit Steuerzeichen");
-    RegistryValue value = Value(entry);
-    budget.bytes += value.data.size();
+    qf::KeptValue value = Value(entry);
+    budget.bytes += value.stored ? value.stored->bytes.size() : value.value.data.size();
     if (++budget.values > qf::kMaxTreeValues || budget.bytes > qf::kMaxTreeBytes) {
       Invalid("Dienstschlüssel zu groß");
     }
@@ -415,14 +415,21 @@ std::optional<Json> ParseJson(const std::string& text, RunBudget& budget) {
 
 std::string ErrorText(std::uint32_t code) { return "Fehler " + std::to_string(code); }
 
+// Writes the value back in the form it was kept in: its exact bytes where the text would not give
+// them.
+bool WriteKept(RegistryConnection& registry, const std::string& name, const qf::KeptValue& kept) {
+  return kept.stored ? registry.WriteStoredValue(name, *kept.stored)
+                     : registry.WriteValue(name, kept.value);
+}
+
 std::uint32_t DwordOf(const TreeNode& tree, std::string_view name, std::uint32_t fallback) {
-  for (const auto& [valueName, value] : tree.values) {
-    if (FoldedAscii(valueName) == FoldedAscii(name) && value.type == RegistryValueType::Dword &&
-        value.data.size() == 4) {
+  for (const auto& [valueName, kept] : tree.values) {
+    const RegistryValue& seam = kept.value;
+    if (!kept.stored && FoldedAscii(valueName) == FoldedAscii(name) &&
+        seam.type == RegistryValueType::Dword && seam.data.size() == 4) {
       std::uint32_t number = 0;
       for (int i = 3; i >= 0; --i) {
-        number =
-            (number << 8) | static_cast<unsigned char>(value.data[static_cast<std::size_t>(i)]);
+        number = (number << 8) | static_cast<unsigned char>(seam.data[static_cast<std::size_t>(i)]);
       }
       return number;
     }
@@ -431,10 +438,11 @@ std::uint32_t DwordOf(const TreeNode& tree, std::string_view name, std::uint32_t
 }
 
 std::string TextOf(const TreeNode& tree, std::string_view name) {
-  for (const auto& [valueName, value] : tree.values) {
-    if (FoldedAscii(valueName) == FoldedAscii(name) &&
-        (value.type == RegistryValueType::Sz || value.type == RegistryValueType::ExpandSz)) {
-      return value.data.substr(0, value.data.find('\0'));
+  for (const auto& [valueName, kept] : tree.values) {
+    if (FoldedAscii(valueName) == FoldedAscii(name) && !kept.stored &&
+        (kept.value.type == RegistryValueType::Sz ||
+         kept.value.type == RegistryValueType::ExpandSz)) {
+      return kept.value.data.substr(0, kept.value.data.find('\0'));
     }
   }
   return {};
@@ -555,7 +563,7 @@ class Restoration {
               ").");
       return;
     }
-    if (!registry->WriteValue(item.name, item.value)) {
+    if (!WriteKept(*registry, item.name, item.value)) {
       Act("restore-registry", target, false,
           "Der Wert kann nicht geschrieben werden (" + ErrorText(system_.LastSystemError()) + ").");
       return;
@@ -706,7 +714,7 @@ class Restoration {
       }
     }
     for (const auto& [name, value] : tree.values) {
-      if (!registry.WriteValue(name, value)) {
+      if (!WriteKept(registry, name, value)) {
         return fail("Der Wert " + name + " in " + key + " kann nicht geschrieben werden");
       }
     }
