@@ -508,5 +508,42 @@ TEST(LkScanRootRestore, RecordsLinkedManyTimesOverStopAtTheRunsCap) {
   EXPECT_EQ(tree.StoredValue(HiveName::Software, windows, "AppInit_DLLs"), before);
 }
 
+// UTF-16LE bytes of ASCII text, without a NUL.
+std::string Utf16(std::string_view ascii) {
+  std::string bytes;
+  for (const char c : ascii) {
+    bytes.push_back(c);
+    bytes.push_back('\0');
+  }
+  return bytes;
+}
+
+TEST(LkScanRootRestore, ValuesKeepTheirTypeAndBytesThroughRemovalAndRestore) {
+  test::WindowsTree tree({.is64Bit = true, .wineLibraries = false});
+  const std::string windows = "Microsoft\\Windows NT\\CurrentVersion\\Windows";
+  // REG_EXPAND_SZ, another entry with a lone surrogate, and no terminating NUL.
+  const std::string other = Utf16("a") + std::string("\x00\xD8", 2) + Utf16(".dll");
+  const HiveValue appInit{2, other + Utf16(" mfc42ul.dll")};
+  tree.SetValue(HiveName::Software, windows, "AppInit_DLLs", appInit.type, appInit.data);
+  const std::string service = "ControlSet001\\Services\\winsys32";
+  tree.SetString(HiveName::System, service, "ImagePath", "system32\\drivers\\winsys32.sys", 2);
+  const HiveValue group{1, Utf16("Boot") + "\x42"};  // an odd byte count
+  tree.SetValue(HiveName::System, service, "Group", group.type, group.data);
+
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  EXPECT_EQ(removal.exitCode, 1) << removal.err;
+  EXPECT_EQ(tree.StoredValue(HiveName::Software, windows, "AppInit_DLLs"), (HiveValue{2, other}))
+      << "the other entry keeps its type and bytes";
+  EXPECT_FALSE(tree.KeyStored(HiveName::System, service));
+
+  const std::string qdir = removal.Summary().value("quarantine", "");
+  const ScanRun restore = RunLkScan({"--json", "--restore", qdir, "--root", tree.Root()});
+  EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;
+  EXPECT_EQ(tree.StoredValue(HiveName::Software, windows, "AppInit_DLLs"), appInit);
+  EXPECT_EQ(tree.StoredValue(HiveName::System, service, "Group"), group);
+  EXPECT_EQ(StoredNames(tree, HiveName::System, {"ControlSet001", "Services", "winsys32"}, false),
+            (std::vector<std::string>{"Group", "ImagePath"}));
+}
+
 }  // namespace
 }  // namespace lk
