@@ -508,6 +508,22 @@ TEST(LkScanRootRestore, RecordsLinkedManyTimesOverStopAtTheRunsCap) {
   EXPECT_EQ(tree.StoredValue(HiveName::Software, windows, "AppInit_DLLs"), before);
 }
 
+TEST(LkScanRootRestore, ARecordOfMillionsOfTinyElementsStopsAtTheRunsElementCap) {
+  test::WindowsTree tree({.is64Bit = true, .wineLibraries = false});
+  const CraftedRun run(tree);
+  // Small on disk, large once parsed: every "0," is an element of its own.
+  std::string record = "{\"kind\":\"registry-value\",\"pad\":[";
+  for (int i = 0; i < 2200 * 1024; ++i) record += "0,";
+  record += "0]}";
+  run.Write("0001.json", record);
+  const ScanRun restore =
+      RunLkScan({"--json", "--restore", run.windowsPath, "--root", tree.Root()});
+  EXPECT_EQ(restore.exitCode, 2) << restore.out;
+  const std::vector<Json> skipped = restore.OfType("skipped");
+  ASSERT_EQ(skipped.size(), 1U) << restore.out;
+  EXPECT_THAT(skipped[0].value("reason", ""), HasSubstr("zu viele Teile"));
+}
+
 // UTF-16LE bytes of ASCII text, without a NUL.
 std::string Utf16(std::string_view ascii) {
   std::string bytes;
