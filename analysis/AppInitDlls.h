@@ -22,4 +22,11 @@ namespace lk {
 // call the value never holds library.
 [[nodiscard]] std::string RemoveLibraryEntries(std::string_view value, std::string_view library);
 
+// The same edit on a string value's stored bytes (UTF-16LE), in their own encoding: the text is
+// the units before the first NUL, edited unit by unit as above, and everything from that NUL on
+// (the NUL itself, data behind it, an odd last byte) is kept as it is; a value without a NUL gets
+// none. A lone surrogate in another entry stays as it was.
+[[nodiscard]] std::string RemoveLibraryEntriesStored(std::string_view utf16le,
+                                                     std::string_view library);
+
 }  // namespace lk

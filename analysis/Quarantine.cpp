@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "analysis/ControlSets.h"
 #include "base/TextCase.h"
 #include "base/WindowsPath.h"
 #include "system/Sha256.h"
@@ -324,20 +325,20 @@ RemovalJournal::Kept Quarantine::KeepRegistryValue(RegistryView view, std::strin
     return {false, "Der Schlüssel kann nicht gelesen werden (Fehler " +
                        std::to_string(system_.LastSystemError()) + ")."};
   }
-  const std::optional<RegistryValue> value = registry->ReadValue(valueName);
+  const std::optional<StoredRegistryValue> value = registry->ReadStoredValue(valueName);
   if (!value) {
     return {false, "Der Wert kann nicht gelesen werden (Fehler " +
                        std::to_string(system_.LastSystemError()) + ")."};
   }
   registry.reset();
-  if (value->data.size() > qf::kMaxValueBytes) return {false, "Der Wert ist zu groß."};
+  if (value->bytes.size() > qf::kMaxValueBytes) return {false, "Der Wert ist zu groß."};
   std::string error;
   if (!EnsureRunFolder(&error)) return {false, error};
   Json record{{"kind", "registry-value"},
               {"key", std::string(key)},
               {"view", qf::ViewName(view)},
               {"name", std::string(valueName)}};
-  qf::PutValue(record, *value);
+  qf::PutStoredValue(record, *value);
   return Record(std::move(record));
 }
 
@@ -364,18 +365,18 @@ bool Quarantine::ReadTree(RegistryConnection& registry, const std::string& keyPa
     if (name.size() > qf::kMaxNameBytes || !qf::IsUtf8(name)) {
       return fail("Ein Wertname in " + keyPath + " kann nicht festgehalten werden.");
     }
-    const auto value = registry.ReadValue(name);
+    const auto value = registry.ReadStoredValue(name);
     if (!value) {
       return fail("Der Wert " + name + " in " + keyPath + " kann nicht gelesen werden (Fehler " +
                   std::to_string(system_.LastSystemError()) + ").");
     }
-    budget.bytes += value->data.size();
-    if (++budget.values > qf::kMaxTreeValues || value->data.size() > qf::kMaxValueBytes ||
+    budget.bytes += value->bytes.size();
+    if (++budget.values > qf::kMaxTreeValues || value->bytes.size() > qf::kMaxValueBytes ||
         budget.bytes > qf::kMaxTreeBytes) {
       return fail("Der Dienstschlüssel ist zu groß, um ihn festzuhalten.");
     }
     Json entry{{"name", name}};
-    qf::PutValue(entry, *value);
+    qf::PutStoredValue(entry, *value);
     tree["values"].push_back(std::move(entry));
   }
   tree["subkeys"] = Json::array();
@@ -395,11 +396,23 @@ bool Quarantine::ReadTree(RegistryConnection& registry, const std::string& keyPa
 }
 
 RemovalJournal::Kept Quarantine::KeepServiceKey(std::string_view serviceName) {
+  return KeepServiceTree("CurrentControlSet", serviceName);
+}
+
+RemovalJournal::Kept Quarantine::KeepControlSetServiceKey(std::string_view controlSet,
+                                                          std::string_view serviceName) {
+  if (!IsControlSetName(controlSet)) return {false, "Kein Steuersatz: " + std::string(controlSet)};
+  return KeepServiceTree(controlSet, serviceName);
+}
+
+RemovalJournal::Kept Quarantine::KeepServiceTree(std::string_view controlSet,
+                                                 std::string_view serviceName) {
   if (serviceName.empty() || serviceName.find('\\') != std::string_view::npos ||
       serviceName.size() > 256 || !qf::IsUtf8(serviceName)) {
     return {false, "Der Dienstname kann nicht festgehalten werden."};
   }
-  const std::string key = std::string(qf::kServicesKey) + "\\" + std::string(serviceName);
+  const std::string key =
+      "SYSTEM\\" + std::string(controlSet) + "\\Services\\" + std::string(serviceName);
   std::unique_ptr<RegistryConnection> registry = system_.ConnectRegistry(RegistryView::Native);
   if (!registry) return {false, "Die Registrierung ist nicht erreichbar."};
   TreeBudget budget;

@@ -58,6 +58,7 @@ class Quarantine final : public RemovalJournal {
   Kept KeepRegistryValue(RegistryView view, std::string_view key,
                          std::string_view valueName) override;
   Kept KeepServiceKey(std::string_view serviceName) override;
+  Kept KeepControlSetServiceKey(std::string_view controlSet, std::string_view serviceName) override;
   [[nodiscard]] std::string Location() const override { return runFolder_; }
 
  private:
@@ -65,6 +66,8 @@ class Quarantine final : public RemovalJournal {
 
   // A verified copy of the file with its metadata, recorded as kind.
   Kept KeepCopy(std::string_view path, std::string_view kind);
+  // The whole key SYSTEM\<controlSet>\Services\<serviceName>, recorded as a service.
+  Kept KeepServiceTree(std::string_view controlSet, std::string_view serviceName);
   [[nodiscard]] std::string CheckFolder(const std::string& folder);
   [[nodiscard]] bool EnsureRunFolder(std::string* error);
   [[nodiscard]] std::string NewRunFolder(const std::string& base, std::string* error);

@@ -88,8 +88,34 @@ void PutValue(Json& record, const RegistryValue& value) {
   }
 }
 
-std::optional<RegistryValue> GetValue(const Json& record, std::string* error) {
-  const auto fail = [&](const char* why) -> std::optional<RegistryValue> {
+void PutStoredValue(Json& record, const StoredRegistryValue& value) {
+  if (!HoldsText(value.type)) {
+    PutValue(record, RegistryValue{value.type, value.bytes});
+    return;
+  }
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < value.bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(value.bytes[i]) |
+                                          (static_cast<unsigned char>(value.bytes[i + 1]) << 8U)));
+  }
+  const std::string text = Utf8FromUtf16(units);
+  std::string again;
+  for (const char16_t unit : Utf16FromUtf8(text)) {
+    again.push_back(static_cast<char>(unit & 0xFFU));
+    again.push_back(static_cast<char>(unit >> 8U));
+  }
+  record["type"] = static_cast<std::uint32_t>(value.type);
+  if (again == value.bytes) {
+    record["encoding"] = "text";
+    record["data"] = text;
+  } else {
+    record["encoding"] = "stored";
+    record["data"] = Hex(value.bytes);
+  }
+}
+
+std::optional<KeptValue> GetValue(const Json& record, std::string* error) {
+  const auto fail = [&](const char* why) -> std::optional<KeptValue> {
     *error = why;
     return std::nullopt;
   };
@@ -111,9 +137,10 @@ std::optional<RegistryValue> GetValue(const Json& record, std::string* error) {
     if (!HoldsText(value.type)) return fail("Text als Daten eines Werts ohne Texttyp");
     if (text.size() > kMaxValueBytes) return fail("Daten des Werts zu groß");
     value.data = text;
-    return value;
+    return KeptValue{value, std::nullopt};
   }
-  if (*encoding != "hex") return fail("unbekannte Kodierung der Daten");
+  const bool stored = *encoding == "stored";
+  if (!stored && *encoding != "hex") return fail("unbekannte Kodierung der Daten");
   if (text.size() % 2 != 0 || text.size() / 2 > kMaxValueBytes) {
     return fail("Daten des Werts ungültig oder zu groß");
   }
@@ -123,7 +150,8 @@ std::optional<RegistryValue> GetValue(const Json& record, std::string* error) {
     if (high < 0 || low < 0) return fail("Daten des Werts sind kein Hexadezimaltext");
     value.data.push_back(static_cast<char>(high * 16 + low));
   }
-  return value;
+  if (stored) return KeptValue{{}, StoredRegistryValue{value.type, std::move(value.data)}};
+  return KeptValue{value, std::nullopt};
 }
 
 std::string RunName(std::int64_t unixSeconds) {

@@ -57,8 +57,17 @@ void Transform(char* data, std::size_t length, std::int64_t offset) noexcept;
 // A typed value as manifest fields: "type" (the Windows number), "encoding" ("text" for string
 // types whose bytes are UTF-8, NULs included; else "hex") and "data".
 void PutValue(Json& record, const RegistryValue& value);
+// A value as the registry stores it, as the same fields: "text" where the seam's UTF-8 text gives
+// exactly the stored bytes back, else "stored" (string types: the stored UTF-16LE bytes in hex,
+// a lone surrogate, an odd byte or a missing NUL and all) or "hex" (every other type).
+void PutStoredValue(Json& record, const StoredRegistryValue& value);
+// A kept value, in the form it is to be written back in.
+struct KeptValue {
+  RegistryValue value;                        // the seam's form ("text" and "hex")
+  std::optional<StoredRegistryValue> stored;  // the stored bytes ("stored"); value is then unused
+};
 // The value the fields describe; no value (with a German reason) when they are not valid.
-[[nodiscard]] std::optional<RegistryValue> GetValue(const Json& record, std::string* error);
+[[nodiscard]] std::optional<KeptValue> GetValue(const Json& record, std::string* error);
 
 // Whether the text is valid UTF-8 (JSON holds nothing else).
 [[nodiscard]] bool IsUtf8(std::string_view text);

@@ -38,6 +38,10 @@ class RemovalJournal {
   // Keeps the service's whole key (SYSTEM\CurrentControlSet\Services\<name>, native view) with
   // all values and subkeys, so that the service can be registered again.
   virtual Kept KeepServiceKey(std::string_view serviceName) = 0;
+  // Keeps the service's whole key in a control set other than the current one
+  // (SYSTEM\<controlSet>\Services\<name>, native view), so that it can be put back there.
+  virtual Kept KeepControlSetServiceKey(std::string_view controlSet,
+                                        std::string_view serviceName) = 0;
   // Keeps a verified copy of a file that a change rewrites as a whole rather than deletes (the
   // hive file of an installation examined offline), for a person to fall back on. A restore
   // does not write it back: it undoes the change through the records of the values and keys.

@@ -22,7 +22,18 @@ std::optional<RemovalSteps::AppInitChange> RemovalSteps::UnregisterLibrary(
   change.before = registry.ReadStringValue(names::kAppInitValue);
   change.after = RemoveLibraryEntries(change.before, names::kLibraryFile);
   if (change.after == change.before) return std::nullopt;
-  registry.WriteStringValue(names::kAppInitValue, change.after);
+  // Written back in the value's own type and encoding: a REG_EXPAND_SZ stays one, and the other
+  // entries keep their bytes, whatever they hold.
+  std::optional<StoredRegistryValue> stored = registry.ReadStoredValue(names::kAppInitValue);
+  if (!stored) {
+    const std::uint32_t code = system_.LastSystemError();
+    throw SystemError(code, "AppInit_DLLs (error " + std::to_string(code) + ")");
+  }
+  stored->bytes = RemoveLibraryEntriesStored(stored->bytes, names::kLibraryFile);
+  if (!registry.WriteStoredValue(names::kAppInitValue, *stored)) {
+    const std::uint32_t code = system_.LastSystemError();
+    throw SystemError(code, "AppInit_DLLs (error " + std::to_string(code) + ")");
+  }
   return change;
 }
 

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/AnalysisTexts.h"
+#include "analysis/ControlSets.h"
 #include "analysis/QuarantineFormat.h"
 #include "base/TextCase.h"
 #include "base/WindowsPath.h"
@@ -23,6 +25,11 @@ constexpr std::size_t kBlock = 64 * 1024;
 // Deeper nesting than any valid manifest has (a service tree of kMaxTreeDepth levels needs about
 // twice that) is refused before it is parsed.
 constexpr int kMaxJsonNesting = 4 * qf::kMaxTreeDepth + 16;
+// What one restore reads of its records in all, whatever the folder holds (records linked many
+// times over included), and how many JSON elements it parses in all: a parsed element takes
+// tens of bytes, so the text cap alone would not bound the memory.
+constexpr std::int64_t kMaxRunBytes = 256 * 1024 * 1024;
+constexpr std::size_t kMaxRunElements = 2 * 1024 * 1024;
 
 struct FileItem {
   std::string path;
@@ -39,19 +46,75 @@ struct ValueItem {
   std::string key;
   RegistryView view = RegistryView::Default;
   std::string name;
-  RegistryValue value;
+  qf::KeptValue value;
 };
 
 struct TreeNode {
   std::string name;
-  std::vector<std::pair<std::string, RegistryValue>> values;
+  std::vector<std::pair<std::string, qf::KeptValue>> values;
   std::vector<TreeNode> subkeys;
 };
 
 struct ServiceItem {
   std::string name;
   std::string key;
+  // The control set the key was kept from when it is not the current one ("ControlSet002"):
+  // there it is a key like any other, unknown to the service manager.
+  std::string otherControlSet;
   TreeNode tree;
+};
+
+// What a removal can have kept, and so all that a restore accepts: the trojan's two files in the
+// system folders, the AppInit_DLLs value of either view, the service's key in any control set,
+// and whole hive files.
+class KeptPlaces {
+ public:
+  explicit KeptPlaces(SystemAccess& system) {
+    const std::string systemFolder = system.QuerySystemDirectory();
+    if (systemFolder.empty()) return;
+    const std::string library(names::kLibraryFile);
+    files_.push_back(FoldedAscii(JoinPath(systemFolder, library)));
+    files_.push_back(FoldedAscii(
+        JoinPath(JoinPath(systemFolder, names::kDriversSubdirectory), names::kDriverFile)));
+    files_.push_back(FoldedAscii(
+        JoinPath(JoinPath(std::string(ParentPath(systemFolder)), "SysWOW64"), library)));
+    const std::string config = JoinPath(systemFolder, "config");
+    for (const char* hive : {"SYSTEM", "SOFTWARE"}) {
+      const std::string path = JoinPath(config, hive);
+      backups_.push_back(FoldedAscii(path));
+      // A hive's transaction logs are part of it: a dirty hive is kept with them.
+      backups_.push_back(FoldedAscii(path + ".LOG"));
+      backups_.push_back(FoldedAscii(path + ".LOG1"));
+      backups_.push_back(FoldedAscii(path + ".LOG2"));
+    }
+  }
+
+  [[nodiscard]] bool File(std::string_view path) const { return Listed(files_, path); }
+  [[nodiscard]] bool Backup(std::string_view path) const { return Listed(backups_, path); }
+  [[nodiscard]] static bool Value(std::string_view key, std::string_view name) {
+    return EqualsIgnoringAsciiCase(key, names::kWindowsKey) &&
+           EqualsIgnoringAsciiCase(name, names::kAppInitValue);
+  }
+  // The control set of a service key: "" for CurrentControlSet; no value for any other key.
+  [[nodiscard]] static std::optional<std::string> ServiceSet(std::string_view key) {
+    const std::string_view head = "SYSTEM\\";
+    const std::string tail = "\\Services\\" + std::string(names::kServiceName);
+    if (key.size() <= head.size() + tail.size() || !StartsWithIgnoringAsciiCase(key, head) ||
+        !EqualsIgnoringAsciiCase(key.substr(key.size() - tail.size()), tail)) {
+      return std::nullopt;
+    }
+    const std::string_view set = key.substr(head.size(), key.size() - head.size() - tail.size());
+    if (EqualsIgnoringAsciiCase(set, "CurrentControlSet")) return std::string();
+    if (IsControlSetName(set)) return std::string(set);
+    return std::nullopt;
+  }
+
+ private:
+  static bool Listed(const std::vector<std::string>& list, std::string_view path) {
+    return std::find(list.begin(), list.end(), FoldedAscii(path)) != list.end();
+  }
+  std::vector<std::string> files_;
+  std::vector<std::string> backups_;
 };
 
 struct Plan {
@@ -157,9 +220,9 @@ std::int64_t Number(const Json& record, const char* name, std::int64_t max) {
   return value;
 }
 
-RegistryValue Value(const Json& record) {
+qf::KeptValue Value(const Json& record) {
   std::string error;
-  std::optional<RegistryValue> value = qf::GetValue(record, &error);
+  std::optional<qf::KeptValue> value = qf::GetValue(record, &error);
   if (!value) Invalid(error);
   return std::move(*value);
 }
@@ -200,8 +263,8 @@ TreeNode Tree(const Json& node, int depth, TreeBudget& budget) {
     if (!entry.is_object()) Invalid("Wert ist kein Objekt");
     std::string name = Text(entry, "name");
     if (HasBadCharacter(name)) Invalid("Wertname mit Steuerzeichen");
-    RegistryValue value = Value(entry);
-    budget.bytes += value.data.size();
+    qf::KeptValue value = Value(entry);
+    budget.bytes += value.stored ? value.stored->bytes.size() : value.value.data.size();
     if (++budget.values > qf::kMaxTreeValues || budget.bytes > qf::kMaxTreeBytes) {
       Invalid("Dienstschlüssel zu groß");
     }
@@ -221,13 +284,19 @@ TreeNode Tree(const Json& node, int depth, TreeBudget& budget) {
   return tree;
 }
 
-void AddItem(const Json& item, Plan& plan) {
+void AddItem(const Json& item, const KeptPlaces& places, Plan& plan) {
   if (!item.is_object()) Invalid("Eintrag ist kein Objekt");
   const std::string kind = Text(item, "kind", 32);
   if (kind == "file" || kind == "backup") {
     FileItem file;
     file.path = Text(item, "path");
     if (!IsPlainWindowsPath(file.path)) Invalid("ungültiger Pfad: " + file.path);
+    if (kind == "file" && !places.File(file.path)) {
+      Invalid("eine Entfernung hält " + file.path + " nie fest; zurückgelegt wird es nicht");
+    }
+    if (kind == "backup" && !places.Backup(file.path)) {
+      Invalid("eine Entfernung hält " + file.path + " nie als ganze Datei fest");
+    }
     file.copy = Text(item, "copy", 16);
     if (!IsCopyName(file.copy)) Invalid("ungültiger Name der Kopie");
     file.size = Number(item, "size", std::int64_t{1} << 53);
@@ -250,6 +319,10 @@ void AddItem(const Json& item, Plan& plan) {
     value.view = *view;
     value.name = Text(item, "name");
     if (HasBadCharacter(value.name)) Invalid("Wertname mit Steuerzeichen");
+    if (!KeptPlaces::Value(value.key, value.name)) {
+      Invalid("eine Entfernung hält HKLM\\" + value.key + "\\" + value.name +
+              " nie fest; zurückgelegt wird es nicht");
+    }
     value.value = Value(item);
     plan.values.push_back(std::move(value));
   } else if (kind == "service") {
@@ -259,12 +332,14 @@ void AddItem(const Json& item, Plan& plan) {
         service.name == "." || service.name == ".." || HasBadCharacter(service.name)) {
       Invalid("ungültiger Dienstname");
     }
+    if (!EqualsIgnoringAsciiCase(service.name, names::kServiceName)) {
+      Invalid("eine Entfernung hält den Dienst " + service.name + " nie fest");
+    }
     service.key = Text(item, "key");
     // Only the service's own key: a record cannot name another place in the registry.
-    if (FoldedAscii(service.key) !=
-        FoldedAscii(std::string(qf::kServicesKey) + "\\" + service.name)) {
-      Invalid("der Schlüssel passt nicht zum Dienst");
-    }
+    const std::optional<std::string> set = KeptPlaces::ServiceSet(service.key);
+    if (!set) Invalid("der Schlüssel passt nicht zum Dienst");
+    service.otherControlSet = *set;
     TreeBudget budget;
     service.tree = Tree(Field(item, "tree"), 0, budget);
     plan.services.push_back(std::move(service));
@@ -288,23 +363,72 @@ std::uint32_t ReadSmallFile(FileSystem& files, const std::string& path, std::int
   return 0;
 }
 
-std::optional<Json> ParseJson(const std::string& text) {
+// What the whole restore may still read and parse.
+struct RunBudget {
+  std::int64_t bytes = kMaxRunBytes;
+  std::size_t elements = kMaxRunElements;
+
+  void Take(std::int64_t size) {
+    if (size > bytes) Invalid("die Einträge des Laufs sind zusammen zu groß");
+    bytes -= size;
+  }
+};
+
+// The size of a file, or -1 when it cannot be opened (0 when it is missing).
+std::int64_t SizeOf(FileSystem& files, const std::string& path, bool* missing) {
+  std::uint32_t error = 0;
+  const std::unique_ptr<ReadableFile> file = files.OpenForReading(path, FileShare::Read, &error);
+  *missing = !file && error == file_error::kFileNotFound;
+  if (!file) return *missing ? 0 : -1;
+  return file->Size();
+}
+
+// Refuses, before anything is parsed, a run whose files together hold more than a restore reads:
+// a folder of records linked many times over costs only the look at their sizes.
+void CheckRunSize(FileSystem& files, const std::string& folder) {
+  bool missing = false;
+  std::int64_t total =
+      std::max<std::int64_t>(0, SizeOf(files, JoinPath(folder, qf::kManifestName), &missing));
+  for (std::size_t number = 1; number <= qf::kMaxItems; ++number) {
+    const std::int64_t size = SizeOf(files, JoinPath(folder, qf::RecordName(number)), &missing);
+    if (missing) break;
+    total += std::max<std::int64_t>(0, std::min(size, qf::kMaxRecordBytes + 1));
+    if (total > kMaxRunBytes) Invalid("die Einträge des Laufs sind zusammen zu groß");
+  }
+}
+
+std::optional<Json> ParseJson(const std::string& text, RunBudget& budget) {
   if (JsonNesting(text) > kMaxJsonNesting) return std::nullopt;
-  Json parsed = Json::parse(text, nullptr, false);
+  const Json::parser_callback_t count = [&budget](int, Json::parse_event_t event, Json&) {
+    if (event == Json::parse_event_t::value || event == Json::parse_event_t::object_start ||
+        event == Json::parse_event_t::array_start) {
+      if (budget.elements == 0) Invalid("die Einträge des Laufs haben zusammen zu viele Teile");
+      --budget.elements;
+    }
+    return true;
+  };
+  Json parsed = Json::parse(text, count, false);
   if (parsed.is_discarded()) return std::nullopt;
   return parsed;
 }
 
 std::string ErrorText(std::uint32_t code) { return "Fehler " + std::to_string(code); }
 
+// Writes the value back in the form it was kept in: its exact bytes where the text would not give
+// them.
+bool WriteKept(RegistryConnection& registry, const std::string& name, const qf::KeptValue& kept) {
+  return kept.stored ? registry.WriteStoredValue(name, *kept.stored)
+                     : registry.WriteValue(name, kept.value);
+}
+
 std::uint32_t DwordOf(const TreeNode& tree, std::string_view name, std::uint32_t fallback) {
-  for (const auto& [valueName, value] : tree.values) {
-    if (FoldedAscii(valueName) == FoldedAscii(name) && value.type == RegistryValueType::Dword &&
-        value.data.size() == 4) {
+  for (const auto& [valueName, kept] : tree.values) {
+    const RegistryValue& seam = kept.value;
+    if (!kept.stored && FoldedAscii(valueName) == FoldedAscii(name) &&
+        seam.type == RegistryValueType::Dword && seam.data.size() == 4) {
       std::uint32_t number = 0;
       for (int i = 3; i >= 0; --i) {
-        number =
-            (number << 8) | static_cast<unsigned char>(value.data[static_cast<std::size_t>(i)]);
+        number = (number << 8) | static_cast<unsigned char>(seam.data[static_cast<std::size_t>(i)]);
       }
       return number;
     }
@@ -313,25 +437,35 @@ std::uint32_t DwordOf(const TreeNode& tree, std::string_view name, std::uint32_t
 }
 
 std::string TextOf(const TreeNode& tree, std::string_view name) {
-  for (const auto& [valueName, value] : tree.values) {
-    if (FoldedAscii(valueName) == FoldedAscii(name) &&
-        (value.type == RegistryValueType::Sz || value.type == RegistryValueType::ExpandSz)) {
-      return value.data.substr(0, value.data.find('\0'));
+  for (const auto& [valueName, kept] : tree.values) {
+    if (FoldedAscii(valueName) == FoldedAscii(name) && !kept.stored &&
+        (kept.value.type == RegistryValueType::Sz ||
+         kept.value.type == RegistryValueType::ExpandSz)) {
+      return kept.value.data.substr(0, kept.value.data.find('\0'));
     }
   }
   return {};
 }
 
 // The run's records: manifest.json's items, then the records written after its last rewrite; the
-// records alone where manifest.json is missing or cut short.
-Plan ReadPlan(FileSystem& files, const std::string& folder, std::vector<ScanNote>& notes) {
-  std::vector<Json> items;
+// records alone where manifest.json is missing or cut short. Each one is checked as soon as it is
+// read, and only its checked form is kept.
+Plan ReadPlan(FileSystem& files, const std::string& folder, const KeptPlaces& places,
+              std::vector<ScanNote>& notes) {
+  CheckRunSize(files, folder);
+  Plan plan;
+  RunBudget budget;
+  std::size_t count = 0;
   std::string text;
   const std::string manifestPath = JoinPath(folder, qf::kManifestName);
   const std::uint32_t manifestError =
       ReadSmallFile(files, manifestPath, qf::kMaxManifestBytes, text);
   std::optional<Json> manifest;
-  if (manifestError == 0) manifest = ParseJson(text);
+  bool haveManifest = false;
+  if (manifestError == 0) {
+    budget.Take(static_cast<std::int64_t>(text.size()));
+    manifest = ParseJson(text, budget);
+  }
   if (manifest) {
     if (!manifest->is_object()) Invalid("manifest.json ist kein Objekt");
     if (Text(*manifest, "format", 64) != qf::kFormat ||
@@ -341,37 +475,40 @@ Plan ReadPlan(FileSystem& files, const std::string& folder, std::vector<ScanNote
     const Json& listed = Field(*manifest, "items");
     if (!listed.is_array() || listed.size() > qf::kMaxItems)
       Invalid("\"items\" ist keine Liste passender Länge");
-    items.assign(listed.begin(), listed.end());
+    for (const Json& item : listed) AddItem(item, places, plan);
+    count = listed.size();
+    haveManifest = true;
+    manifest.reset();
   } else if (manifestError != 0 && manifestError != file_error::kFileNotFound) {
     Invalid("manifest.json kann nicht gelesen werden (" + ErrorText(manifestError) + ")");
   }
-  const std::size_t listedCount = items.size();
-  for (std::size_t number = items.size() + 1; number <= qf::kMaxItems; ++number) {
+  const std::size_t listedCount = count;
+  for (std::size_t number = count + 1; number <= qf::kMaxItems; ++number) {
     const std::uint32_t error =
         ReadSmallFile(files, JoinPath(folder, qf::RecordName(number)), qf::kMaxRecordBytes, text);
     if (error == file_error::kFileNotFound) break;
     if (error != 0)
       Invalid(qf::RecordName(number) + " kann nicht gelesen werden (" + ErrorText(error) + ")");
-    std::optional<Json> record = ParseJson(text);
+    budget.Take(static_cast<std::int64_t>(text.size()));
+    std::optional<Json> record = ParseJson(text, budget);
     if (!record) Invalid(qf::RecordName(number) + " ist kein gültiges JSON");
-    items.push_back(std::move(*record));
+    AddItem(*record, places, plan);
+    ++count;
   }
-  if (!manifest && items.empty()) {
+  if (!haveManifest && count == 0) {
     Invalid(manifestError == file_error::kFileNotFound
                 ? "manifest.json fehlt: hier liegt kein Lauf einer Quarantäne"
                 : "manifest.json ist kein gültiges JSON");
   }
-  if (!manifest) {
+  if (!haveManifest) {
     notes.push_back({"restore",
                      "manifest.json fehlt oder ist unvollständig; die Einträge werden "
                      "aus den einzelnen Dateien des Laufs gelesen."});
-  } else if (items.size() > listedCount) {
+  } else if (count > listedCount) {
     notes.push_back({"restore",
                      "manifest.json nennt nicht alle Einträge; die übrigen werden aus "
                      "den einzelnen Dateien des Laufs gelesen."});
   }
-  Plan plan;
-  for (const Json& item : items) AddItem(item, plan);
   return plan;
 }
 
@@ -488,7 +625,7 @@ class Restoration {
               ").");
       return;
     }
-    if (!registry->WriteValue(item.name, item.value)) {
+    if (!WriteKept(*registry, item.name, item.value)) {
       Act("restore-registry", target, false,
           "Der Wert kann nicht geschrieben werden (" + ErrorText(system_.LastSystemError()) + ").");
       return;
@@ -498,6 +635,18 @@ class Restoration {
 
   void RestoreService(const ServiceItem& item) {
     const std::string target = "HKLM\\" + item.key;
+    if (!item.otherControlSet.empty()) {
+      // A set Windows does not run from now: the service manager knows nothing of it.
+      std::unique_ptr<RegistryConnection> registry = system_.ConnectRegistry(RegistryView::Native);
+      std::string error;
+      if (!registry || !WriteTree(*registry, item.key, item.tree, &error)) {
+        Act("restore-service", target, false,
+            error.empty() ? "Die Registrierung ist nicht erreichbar." : error);
+        return;
+      }
+      Act("restore-service", target, true, {});
+      return;
+    }
     ScopedServiceObject manager(system_, system_.OpenServiceManager());
     if (!manager) {
       Act("restore-service", target, false,
@@ -627,18 +776,40 @@ class Restoration {
     return {};
   }
 
+  // Makes the key exactly the kept tree: what the service manager (or anyone) added beside the
+  // kept values and subkeys goes, so the registry holds what it held before the removal.
   bool WriteTree(RegistryConnection& registry, const std::string& key, const TreeNode& tree,
                  std::string* error) {
-    if (!registry.CreateMachineKey(key)) {
-      *error = "Der Schlüssel " + key + " kann nicht angelegt werden (" +
-               ErrorText(system_.LastSystemError()) + ").";
+    const auto fail = [&](const std::string& what) {
+      *error = what + " (" + ErrorText(system_.LastSystemError()) + ").";
       return false;
+    };
+    if (!registry.CreateMachineKey(key)) {
+      return fail("Der Schlüssel " + key + " kann nicht angelegt werden");
+    }
+    const std::optional<std::vector<std::string>> valueNames = registry.ValueNames();
+    const std::optional<std::vector<std::string>> subKeyNames = registry.SubKeyNames();
+    if (!valueNames || !subKeyNames)
+      return fail("Der Schlüssel " + key + " kann nicht aufgezählt werden");
+    for (const std::string& name : *valueNames) {
+      const bool kept = std::any_of(tree.values.begin(), tree.values.end(), [&](const auto& value) {
+        return EqualsIgnoringAsciiCase(value.first, name);
+      });
+      if (!kept && !registry.DeleteValue(name)) {
+        return fail("Der Wert " + name + " in " + key + " kann nicht gelöscht werden");
+      }
     }
     for (const auto& [name, value] : tree.values) {
-      if (!registry.WriteValue(name, value)) {
-        *error = "Der Wert " + name + " in " + key + " kann nicht geschrieben werden (" +
-                 ErrorText(system_.LastSystemError()) + ").";
-        return false;
+      if (!WriteKept(registry, name, value)) {
+        return fail("Der Wert " + name + " in " + key + " kann nicht geschrieben werden");
+      }
+    }
+    for (const std::string& name : *subKeyNames) {
+      const bool kept =
+          std::any_of(tree.subkeys.begin(), tree.subkeys.end(),
+                      [&](const auto& child) { return EqualsIgnoringAsciiCase(child.name, name); });
+      if (!kept && !registry.DeleteSubKeyTree(name)) {
+        return fail("Der Unterschlüssel " + name + " von " + key + " kann nicht gelöscht werden");
       }
     }
     for (const TreeNode& child : tree.subkeys) {
@@ -679,7 +850,7 @@ int Restorer::Run(std::string_view runFolder) {
                                       " ist nicht nur den Administratoren und dem System "
                                       "zugänglich; was er beschreibt, wird dennoch zurückgelegt."});
     }
-    plan = ReadPlan(files_, folder, notes);
+    plan = ReadPlan(files_, folder, KeptPlaces(system_), notes);
   } catch (const InvalidRecord& invalid) {
     for (const ScanNote& note : notes) report_.Note(note);
     report_.Skipped({JoinPath(folder, qf::kManifestName),

@@ -3,19 +3,24 @@
 // service registration that a removal kept, and withdraws the deletions it left pending for the
 // next restart.
 //
-// The run folder is input from a disk that may be hostile. Every record is checked before
-// anything changes (sizes, types, names; paths must be absolute Windows paths without "." or ".."
-// components; copies must be named as the quarantine names them): one record that is not valid
-// makes the whole run an error, and nothing is restored.
+// The run folder is input from a disk that may be hostile. Every record is checked as it is read,
+// before anything changes (sizes, types, names; paths must be absolute Windows paths without "."
+// or ".." components; copies must be named as the quarantine names them), and only what a removal
+// keeps is accepted: the trojan's library and driver files, the AppInit_DLLs value of a view, the
+// service's key in a control set, whole hive files. The whole run is read within one cap, summed
+// over its files before anything is parsed. One record that is not valid makes the whole run an
+// error, and nothing is restored.
 //
 // Files: a file at the original path with the kept SHA-256 counts as restored; one with other
 // content is never overwritten (the action fails); a missing one is written back untransformed
 // as a new file, verified by its SHA-256 (deleted again when it does not match), and gets its
 // attributes and times back. A pending deletion at restart of the path is then withdrawn.
-// Registry values are written back with their type, in their view, the key created where it is
-// gone. A service whose key is gone is registered again from its kept key (Type, Start,
-// ErrorControl, ImagePath, DisplayName), and then every kept value and subkey is written back; a
-// service still marked for deletion gets its key back and the summary asks for a restart.
+// Registry values are written back with their type and exact bytes, in their view, the key
+// created where it is gone. A service whose key is gone is registered again from its kept key
+// (Type, Start, ErrorControl, ImagePath, DisplayName), and then the key is made exactly the kept
+// tree, whatever the registration added; a service still marked for deletion gets its key back
+// and the summary asks for a restart. A key kept from another control set goes back there,
+// without the service manager.
 //
 // Its report: one action record per thing ("restore-file", "restore-registry",
 // "restore-service", "withdraw-delete-at-restart"), notes, and a summary whose verdict is clean.

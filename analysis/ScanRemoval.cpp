@@ -13,6 +13,10 @@ namespace {
 
 std::string MachineKey(std::string_view keyPath) { return "HKLM\\" + std::string(keyPath); }
 
+std::string OtherServiceKey(const std::string& controlSet) {
+  return "SYSTEM\\" + controlSet + "\\Services\\" + std::string(names::kServiceName);
+}
+
 }  // namespace
 
 bool ScanRemoval::Run(const KnownVersionPlaces& places) {
@@ -80,22 +84,60 @@ void ScanRemoval::RemoveService(const KnownVersionPlaces& places) {
   // As in the window: a reachable device alone calls for the stop as well.
   const bool serviceStep = places.serviceRegistered || places.deviceReachable;
   const bool keyStep = places.serviceKey;
-  if (!serviceStep && !keyStep) return;
+  bool currentKept = serviceStep || keyStep;
   // A registered service has its key. Without one there is nothing to keep, and nothing for the
   // stop and the deletion to find (a driver still loaded without a registration goes at the
   // restart).
-  if (ServiceKeyPresent()) {
+  if (currentKept && ServiceKeyPresent()) {
     const std::string keyTarget = MachineKey(names::kServiceKey);
     std::string error;
     if (!Keep(
             keyTarget, [&] { return journal_.KeepServiceKey(names::kServiceName); }, &error)) {
       if (serviceStep) Act("service-delete", std::string(names::kServiceName), false, error);
       if (keyStep) Act("registry-write", keyTarget, false, error);
-      return;
+      currentKept = false;
     }
   }
-  if (serviceStep) StopAndDeleteService(places.deviceReachable);
-  if (keyStep) DeleteServiceKey();
+  // Every other control set's key is kept before the service goes: where the deletion of the
+  // service takes its key from every set at once, nothing would be left to keep afterwards.
+  std::vector<std::string> keptSets;
+  for (const std::string& set : places.otherControlSets) {
+    const std::string target = MachineKey(OtherServiceKey(set));
+    std::string error;
+    if (Keep(
+            target, [&] { return journal_.KeepControlSetServiceKey(set, names::kServiceName); },
+            &error)) {
+      keptSets.push_back(set);
+    } else {
+      Act("registry-write", target, false, error);
+    }
+  }
+  if (currentKept) {
+    if (serviceStep) StopAndDeleteService(places.deviceReachable);
+    if (keyStep) DeleteServiceKey();
+  }
+  for (const std::string& set : keptSets) DeleteOtherServiceKey(set);
+}
+
+void ScanRemoval::DeleteOtherServiceKey(const std::string& controlSet) {
+  const std::string target = MachineKey(OtherServiceKey(controlSet));
+  std::unique_ptr<RegistryConnection> registry = system_.ConnectRegistry(RegistryView::Native);
+  const std::string services = "SYSTEM\\" + controlSet + "\\Services";
+  if (!registry->OpenMachineKeyReadWrite(services)) {
+    Act("registry-write", target, false, ErrorText(system_.LastSystemError()));
+    return;
+  }
+  // Gone already when deleting the service took it from every set.
+  if (!registry->SubKeyPresent(names::kServiceName) &&
+      system_.LastSystemError() == win_error::kFileNotFound) {
+    Act("registry-write", target, true, std::nullopt);
+    return;
+  }
+  if (registry->DeleteSubKeyTree(names::kServiceName)) {
+    Act("registry-write", target, true, std::nullopt);
+  } else {
+    Act("registry-write", target, false, ErrorText(system_.LastSystemError()));
+  }
 }
 
 void ScanRemoval::StopAndDeleteService(bool driverLoaded) {

@@ -36,10 +36,12 @@ struct KnownVersionPlaces {
   std::optional<std::string> driverFile;
   bool serviceRegistered = false;  // the service manager knows the service
   bool deviceReachable = false;
+  // The control sets other than the current one that hold the service's key ("ControlSet002").
+  std::vector<std::string> otherControlSets;
 
   [[nodiscard]] bool Any() const {
     return serviceKey || !appInit.empty() || !libraryFiles.empty() || driverFile ||
-           serviceRegistered || deviceReachable;
+           serviceRegistered || deviceReachable || !otherControlSets.empty();
   }
 };
 
@@ -60,6 +62,7 @@ class ScanRemoval {
   void RemoveService(const KnownVersionPlaces& places);
   void StopAndDeleteService(bool driverLoaded);
   void DeleteServiceKey();
+  void DeleteOtherServiceKey(const std::string& controlSet);
   [[nodiscard]] bool ServiceKeyPresent();
   // Asks the journal and reports the quarantine action; false when the thing was not kept.
   template <typename KeepCall>

@@ -7,6 +7,7 @@
 
 #include "analysis/AnalysisRun.h"
 #include "analysis/AnalysisTexts.h"
+#include "analysis/ControlSets.h"
 #include "analysis/KnownVersionProbe.h"
 #include "analysis/RemovalJournal.h"
 #include "analysis/ScanRemoval.h"
@@ -132,6 +133,7 @@ struct Scanner::Impl {
 
   void CheckKnownVersion();
   void CheckRegistry();
+  void CheckControlSets(RegistryConnection& native);
   void CheckFile(const std::string& path, std::string_view check, bool library);
   void CheckServiceManager();
   void Sweep();
@@ -212,6 +214,7 @@ void Scanner::Impl::CheckRegistry() {
     Skip(MachineKey(names::kServiceKey) + "\\" + std::string(names::kImagePathValue),
          ErrorText(system, error.Code()));
   }
+  CheckControlSets(*native);
   native.reset();
 
   // AppInit_DLLs exists once per view: 64-bit programs load what the native one names, 32-bit
@@ -249,6 +252,38 @@ void Scanner::Impl::CheckRegistry() {
     for (const ScanNote& note : AppInitCompanionNotes(*registry, view.key, view.name)) {
       report.Note(note);
     }
+  }
+}
+
+void Scanner::Impl::CheckControlSets(RegistryConnection& native) {
+  const ControlSets controlSets = ControlSets::Read(system);
+  if (controlSets.problem) Skip("HKLM\\SYSTEM\\Select\\Current", *controlSets.problem);
+  // A set Windows boots only on request still loads the service it holds then: the boot menu's
+  // "Last Known Good Configuration" would bring the trojan back.
+  for (const std::string& set : controlSets.Others()) {
+    const std::string key = "SYSTEM\\" + set + "\\Services\\" + std::string(names::kServiceName);
+    if (!native.OpenMachineKeyReadOnly(key)) {
+      const std::uint32_t error = system.LastSystemError();
+      if (error != win_error::kFileNotFound && error != win_error::kPathNotFound) {
+        Skip(MachineKey(key), ErrorText(system, error));
+      }
+      continue;
+    }
+    ScanFinding service;
+    service.check = "service";
+    service.name = std::string(names::kServiceName);
+    service.key = MachineKey(key);
+    if (native.ValuePresent(names::kImagePathValue)) {
+      try {
+        service.value = std::string(names::kImagePathValue);
+        service.data = native.ReadStringValue(names::kImagePathValue);
+      } catch (const SystemError&) {
+        service.value.reset();
+      }
+    }
+    native.CloseMachineKey();
+    Found(service, true);
+    places.otherControlSets.push_back(set);
   }
 }
 

@@ -138,6 +138,15 @@ struct RegistryValue {
          type == RegistryValueType::MultiSz;
 }
 
+// A registry value exactly as the registry stores it: its type and its bytes, for the string types
+// the UTF-16LE as stored. Unlike RegistryValue it keeps what has no UTF-8 form: a lone surrogate,
+// an odd byte count, a missing terminating NUL.
+struct StoredRegistryValue {
+  RegistryValueType type = RegistryValueType::Sz;
+  std::string bytes;
+  friend bool operator==(const StoredRegistryValue&, const StoredRegistryValue&) = default;
+};
+
 // A connection to the registry rooted at HKEY_LOCAL_MACHINE with at most one open key.
 // A successful open closes the key that was open and takes its place; a failed open leaves the
 // open key as it was. Destroying the connection closes the open key.
@@ -177,6 +186,12 @@ class RegistryConnection {
   // Stores the value with its type, replacing one of the same name.
   [[nodiscard]] virtual bool WriteValue(std::string_view valueName, const RegistryValue& value) = 0;
   [[nodiscard]] virtual bool DeleteValue(std::string_view valueName) = 0;
+  // The value's stored bytes, and storing exactly these bytes: what a restore needs to give a
+  // value back as it was, whatever its data holds.
+  [[nodiscard]] virtual std::optional<StoredRegistryValue> ReadStoredValue(
+      std::string_view valueName) = 0;
+  [[nodiscard]] virtual bool WriteStoredValue(std::string_view valueName,
+                                              const StoredRegistryValue& value) = 0;
   // The names of the open key's values, and of its subkeys, as the registry spells them.
   [[nodiscard]] virtual std::optional<std::vector<std::string>> ValueNames() = 0;
   [[nodiscard]] virtual std::optional<std::vector<std::string>> SubKeyNames() = 0;

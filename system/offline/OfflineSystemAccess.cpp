@@ -172,6 +172,20 @@ class OfflineRegistryConnection final : public RegistryConnection {
     return state_->Check(*open_->hive, open_->hive->SetValue(open_->path, valueName, stored)) == 0;
   }
 
+  std::optional<StoredRegistryValue> ReadStoredValue(std::string_view valueName) override {
+    HiveValue stored;
+    if (Read(valueName, &stored) != 0) return std::nullopt;
+    return StoredRegistryValue{static_cast<RegistryValueType>(stored.type), std::move(stored.data)};
+  }
+
+  bool WriteStoredValue(std::string_view valueName, const StoredRegistryValue& value) override {
+    if (!open_) return Failed(win_error::kInvalidHandle);
+    if (!open_->writable) return Failed(win_error::kAccessDenied);
+    if (const std::uint32_t error = Resolve()) return Failed(error);
+    const HiveValue stored{static_cast<std::uint32_t>(value.type), value.bytes};
+    return state_->Check(*open_->hive, open_->hive->SetValue(open_->path, valueName, stored)) == 0;
+  }
+
   bool DeleteValue(std::string_view valueName) override {
     if (!open_) return Failed(win_error::kInvalidHandle);
     if (!open_->writable) return Failed(win_error::kAccessDenied);

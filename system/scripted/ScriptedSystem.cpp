@@ -6,11 +6,42 @@
 #include <utility>
 
 #include "base/TextCase.h"
+#include "base/Utf8.h"
 #include "base/WindowsPath.h"
 
 namespace lk {
 
 namespace scripted_detail {
+
+namespace {
+
+// The UTF-16LE bytes of UTF-8 text, as Windows stores a string value written through the seam.
+std::string Utf16leBytes(std::string_view utf8) {
+  std::string bytes;
+  for (const char16_t unit : Utf16FromUtf8(utf8)) {
+    bytes.push_back(static_cast<char>(unit & 0xFFU));
+    bytes.push_back(static_cast<char>(unit >> 8U));
+  }
+  return bytes;
+}
+
+// The seam's form of stored string bytes, as the Windows implementation reads them: a trailing
+// odd byte dropped, a lone surrogate U+FFFD, the terminating NULs completed.
+std::string SeamTextOf(RegistryValueType type, std::string_view bytes) {
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8U)));
+  }
+  std::string text = Utf8FromUtf16(units);
+  if (text.empty() || text.back() != '\0') text.push_back('\0');
+  if (type == RegistryValueType::MultiSz && (text.size() < 2 || text[text.size() - 2] != '\0')) {
+    text.push_back('\0');
+  }
+  return text;
+}
+
+}  // namespace
 
 // Windows error codes that only the model produces.
 inline constexpr std::uint32_t kInvalidFunction = 1;
@@ -69,6 +100,9 @@ struct Key {
   bool denyRead = false;
   bool denyWrite = false;
   std::map<std::string, std::pair<std::string, RegistryValue>> values;  // lower name -> entry
+  // The bytes of string values written as stored bytes that their UTF-8 form does not carry (a
+  // lone surrogate, an odd byte count, no NUL); every other write of the value drops them.
+  std::map<std::string, std::string> storedBytes;  // lower name -> bytes
 };
 
 struct FileNode {
@@ -346,6 +380,7 @@ class ScriptedRegistryConnection final : public RegistryConnection {
       Raise("WriteStringValue", valueName);
     }
     key->values[FoldedAscii(valueName)] = {std::string(valueName), RegistryValue::String(text)};
+    key->storedBytes.erase(FoldedAscii(valueName));
     machine_.Log("WriteStringValue " + subject + " = " + Quoted(text) + " ok");
   }
 
@@ -412,6 +447,7 @@ class ScriptedRegistryConnection final : public RegistryConnection {
     Key* key = WritableKey("WriteValue", valueName);
     if (key == nullptr) return false;
     key->values[FoldedAscii(valueName)] = {std::string(valueName), value};
+    key->storedBytes.erase(FoldedAscii(valueName));
     machine_.Log("WriteValue " + open_->display + "\\" + std::string(valueName) + " type " +
                  std::to_string(static_cast<std::uint32_t>(value.type)) + " = " +
                  Quoted(value.data) + " ok");
@@ -429,7 +465,41 @@ class ScriptedRegistryConnection final : public RegistryConnection {
       return false;
     }
     key->values.erase(it);
+    key->storedBytes.erase(FoldedAscii(valueName));
     machine_.Log("DeleteValue " + subject + " ok");
+    return true;
+  }
+
+  std::optional<StoredRegistryValue> ReadStoredValue(std::string_view valueName) override {
+    Key* key = OpenKey();
+    if (key == nullptr) return std::nullopt;
+    const std::string lower = FoldedAscii(valueName);
+    const auto it = key->values.find(lower);
+    if (it == key->values.end()) {
+      machine_.Fail(win_error::kFileNotFound);
+      return std::nullopt;
+    }
+    const RegistryValue& value = it->second.second;
+    if (const auto stored = key->storedBytes.find(lower); stored != key->storedBytes.end()) {
+      return StoredRegistryValue{value.type, stored->second};
+    }
+    return StoredRegistryValue{value.type,
+                               HoldsText(value.type) ? Utf16leBytes(value.data) : value.data};
+  }
+
+  bool WriteStoredValue(std::string_view valueName, const StoredRegistryValue& value) override {
+    Key* key = WritableKey("WriteStoredValue", valueName);
+    if (key == nullptr) return false;
+    const std::string lower = FoldedAscii(valueName);
+    RegistryValue seam{value.type, value.bytes};
+    key->storedBytes.erase(lower);
+    if (HoldsText(value.type)) {
+      seam.data = SeamTextOf(value.type, value.bytes);
+      if (Utf16leBytes(seam.data) != value.bytes) key->storedBytes[lower] = value.bytes;
+    }
+    key->values[lower] = {std::string(valueName), seam};
+    machine_.Log("WriteStoredValue " + open_->display + "\\" + std::string(valueName) + " type " +
+                 std::to_string(static_cast<std::uint32_t>(value.type)) + " ok");
     return true;
   }
 
@@ -592,8 +662,9 @@ void ScriptedSystem::AddKey(std::string_view keyPath) { (void)model_->machine->E
 
 void ScriptedSystem::SetValue(std::string_view keyPath, std::string_view valueName,
                               RegistryValue value) {
-  model_->machine->EnsureKey(keyPath).values[FoldedAscii(valueName)] = {std::string(valueName),
-                                                                        std::move(value)};
+  scripted_detail::Key& key = model_->machine->EnsureKey(keyPath);
+  key.storedBytes.erase(FoldedAscii(valueName));
+  key.values[FoldedAscii(valueName)] = {std::string(valueName), std::move(value)};
 }
 
 void ScriptedSystem::DenyKeyRead(std::string_view keyPath) {

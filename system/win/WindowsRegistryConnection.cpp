@@ -190,6 +190,28 @@ bool WindowsRegistryConnection::WriteValue(std::string_view valueName, const Reg
                                  data.data(), static_cast<DWORD>(data.size()))) == ERROR_SUCCESS;
 }
 
+std::optional<StoredRegistryValue> WindowsRegistryConnection::ReadStoredValue(
+    std::string_view valueName) {
+  if (!HasOpenKey()) return std::nullopt;
+  const std::wstring name = WideFromUtf8(valueName);
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  if (Remember(QueryRegistryValue(openKey_.Get(), name.c_str(), type, data)) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return StoredRegistryValue{static_cast<RegistryValueType>(type),
+                             std::string(data.begin(), data.end())};
+}
+
+bool WindowsRegistryConnection::WriteStoredValue(std::string_view valueName,
+                                                 const StoredRegistryValue& value) {
+  if (!HasOpenKey()) return false;
+  const std::wstring name = WideFromUtf8(valueName);
+  const std::vector<BYTE> data(value.bytes.begin(), value.bytes.end());
+  return Remember(RegSetValueExW(openKey_.Get(), name.c_str(), 0, static_cast<DWORD>(value.type),
+                                 data.data(), static_cast<DWORD>(data.size()))) == ERROR_SUCCESS;
+}
+
 bool WindowsRegistryConnection::DeleteValue(std::string_view valueName) {
   if (!HasOpenKey()) return false;
   const std::wstring name = WideFromUtf8(valueName);

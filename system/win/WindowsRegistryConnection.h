@@ -34,6 +34,10 @@ class WindowsRegistryConnection final : public RegistryConnection {
   [[nodiscard]] bool CreateMachineKey(std::string_view keyPath) override;
   [[nodiscard]] std::optional<RegistryValue> ReadValue(std::string_view valueName) override;
   [[nodiscard]] bool WriteValue(std::string_view valueName, const RegistryValue& value) override;
+  [[nodiscard]] std::optional<StoredRegistryValue> ReadStoredValue(
+      std::string_view valueName) override;
+  [[nodiscard]] bool WriteStoredValue(std::string_view valueName,
+                                      const StoredRegistryValue& value) override;
   [[nodiscard]] bool DeleteValue(std::string_view valueName) override;
   [[nodiscard]] std::optional<std::vector<std::string>> ValueNames() override;
   [[nodiscard]] std::optional<std::vector<std::string>> SubKeyNames() override;

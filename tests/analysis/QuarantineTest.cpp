@@ -516,6 +516,35 @@ TEST_F(QuarantineRestore, AServiceStillMarkedForDeletionGetsItsKeyAndAsksForARes
   EXPECT_TRUE(report.summaries[0].restartRequired);
 }
 
+// The service manager writes Type, Start and ErrorControl into every key it registers: the
+// restore takes away what the kept key did not have.
+TEST_F(QuarantineRestore, AServiceKeyGetsExactlyTheValuesAndSubkeysItHad) {
+  InstallKnownVersion();
+  system.SetValue(kServiceKey, "ImagePath",
+                  RegistryValue::ExpandString("system32\\drivers\\winsys32.sys"));
+  system.SetValue(std::string(kServiceKey) + "\\Enum", "0", RegistryValue::String("Root"));
+  const auto before = system.RegistrySnapshot();
+  auto quarantine = OpenQuarantine();
+  ASSERT_TRUE(quarantine->KeepServiceKey("winsys32").ok);
+  {
+    ScopedServiceObject manager(system, system.OpenServiceManager());
+    ScopedServiceObject service(system, system.OpenServiceEntry(manager.Get(), "winsys32"));
+    ASSERT_TRUE(system.DeleteServiceEntry(service.Get()));
+  }
+  auto registry = system.ConnectRegistry(RegistryView::Native);
+  if (registry->OpenMachineKeyReadWrite("SYSTEM\\CurrentControlSet\\services")) {
+    static_cast<void>(registry->DeleteSubKeyTree("winsys32"));
+  }
+  registry.reset();
+  ASSERT_FALSE(system.KeyExists(kServiceKey));
+
+  RecordingReport report;
+  EXPECT_EQ(Restore(quarantine->Location(), report), 0);
+  EXPECT_TRUE(report.Failed().empty()) << ::testing::PrintToString(report.Failed());
+  EXPECT_EQ(Folded(system.RegistrySnapshot()), Folded(before));
+  EXPECT_TRUE(system.ServiceExists("winsys32"));
+}
+
 TEST_F(QuarantineRestore, AFileWithOtherContentIsNeverOverwritten) {
   const std::string run = KeepAndRemove();
   AddFile(kLibraryPath, "MZ something else");

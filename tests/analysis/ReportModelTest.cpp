@@ -178,6 +178,29 @@ TEST(AppInitEntryRemoval, EveryEntryHoldingTheNameGoesWhateverSeparatesIt) {
   EXPECT_EQ(RemoveLibraryEntries("a.dll \"C:\\unterminated mfc42ul.dll", "mfc42ul.dll"), "a.dll");
 }
 
+// The stored form of the value: the other entries keep their exact bytes, whatever they hold.
+TEST(AppInitEntryRemoval, StoredBytesKeepTheirEncodingAndWhatFollowsTheText) {
+  const auto utf16 = [](std::string_view ascii) {
+    std::string bytes;
+    for (const char c : ascii) {
+      bytes.push_back(c);
+      bytes.push_back('\0');
+    }
+    return bytes;
+  };
+  // A lone surrogate inside another entry, no NUL at all.
+  const std::string lone = utf16("a") + std::string("\x00\xD8", 2) + utf16(".dll");
+  EXPECT_EQ(RemoveLibraryEntriesStored(lone + utf16(" mfc42ul.dll"), "mfc42ul.dll"), lone);
+  // The NUL, data behind it and an odd last byte stay.
+  const std::string tail = std::string("\0\0", 2) + utf16("x") + "\x41";
+  EXPECT_EQ(RemoveLibraryEntriesStored(utf16("MFC42UL.DLL,b.dll") + tail, "mfc42ul.dll"),
+            utf16("b.dll") + tail);
+  EXPECT_EQ(RemoveLibraryEntriesStored(utf16("mfc42ul.dll") + tail, "mfc42ul.dll"), tail);
+  // A character beyond ASCII matches no letter of the name: U+0130 folds to no "i".
+  const std::string other = utf16("mfc42u") + std::string("\x30\x01", 2) + utf16(".dll");
+  EXPECT_EQ(RemoveLibraryEntriesStored(other, "mfc42ul.dll"), other);
+}
+
 TEST(AppInitEntryRemoval, NeverLeavesTheNameBehind) {
   const char* values[] = {"mfc42ul.dll;b.dll", "\"x\"mfc42ul.dll\"y\"", "a\"mfc42ul.dll",
                           ";;MfC42Ul.DlL;;", "a.dll,\"b c\";mfc42ul.dll\td.dll"};

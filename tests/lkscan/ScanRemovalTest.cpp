@@ -63,6 +63,11 @@ class RecordingJournal final : public RemovalJournal {
                    system_.KeyExists(kServiceKey) && !system_.ServiceMarkedForDeletion(serviceName),
                    state == ServiceState::Running ? "running" : ""});
   }
+  Kept KeepControlSetServiceKey(std::string_view controlSet,
+                                std::string_view serviceName) override {
+    return Record(
+        {"service " + std::string(controlSet) + " " + std::string(serviceName), true, {}});
+  }
   Kept KeepBackup(std::string_view path) override {
     return Record({"backup " + std::string(path), true, {}});
   }
@@ -249,6 +254,52 @@ TEST_F(ScanRemoval_, EachThingIsKeptWhileStillThereAndThenChangedInTheWindowsOrd
   // The driver ran in this session: its service was running and its device answered.
   EXPECT_EQ(removed.summary.at("restart_required"), true);
   EXPECT_EQ(pc.system.PauseCount(), 0) << "no pacing";
+}
+
+// Another control set's key is a finding of its own, kept before the service goes (offline the
+// deletion of the service takes it from every set) and deleted after it.
+TEST_F(ScanRemoval_, AServiceKeyInAnotherControlSetIsKeptBeforeTheServiceGoesAndDeletedAfter) {
+  pc.InstallKnownVersion();
+  pc.system.SetValue("SYSTEM\\Select", "Current", RegistryValue::Dword(1));
+  pc.system.AddKey("SYSTEM\\ControlSet001");
+  const std::string otherKey = "SYSTEM\\ControlSet002\\Services\\winsys32";
+  pc.system.SetValue(otherKey, "ImagePath",
+                     RegistryValue::ExpandString("system32\\drivers\\winsys32.sys"));
+  const Removed removed = RunRemoval(pc, journal);
+  const std::string other = "HKLM\\" + otherKey;
+  const std::vector<std::string> lines = Lines(removed);
+  const auto at = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) - lines.begin();
+  };
+  ASSERT_LT(at("quarantine " + other), static_cast<std::ptrdiff_t>(lines.size()));
+  EXPECT_LT(at("quarantine " + other), at("service-delete winsys32"));
+  EXPECT_GT(at("registry-write " + other), at("registry-write " + kServiceKeyTarget));
+  ASSERT_LT(at("registry-write " + other), static_cast<std::ptrdiff_t>(lines.size()));
+  EXPECT_TRUE(std::any_of(journal.calls.begin(), journal.calls.end(), [](const auto& call) {
+    return call.what == "service ControlSet002 winsys32" && call.present;
+  }));
+  EXPECT_FALSE(pc.system.KeyExists(otherKey));
+  const bool found =
+      std::any_of(removed.records.begin(), removed.records.end(), [&](const Json& r) {
+        return r.value("type", "") == "finding" && r.value("key", "") == other;
+      });
+  EXPECT_TRUE(found) << "the finding names the set";
+}
+
+TEST_F(ScanRemoval_, AKeyOfAnotherSetThatCannotBeKeptStays) {
+  pc.InstallKnownVersion();
+  pc.system.SetValue("SYSTEM\\Select", "Current", RegistryValue::Dword(1));
+  pc.system.AddKey("SYSTEM\\ControlSet001");
+  const std::string otherKey = "SYSTEM\\ControlSet002\\Services\\winsys32";
+  pc.system.SetValue(otherKey, "ImagePath", RegistryValue::ExpandString("x.sys"));
+  journal.failing = {"service ControlSet002"};
+  const Removed removed = RunRemoval(pc, journal);
+  const std::vector<std::string> lines = Lines(removed);
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "registry-write HKLM\\" + otherKey + " FAILED: " + journal.error),
+            lines.end());
+  EXPECT_TRUE(pc.system.KeyExists(otherKey));
+  EXPECT_FALSE(pc.system.ServiceExists("winsys32")) << "the current set's removal goes on";
 }
 
 TEST_F(ScanRemoval_, ActionRecordsHaveTheirFieldsAndAnErrorOnlyWhenFailed) {

@@ -173,6 +173,10 @@ class ReportedBackups final : public RemovalJournal {
   Kept KeepServiceKey(std::string_view serviceName) override {
     return inner_.KeepServiceKey(serviceName);
   }
+  Kept KeepControlSetServiceKey(std::string_view controlSet,
+                                std::string_view serviceName) override {
+    return inner_.KeepControlSetServiceKey(controlSet, serviceName);
+  }
   Kept KeepBackup(std::string_view path) override {
     Kept kept = inner_.KeepBackup(path);
     ScanAction action{"quarantine", std::string(path), kept.ok, std::nullopt};

@@ -245,6 +245,38 @@ TYPED_TEST_P(SystemContract, ValuesOfEveryTypeRoundTripAndAreListed) {
   EXPECT_EQ(this->system().LastSystemError(), win_error::kFileNotFound);
 }
 
+// What only the stored bytes carry: a lone surrogate, an odd byte count, a missing NUL. Written
+// as bytes they come back as the same bytes, and the text reads as Windows completes it.
+TYPED_TEST_P(SystemContract, StoredBytesRoundTripExactly) {
+  const std::string exotic(
+      "a\0\x00\xD8"
+      "b\0\x41",
+      7);
+  const StoredRegistryValue odd{RegistryValueType::ExpandSz, exotic};
+  const StoredRegistryValue number{RegistryValueType::Dword, "\x01\x02\x03\x04"};
+  auto registry = this->Connect();
+  ASSERT_TRUE(registry->OpenMachineKeyReadWrite(this->subject().Key()));
+  ASSERT_TRUE(registry->WriteStoredValue("Odd", odd));
+  ASSERT_TRUE(registry->WriteStoredValue("Number", number));
+  ASSERT_TRUE(registry->WriteValue("Plain", RegistryValue::String("x")));
+  EXPECT_EQ(registry->ReadStoredValue("Odd"), odd);
+  EXPECT_EQ(registry->ReadValue("Odd"),
+            (RegistryValue{RegistryValueType::ExpandSz, std::string("a\xEF\xBF\xBD"
+                                                                    "b\0",
+                                                                    6)}))
+      << "the half character is dropped, the lone surrogate is U+FFFD, the NUL completed";
+  EXPECT_EQ(registry->ReadStoredValue("Number"), number);
+  EXPECT_EQ(registry->ReadValue("Number"), RegistryValue::Dword(0x04030201));
+  EXPECT_EQ(registry->ReadStoredValue("Plain"),
+            (StoredRegistryValue{RegistryValueType::Sz, std::string("x\0\0\0", 4)}));
+  EXPECT_EQ(registry->ReadStoredValue("Missing"), std::nullopt);
+  EXPECT_EQ(this->system().LastSystemError(), win_error::kFileNotFound);
+  ASSERT_TRUE(registry->OpenMachineKeyReadOnly(this->subject().Key()));
+  EXPECT_FALSE(registry->WriteStoredValue("Odd", number));
+  EXPECT_EQ(this->system().LastSystemError(), win_error::kAccessDenied);
+  EXPECT_EQ(registry->ReadStoredValue("Odd"), odd);
+}
+
 TYPED_TEST_P(SystemContract, CreatingAKeyCreatesItsParentsAndOpensIt) {
   auto registry = this->Connect();
   ASSERT_TRUE(registry->CreateMachineKey(this->Below("winsys32\\Enum")));
@@ -373,7 +405,7 @@ REGISTER_TYPED_TEST_SUITE_P(SystemContract, StringsRoundTripThroughTheSeamAndThe
                             TheEmptyTextIsOneNulAndReadsEmpty, MissingKeysAndValuesGiveTwo,
                             OtherTypesAreNoText, WritesNeedAKeyOpenedForWriting,
                             OpeningReplacesTheOpenKeyAndClosingAnswersNothing,
-                            ValuesOfEveryTypeRoundTripAndAreListed,
+                            ValuesOfEveryTypeRoundTripAndAreListed, StoredBytesRoundTripExactly,
                             CreatingAKeyCreatesItsParentsAndOpensIt, KeyTreesAreDeletedWhole,
                             ARegisteredServiceIsFoundAndAMissingOneGives1060,
                             ADeletedServiceIsGoneOnceItsHandlesAreClosed, AStopEndsARunningService,
