@@ -25,8 +25,9 @@ using Owned = std::unique_ptr<T, FreeDeleter>;
 std::string ErrnoText(int error) { return std::strerror(error); }
 
 // The hive's two sequence numbers, read from the base block; none when it cannot be read.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> SequenceNumbers(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+std::optional<std::pair<std::uint32_t, std::uint32_t>> SequenceNumbers(int folder,
+                                                                       const std::string& name) {
+  const int fd = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   unsigned char header[12] = {};
   const ssize_t got = pread(fd, header, sizeof(header), 0);
@@ -48,41 +49,72 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool SyncPath(const std::string& path, int flags) {
-  const int fd = open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = fsync(fd) == 0;
-  close(fd);
-  return synced;
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+std::string DescriptorPath(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
 
 }  // namespace
 
-Hive::Hive(std::string path, HiveHandle handle, bool dirty)
-    : path_(std::move(path)), handle_(std::move(handle)), dirty_(dirty) {}
+Hive::Hive(std::string path, HostDescriptor folder, std::string name, HiveHandle handle, bool dirty)
+    : path_(std::move(path)),
+      folder_(std::move(folder)),
+      name_(std::move(name)),
+      handle_(std::move(handle)),
+      dirty_(dirty) {}
+
+HiveHandle Hive::OpenHandle(int flags) const {
+  const HostDescriptor file(
+      openat(folder_.Get(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!file) return HiveHandle();
+  struct stat status {};
+  if (fstat(file.Get(), &status) != 0) return HiveHandle();
+  if (!S_ISREG(status.st_mode)) {
+    errno = ENXIO;
+    return HiveHandle();
+  }
+  return HiveHandle(hivex_open(DescriptorPath(file.Get()).c_str(), flags));
+}
 
 Hive::~Hive() = default;
 
 std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error) {
-  struct stat status {};
-  if (stat(hostPath.c_str(), &status) != 0) {
+  HostDescriptor folder(
+      open(FolderOf(hostPath).c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+  if (!folder) {
     *error = "Registrierungsdatei " + hostPath + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  return Open(std::move(folder), NameOf(hostPath), hostPath, error);
+}
+
+std::unique_ptr<Hive> Hive::Open(HostDescriptor folder, const std::string& name,
+                                 const std::string& hostPath, std::string* error) {
+  struct stat status {};
+  if (fstatat(folder.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    *error = "Registrierungsdatei " + hostPath + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  if (S_ISLNK(status.st_mode)) {
+    *error = "Registrierungsdatei " + hostPath + ": eine Verknüpfung; ihr wird nicht gefolgt";
     return nullptr;
   }
   if (!S_ISREG(status.st_mode)) {
     *error = "Registrierungsdatei " + hostPath + ": keine gewöhnliche Datei";
     return nullptr;
   }
+  const auto sequence = SequenceNumbers(folder.Get(), name);
+  std::unique_ptr<Hive> hive(new Hive(hostPath, std::move(folder), name, HiveHandle(),
+                                      sequence && sequence->first != sequence->second));
   errno = 0;
-  HiveHandle handle(hivex_open(hostPath.c_str(), 0));
-  if (!handle) {
+  hive->handle_ = hive->OpenHandle(0);
+  if (!hive->handle_) {
     *error = "Registrierungsdatei " + hostPath + " ist beschädigt oder unlesbar (" +
              ErrnoText(errno) + ")";
     return nullptr;
   }
-  const auto sequence = SequenceNumbers(hostPath);
-  std::unique_ptr<Hive> hive(
-      new Hive(hostPath, std::move(handle), sequence && sequence->first != sequence->second));
   // The root and its subkey list are where every lookup starts: damage there is damage to all.
   Node root = 0;
   std::vector<std::string> names;
@@ -94,7 +126,8 @@ std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error
 }
 
 bool Hive::IsWritable() const {
-  return access(path_.c_str(), W_OK) == 0 && access(FolderOf(path_).c_str(), W_OK) == 0;
+  return faccessat(folder_.Get(), name_.c_str(), W_OK, 0) == 0 &&
+         faccessat(folder_.Get(), ".", W_OK, 0) == 0;
 }
 
 std::uint32_t Hive::Damaged(std::string_view what) {
@@ -185,7 +218,7 @@ std::uint32_t Hive::BeginWrite() {
   if (!IsWritable()) return hive_error::kAccessDenied;
   if (beforeFirstWrite_ && !beforeFirstWrite_(path_)) return hive_error::kAccessDenied;
   errno = 0;
-  HiveHandle handle(hivex_open(path_.c_str(), HIVEX_OPEN_WRITE));
+  HiveHandle handle = OpenHandle(HIVEX_OPEN_WRITE);
   if (!handle) {
     if (errno == EACCES || errno == EROFS || errno == EPERM) return hive_error::kAccessDenied;
     return Damaged("zum Schreiben geöffnet: " + ErrnoText(errno));
@@ -197,7 +230,7 @@ std::uint32_t Hive::BeginWrite() {
 
 std::uint32_t Hive::Reload() {
   errno = 0;
-  HiveHandle handle(hivex_open(path_.c_str(), writing_ ? HIVEX_OPEN_WRITE : 0));
+  HiveHandle handle = OpenHandle(writing_ ? HIVEX_OPEN_WRITE : 0);
   if (!handle) return Damaged("neu geladen: " + ErrnoText(errno));
   handle_ = std::move(handle);
   return 0;
@@ -205,24 +238,29 @@ std::uint32_t Hive::Reload() {
 
 std::uint32_t Hive::Commit() {
   struct stat original {};
-  if (stat(path_.c_str(), &original) != 0) {
+  if (fstatat(folder_.Get(), name_.c_str(), &original, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(original.st_mode)) {
     static_cast<void>(Reload());
     return hive_error::kAccessDenied;
   }
-  const std::string fresh = path_ + ".lk-new";
-  unlink(fresh.c_str());
+  // The new hive is a file made here, in the hive's folder, and renamed over the original there:
+  // whatever stands at either name, nothing is written through a link.
+  const std::string fresh = name_ + ".lk-new";
+  unlinkat(folder_.Get(), fresh.c_str(), 0);
+  HostDescriptor file(openat(folder_.Get(), fresh.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   errno = 0;
-  bool written = hivex_commit(handle_.get(), fresh.c_str(), 0) == 0;
-  written = written && chmod(fresh.c_str(), original.st_mode & 07777U) == 0;
-  written = written && SyncPath(fresh, O_RDONLY);
-  written = written && rename(fresh.c_str(), path_.c_str()) == 0;
+  bool written = file && hivex_commit(handle_.get(), DescriptorPath(file.Get()).c_str(), 0) == 0;
+  written = written && fchmod(file.Get(), original.st_mode & 07777U) == 0;
+  written = written && fsync(file.Get()) == 0;
+  written = written && renameat(folder_.Get(), fresh.c_str(), folder_.Get(), name_.c_str()) == 0;
   if (!written) {
-    unlink(fresh.c_str());
+    if (file) unlinkat(folder_.Get(), fresh.c_str(), 0);
     static_cast<void>(Reload());
     return hive_error::kAccessDenied;
   }
   // The rename is durable only once the folder is: a failure here leaves the new hive in place.
-  static_cast<void>(SyncPath(FolderOf(path_), O_RDONLY | O_DIRECTORY));
+  static_cast<void>(fsync(folder_.Get()));
   return 0;
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "system/offline/HiveHandle.h"
+#include "system/posix/HostPathMap.h"
 
 namespace lk {
 
@@ -48,6 +49,11 @@ class Hive {
   // Opens the hive read-only and checks its root and the root's subkeys. No hive, with a message
   // naming hostPath, when the file is missing or damaged.
   [[nodiscard]] static std::unique_ptr<Hive> Open(const std::string& hostPath, std::string* error);
+  // The same for the file name in the open folder, which the hive keeps: the file is reached and
+  // rewritten only relative to it, never following a link in its place. hostPath names it in
+  // messages.
+  [[nodiscard]] static std::unique_ptr<Hive> Open(HostDescriptor folder, const std::string& name,
+                                                  const std::string& hostPath, std::string* error);
   ~Hive();
   Hive(const Hive&) = delete;
   Hive& operator=(const Hive&) = delete;
@@ -76,7 +82,10 @@ class Hive {
   [[nodiscard]] std::uint32_t DeleteKey(const KeyPath& path);
 
  private:
-  Hive(std::string path, HiveHandle handle, bool dirty);
+  Hive(std::string path, HostDescriptor folder, std::string name, HiveHandle handle, bool dirty);
+  // hivex opens the file by name: it is given the file opened here without following a link, as
+  // /proc/self/fd/N. errno tells why when there is no handle.
+  [[nodiscard]] HiveHandle OpenHandle(int flags) const;
   [[nodiscard]] std::uint32_t Damaged(std::string_view what);
   [[nodiscard]] std::uint32_t Child(Node parent, const std::string& name, Node* child);
   [[nodiscard]] std::uint32_t BeginWrite();
@@ -85,6 +94,8 @@ class Hive {
   [[nodiscard]] std::uint32_t Reload();
 
   std::string path_;
+  HostDescriptor folder_;
+  std::string name_;
   HiveHandle handle_;
   bool dirty_ = false;
   bool writing_ = false;
