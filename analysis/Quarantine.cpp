@@ -25,7 +25,8 @@ bool IsAbsoluteDrivePath(std::string_view path) {
 }
 
 std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  const std::size_t keep = path.front() == '/' ? 1 : 3;
+  while (path.size() > keep && (path.back() == '\\' || path.back() == '/')) path.pop_back();
   return path;
 }
 
@@ -84,7 +85,8 @@ bool Quarantine::Open(std::string* error) {
     chain_.push_back(JoinPath(programData, "Anti-Lauschkobold"));
     chain_.push_back(JoinPath(chain_.back(), "Quarantine"));
   } else {
-    if (!IsAbsoluteDrivePath(settings_.folder)) {
+    const bool hostPath = settings_.folder.front() == '/' && store_.TakesHostPaths();
+    if (!IsAbsoluteDrivePath(settings_.folder) && !hostPath) {
       *error =
           "Der Quarantäneordner muss ein vollständiger Pfad mit Laufwerk sein (etwa "
           "D:\\Quarantäne): " +
@@ -93,13 +95,15 @@ bool Quarantine::Open(std::string* error) {
     }
     chain_.push_back(WithoutTrailingSeparators(settings_.folder));
   }
+  const bool hostFolder = chain_.front().front() == '/';
   for (const std::string& folder : chain_) {
     if (std::string refusal = CheckFolder(folder); !refusal.empty()) {
       *error = "Der Quarantäneordner wird nicht verwendet: " + refusal;
       return false;
     }
   }
-  const std::string above(ParentPath(chain_.front()));
+  // A host folder is judged where it is (or would be); a folder on the drive by the one above.
+  const std::string above(hostFolder ? chain_.front() : std::string(ParentPath(chain_.front())));
   if (!store_.KeepsAccessRules(above.size() == 2 ? above + "\\" : above)) {
     notes_.push_back("Die Zugriffsrechte des Quarantäneordners " + chain_.back() +
                      " konnten nicht ganz geprüft werden: sein Dateisystem oder System hält keine "

@@ -504,6 +504,26 @@ class Restoration {
     std::unique_ptr<ReadableFile> copy = files_.OpenForReading(copyPath, FileShare::Read, &code);
     if (!copy)
       return "Die Kopie " + copyPath + " kann nicht gelesen werden (" + ErrorText(code) + ").";
+    // The copy is checked whole before anything is written into the target: a copy that is not
+    // the one recorded never reaches the installation, not even for a moment.
+    {
+      Sha256 check;
+      std::string block(kBlock, '\0');
+      std::int64_t at = 0;
+      for (;;) {
+        const ReadResult read = copy->ReadAt(at, block.data(), block.size());
+        if (!read.Ok())
+          return "Die Kopie kann nicht gelesen werden (" + ErrorText(read.error) + ").";
+        if (read.bytes == 0) break;
+        qf::Transform(block.data(), read.bytes, at);
+        check.Update(block.data(), read.bytes);
+        at += static_cast<std::int64_t>(read.bytes);
+        if (at > item.size) break;
+      }
+      if (at != item.size || Sha256::Hex(check.Finish()) != item.sha256) {
+        return "Die Kopie in der Quarantäne ist beschädigt: ihre SHA-256 stimmt nicht.";
+      }
+    }
     std::unique_ptr<WritableFile> file = store_.CreateNewFile(item.path, &code);
     if (!file) return "Die Datei kann nicht angelegt werden (" + ErrorText(code) + ").";
     const auto fail = [&](std::string why) {
@@ -521,11 +541,11 @@ class Restoration {
       if (read.bytes == 0) break;
       qf::Transform(buffer.data(), read.bytes, offset);
       hash.Update(buffer.data(), read.bytes);
+      if (offset + static_cast<std::int64_t>(read.bytes) > item.size) break;
       if (const std::uint32_t written = file->Write(buffer.data(), read.bytes); written != 0) {
         return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(written) + ").");
       }
       offset += static_cast<std::int64_t>(read.bytes);
-      if (offset > item.size) break;  // more than was kept: the copy is not the one recorded
     }
     if (const std::uint32_t finished = file->Finish(); finished != 0) {
       return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(finished) + ").");
@@ -587,11 +607,14 @@ int Restorer::Run(std::string_view runFolder) {
   Plan plan;
   std::vector<ScanNote> notes;
   try {
+    // What the folder describes is written back with the rights of an administrator: a folder
+    // that someone else may change, or that a link leads to, could describe anything.
     if (const FolderTrust trust = store_.CheckPrivateDirectory(folder);
         trust != FolderTrust::Private && trust != FolderTrust::Missing) {
-      notes.push_back({"restore", "Der Ordner " + folder +
-                                      " ist nicht nur den Administratoren und dem System "
-                                      "zugänglich; was er beschreibt, wird dennoch zurückgelegt."});
+      throw InvalidRecord{"der Ordner " + folder +
+                          (trust == FolderTrust::ReparsePoint
+                               ? " ist eine Verknüpfung oder liegt hinter einer"
+                               : " ist nicht nur den Administratoren und dem System zugänglich")};
     }
     plan = ReadPlan(files_, folder, notes);
   } catch (const InvalidRecord& invalid) {

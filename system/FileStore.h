@@ -61,6 +61,9 @@ class FileStore {
   // CheckPrivateDirectory looks only for links and the folder's type, and the caller says that
   // the access rules could not be checked.
   [[nodiscard]] virtual bool KeepsAccessRules(std::string_view /*path*/) { return true; }
+  // Whether a path starting with '/' names a folder of the host outside the examined drive (a
+  // rescue system's own medium), walked as safely as the drive's paths.
+  [[nodiscard]] virtual bool TakesHostPaths() const { return false; }
   // Creates one folder that only the administrators and the system may read or change (on Windows
   // an access list for exactly those two, not inherited; on POSIX mode 0700). Fails with
   // kFileExists (80) or 183 when something of that name exists.

@@ -35,6 +35,7 @@ class PosixFileStore final : public FileStore {
 
   FolderTrust CheckPrivateDirectory(std::string_view path) override;
   bool KeepsAccessRules(std::string_view path) override;
+  bool TakesHostPaths() const override { return true; }
   std::uint32_t CreatePrivateDirectory(std::string_view path) override;
   std::unique_ptr<WritableFile> CreateNewFile(std::string_view path, std::uint32_t* error) override;
   std::uint32_t DeleteFile(std::string_view path) override;

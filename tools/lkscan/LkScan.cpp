@@ -163,6 +163,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   ScanReport& report = host.errIsTerminal ? static_cast<ScanReport&>(progress) : records;
 
   for (const ScanNote& note : target->Notes()) report.Note(note);
+  if (options.quarantine) options.quarantine = target->FolderPath(*options.quarantine);
+  if (options.restore) options.restore = target->FolderPath(*options.restore);
 
   // Changing the system needs an administrator; asking never raises a prompt. Nothing has been
   // examined or changed yet.

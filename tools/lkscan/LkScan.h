@@ -44,6 +44,9 @@ class ScanTarget {
   // What the scan's report should say about the target before the scan (an offline
   // installation whose hives were not closed cleanly, say).
   [[nodiscard]] virtual std::vector<ScanNote> Notes() { return {}; }
+  // The folder of --quarantine or --restore as the target names it: the user may spell it as the
+  // summary does or as the host's shell shows it.
+  [[nodiscard]] virtual std::string FolderPath(const std::string& given) { return given; }
 };
 
 struct LkScanHost {
