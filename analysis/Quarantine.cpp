@@ -1,5 +1,6 @@
 #include "analysis/Quarantine.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -221,23 +222,44 @@ bool Quarantine::StoreCopy(std::string_view path, const std::string& copyPath, J
     *error = std::move(why);
     return false;
   };
+  // Holes are kept as holes where the store can make them: in a copy, a hole stands for zeros
+  // of the original, everything else for transformed bytes.
   Sha256 hash;
-  std::string buffer(kBlock, '\0');
+  std::string zeros;
   std::int64_t offset = 0;
-  for (;;) {
-    const ReadResult read = original->ReadAt(offset, buffer.data(), buffer.size());
-    if (!read.Ok()) {
-      return fail("Die Datei kann nicht gelesen werden (Fehler " + std::to_string(read.error) +
-                  ").");
-    }
-    if (read.bytes == 0) break;
-    hash.Update(buffer.data(), read.bytes);
-    qf::Transform(buffer.data(), read.bytes, offset);
-    if (const std::uint32_t written = copy->Write(buffer.data(), read.bytes); written != 0) {
-      return fail("Die Kopie kann nicht geschrieben werden (Fehler " + std::to_string(written) +
-                  ").");
-    }
-    offset += static_cast<std::int64_t>(read.bytes);
+  std::uint32_t writeError = 0;
+  const std::uint32_t readError = ReadExtents(
+      *original, kBlock,
+      [&](std::int64_t at, const char* data, std::int64_t length) -> std::uint32_t {
+        if (data == nullptr) {
+          HashZeros(hash, length);
+          writeError = copy->WriteHole(length);
+          if (writeError != 50) return writeError;
+          // No holes here: the zeros are written as the transformed bytes they are.
+          for (std::int64_t done = 0; done < length;) {
+            const auto chunk = static_cast<std::size_t>(
+                std::min<std::int64_t>(length - done, static_cast<std::int64_t>(kBlock)));
+            zeros.assign(chunk, '\0');
+            qf::Transform(zeros.data(), chunk, at + done);
+            if ((writeError = copy->Write(zeros.data(), chunk)) != 0) return writeError;
+            done += static_cast<std::int64_t>(chunk);
+          }
+          return 0;
+        }
+        const auto size = static_cast<std::size_t>(length);
+        hash.Update(data, size);
+        zeros.assign(data, size);
+        qf::Transform(zeros.data(), size, at);
+        writeError = copy->Write(zeros.data(), size);
+        return writeError;
+      },
+      &offset);
+  if (writeError != 0) {
+    return fail("Die Kopie kann nicht geschrieben werden (Fehler " + std::to_string(writeError) +
+                ").");
+  }
+  if (readError != 0) {
+    return fail("Die Datei kann nicht gelesen werden (Fehler " + std::to_string(readError) + ").");
   }
   original.reset();
   if (const std::uint32_t finished = copy->Finish(); finished != 0) {
@@ -253,18 +275,22 @@ bool Quarantine::StoreCopy(std::string_view path, const std::string& copyPath, J
                 ").");
   }
   std::int64_t storedSize = 0;
-  for (;;) {
-    const ReadResult read = stored->ReadAt(storedSize, buffer.data(), buffer.size());
-    if (!read.Ok()) {
-      return fail("Die Kopie kann nicht wieder gelesen werden (Fehler " +
-                  std::to_string(read.error) + ").");
-    }
-    if (read.bytes == 0) break;
-    qf::Transform(buffer.data(), read.bytes, storedSize);
-    hash.Update(buffer.data(), read.bytes);
-    storedSize += static_cast<std::int64_t>(read.bytes);
-  }
+  const std::uint32_t backError = qf::ReadOriginal(
+      *stored, kBlock,
+      [&](std::int64_t, const char* data, std::int64_t length) -> std::uint32_t {
+        if (data == nullptr) {
+          HashZeros(hash, length);
+        } else {
+          hash.Update(data, static_cast<std::size_t>(length));
+        }
+        return 0;
+      },
+      &storedSize);
   stored.reset();
+  if (backError != 0) {
+    return fail("Die Kopie kann nicht wieder gelesen werden (Fehler " + std::to_string(backError) +
+                ").");
+  }
   if (storedSize != offset || Sha256::Hex(hash.Finish()) != sha256) {
     return fail("Die Kopie stimmt nicht mit der Datei überein (SHA-256).");
   }

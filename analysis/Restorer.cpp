@@ -497,6 +497,9 @@ class Restoration {
     report_.Action(record);
   }
 
+  // A copy longer than recorded: the walk stops there (no Windows code means this).
+  static constexpr std::uint32_t kTooLong = 0xFFFFFFFFU;
+
   // Writes the kept copy back untransformed as a new file; the reason it failed, else empty.
   std::string WriteBack(const FileItem& item) {
     std::uint32_t code = 0;
@@ -508,19 +511,23 @@ class Restoration {
     // the one recorded never reaches the installation, not even for a moment.
     {
       Sha256 check;
-      std::string block(kBlock, '\0');
       std::int64_t at = 0;
-      for (;;) {
-        const ReadResult read = copy->ReadAt(at, block.data(), block.size());
-        if (!read.Ok())
-          return "Die Kopie kann nicht gelesen werden (" + ErrorText(read.error) + ").";
-        if (read.bytes == 0) break;
-        qf::Transform(block.data(), read.bytes, at);
-        check.Update(block.data(), read.bytes);
-        at += static_cast<std::int64_t>(read.bytes);
-        if (at > item.size) break;
+      const std::uint32_t error = qf::ReadOriginal(
+          *copy, kBlock,
+          [&](std::int64_t offset, const char* data, std::int64_t length) -> std::uint32_t {
+            if (offset + length > item.size) return kTooLong;
+            if (data == nullptr) {
+              HashZeros(check, length);
+            } else {
+              check.Update(data, static_cast<std::size_t>(length));
+            }
+            return 0;
+          },
+          &at);
+      if (error != 0 && error != kTooLong) {
+        return "Die Kopie kann nicht gelesen werden (" + ErrorText(error) + ").";
       }
-      if (at != item.size || Sha256::Hex(check.Finish()) != item.sha256) {
+      if (error == kTooLong || at != item.size || Sha256::Hex(check.Finish()) != item.sha256) {
         return "Die Kopie in der Quarantäne ist beschädigt: ihre SHA-256 stimmt nicht.";
       }
     }
@@ -532,20 +539,40 @@ class Restoration {
       return why;
     };
     Sha256 hash;
-    std::string buffer(kBlock, '\0');
     std::int64_t offset = 0;
-    for (;;) {
-      const ReadResult read = copy->ReadAt(offset, buffer.data(), buffer.size());
-      if (!read.Ok())
-        return fail("Die Kopie kann nicht gelesen werden (" + ErrorText(read.error) + ").");
-      if (read.bytes == 0) break;
-      qf::Transform(buffer.data(), read.bytes, offset);
-      hash.Update(buffer.data(), read.bytes);
-      if (offset + static_cast<std::int64_t>(read.bytes) > item.size) break;
-      if (const std::uint32_t written = file->Write(buffer.data(), read.bytes); written != 0) {
-        return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(written) + ").");
-      }
-      offset += static_cast<std::int64_t>(read.bytes);
+    std::uint32_t writeError = 0;
+    const std::uint32_t readError = qf::ReadOriginal(
+        *copy, kBlock,
+        [&](std::int64_t at, const char* data, std::int64_t length) -> std::uint32_t {
+          if (at + length > item.size) return kTooLong;
+          if (data == nullptr) {
+            HashZeros(hash, length);
+            writeError = file->WriteHole(length);
+            if (writeError != 50) return writeError;
+            const std::string zeros(static_cast<std::size_t>(std::min<std::int64_t>(
+                                        length, static_cast<std::int64_t>(kBlock))),
+                                    '\0');
+            for (std::int64_t done = 0; done < length;) {
+              const auto chunk = static_cast<std::size_t>(
+                  std::min<std::int64_t>(length - done, static_cast<std::int64_t>(zeros.size())));
+              if ((writeError = file->Write(zeros.data(), chunk)) != 0) return writeError;
+              done += static_cast<std::int64_t>(chunk);
+            }
+            return 0;
+          }
+          hash.Update(data, static_cast<std::size_t>(length));
+          writeError = file->Write(data, static_cast<std::size_t>(length));
+          return writeError;
+        },
+        &offset);
+    if (writeError != 0) {
+      return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(writeError) + ").");
+    }
+    if (readError == kTooLong) {
+      return fail("Die Kopie in der Quarantäne ist beschädigt: ihre SHA-256 stimmt nicht.");
+    }
+    if (readError != 0) {
+      return fail("Die Kopie kann nicht gelesen werden (" + ErrorText(readError) + ").");
     }
     if (const std::uint32_t finished = file->Finish(); finished != 0) {
       return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(finished) + ").");

@@ -42,6 +42,9 @@ class WritableFile {
 
   // Appends all length bytes; 0 or the error code.
   [[nodiscard]] virtual std::uint32_t Write(const void* data, std::size_t length) = 0;
+  // Appends length zeros as a hole, which takes no room on the disk; 50 (not supported) where
+  // the layer makes no holes, and the caller writes the zeros instead.
+  [[nodiscard]] virtual std::uint32_t WriteHole(std::int64_t /*length*/) { return 50; }
   // Writes what is buffered through to the disk and closes the file; 0 or the error code.
   [[nodiscard]] virtual std::uint32_t Finish() = 0;
 };

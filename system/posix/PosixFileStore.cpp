@@ -105,6 +105,16 @@ class PosixWritableFile final : public WritableFile {
     return 0;
   }
 
+  std::uint32_t WriteHole(std::int64_t length) override {
+    if (!descriptor_) return kInvalidHandle;
+    if (length <= 0) return 0;
+    const off_t end = ::lseek(descriptor_.Get(), length, SEEK_CUR);
+    if (end < 0) return WriteError(errno);
+    // The size covers the hole even when nothing is written after it.
+    if (::ftruncate(descriptor_.Get(), end) != 0) return WriteError(errno);
+    return 0;
+  }
+
   std::uint32_t Finish() override {
     if (!descriptor_) return kInvalidHandle;
     const int synced = ::fsync(descriptor_.Get()) == 0 ? 0 : errno;

@@ -87,6 +87,18 @@ class PosixReadableFile final : public ReadableFile {
     return ReadResult{done, 0};
   }
 
+  std::int64_t DataFrom(std::int64_t offset) override {
+    const off_t data = ::lseek(descriptor_, offset, SEEK_DATA);
+    if (data >= 0) return data;
+    // ENXIO: nothing but a hole from offset on; any other error: the layer tells no holes.
+    return errno == ENXIO ? std::max(Size(), offset) : offset;
+  }
+
+  std::int64_t HoleFrom(std::int64_t offset) override {
+    const off_t hole = ::lseek(descriptor_, offset, SEEK_HOLE);
+    return hole >= 0 ? hole : Size();
+  }
+
  private:
   UniqueDescriptor owner_;
   int descriptor_;

@@ -318,6 +318,37 @@ TEST(HostileRoot, ANameWithALineBreakAndAnEscapeCannotForgeTheTextReport) {
   EXPECT_NE(run.out.find("a\\x0AErgebnis: sauber.\\x1B[8m.dll"), std::string::npos) << run.out;
 }
 
+TEST(HostileRoot, ASparseLibraryKeepsItsHolesInTheQuarantineAndBack) {
+  test::WindowsTree tree;
+  tree.InstallKnownVersion();
+  const std::string library = tree.Host("Windows/System32/mfc42ul.dll");
+  constexpr std::uintmax_t kApparent = 1ULL << 30;
+  fs::resize_file(library, kApparent);
+  const auto onDisk = [](const std::string& path) {
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return std::int64_t{status.st_blocks} * 512;
+  };
+  ASSERT_LT(onDisk(library), 1 << 20) << "the file system makes no holes";
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  ASSERT_EQ(removal.exitCode, 1) << removal.out << removal.err;
+  const std::vector<Json> found = removal.Findings("library-file");
+  ASSERT_EQ(found.size(), 1U);
+  EXPECT_EQ(found[0].value("size", 0ULL), kApparent);
+  std::string relative = removal.Summary().value("quarantine", "").substr(3);
+  std::replace(relative.begin(), relative.end(), '\\', '/');
+  std::int64_t copies = 0;
+  for (const auto& entry : fs::directory_iterator(tree.Host(relative))) {
+    if (entry.path().extension() == ".lkq") copies = std::max(copies, onDisk(entry.path()));
+  }
+  EXPECT_LT(copies, 8 << 20) << "the copy keeps the holes";
+  const ScanRun restore =
+      RunLkScan({"--json", "--restore", tree.Host(relative), "--root", tree.Root()});
+  EXPECT_EQ(restore.exitCode, 0) << restore.out;
+  EXPECT_EQ(fs::file_size(library), kApparent);
+  EXPECT_LT(onDisk(library), 8 << 20) << "and so does the file put back";
+}
+
 TEST(HostileRoot, EachFileIsCountedOnceAsExamined) {
   test::WindowsTree tree;
   const ScanRun clean = RunLkScan({"--json", "--root", tree.Root()});

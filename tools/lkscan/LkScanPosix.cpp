@@ -37,8 +37,8 @@ class OfflineScanTarget final : public lk::ScanTarget {
       return journal->KeepBackup(WindowsPathOf(hostPath)).ok;
     });
   }
-  // A host path below the drive's folder is the drive's own path ("C:\\ProgramData\\..."); any other
-  // host path stays one, to be walked from '/'. A drive path is taken as it is.
+  // A host path below the drive's folder is the drive's own path ("C:\\ProgramData\\..."); any
+  // other host path stays one, to be walked from '/'. A drive path is taken as it is.
   std::string FolderPath(const std::string& given) override {
     const bool drivePath = given.size() >= 2 && given[1] == ':';
     if (given.empty() || drivePath || given.front() == '\\') return given;
