@@ -6,11 +6,13 @@
 // The run folder is input from a disk that may be hostile. Every record is checked before
 // anything changes (sizes, types, names; paths must be absolute Windows paths without "." or ".."
 // components; copies must be named as the quarantine names them): one record that is not valid
-// makes the whole run an error, and nothing is restored.
+// makes the whole run an error, and nothing is restored. So does a run folder that is a link,
+// lies behind one, or may be changed by others than the administrators and the system.
 //
 // Files: a file at the original path with the kept SHA-256 counts as restored; one with other
 // content is never overwritten (the action fails); a missing one is written back untransformed
-// as a new file, verified by its SHA-256 (deleted again when it does not match), and gets its
+// as a new file once the whole copy was read and matched its size and SHA-256 (and verified
+// again as it is written; deleted when it does not match; holes stay holes), and gets its
 // attributes and times back. A pending deletion at restart of the path is then withdrawn.
 // Registry values are written back with their type, in their view, the key created where it is
 // gone. A service whose key is gone is registered again from its kept key (Type, Start,
