@@ -170,7 +170,7 @@ std::string HostPathMap::Key(const ParsedPath& path) {
 
 HostDescriptor HostPathMap::WalkFolders(const ParsedPath& parsed, std::size_t count,
                                         std::uint32_t* error, std::string* hostFolder,
-                                        std::vector<std::string>* spelled) const {
+                                        std::vector<std::string>* spelled, bool trusted) const {
   const auto fail = [&](std::uint32_t code) {
     if (error != nullptr) *error = code;
     return HostDescriptor();
@@ -206,7 +206,7 @@ HostDescriptor HostPathMap::WalkFolders(const ParsedPath& parsed, std::size_t co
     struct stat below {};
     if (::fstat(next.Get(), &below) != 0) return fail(WindowsErrorFromErrno(errno));
     if (parsed.host) {
-      if (ChangeableByOthers(status, &below)) return fail(kAccessDenied);
+      if (trusted && ChangeableByOthers(status, &below)) return fail(kAccessDenied);
     } else if (below.st_dev != rootDevice_) {
       return fail(kLinkNotFollowed);  // a mount below the drive's folder leads elsewhere
     }
@@ -215,7 +215,7 @@ HostDescriptor HostPathMap::WalkFolders(const ParsedPath& parsed, std::size_t co
     current = std::move(next);
     status = below;
   }
-  if (parsed.host && ChangeableByOthers(status, nullptr)) return fail(kAccessDenied);
+  if (trusted && parsed.host && ChangeableByOthers(status, nullptr)) return fail(kAccessDenied);
   if (hostFolder != nullptr) *hostFolder = folder.empty() ? "/" : folder;
   return current;
 }
@@ -242,7 +242,8 @@ std::optional<std::string> HostPathMap::ResolveHostPath(std::string_view windows
 }
 
 std::optional<HostPathMap::WalkedEntry> HostPathMap::Walk(std::string_view windowsPath,
-                                                          std::uint32_t* error) const {
+                                                          std::uint32_t* error,
+                                                          bool trusted) const {
   const auto fail = [&](std::uint32_t code) -> std::optional<WalkedEntry> {
     if (error != nullptr) *error = code;
     return std::nullopt;
@@ -253,7 +254,7 @@ std::optional<HostPathMap::WalkedEntry> HostPathMap::Walk(std::string_view windo
   WalkedEntry entry;
   std::uint32_t folderError = 0;
   entry.folder = WalkFolders(*parsed, parsed->components.size() - 1, &folderError,
-                             &entry.hostFolder, &entry.spelled);
+                             &entry.hostFolder, &entry.spelled, trusted);
   if (!entry.folder) return fail(folderError == kFileNotFound ? kPathNotFound : folderError);
   const std::string& wanted = parsed->components.back();
   std::uint32_t refusal = 0;
@@ -273,7 +274,7 @@ std::optional<std::string> HostPathMap::SpelledPath(std::string_view windowsPath
 }
 
 HostDescriptor HostPathMap::OpenFolder(std::string_view windowsPath, std::uint32_t* error,
-                                       std::string* hostFolder) const {
+                                       std::string* hostFolder, bool trusted) const {
   const auto parsed = Parse(windowsPath, true);
   if (!parsed) {
     if (error != nullptr) *error = kPathNotFound;
@@ -281,7 +282,7 @@ HostDescriptor HostPathMap::OpenFolder(std::string_view windowsPath, std::uint32
   }
   std::uint32_t walkError = 0;
   HostDescriptor folder =
-      WalkFolders(*parsed, parsed->components.size(), &walkError, hostFolder, nullptr);
+      WalkFolders(*parsed, parsed->components.size(), &walkError, hostFolder, nullptr, trusted);
   if (!folder && error != nullptr) *error = walkError == kFileNotFound ? kPathNotFound : walkError;
   return folder;
 }

@@ -14,9 +14,9 @@
 // in the listing of that descriptor. A symbolic link on the way is never followed (1921), and
 // neither is a change of device below the host folder (a mount, 1921): such a path leads nowhere.
 // A path that starts with '/' is a host path (a folder on the rescue medium) walked the same way
-// from the host's root; every folder on its way must be a folder that only root or the effective
-// user may change (a sticky folder such as /tmp counts when the entry below it is theirs), else
-// the walk is refused with 5.
+// from the host's root, across mounts. A walk that must trust such a path (the writing side's)
+// asks that every folder on its way be one that only root or the effective user may change (a
+// sticky folder such as /tmp counts when the entry below it is theirs), else it is refused with 5.
 //
 // It opens folders only; whoever acts on the entry does so relative to the folder descriptor it
 // hands out (openat, unlinkat, renameat with O_NOFOLLOW or AT_SYMLINK_NOFOLLOW).
@@ -93,18 +93,20 @@ class HostPathMap {
                                                            std::uint32_t* error) const;
   // Walks to the folder of the entry that the path names (after the mapping): that folder must
   // exist (else 3); the drive's root itself is no entry (123).
-  [[nodiscard]] std::optional<WalkedEntry> Walk(std::string_view windowsPath,
-                                                std::uint32_t* error) const;
+  // trusted: a host path must lead only through folders that others cannot change.
+  [[nodiscard]] std::optional<WalkedEntry> Walk(std::string_view windowsPath, std::uint32_t* error,
+                                                bool trusted = false) const;
   // The path of an existing entry as the disk spells it ("C:\\Windows\\System32"), or no value.
   [[nodiscard]] std::optional<std::string> SpelledPath(std::string_view windowsPath) const;
   // Opens the folder that the path names itself (the drive's root for an empty path).
   [[nodiscard]] HostDescriptor OpenFolder(std::string_view windowsPath, std::uint32_t* error,
-                                          std::string* hostFolder = nullptr) const;
+                                          std::string* hostFolder = nullptr,
+                                          bool trusted = false) const;
 
  private:
   [[nodiscard]] HostDescriptor WalkFolders(const ParsedPath& parsed, std::size_t count,
                                            std::uint32_t* error, std::string* hostFolder,
-                                           std::vector<std::string>* spelled) const;
+                                           std::vector<std::string>* spelled, bool trusted) const;
 
   std::string hostRoot_;
   std::string drive_;

@@ -167,7 +167,7 @@ bool PosixFileStore::KeepsAccessRules(std::string_view path) {
 
 FolderTrust PosixFileStore::CheckPrivateDirectory(std::string_view path) {
   std::uint32_t error = 0;
-  auto entry = paths_.Walk(path, &error);
+  auto entry = paths_.Walk(path, &error, true);
   if (!entry) {
     if (error == kPathNotFound || error == kFileNotFound) return FolderTrust::Missing;
     if (error == kLinkNotFollowed) return FolderTrust::ReparsePoint;   // on the way to it
@@ -191,7 +191,7 @@ FolderTrust PosixFileStore::CheckPrivateDirectory(std::string_view path) {
 
 std::uint32_t PosixFileStore::CreatePrivateDirectory(std::string_view path) {
   std::uint32_t error = 0;
-  auto entry = paths_.Walk(path, &error);
+  auto entry = paths_.Walk(path, &error, true);
   if (!entry) return error;
   if (entry->exists) return kFileExists;
   const HostDescriptor& folder = entry->folder;
@@ -212,7 +212,7 @@ std::unique_ptr<WritableFile> PosixFileStore::CreateNewFile(std::string_view pat
     return nullptr;
   };
   std::uint32_t resolveError = 0;
-  auto entry = paths_.Walk(path, &resolveError);
+  auto entry = paths_.Walk(path, &resolveError, true);
   if (!entry) return fail(resolveError);
   if (entry->exists) return fail(kFileExists);
   const HostDescriptor& folder = entry->folder;
@@ -224,7 +224,7 @@ std::unique_ptr<WritableFile> PosixFileStore::CreateNewFile(std::string_view pat
 
 std::uint32_t PosixFileStore::DeleteFile(std::string_view path) {
   std::uint32_t error = 0;
-  auto entry = paths_.Walk(path, &error);
+  auto entry = paths_.Walk(path, &error, true);
   if (!entry) return error;
   if (!entry->exists) return kFileNotFound;
   const HostDescriptor& folder = entry->folder;
@@ -242,7 +242,7 @@ std::uint32_t PosixFileStore::SetFileMetadata(std::string_view path, std::uint32
                                               std::int64_t lastAccessTime,
                                               std::int64_t lastWriteTime) {
   std::uint32_t error = 0;
-  auto entry = paths_.Walk(path, &error);
+  auto entry = paths_.Walk(path, &error, true);
   if (!entry) return error;
   if (!entry->exists) return kFileNotFound;
   const HostDescriptor& folder = entry->folder;

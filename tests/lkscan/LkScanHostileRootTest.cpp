@@ -105,6 +105,8 @@ TEST(HostileRoot, ALinkedSystemFolderLeavesTheHostsFilesAndHivesAlone) {
   test::WindowsTree tree;
   tree.InstallKnownVersion();
   Victims victims;
+  // The host folder looks like a system folder: hives, the library and the driver.
+  fs::copy(tree.Host("Windows/System32/config"), victims.Path("config"));
   fs::rename(tree.Host("Windows/System32"), tree.Host("Windows/Real32"));
   fs::create_directory_symlink(victims.Path(""), tree.Host("Windows/System32"));
   const auto before = victims.State();
@@ -237,29 +239,32 @@ TEST(HostileRoot, AQuarantineOnTheHostKeepsItsCopiesOffTheDiskAndRestoresInBothS
       RunLkScan({"--json", "--restore", tree.Host(relative), "--root", tree.Root()});
   EXPECT_EQ(hostSpelling.exitCode, 0) << hostSpelling.out << hostSpelling.err;
   EXPECT_TRUE(fs::exists(tree.Host("Windows/System32/mfc42ul.dll")));
-}
 
-TEST(HostileRoot, AHostQuarantineThatOthersMayChangeIsRefused) {
-  test::WindowsTree tree;
-  tree.InstallKnownVersion();
-  Victims victims;
+  // A host folder that others may change is no quarantine.
   fs::create_directories(victims.Path("open/q"));
   fs::permissions(victims.Path("open"), fs::perms::all);
-  const ScanRun run = RunLkScan({"--json", "--no-sweep", "--remove", "--quarantine",
-                                 victims.Path("open/q"), "--root", tree.Root()});
-  EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+  const ScanRun refused = RunLkScan({"--json", "--no-sweep", "--remove", "--quarantine",
+                                     victims.Path("open/q"), "--root", tree.Root()});
+  EXPECT_EQ(refused.exitCode, 2) << refused.out << refused.err;
   EXPECT_TRUE(fs::exists(tree.Host("Windows/System32/mfc42ul.dll")));
 }
 
-// A removal's run folder on the drive, as a host path.
-std::string RemovedRun(test::WindowsTree& tree) {
+// A removal's run folder on the drive: as the summary names it and as a host path.
+struct RemovedRun {
+  std::string windows;
+  std::string host;
+};
+
+RemovedRun RemoveKnownVersion(test::WindowsTree& tree) {
   tree.InstallKnownVersion();
   const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
-  std::string relative = removal.Summary().value("quarantine", "");
-  if (relative.size() < 3) return {};
-  relative = relative.substr(3);
+  RemovedRun run;
+  run.windows = removal.Summary().value("quarantine", "");
+  if (run.windows.size() < 3) return run;
+  std::string relative = run.windows.substr(3);
   std::replace(relative.begin(), relative.end(), '\\', '/');
-  return tree.Host(relative);
+  run.host = tree.Host(relative);
+  return run;
 }
 
 TEST(HostileRoot, ACraftedQuarantineRunWritesNothingFromOutside) {
@@ -268,42 +273,55 @@ TEST(HostileRoot, ACraftedQuarantineRunWritesNothingFromOutside) {
   {
     // A copy that is a link to a host file.
     test::WindowsTree tree;
-    const std::string run = RemovedRun(tree);
-    ASSERT_FALSE(run.empty());
-    for (const auto& entry : fs::directory_iterator(run)) {
+    const RemovedRun run = RemoveKnownVersion(tree);
+    ASSERT_FALSE(run.host.empty());
+    for (const auto& entry : fs::directory_iterator(run.host)) {
       if (entry.path().extension() == ".lkq") {
         fs::remove(entry.path());
         fs::create_symlink(victims.Path("passwd"), entry.path());
       }
     }
-    const ScanRun restore = RunLkScan({"--json", "--restore", run, "--root", tree.Root()});
+    const ScanRun restore = RunLkScan({"--json", "--restore", run.windows, "--root", tree.Root()});
     EXPECT_EQ(restore.exitCode, 2) << restore.out;
     EXPECT_FALSE(fs::exists(tree.Host("Windows/System32/mfc42ul.dll")));
   }
   {
     // A run folder that others may change.
     test::WindowsTree tree;
-    const std::string run = RemovedRun(tree);
-    ASSERT_FALSE(run.empty());
-    fs::permissions(run, fs::perms::all);
+    const RemovedRun run = RemoveKnownVersion(tree);
+    ASSERT_FALSE(run.host.empty());
+    fs::permissions(run.host, fs::perms::all);
     const auto kept = tree.Fingerprint();
-    const ScanRun restore = RunLkScan({"--json", "--restore", run, "--root", tree.Root()});
+    const ScanRun restore = RunLkScan({"--json", "--restore", run.windows, "--root", tree.Root()});
     EXPECT_EQ(restore.exitCode, 2) << restore.out;
     EXPECT_EQ(tree.Fingerprint(), kept) << "nothing is restored from it";
   }
   {
     // A folder link on the way to the run folder.
     test::WindowsTree tree;
-    const std::string run = RemovedRun(tree);
-    ASSERT_FALSE(run.empty());
+    const RemovedRun run = RemoveKnownVersion(tree);
+    ASSERT_FALSE(run.host.empty());
     fs::rename(tree.Host("ProgramData"), tree.Host("Elsewhere"));
     fs::create_directory_symlink(tree.Host("Elsewhere"), tree.Host("ProgramData"));
     const auto kept = tree.Fingerprint();
-    const ScanRun restore = RunLkScan({"--json", "--restore", run, "--root", tree.Root()});
+    const ScanRun restore = RunLkScan({"--json", "--restore", run.windows, "--root", tree.Root()});
     EXPECT_EQ(restore.exitCode, 2) << restore.out;
     EXPECT_EQ(tree.Fingerprint(), kept);
   }
-  EXPECT_EQ(victims.State(), before);
+  {
+    // A folder link on the way to a record's target: the restore writes nothing through it.
+    test::WindowsTree tree;
+    const RemovedRun run = RemoveKnownVersion(tree);
+    ASSERT_FALSE(run.host.empty());
+    fs::remove_all(victims.Path("drivers"));
+    fs::create_directories(victims.Path("drivers"));
+    fs::remove_all(tree.Host("Windows/System32/drivers"));
+    fs::create_directory_symlink(victims.Path("drivers"), tree.Host("Windows/System32/drivers"));
+    const auto emptied = victims.State();
+    const ScanRun restore = RunLkScan({"--json", "--restore", run.windows, "--root", tree.Root()});
+    EXPECT_EQ(restore.exitCode, 2) << restore.out;
+    EXPECT_EQ(victims.State(), emptied) << "no driver appears in the host's folder";
+  }
 }
 
 TEST(HostileRoot, ANameWithALineBreakAndAnEscapeCannotForgeTheTextReport) {
