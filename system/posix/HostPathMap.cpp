@@ -119,11 +119,8 @@ HostPathMap::HostPathMap(std::string hostRoot, std::string drive)
   if (hostRoot_.empty()) hostRoot_ = ".";
   // The folder that stands for the drive is the one place where a link is followed: the user
   // named it.
-  auto root = std::make_shared<HostDescriptor>(
+  root_ = std::make_shared<HostDescriptor>(
       ::open(hostRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
-  struct stat status {};
-  if (*root && ::fstat(root->Get(), &status) == 0) rootDevice_ = status.st_dev;
-  root_ = std::move(root);
 }
 
 void HostPathMap::SetPathMapping(std::function<std::string(std::string_view)> mapping) {
@@ -179,13 +176,17 @@ HostDescriptor HostPathMap::WalkFolders(const ParsedPath& parsed, std::size_t co
   std::string folder;
   if (parsed.host) {
     current = HostDescriptor(::open("/", kFolderFlags));
-  } else if (*root_) {
-    current = HostDescriptor(::openat(root_->Get(), ".", kFolderFlags));
+  } else {
+    // A folder made after the map (a test's tree) is opened when it is first walked.
+    current = *root_ ? HostDescriptor(::openat(root_->Get(), ".", kFolderFlags))
+                     : HostDescriptor(::open(hostRoot_.c_str(),
+                                             O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
     folder = hostRoot_;
   }
   if (!current) return fail(kPathNotFound);
   struct stat status {};
   if (::fstat(current.Get(), &status) != 0) return fail(WindowsErrorFromErrno(errno));
+  const dev_t rootDevice = status.st_dev;
   for (std::size_t i = 0; i < count; ++i) {
     const bool last = i + 1 == parsed.components.size();
     std::uint32_t refusal = 0;
@@ -207,7 +208,7 @@ HostDescriptor HostPathMap::WalkFolders(const ParsedPath& parsed, std::size_t co
     if (::fstat(next.Get(), &below) != 0) return fail(WindowsErrorFromErrno(errno));
     if (parsed.host) {
       if (trusted && ChangeableByOthers(status, &below)) return fail(kAccessDenied);
-    } else if (below.st_dev != rootDevice_) {
+    } else if (below.st_dev != rootDevice) {
       return fail(kLinkNotFollowed);  // a mount below the drive's folder leads elsewhere
     }
     folder += "/" + *name;

@@ -111,7 +111,6 @@ class HostPathMap {
   std::string hostRoot_;
   std::string drive_;
   std::shared_ptr<const HostDescriptor> root_;
-  std::uint64_t rootDevice_ = 0;
   std::function<std::string(std::string_view)> mapping_;
 };
 
