@@ -6,7 +6,9 @@
 // 5: refused, 1015: the hive is damaged; DamageText then names the file and what was wrong).
 // Names are compared without regard to ASCII case, as hivex and Windows compare them.
 //
-// It opens the file read-only and reopens it for writing only when the first change comes. Before
+// It holds the hive's folder open and reaches the file only relative to it, never following a
+// link in its place (hivex is given the file opened so, as /proc/self/fd/N). It opens the file
+// read-only and reopens it for writing only when the first change comes. Before
 // that, the hook set by SetBeforeFirstWrite may keep a copy of the untouched file; when it
 // declines, the change is refused with 5 and nothing is written. Each change reaches the disk
 // before the call returns, and atomically: hivex writes the whole hive into a new file beside the
