@@ -1,5 +1,6 @@
 #include "analysis/Quarantine.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -26,7 +27,8 @@ bool IsAbsoluteDrivePath(std::string_view path) {
 }
 
 std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  const std::size_t keep = path.front() == '/' ? 1 : 3;
+  while (path.size() > keep && (path.back() == '\\' || path.back() == '/')) path.pop_back();
   return path;
 }
 
@@ -85,7 +87,8 @@ bool Quarantine::Open(std::string* error) {
     chain_.push_back(JoinPath(programData, "Anti-Lauschkobold"));
     chain_.push_back(JoinPath(chain_.back(), "Quarantine"));
   } else {
-    if (!IsAbsoluteDrivePath(settings_.folder)) {
+    const bool hostPath = settings_.folder.front() == '/' && store_.TakesHostPaths();
+    if (!IsAbsoluteDrivePath(settings_.folder) && !hostPath) {
       *error =
           "Der Quarantäneordner muss ein vollständiger Pfad mit Laufwerk sein (etwa "
           "D:\\Quarantäne): " +
@@ -94,13 +97,15 @@ bool Quarantine::Open(std::string* error) {
     }
     chain_.push_back(WithoutTrailingSeparators(settings_.folder));
   }
+  const bool hostFolder = chain_.front().front() == '/';
   for (const std::string& folder : chain_) {
     if (std::string refusal = CheckFolder(folder); !refusal.empty()) {
       *error = "Der Quarantäneordner wird nicht verwendet: " + refusal;
       return false;
     }
   }
-  const std::string above(ParentPath(chain_.front()));
+  // A host folder is judged where it is (or would be); a folder on the drive by the one above.
+  const std::string above(hostFolder ? chain_.front() : std::string(ParentPath(chain_.front())));
   if (!store_.KeepsAccessRules(above.size() == 2 ? above + "\\" : above)) {
     notes_.push_back("Die Zugriffsrechte des Quarantäneordners " + chain_.back() +
                      " konnten nicht ganz geprüft werden: sein Dateisystem oder System hält keine "
@@ -218,23 +223,44 @@ bool Quarantine::StoreCopy(std::string_view path, const std::string& copyPath, J
     *error = std::move(why);
     return false;
   };
+  // Holes are kept as holes where the store can make them: in a copy, a hole stands for zeros
+  // of the original, everything else for transformed bytes.
   Sha256 hash;
-  std::string buffer(kBlock, '\0');
+  std::string zeros;
   std::int64_t offset = 0;
-  for (;;) {
-    const ReadResult read = original->ReadAt(offset, buffer.data(), buffer.size());
-    if (!read.Ok()) {
-      return fail("Die Datei kann nicht gelesen werden (Fehler " + std::to_string(read.error) +
-                  ").");
-    }
-    if (read.bytes == 0) break;
-    hash.Update(buffer.data(), read.bytes);
-    qf::Transform(buffer.data(), read.bytes, offset);
-    if (const std::uint32_t written = copy->Write(buffer.data(), read.bytes); written != 0) {
-      return fail("Die Kopie kann nicht geschrieben werden (Fehler " + std::to_string(written) +
-                  ").");
-    }
-    offset += static_cast<std::int64_t>(read.bytes);
+  std::uint32_t writeError = 0;
+  const std::uint32_t readError = ReadExtents(
+      *original, kBlock,
+      [&](std::int64_t at, const char* data, std::int64_t length) -> std::uint32_t {
+        if (data == nullptr) {
+          HashZeros(hash, length);
+          writeError = copy->WriteHole(length);
+          if (writeError != 50) return writeError;
+          // No holes here: the zeros are written as the transformed bytes they are.
+          for (std::int64_t done = 0; done < length;) {
+            const auto chunk = static_cast<std::size_t>(
+                std::min<std::int64_t>(length - done, static_cast<std::int64_t>(kBlock)));
+            zeros.assign(chunk, '\0');
+            qf::Transform(zeros.data(), chunk, at + done);
+            if ((writeError = copy->Write(zeros.data(), chunk)) != 0) return writeError;
+            done += static_cast<std::int64_t>(chunk);
+          }
+          return 0;
+        }
+        const auto size = static_cast<std::size_t>(length);
+        hash.Update(data, size);
+        zeros.assign(data, size);
+        qf::Transform(zeros.data(), size, at);
+        writeError = copy->Write(zeros.data(), size);
+        return writeError;
+      },
+      &offset);
+  if (writeError != 0) {
+    return fail("Die Kopie kann nicht geschrieben werden (Fehler " + std::to_string(writeError) +
+                ").");
+  }
+  if (readError != 0) {
+    return fail("Die Datei kann nicht gelesen werden (Fehler " + std::to_string(readError) + ").");
   }
   original.reset();
   if (const std::uint32_t finished = copy->Finish(); finished != 0) {
@@ -250,18 +276,22 @@ bool Quarantine::StoreCopy(std::string_view path, const std::string& copyPath, J
                 ").");
   }
   std::int64_t storedSize = 0;
-  for (;;) {
-    const ReadResult read = stored->ReadAt(storedSize, buffer.data(), buffer.size());
-    if (!read.Ok()) {
-      return fail("Die Kopie kann nicht wieder gelesen werden (Fehler " +
-                  std::to_string(read.error) + ").");
-    }
-    if (read.bytes == 0) break;
-    qf::Transform(buffer.data(), read.bytes, storedSize);
-    hash.Update(buffer.data(), read.bytes);
-    storedSize += static_cast<std::int64_t>(read.bytes);
-  }
+  const std::uint32_t backError = qf::ReadOriginal(
+      *stored, kBlock,
+      [&](std::int64_t, const char* data, std::int64_t length) -> std::uint32_t {
+        if (data == nullptr) {
+          HashZeros(hash, length);
+        } else {
+          hash.Update(data, static_cast<std::size_t>(length));
+        }
+        return 0;
+      },
+      &storedSize);
   stored.reset();
+  if (backError != 0) {
+    return fail("Die Kopie kann nicht wieder gelesen werden (Fehler " + std::to_string(backError) +
+                ").");
+  }
   if (storedSize != offset || Sha256::Hex(hash.Finish()) != sha256) {
     return fail("Die Kopie stimmt nicht mit der Datei überein (SHA-256).");
   }

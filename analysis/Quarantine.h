@@ -10,7 +10,8 @@
 // - The first keep creates the missing folders (private: administrators and system only) and the
 //   run folder, named by the run's UTC time ("20261209T231501Z", "-2", "-3" when taken); a clean
 //   run leaves no folder behind.
-// - A file is read through the file layer, stored transformed (QuarantineFormat.h), read back
+// - A file is read through the file layer by its data extents, stored transformed
+//   (QuarantineFormat.h) with its holes kept as holes where the store makes them, read back
 //   and verified by SHA-256 against the original before the keep succeeds; on any failure the
 //   partial copy is deleted and the keep fails, so the removal leaves the file alone.
 // - Each kept thing has its record written and flushed before the keep returns; manifest.json
@@ -32,8 +33,8 @@
 namespace lk {
 
 struct QuarantineSettings {
-  // The quarantine folder, an absolute Windows path; empty for the default,
-  // <ProgramData>\Anti-Lauschkobold\Quarantine.
+  // The quarantine folder, an absolute Windows path (or, where the store takes them, a host path
+  // starting with '/'); empty for the default, <ProgramData>\Anti-Lauschkobold\Quarantine.
   std::string folder;
   // The run's time; it names the run folder.
   std::chrono::system_clock::time_point runTime = std::chrono::system_clock::now();

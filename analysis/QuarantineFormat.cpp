@@ -12,6 +12,22 @@ void Transform(char* data, std::size_t length, std::int64_t offset) noexcept {
   }
 }
 
+std::uint32_t ReadOriginal(ReadableFile& copy, std::size_t block,
+                           const std::function<std::uint32_t(std::int64_t offset, const char* data,
+                                                             std::int64_t length)>& piece,
+                           std::int64_t* size) {
+  std::string plain;
+  return ReadExtents(
+      copy, block,
+      [&](std::int64_t offset, const char* data, std::int64_t length) -> std::uint32_t {
+        if (data == nullptr) return piece(offset, nullptr, length);
+        plain.assign(data, static_cast<std::size_t>(length));
+        Transform(plain.data(), plain.size(), offset);
+        return piece(offset, plain.data(), length);
+      },
+      size);
+}
+
 namespace {
 
 // The number with at least width digits, zeros in front.

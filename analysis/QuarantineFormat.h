@@ -16,10 +16,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "system/FileSystem.h"
 #include "system/SystemAccess.h"
 
 namespace lk::quarantine_format {
@@ -45,6 +47,13 @@ inline constexpr std::int64_t kMaxRecordBytes = 32 * 1024 * 1024;    // one NNNN
 
 // XORs length bytes in place that stand at offset of a stored copy (offset >= 0).
 void Transform(char* data, std::size_t length, std::int64_t offset) noexcept;
+// Reads a copy back as the bytes of the original, as ReadExtents does: data untransformed, and a
+// hole of the copy as a hole of zeros of the original (a copy keeps the original's holes).
+[[nodiscard]] std::uint32_t ReadOriginal(
+    ReadableFile& copy, std::size_t block,
+    const std::function<std::uint32_t(std::int64_t offset, const char* data, std::int64_t length)>&
+        piece,
+    std::int64_t* size);
 
 // The record name and the copy name of the n-th kept thing (1-based): "0001.json", "0001.lkq".
 [[nodiscard]] std::string RecordName(std::size_t number);

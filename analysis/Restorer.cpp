@@ -708,6 +708,9 @@ class Restoration {
     report_.Action(record);
   }
 
+  // A copy longer than recorded: the walk stops there (no Windows code means this).
+  static constexpr std::uint32_t kTooLong = 0xFFFFFFFFU;
+
   // Writes the kept copy back untransformed as a new file; the reason it failed, else empty.
   // Whether the kept copy is whole (its size and SHA-256 as recorded); the reason, else empty.
   std::string CheckCopy(const FileItem& item) {
@@ -739,6 +742,30 @@ class Restoration {
     std::unique_ptr<ReadableFile> copy = files_.OpenForReading(copyPath, FileShare::Read, &code);
     if (!copy)
       return "Die Kopie " + copyPath + " kann nicht gelesen werden (" + ErrorText(code) + ").";
+    // The copy is checked whole before anything is written into the target: a copy that is not
+    // the one recorded never reaches the installation, not even for a moment.
+    {
+      Sha256 check;
+      std::int64_t at = 0;
+      const std::uint32_t error = qf::ReadOriginal(
+          *copy, kBlock,
+          [&](std::int64_t offset, const char* data, std::int64_t length) -> std::uint32_t {
+            if (offset + length > item.size) return kTooLong;
+            if (data == nullptr) {
+              HashZeros(check, length);
+            } else {
+              check.Update(data, static_cast<std::size_t>(length));
+            }
+            return 0;
+          },
+          &at);
+      if (error != 0 && error != kTooLong) {
+        return "Die Kopie kann nicht gelesen werden (" + ErrorText(error) + ").";
+      }
+      if (error == kTooLong || at != item.size || Sha256::Hex(check.Finish()) != item.sha256) {
+        return "Die Kopie in der Quarantäne ist beschädigt: ihre SHA-256 stimmt nicht.";
+      }
+    }
     std::unique_ptr<WritableFile> file = store_.CreateNewFile(item.path, &code);
     if (!file) return "Die Datei kann nicht angelegt werden (" + ErrorText(code) + ").";
     const auto fail = [&](std::string why) {
@@ -747,20 +774,40 @@ class Restoration {
       return why;
     };
     Sha256 hash;
-    std::string buffer(kBlock, '\0');
     std::int64_t offset = 0;
-    for (;;) {
-      const ReadResult read = copy->ReadAt(offset, buffer.data(), buffer.size());
-      if (!read.Ok())
-        return fail("Die Kopie kann nicht gelesen werden (" + ErrorText(read.error) + ").");
-      if (read.bytes == 0) break;
-      qf::Transform(buffer.data(), read.bytes, offset);
-      hash.Update(buffer.data(), read.bytes);
-      if (const std::uint32_t written = file->Write(buffer.data(), read.bytes); written != 0) {
-        return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(written) + ").");
-      }
-      offset += static_cast<std::int64_t>(read.bytes);
-      if (offset > item.size) break;  // more than was kept: the copy is not the one recorded
+    std::uint32_t writeError = 0;
+    const std::uint32_t readError = qf::ReadOriginal(
+        *copy, kBlock,
+        [&](std::int64_t at, const char* data, std::int64_t length) -> std::uint32_t {
+          if (at + length > item.size) return kTooLong;
+          if (data == nullptr) {
+            HashZeros(hash, length);
+            writeError = file->WriteHole(length);
+            if (writeError != 50) return writeError;
+            const std::string zeros(static_cast<std::size_t>(std::min<std::int64_t>(
+                                        length, static_cast<std::int64_t>(kBlock))),
+                                    '\0');
+            for (std::int64_t done = 0; done < length;) {
+              const auto chunk = static_cast<std::size_t>(
+                  std::min<std::int64_t>(length - done, static_cast<std::int64_t>(zeros.size())));
+              if ((writeError = file->Write(zeros.data(), chunk)) != 0) return writeError;
+              done += static_cast<std::int64_t>(chunk);
+            }
+            return 0;
+          }
+          hash.Update(data, static_cast<std::size_t>(length));
+          writeError = file->Write(data, static_cast<std::size_t>(length));
+          return writeError;
+        },
+        &offset);
+    if (writeError != 0) {
+      return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(writeError) + ").");
+    }
+    if (readError == kTooLong) {
+      return fail("Die Kopie in der Quarantäne ist beschädigt: ihre SHA-256 stimmt nicht.");
+    }
+    if (readError != 0) {
+      return fail("Die Kopie kann nicht gelesen werden (" + ErrorText(readError) + ").");
     }
     if (const std::uint32_t finished = file->Finish(); finished != 0) {
       return fail("Die Datei kann nicht geschrieben werden (" + ErrorText(finished) + ").");
@@ -844,11 +891,14 @@ int Restorer::Run(std::string_view runFolder) {
   Plan plan;
   std::vector<ScanNote> notes;
   try {
+    // What the folder describes is written back with the rights of an administrator: a folder
+    // that someone else may change, or that a link leads to, could describe anything.
     if (const FolderTrust trust = store_.CheckPrivateDirectory(folder);
         trust != FolderTrust::Private && trust != FolderTrust::Missing) {
-      notes.push_back({"restore", "Der Ordner " + folder +
-                                      " ist nicht nur den Administratoren und dem System "
-                                      "zugänglich; was er beschreibt, wird dennoch zurückgelegt."});
+      throw InvalidRecord{"der Ordner " + folder +
+                          (trust == FolderTrust::ReparsePoint
+                               ? " ist eine Verknüpfung oder liegt hinter einer"
+                               : " ist nicht nur den Administratoren und dem System zugänglich")};
     }
     plan = ReadPlan(files_, folder, KeptPlaces(system_), notes);
   } catch (const InvalidRecord& invalid) {

@@ -10,10 +10,13 @@
 // service's key in a control set, whole hive files. The whole run is read within one cap, summed
 // over its files before anything is parsed. One record that is not valid makes the whole run an
 // error, and nothing is restored.
+// A run folder that is a link, lies behind one, or may be changed by others than the
+// administrators and the system is refused as a whole.
 //
 // Files: a file at the original path with the kept SHA-256 counts as restored; one with other
 // content is never overwritten (the action fails); a missing one is written back untransformed
-// as a new file, verified by its SHA-256 (deleted again when it does not match), and gets its
+// as a new file once the whole copy was read and matched its size and SHA-256 (and verified
+// again as it is written; deleted when it does not match; holes stay holes), and gets its
 // attributes and times back. A pending deletion at restart of the path is then withdrawn.
 // Registry values are written back with their type and exact bytes, in their view, the key
 // created where it is gone. A service whose key is gone is registered again from its kept key

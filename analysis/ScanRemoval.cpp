@@ -26,7 +26,7 @@ bool ScanRemoval::Run(const KnownVersionPlaces& places) {
   for (const KnownVersionPlaces::AppInit& place : places.appInit) UnregisterLibrary(place);
   for (const std::string& path : places.libraryFiles) RemoveFile(path);
   RemoveService(places);
-  if (places.driverFile) RemoveFile(*places.driverFile);
+  for (const std::string& path : places.driverFiles) RemoveFile(path);
   return restartRequired_;
 }
 

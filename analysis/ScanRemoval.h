@@ -32,15 +32,15 @@ struct KnownVersionPlaces {
 
   bool serviceKey = false;  // the service key with its ImagePath
   std::vector<AppInit> appInit;
-  std::vector<std::string> libraryFiles;  // in the system folder, and in SysWOW64
-  std::optional<std::string> driverFile;
-  bool serviceRegistered = false;  // the service manager knows the service
+  std::vector<std::string> libraryFiles;  // in the system folder and SysWOW64, each case twin
+  std::vector<std::string> driverFiles;   // every case twin of the driver's name
+  bool serviceRegistered = false;         // the service manager knows the service
   bool deviceReachable = false;
   // The control sets other than the current one that hold the service's key ("ControlSet002").
   std::vector<std::string> otherControlSets;
 
   [[nodiscard]] bool Any() const {
-    return serviceKey || !appInit.empty() || !libraryFiles.empty() || driverFile ||
+    return serviceKey || !appInit.empty() || !libraryFiles.empty() || !driverFiles.empty() ||
            serviceRegistered || deviceReachable || !otherControlSets.empty();
   }
 };

@@ -1,5 +1,6 @@
 #include "analysis/Scanner.h"
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "analysis/RemovalJournal.h"
 #include "analysis/ScanRemoval.h"
 #include "analysis/Signatures.h"
+#include "base/TextCase.h"
 #include "base/WindowsPath.h"
 #include "search/SearchFileGrep.h"
 #include "search/SweepExpressions.h"
@@ -134,6 +136,10 @@ struct Scanner::Impl {
   void CheckKnownVersion();
   void CheckRegistry();
   void CheckControlSets(RegistryConnection& native);
+  // Every entry of the folder named name in any case: each file is checked, each entry that is
+  // there but cannot be examined (a link, a pipe, a folder) is skipped with the reason.
+  void CheckKnownFile(const std::string& folder, std::string_view name, std::string_view check,
+                      bool library);
   void CheckFile(const std::string& path, std::string_view check, bool library);
   void CheckServiceManager();
   void Sweep();
@@ -160,6 +166,9 @@ struct Scanner::Impl {
   std::optional<std::string> quarantine;
   std::int64_t filesExamined = 0;
   std::int64_t bytesExamined = 0;
+  // The known files read before the sweep, by folded folder: the sweep reads them again and
+  // must not count them twice.
+  std::vector<std::pair<std::string, std::int64_t>> knownExamined;
   std::int64_t skipped = 0;
   ScanProgress progress;
 };
@@ -176,13 +185,13 @@ void Scanner::Impl::Found(const ScanFinding& finding, bool knownVersion) {
 
 void Scanner::Impl::CheckKnownVersion() {
   CheckRegistry();
-  CheckFile(run.SystemDirectory + std::string(names::kLibraryFile), "library-file", true);
+  CheckKnownFile(run.SystemDirectory, names::kLibraryFile, "library-file", true);
   if (is64Bit) {
     // A 32-bit variant of the library would be loaded by 32-bit processes from here.
     const std::string wow64 = JoinPath(ParentFolder(run.SystemDirectory), "SysWOW64\\");
-    CheckFile(wow64 + std::string(names::kLibraryFile), "library-file", true);
+    CheckKnownFile(wow64, names::kLibraryFile, "library-file", true);
   }
-  CheckFile(run.DriversDirectory + std::string(names::kDriverFile), "driver-file", false);
+  CheckKnownFile(run.DriversDirectory, names::kDriverFile, "driver-file", false);
   CheckServiceManager();
   if (probe.DeviceReachable()) {
     ScanFinding device;
@@ -287,6 +296,47 @@ void Scanner::Impl::CheckControlSets(RegistryConnection& native) {
   }
 }
 
+void Scanner::Impl::CheckKnownFile(const std::string& folder, std::string_view name,
+                                   std::string_view check, bool library) {
+  const std::string wanted = FoldedAscii(name);
+  std::vector<std::string> candidates;
+  bool listed = false;
+  std::unique_ptr<DirectoryEnumeration> listing = files.EnumerateDirectory(folder, name);
+  DirectoryEntry entry;
+  while (listing->Next(entry)) {
+    if (FoldedAscii(entry.name) != wanted) continue;
+    listed = true;
+    const std::string path = AppendBackslash(folder) + entry.name;
+    if (entry.error != 0) {
+      Skip(path, FileErrorText(entry.error));
+    } else if ((entry.attributes & file_attribute::kReparsePoint) != 0) {
+      Skip(path, FileErrorText(file_error::kLinkNotFollowed));
+    } else if (entry.IsDirectory()) {
+      Skip(path, "ein Ordner, wo die Datei stehen sollte");
+    } else {
+      candidates.push_back(entry.name);
+    }
+  }
+  const std::uint32_t listError = listing->Error();
+  if (listError != 0 && listError != file_error::kFileNotFound &&
+      listError != file_error::kPathNotFound) {
+    // The folder is there but cannot be read (a link in its place, no access): the file in it
+    // is not known to be absent.
+    Skip(folder, FileErrorText(listError));
+  }
+  // A layer that lists nothing of that name may still open it by its name.
+  if (!listed) candidates.emplace_back(name);
+  for (const std::string& candidate : candidates) {
+    const std::string path = AppendBackslash(folder) + candidate;
+    if (listed && !system.FilePresent(path)) {
+      const FileDigest digest = DigestFile(files, path);
+      Skip(path, FileErrorText(digest.Ok() ? file_error::kNotARegularFile : digest.error));
+      continue;
+    }
+    CheckFile(path, check, library);
+  }
+}
+
 void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, bool library) {
   if (!system.FilePresent(path)) return;
   ScanFinding finding;
@@ -298,6 +348,7 @@ void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, b
     finding.sha256 = digest.sha256;
     ++filesExamined;
     bytesExamined += digest.size;
+    knownExamined.emplace_back(FoldedAscii(ParentPath(path)), digest.size);
   }
   const KnownVersionProbe::Signature signature =
       library ? probe.ConfirmLibrary(path) : probe.ConfirmDriver(path);
@@ -309,7 +360,7 @@ void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, b
   if (library) {
     places.libraryFiles.push_back(path);
   } else {
-    places.driverFile = path;
+    places.driverFiles.push_back(path);
   }
   if (!digest.Ok()) Skip(path, FileErrorText(digest.error));
 }
@@ -397,8 +448,18 @@ void Scanner::Impl::SweepFolder(const std::string& folder, std::string_view mask
     report.Progress(progress);
   };
   searcher.RunSearch();
-  filesExamined += searcher.ExaminedFiles();
-  bytesExamined += searcher.ExaminedBytes();
+  // The known files in this folder were counted when they were checked.
+  std::int64_t again = 0;
+  std::int64_t againBytes = 0;
+  const std::string folded = FoldedAscii(ParentPath(AppendBackslash(folder) + "x"));
+  for (const auto& [known, size] : knownExamined) {
+    if (known == folded) {
+      ++again;
+      againBytes += size;
+    }
+  }
+  filesExamined += std::max<std::int64_t>(0, searcher.ExaminedFiles() - again);
+  bytesExamined += std::max<std::int64_t>(0, searcher.ExaminedBytes() - againBytes);
 }
 
 void Scanner::Impl::Remove(RemovalJournal& journal, const ScanOptions& options) {

@@ -1,5 +1,7 @@
 #include "base/Utf8.h"
 
+#include <algorithm>
+
 namespace lk {
 
 namespace {
@@ -89,6 +91,33 @@ std::string Utf8FromUtf16(std::u16string_view text) {
     AppendUtf8(code, result);  // a lone surrogate comes out as U+FFFD
   }
   return result;
+}
+
+std::string EscapeForDisplay(std::string_view text, bool escapeBackslash) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const Utf8Character character = DecodeUtf8At(text, i);
+    const std::size_t length = character.length;
+    // C1 controls too: some terminals take U+009B as the start of an escape sequence.
+    const bool control = byte < 0x20 || byte == 0x7F ||
+                         (length > 0 && character.codePoint >= 0x80 && character.codePoint <= 0x9F);
+    if (length == 0 || control || (escapeBackslash && byte == '\\')) {
+      for (std::size_t k = 0; k < std::max<std::size_t>(length, 1); ++k) {
+        const auto escaped = static_cast<unsigned char>(text[i + k]);
+        shown += "\\x";
+        shown += kHex[escaped >> 4];
+        shown += kHex[escaped & 0xF];
+      }
+      i += std::max<std::size_t>(length, 1);
+      continue;
+    }
+    shown.append(text.substr(i, length));
+    i += length;
+  }
+  return shown;
 }
 
 }  // namespace lk

@@ -45,4 +45,10 @@ void AppendUtf8(char32_t codePoint, std::string& out);
 [[nodiscard]] std::u16string Utf16FromUtf8(std::string_view text);
 [[nodiscard]] std::string Utf8FromUtf16(std::u16string_view text);
 
+// A path or name as it is printed: one line of valid UTF-8. Every byte that is not part of a
+// valid UTF-8 sequence, every control character and, with escapeBackslash, every '\' becomes
+// \xHH, so that a name in another encoding or with a line break or an escape sequence in it
+// stays visible and cannot forge a second line or hide one.
+[[nodiscard]] std::string EscapeForDisplay(std::string_view text, bool escapeBackslash);
+
 }  // namespace lk

@@ -11,6 +11,12 @@ std::string AppendBackslash(std::string_view path) {
 }
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
+  if (!dir.empty() && dir.front() == '/') {
+    std::string result(dir);
+    if (result.back() != '/') result += '/';
+    result.append(name);
+    return result;
+  }
   std::string result = AppendBackslash(dir);
   result.append(name);
   return result;

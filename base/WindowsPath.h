@@ -13,7 +13,9 @@ namespace lk {
 // AppendBackslash(dir) + name is a relative name when dir is empty).
 [[nodiscard]] std::string AppendBackslash(std::string_view path);
 
-// dir and name joined by one '\' (none is added when dir is empty or already ends in one).
+// dir and name joined by one '\' (none is added when dir is empty or already ends in one). A
+// host path of a rescue system ("/media/usb/q", a folder outside the examined drive) is joined
+// with '/' instead, so that it reads as the user's shell spells it.
 [[nodiscard]] std::string JoinPath(std::string_view dir, std::string_view name);
 
 // Everything before the last '\'; "" for a path without one ("C:\a\b" -> "C:\a", "C:" -> "").

@@ -42,6 +42,9 @@ class WritableFile {
 
   // Appends all length bytes; 0 or the error code.
   [[nodiscard]] virtual std::uint32_t Write(const void* data, std::size_t length) = 0;
+  // Appends length zeros as a hole, which takes no room on the disk; 50 (not supported) where
+  // the layer makes no holes, and the caller writes the zeros instead.
+  [[nodiscard]] virtual std::uint32_t WriteHole(std::int64_t /*length*/) { return 50; }
   // Writes what is buffered through to the disk and closes the file; 0 or the error code.
   [[nodiscard]] virtual std::uint32_t Finish() = 0;
 };
@@ -61,6 +64,9 @@ class FileStore {
   // CheckPrivateDirectory looks only for links and the folder's type, and the caller says that
   // the access rules could not be checked.
   [[nodiscard]] virtual bool KeepsAccessRules(std::string_view /*path*/) { return true; }
+  // Whether a path starting with '/' names a folder of the host outside the examined drive (a
+  // rescue system's own medium), walked as safely as the drive's paths.
+  [[nodiscard]] virtual bool TakesHostPaths() const { return false; }
   // Creates one folder that only the administrators and the system may read or change (on Windows
   // an access list for exactly those two, not inherited; on POSIX mode 0700). Fails with
   // kFileExists (80) or 183 when something of that name exists.

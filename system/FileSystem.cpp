@@ -1,5 +1,6 @@
 #include "system/FileSystem.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/WindowsPath.h"
@@ -76,6 +77,43 @@ std::string DescribeFileError(std::uint32_t error) {
 std::unique_ptr<Directory> FileSystem::OpenDirectory(std::string_view path,
                                                      std::uint32_t* /*error*/) {
   return std::make_unique<PathDirectory>(*this, std::string(path));
+}
+
+std::uint32_t ReadExtents(ReadableFile& file, std::size_t block,
+                          const std::function<std::uint32_t(std::int64_t offset, const char* data,
+                                                            std::int64_t length)>& piece,
+                          std::int64_t* size) {
+  std::string buffer(block, '\0');
+  std::int64_t offset = 0;
+  const std::int64_t known = file.Size();
+  for (;;) {
+    if (known > 0 && offset < known) {
+      // A hole is told, not read; only up to the size known at the start, where the data ends.
+      const std::int64_t data = std::min(file.DataFrom(offset), known);
+      if (data > offset) {
+        if (const std::uint32_t error = piece(offset, nullptr, data - offset)) return error;
+        offset = data;
+        continue;
+      }
+    }
+    std::size_t want = block;
+    if (known > 0 && offset < known) {
+      const std::int64_t end = file.HoleFrom(offset);
+      if (end > offset && end - offset < static_cast<std::int64_t>(want)) {
+        want = static_cast<std::size_t>(end - offset);
+      }
+    }
+    const ReadResult read = file.ReadAt(offset, buffer.data(), want);
+    if (!read.Ok()) return read.error;
+    if (read.bytes == 0) break;
+    if (const std::uint32_t error =
+            piece(offset, buffer.data(), static_cast<std::int64_t>(read.bytes))) {
+      return error;
+    }
+    offset += static_cast<std::int64_t>(read.bytes);
+  }
+  if (size != nullptr) *size = offset;
+  return 0;
 }
 
 }  // namespace lk

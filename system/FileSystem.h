@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,7 +84,23 @@ class ReadableFile {
   // Reads up to length bytes at offset. Fewer bytes than asked only at the end of the file.
   [[nodiscard]] virtual ReadResult ReadAt(std::int64_t offset, void* buffer,
                                           std::size_t length) = 0;
+  // Where the data at or after offset begins: what lies before it is a hole, which holds only
+  // zeros and need not be read. offset itself where the layer knows no holes; Size() or more when
+  // only a hole follows.
+  [[nodiscard]] virtual std::int64_t DataFrom(std::int64_t offset) { return offset; }
+  // Where the data that holds offset ends (the next hole or the end of the file).
+  [[nodiscard]] virtual std::int64_t HoleFrom(std::int64_t /*offset*/) { return Size(); }
 };
+
+// Reads the whole file in order through its data extents, each piece once: a block of data
+// (data points to its bytes) or a hole of zeros (data is null, nothing was read), at most block
+// bytes of data at a time. piece returns 0 to go on or an error that stops the walk; the result
+// is that error, a read's error, or 0 at the end. *size receives the bytes walked.
+[[nodiscard]] std::uint32_t ReadExtents(
+    ReadableFile& file, std::size_t block,
+    const std::function<std::uint32_t(std::int64_t offset, const char* data, std::int64_t length)>&
+        piece,
+    std::int64_t* size);
 
 // One directory entry as the enumeration yields it. Times are FILETIME ticks (100 ns since
 // 1601-01-01), UTC. An entry with an error was seen but cannot be examined (it vanished, or its

@@ -1,5 +1,6 @@
 #include "system/Sha256.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace lk {
@@ -25,17 +26,21 @@ FileDigest DigestOpenFile(std::unique_ptr<ReadableFile> file, std::uint32_t open
   }
   Sha256 hash;
   constexpr std::size_t kBlock = 1 << 20;
-  std::vector<std::uint8_t> buffer(kBlock);
   std::int64_t offset = 0;
-  for (;;) {
-    const ReadResult read = file->ReadAt(offset, buffer.data(), buffer.size());
-    if (!read.Ok()) {
-      result.error = read.error;
-      return result;
-    }
-    if (read.bytes == 0) break;
-    hash.Update(buffer.data(), read.bytes);
-    offset += static_cast<std::int64_t>(read.bytes);
+  // A hole is digested as the zeros it holds, without reading them.
+  if (const std::uint32_t error = ReadExtents(
+          *file, kBlock,
+          [&](std::int64_t, const char* data, std::int64_t length) -> std::uint32_t {
+            if (data != nullptr) {
+              hash.Update(data, static_cast<std::size_t>(length));
+            } else {
+              HashZeros(hash, length);
+            }
+            return 0;
+          },
+          &offset)) {
+    result.error = error;
+    return result;
   }
   result.size = offset;
   result.sha256 = Sha256::Hex(hash.Finish());
@@ -43,6 +48,16 @@ FileDigest DigestOpenFile(std::unique_ptr<ReadableFile> file, std::uint32_t open
 }
 
 }  // namespace
+
+void HashZeros(Sha256& hash, std::int64_t length) {
+  static const std::vector<char> zeros(1 << 20, '\0');
+  while (length > 0) {
+    const auto chunk = static_cast<std::size_t>(
+        std::min<std::int64_t>(length, static_cast<std::int64_t>(zeros.size())));
+    hash.Update(zeros.data(), chunk);
+    length -= static_cast<std::int64_t>(chunk);
+  }
+}
 
 FileDigest DigestFile(FileSystem& files, std::string_view path) {
   std::uint32_t error = 0;

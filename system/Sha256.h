@@ -39,6 +39,9 @@ class Sha256 {
   std::unique_ptr<Impl> impl_;
 };
 
+// Digests length zeros, as a hole of a file holds them, without a buffer of that size.
+void HashZeros(Sha256& hash, std::int64_t length);
+
 // What reading a whole file gave: its size and SHA-256, or why it could not be read.
 struct FileDigest {
   std::int64_t size = 0;

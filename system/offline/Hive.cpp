@@ -74,32 +74,67 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool SyncPath(const std::string& path, int flags) {
-  const int fd = open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = fsync(fd) == 0;
-  close(fd);
-  return synced;
-}
+std::string DescriptorPath(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
 
 }  // namespace
 
-Hive::Hive(std::string path, HiveHandle handle, bool dirty)
-    : path_(std::move(path)), handle_(std::move(handle)), dirty_(dirty) {}
+Hive::Hive(std::string path, HostDescriptor folder, std::string name, HiveHandle handle, bool dirty)
+    : path_(std::move(path)),
+      folder_(std::move(folder)),
+      name_(std::move(name)),
+      handle_(std::move(handle)),
+      dirty_(dirty) {}
 
 Hive::~Hive() = default;
 
-std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error) {
+HostDescriptor Hive::OpenPrimary() const {
+  HostDescriptor file(
+      openat(folder_.Get(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!file) return file;
   struct stat status {};
-  if (stat(hostPath.c_str(), &status) != 0) {
+  if (fstat(file.Get(), &status) != 0) return HostDescriptor();
+  if (!S_ISREG(status.st_mode)) {
+    errno = ENXIO;
+    return HostDescriptor();
+  }
+  return file;
+}
+
+HiveHandle Hive::OpenHandle(int flags) const {
+  // The replayed copy is ours; the primary is given to hivex as the file opened here without
+  // following a link, since hivex opens by name.
+  if (replayed_.Valid()) return HiveHandle(hivex_open(replayed_.Path().c_str(), flags));
+  const HostDescriptor file = OpenPrimary();
+  if (!file) return HiveHandle();
+  return HiveHandle(hivex_open(DescriptorPath(file.Get()).c_str(), flags));
+}
+
+std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error) {
+  HostDescriptor folder(
+      open(FolderOf(hostPath).c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+  if (!folder) {
     *error = "Registrierungsdatei " + hostPath + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  return Open(std::move(folder), BaseName(hostPath), hostPath, error);
+}
+
+std::unique_ptr<Hive> Hive::Open(HostDescriptor folder, const std::string& name,
+                                 const std::string& hostPath, std::string* error) {
+  struct stat status {};
+  if (fstatat(folder.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    *error = "Registrierungsdatei " + hostPath + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  if (S_ISLNK(status.st_mode)) {
+    *error = "Registrierungsdatei " + hostPath + ": eine Verknüpfung; ihr wird nicht gefolgt";
     return nullptr;
   }
   if (!S_ISREG(status.st_mode)) {
     *error = "Registrierungsdatei " + hostPath + ": keine gewöhnliche Datei";
     return nullptr;
   }
-  std::unique_ptr<Hive> hive(new Hive(hostPath, HiveHandle(), false));
+  std::unique_ptr<Hive> hive(new Hive(hostPath, std::move(folder), name, HiveHandle(), false));
   if (!hive->Load(error)) return nullptr;
   // The root and its subkey list are where every lookup starts: damage there is damage to all.
   Node root = 0;
@@ -114,9 +149,15 @@ std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error
 std::vector<HiveLogFile> Hive::ReadLogs(std::string* ambiguity) {
   std::vector<HiveLogFile> logs;
   const std::string folder = FolderOf(path_);
-  const std::string name = BaseName(path_);
-  DIR* listing = opendir(folder.c_str());
-  if (listing == nullptr) return logs;
+  const std::string& name = name_;
+  // The listing reads the hive's own folder, reached without following a link.
+  const int listed = openat(folder_.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listed < 0) return logs;
+  DIR* listing = fdopendir(listed);
+  if (listing == nullptr) {
+    close(listed);
+    return logs;
+  }
   const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, closedir);
   std::vector<std::string> names;
   while (const dirent* entry = readdir(listing)) {
@@ -151,11 +192,12 @@ std::vector<HiveLogFile> Hive::ReadLogs(std::string* ambiguity) {
 }
 
 bool Hive::Load(std::string* error) {
-  const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) {
+  const HostDescriptor primaryFile = OpenPrimary();
+  if (!primaryFile) {
     *error = "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
     return false;
   }
+  const int fd = primaryFile.Get();
   // A clean hive is read by hivex alone; only a dirty one is read here whole, to be replayed.
   struct stat status {};
   std::string header(HiveBaseBlock::kChecked, '\0');
@@ -165,12 +207,10 @@ bool Hive::Load(std::string* error) {
   dirty_ = !block || block->Dirty();
   std::optional<std::string> primary;
   if (readable && dirty_) primary = ReadRegularFile(fd, kMaxHiveFile);
-  close(fd);
   if (!readable || (dirty_ && !primary)) {
     *error = "Registrierungsdatei " + path_ + " ist unlesbar oder zu groß";
     return false;
   }
-  source_ = path_;
   std::optional<HiveBaseBlock> declared = block;
   auto length = static_cast<std::uint64_t>(status.st_size);
   if (dirty_) {
@@ -182,7 +222,6 @@ bool Hive::Load(std::string* error) {
     } else if (replay.outcome == HiveReplay::Outcome::Replayed) {
       replayed_ = PrivateHiveCopy::Of(replay.hive);
       if (replayed_.Valid()) {
-        source_ = replayed_.Path();
         declared = HiveBaseBlock::Parse(replay.hive);
         length = replay.hive.size();
         logsApplied_ = replay.applied;
@@ -203,7 +242,7 @@ bool Hive::Load(std::string* error) {
     return false;
   }
   errno = 0;
-  handle_.reset(hivex_open(source_.c_str(), 0));
+  handle_ = OpenHandle(0);
   if (!handle_) {
     *error =
         "Registrierungsdatei " + path_ + " ist beschädigt oder unlesbar (" + ErrnoText(errno) + ")";
@@ -213,7 +252,8 @@ bool Hive::Load(std::string* error) {
 }
 
 bool Hive::IsWritable() const {
-  return access(path_.c_str(), W_OK) == 0 && access(FolderOf(path_).c_str(), W_OK) == 0;
+  return faccessat(folder_.Get(), name_.c_str(), W_OK, 0) == 0 &&
+         faccessat(folder_.Get(), ".", W_OK, 0) == 0;
 }
 
 std::uint32_t Hive::Refused(std::string why) {
@@ -309,10 +349,11 @@ std::string Hive::CheckCells(const KeyPath& path, bool wholeTree) {
   const std::uint32_t error = Find(path, &node);
   if (error == hive_error::kFileNotFound) return {};
   if (error != 0) return DamageText();
-  const int fd = open(source_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
-  const std::optional<std::string> bytes = ReadRegularFile(fd, kMaxHiveFile);
-  close(fd);
+  HostDescriptor source = replayed_.Valid()
+                             ? HostDescriptor(open(replayed_.Path().c_str(), O_RDONLY | O_CLOEXEC))
+                             : OpenPrimary();
+  if (!source) return "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
+  const std::optional<std::string> bytes = ReadRegularFile(source.Get(), kMaxHiveFile);
   if (!bytes) return "Registrierungsdatei " + path_ + " ist unlesbar";
   const HiveCells cells(*bytes);
   std::string why = wholeTree ? cells.CheckDeleteTree(node) : cells.CheckRewriteValues(node);
@@ -346,7 +387,7 @@ std::uint32_t Hive::BeginWrite() {
     }
   }
   errno = 0;
-  HiveHandle handle(hivex_open(source_.c_str(), HIVEX_OPEN_WRITE));
+  HiveHandle handle = OpenHandle(HIVEX_OPEN_WRITE);
   if (!handle) {
     if (errno == EACCES || errno == EROFS || errno == EPERM) return hive_error::kAccessDenied;
     return Damaged("zum Schreiben geöffnet: " + ErrnoText(errno));
@@ -358,7 +399,7 @@ std::uint32_t Hive::BeginWrite() {
 
 std::uint32_t Hive::Reload() {
   errno = 0;
-  HiveHandle handle(hivex_open(source_.c_str(), writing_ ? HIVEX_OPEN_WRITE : 0));
+  HiveHandle handle = OpenHandle(writing_ ? HIVEX_OPEN_WRITE : 0);
   if (!handle) return Damaged("neu geladen: " + ErrnoText(errno));
   handle_ = std::move(handle);
   return 0;
@@ -366,26 +407,30 @@ std::uint32_t Hive::Reload() {
 
 std::uint32_t Hive::Commit() {
   struct stat original {};
-  if (stat(path_.c_str(), &original) != 0) {
+  if (fstatat(folder_.Get(), name_.c_str(), &original, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(original.st_mode)) {
     static_cast<void>(Reload());
     return hive_error::kAccessDenied;
   }
-  const std::string fresh = path_ + ".lk-new";
-  unlink(fresh.c_str());
+  // The new hive is a file made here, in the hive's folder, and renamed over the original there:
+  // whatever stands at either name, nothing is written through a link.
+  const std::string fresh = name_ + ".lk-new";
+  unlinkat(folder_.Get(), fresh.c_str(), 0);
+  HostDescriptor file(openat(folder_.Get(), fresh.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   errno = 0;
-  bool written = hivex_commit(handle_.get(), fresh.c_str(), 0) == 0;
-  written = written && chmod(fresh.c_str(), original.st_mode & 07777U) == 0;
-  written = written && SyncPath(fresh, O_RDONLY);
-  written = written && rename(fresh.c_str(), path_.c_str()) == 0;
+  bool written = file && hivex_commit(handle_.get(), DescriptorPath(file.Get()).c_str(), 0) == 0;
+  written = written && fchmod(file.Get(), original.st_mode & 07777U) == 0;
+  written = written && fsync(file.Get()) == 0;
+  written = written && renameat(folder_.Get(), fresh.c_str(), folder_.Get(), name_.c_str()) == 0;
   if (!written) {
-    unlink(fresh.c_str());
+    if (file) unlinkat(folder_.Get(), fresh.c_str(), 0);
     static_cast<void>(Reload());
     return hive_error::kAccessDenied;
   }
   // The rename is durable only once the folder is: a failure here leaves the new hive in place.
-  static_cast<void>(SyncPath(FolderOf(path_), O_RDONLY | O_DIRECTORY));
+  static_cast<void>(fsync(folder_.Get()));
   // The primary now holds the replayed hive with a clean base block: it is the source from here.
-  source_ = path_;
   replayed_ = PrivateHiveCopy();
   return 0;
 }

@@ -6,7 +6,9 @@
 // 5: refused, 1015: the hive is damaged; DamageText then names the file and what was wrong).
 // Names are compared without regard to ASCII case, as hivex and Windows compare them.
 //
-// It opens the file read-only and reopens it for writing only when the first change comes. Before
+// It holds the hive's folder open and reaches the file only relative to it, never following a
+// link in its place (hivex is given the file opened so, as /proc/self/fd/N). It opens the file
+// read-only and reopens it for writing only when the first change comes. Before
 // that, the hook set by SetBeforeFirstWrite may keep a copy of the untouched file; when it
 // declines, the change is refused with 5 and nothing is written. Each change reaches the disk
 // before the call returns, and atomically: hivex writes the whole hive into a new file beside the
@@ -35,6 +37,7 @@
 #include "system/offline/HiveHandle.h"
 #include "system/offline/HiveLogReplay.h"
 #include "system/offline/PrivateHiveCopy.h"
+#include "system/posix/HostPathMap.h"
 
 namespace lk {
 
@@ -59,6 +62,11 @@ class Hive {
   // Opens the hive read-only and checks its root and the root's subkeys. No hive, with a message
   // naming hostPath, when the file is missing or damaged.
   [[nodiscard]] static std::unique_ptr<Hive> Open(const std::string& hostPath, std::string* error);
+  // The same for the file name in the open folder, which the hive keeps: the file is reached and
+  // rewritten only relative to it, never following a link in its place. hostPath names it in
+  // messages.
+  [[nodiscard]] static std::unique_ptr<Hive> Open(HostDescriptor folder, const std::string& name,
+                                                  const std::string& hostPath, std::string* error);
   ~Hive();
   Hive(const Hive&) = delete;
   Hive& operator=(const Hive&) = delete;
@@ -97,7 +105,12 @@ class Hive {
   [[nodiscard]] std::uint32_t DeleteKey(const KeyPath& path);
 
  private:
-  Hive(std::string path, HiveHandle handle, bool dirty);
+  Hive(std::string path, HostDescriptor folder, std::string name, HiveHandle handle, bool dirty);
+  // The primary file opened here without following a link; errno tells why when there is none.
+  [[nodiscard]] HostDescriptor OpenPrimary() const;
+  // hivex opens a file by name: it is given the replayed copy, or the primary opened here as
+  // /proc/self/fd/N. errno tells why when there is no handle.
+  [[nodiscard]] HiveHandle OpenHandle(int flags) const;
   // Reads the primary (and, when dirty, replays its logs); false with *error when damaged.
   [[nodiscard]] bool Load(std::string* error);
   // The logs beside the file (NAME.LOG, .LOG1, .LOG2 in any case), read without following links;
@@ -116,11 +129,12 @@ class Hive {
   [[nodiscard]] std::uint32_t Reload();
 
   std::string path_;
+  HostDescriptor folder_;
+  std::string name_;
   HiveHandle handle_;
   bool dirty_ = false;
   bool writing_ = false;
   std::string damage_;
-  std::string source_;  // what hivex opens: the primary, or the private replayed copy
   PrivateHiveCopy replayed_;
   std::string logsApplied_;
   std::string logFailure_;

@@ -1,5 +1,6 @@
 #include "system/offline/OfflineSystemAccess.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,8 +36,8 @@ bool IsControlSetName(std::string_view name) {
 }  // namespace
 
 struct OfflineSystemAccess::State {
-  std::string root;
   PosixFileSystem files;
+  std::string root;  // as the file layer spells it: "R", "R/", "R//" and "./R" are one
   std::unique_ptr<Hive> system;
   std::unique_ptr<Hive> software;
   std::string currentControlSet;  // "ControlSet001"; empty when Select\Current names none
@@ -44,7 +45,8 @@ struct OfflineSystemAccess::State {
   std::uint32_t lastError = 0;
   std::string lastDamage;
 
-  explicit State(std::string rootFolder) : root(rootFolder), files(std::move(rootFolder)) {}
+  explicit State(std::string rootFolder)
+      : files(std::move(rootFolder)), root(files.Paths().HostRoot()) {}
 
   std::uint32_t Fail(std::uint32_t code) {
     lastError = code;
@@ -283,15 +285,22 @@ std::unique_ptr<OfflineSystemAccess> OfflineSystemAccess::Open(const std::string
   auto state = std::make_shared<State>(root);
   const auto openHive = [&](std::string_view name) -> std::unique_ptr<Hive> {
     const std::string windowsPath = "C:\\Windows\\System32\\config\\" + std::string(name);
+    const std::string shown = state->root + "/Windows/System32/config/" + std::string(name);
     std::uint32_t missing = 0;
-    const std::optional<std::string> host = state->files.ResolveHostPath(windowsPath, &missing);
-    if (!host) {
-      *error = "keine Registrierungsdatei " + root + "/Windows/System32/config/" +
-               std::string(name) + " (ist " + root +
-               " das eingehängte Systemlaufwerk einer Windows-Installation?)";
+    std::optional<HostPathMap::WalkedEntry> entry =
+        state->files.Paths().Walk(windowsPath, &missing);
+    if (!entry || !entry->exists) {
+      if (entry || missing == file_error::kPathNotFound || missing == file_error::kFileNotFound) {
+        *error = "keine Registrierungsdatei " + shown + " (ist " + state->root +
+                 " das eingehängte Systemlaufwerk einer Windows-Installation?)";
+      } else {
+        *error =
+            "Registrierungsdatei " + shown + ": nicht untersucht, " + DescribeFileError(missing);
+      }
       return nullptr;
     }
-    return Hive::Open(*host, error);
+    const std::string host = entry->hostFolder + "/" + entry->name;
+    return Hive::Open(std::move(entry->folder), entry->name, host, error);
   };
   state->system = openHive("SYSTEM");
   if (!state->system) return nullptr;
@@ -323,8 +332,9 @@ std::unique_ptr<OfflineSystemAccess> OfflineSystemAccess::Open(const std::string
   std::unique_ptr<OfflineSystemAccess> access(new OfflineSystemAccess(state));
   Hive::Node wow6432 = 0;
   std::uint32_t ignored = 0;
-  state->is64Bit = state->files.ResolveHostPath("C:\\Windows\\SysWOW64", &ignored).has_value() ||
-                   state->software->Find({"Wow6432Node"}, &wow6432) == 0;
+  state->is64Bit =
+      static_cast<bool>(state->files.Paths().OpenFolder("C:\\Windows\\SysWOW64", &ignored)) ||
+      state->software->Find({"Wow6432Node"}, &wow6432) == 0;
   return access;
 }
 
@@ -384,23 +394,31 @@ std::unique_ptr<RegistryConnection> OfflineSystemAccess::ConnectRegistry(Registr
 
 bool OfflineSystemAccess::FilePresent(std::string_view path) {
   std::uint32_t error = 0;
-  const std::optional<std::string> host = state_->files.ResolveHostPath(path, &error);
-  if (!host) return state_->Fail(error) == 0;
+  const auto entry = state_->files.Paths().Walk(path, &error);
+  if (!entry) return state_->Fail(error) == 0;
   struct stat status {};
-  if (stat(host->c_str(), &status) != 0) return state_->Fail(win_error::kFileNotFound) == 0;
-  if (!S_ISREG(status.st_mode)) return state_->Fail(win_error::kFileNotFound) == 0;
+  // Only a regular file is the file asked for: a link in its place is not followed.
+  if (!entry->exists ||
+      fstatat(entry->folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(status.st_mode)) {
+    return state_->Fail(win_error::kFileNotFound) == 0;
+  }
   return true;
 }
 
 bool OfflineSystemAccess::DeleteFileNow(std::string_view path) {
   std::uint32_t error = 0;
-  const std::optional<std::string> host = state_->files.ResolveHostPath(path, &error);
-  if (!host) return state_->Fail(error) == 0;
+  const auto entry = state_->files.Paths().Walk(path, &error);
+  if (!entry) return state_->Fail(error) == 0;
   struct stat status {};
-  if (lstat(host->c_str(), &status) != 0) return state_->Fail(win_error::kFileNotFound) == 0;
+  if (!entry->exists ||
+      fstatat(entry->folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return state_->Fail(win_error::kFileNotFound) == 0;
+  }
   if (S_ISDIR(status.st_mode)) return state_->Fail(win_error::kAccessDenied) == 0;
-  // Nothing of the installation runs: no file is in use, it goes at once.
-  if (unlink(host->c_str()) != 0) {
+  // Nothing of the installation runs: no file is in use, it goes at once. The entry is removed
+  // from the folder the walk reached, so it is the one examined; a link goes, never its target.
+  if (unlinkat(entry->folder.Get(), entry->name.c_str(), 0) != 0) {
     return state_->Fail(errno == ENOENT ? win_error::kFileNotFound : win_error::kAccessDenied) == 0;
   }
   return true;
@@ -417,15 +435,9 @@ bool OfflineSystemAccess::CancelDeleteAtRestart(std::string_view) {
 
 std::string OfflineSystemAccess::SpelledFolder(std::string_view windowsPath,
                                                std::string fallback) const {
-  std::uint32_t error = 0;
-  const std::optional<std::string> host = state_->files.ResolveHostPath(windowsPath, &error);
-  if (!host || host->size() < state_->root.size()) return fallback;
-  std::string relative = host->substr(state_->root.size());
-  while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
-  for (char& c : relative) {
-    if (c == '/') c = '\\';
-  }
-  return "C:\\" + relative;
+  // Only a folder reached without a link is spelled from the disk.
+  if (!state_->files.Paths().OpenFolder(windowsPath, nullptr)) return fallback;
+  return state_->files.Paths().SpelledPath(windowsPath).value_or(std::move(fallback));
 }
 
 std::string OfflineSystemAccess::QuerySystemDirectory() {

@@ -15,7 +15,9 @@
 // - devices cannot be opened (120: not applicable offline), and nothing is deleted at a restart:
 //   deletions happen now (DeleteFileAtRestart fails with 120, CancelDeleteAtRestart with 2);
 // - there is no redirection (every folder is seen as it is), no shutdown, clipboard or window.
-// Paths are resolved without regard to case, through the POSIX file layer rooted at the folder.
+// Paths are resolved without regard to case, through the POSIX file layer rooted at the folder,
+// which walks them by descriptor and follows no link on the way: a file is examined, deleted and
+// a hive read and rewritten only where the walk reached it.
 //
 // It writes nothing until asked to change something. Administrator rights mean: both hive files,
 // their folder and the drive's root can be written by this process (a volume mounted read-only

@@ -48,22 +48,6 @@ class Descriptor {
   int descriptor_;
 };
 
-// The folder that holds the entry, opened without following a link in its place.
-Descriptor OpenFolder(const HostPathMap::HostEntry& entry) {
-  return Descriptor(::open(entry.folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-}
-
-// Why the folder could not be opened: O_DIRECTORY answers a link in its place with ENOTDIR as
-// often as O_NOFOLLOW with ELOOP, so a look at the entry tells the two apart.
-std::uint32_t FolderError(int error, const HostPathMap::HostEntry& entry) {
-  struct stat status {};
-  if (error == ELOOP || (error == ENOTDIR && ::lstat(entry.folder.c_str(), &status) == 0 &&
-                         S_ISLNK(status.st_mode))) {
-    return kLinkNotFollowed;
-  }
-  return WindowsErrorFromErrno(error);
-}
-
 timespec ToTimespec(std::int64_t ticks) {
   timespec time{};
   if (ticks == 0) {
@@ -121,6 +105,16 @@ class PosixWritableFile final : public WritableFile {
     return 0;
   }
 
+  std::uint32_t WriteHole(std::int64_t length) override {
+    if (!descriptor_) return kInvalidHandle;
+    if (length <= 0) return 0;
+    const off_t end = ::lseek(descriptor_.Get(), length, SEEK_CUR);
+    if (end < 0) return WriteError(errno);
+    // The size covers the hole even when nothing is written after it.
+    if (::ftruncate(descriptor_.Get(), end) != 0) return WriteError(errno);
+    return 0;
+  }
+
   std::uint32_t Finish() override {
     if (!descriptor_) return kInvalidHandle;
     const int synced = ::fsync(descriptor_.Get()) == 0 ? 0 : errno;
@@ -153,14 +147,18 @@ bool MountTypeKeepsModes(std::string_view type) {
 }
 
 bool PosixFileStore::KeepsAccessRules(std::string_view path) {
-  const auto host = paths_.ResolveHostPath(path, nullptr);
-  if (!host) return true;
+  // The entry itself where it exists, else the folder that would hold it.
+  HostDescriptor target = paths_.OpenFolder(path, nullptr);
+  if (!target) {
+    if (auto entry = paths_.Walk(path, nullptr)) target = std::move(entry->folder);
+  }
+  if (!target) return true;
   struct stat status {};
-  if (::lstat(host->c_str(), &status) == 0) {
+  if (::fstat(target.Get(), &status) == 0) {
     if (const auto type = MountType(status.st_dev)) return MountTypeKeepsModes(*type);
   }
   struct statfs volume {};
-  if (::statfs(host->c_str(), &volume) != 0) return true;
+  if (::fstatfs(target.Get(), &volume) != 0) return true;
   // Without /proc: the kernel's NTFS drivers are known by their magic; FUSE may be anything, and
   // ntfs-3g is the usual one on a rescue system.
   const auto magic = volume.f_type;
@@ -169,19 +167,16 @@ bool PosixFileStore::KeepsAccessRules(std::string_view path) {
 
 FolderTrust PosixFileStore::CheckPrivateDirectory(std::string_view path) {
   std::uint32_t error = 0;
-  const auto entry = paths_.ResolveHostEntry(path, &error);
+  auto entry = paths_.Walk(path, &error, true);
   if (!entry) {
     if (error == kPathNotFound || error == kFileNotFound) return FolderTrust::Missing;
-    if (error == kInvalidName) return FolderTrust::NotADirectory;  // the drive's root
+    if (error == kLinkNotFollowed) return FolderTrust::ReparsePoint;   // on the way to it
+    if (error == kAccessDenied) return FolderTrust::WritableByOthers;  // a host folder above
+    if (error == kInvalidName) return FolderTrust::NotADirectory;      // the drive's root
     return FolderTrust::Unreadable;
   }
   if (!entry->exists) return FolderTrust::Missing;
-  const Descriptor folder = OpenFolder(*entry);
-  if (!folder) {
-    // The folder above was swapped for a link since it was resolved: the path leads elsewhere.
-    if (errno == ELOOP || errno == ENOTDIR) return FolderTrust::ReparsePoint;
-    return FolderTrust::Unreadable;
-  }
+  const HostDescriptor& folder = entry->folder;
   struct stat status {};
   if (::fstatat(folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == ENOENT ? FolderTrust::Missing : FolderTrust::Unreadable;
@@ -196,11 +191,10 @@ FolderTrust PosixFileStore::CheckPrivateDirectory(std::string_view path) {
 
 std::uint32_t PosixFileStore::CreatePrivateDirectory(std::string_view path) {
   std::uint32_t error = 0;
-  const auto entry = paths_.ResolveHostEntry(path, &error);
+  auto entry = paths_.Walk(path, &error, true);
   if (!entry) return error;
   if (entry->exists) return kFileExists;
-  const Descriptor folder = OpenFolder(*entry);
-  if (!folder) return FolderError(errno, *entry);
+  const HostDescriptor& folder = entry->folder;
   if (::mkdirat(folder.Get(), entry->name.c_str(), 0700) != 0) {
     return errno == EEXIST ? kFileExists : WindowsErrorFromErrno(errno);
   }
@@ -218,11 +212,10 @@ std::unique_ptr<WritableFile> PosixFileStore::CreateNewFile(std::string_view pat
     return nullptr;
   };
   std::uint32_t resolveError = 0;
-  const auto entry = paths_.ResolveHostEntry(path, &resolveError);
+  auto entry = paths_.Walk(path, &resolveError, true);
   if (!entry) return fail(resolveError);
   if (entry->exists) return fail(kFileExists);
-  const Descriptor folder = OpenFolder(*entry);
-  if (!folder) return fail(FolderError(errno, *entry));
+  const HostDescriptor& folder = entry->folder;
   const int descriptor = ::openat(folder.Get(), entry->name.c_str(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (descriptor < 0) return fail(errno == EEXIST ? kFileExists : WindowsErrorFromErrno(errno));
@@ -231,11 +224,10 @@ std::unique_ptr<WritableFile> PosixFileStore::CreateNewFile(std::string_view pat
 
 std::uint32_t PosixFileStore::DeleteFile(std::string_view path) {
   std::uint32_t error = 0;
-  const auto entry = paths_.ResolveHostEntry(path, &error);
+  auto entry = paths_.Walk(path, &error, true);
   if (!entry) return error;
   if (!entry->exists) return kFileNotFound;
-  const Descriptor folder = OpenFolder(*entry);
-  if (!folder) return FolderError(errno, *entry);
+  const HostDescriptor& folder = entry->folder;
   struct stat status {};
   if (::fstatat(folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return WindowsErrorFromErrno(errno);
@@ -250,11 +242,10 @@ std::uint32_t PosixFileStore::SetFileMetadata(std::string_view path, std::uint32
                                               std::int64_t lastAccessTime,
                                               std::int64_t lastWriteTime) {
   std::uint32_t error = 0;
-  const auto entry = paths_.ResolveHostEntry(path, &error);
+  auto entry = paths_.Walk(path, &error, true);
   if (!entry) return error;
   if (!entry->exists) return kFileNotFound;
-  const Descriptor folder = OpenFolder(*entry);
-  if (!folder) return FolderError(errno, *entry);
+  const HostDescriptor& folder = entry->folder;
   // Opened without following a link and without waiting for a pipe's writer; the times and the
   // mode are then set on what was opened, so nothing can be swapped in between.
   const Descriptor file(::openat(folder.Get(), entry->name.c_str(),

@@ -6,8 +6,10 @@
 // Every change is made relative to the folder that holds the entry, opened with O_DIRECTORY and
 // O_NOFOLLOW: a link put in place of that folder is refused (1921), and the entry itself is never
 // followed either (new files with O_EXCL|O_NOFOLLOW, times and modes with AT_SYMLINK_NOFOLLOW).
-// The folders on the way are resolved as the reading side resolves them; a caller that must
-// trust them checks each with CheckPrivateDirectory.
+// The folders on the way are walked by descriptor as the reading side walks them (HostPathMap):
+// a link or mount anywhere on the way is refused, and so is a host path ('/...') through a
+// folder that others may change. A caller that must trust the folders of its own checks each
+// with CheckPrivateDirectory. Holes are written as holes (WriteHole).
 //
 // Ownership and modes stand for the access rules: a private folder is mode 0700, a new file
 // 0600. A folder is trusted when it is owned by root or by the effective user (the one who writes
@@ -35,6 +37,7 @@ class PosixFileStore final : public FileStore {
 
   FolderTrust CheckPrivateDirectory(std::string_view path) override;
   bool KeepsAccessRules(std::string_view path) override;
+  bool TakesHostPaths() const override { return true; }
   std::uint32_t CreatePrivateDirectory(std::string_view path) override;
   std::unique_ptr<WritableFile> CreateNewFile(std::string_view path, std::uint32_t* error) override;
   std::uint32_t DeleteFile(std::string_view path) override;

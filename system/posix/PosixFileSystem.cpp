@@ -87,6 +87,18 @@ class PosixReadableFile final : public ReadableFile {
     return ReadResult{done, 0};
   }
 
+  std::int64_t DataFrom(std::int64_t offset) override {
+    const off_t data = ::lseek(descriptor_, offset, SEEK_DATA);
+    if (data >= 0) return data;
+    // ENXIO: nothing but a hole from offset on; any other error: the layer tells no holes.
+    return errno == ENXIO ? std::max(Size(), offset) : offset;
+  }
+
+  std::int64_t HoleFrom(std::int64_t offset) override {
+    const off_t hole = ::lseek(descriptor_, offset, SEEK_HOLE);
+    return hole >= 0 ? hole : Size();
+  }
+
  private:
   UniqueDescriptor owner_;
   int descriptor_;
@@ -255,17 +267,23 @@ std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(std::string_view p
     if (error != nullptr) *error = code;
     return nullptr;
   };
-  std::uint32_t resolveError = 0;
-  const auto host = ResolveHostPath(path, &resolveError);
-  if (!host) return fail(resolveError);
+  std::uint32_t walkError = 0;
+  auto entry = paths_.Walk(path, &walkError);
+  if (!entry) return fail(walkError == kInvalidName ? kAccessDenied : walkError);
+  if (!entry->exists) return fail(kFileNotFound);
   if (locked_.count(HostPathMap::Key(*paths_.Parse(path, true))) != 0)
     return fail(kSharingViolation);
   // Opening a device can already act on it: refuse what is not a regular file before opening.
   struct stat status {};
-  if (::stat(host->c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
-    return fail(kNotARegularFile);
+  if (::fstatat(entry->folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return fail(WindowsErrorFromErrno(errno));
   }
-  const int descriptor = ::open(host->c_str(), kReadFlags);
+  if (S_ISLNK(status.st_mode)) return fail(kLinkNotFollowed);
+  if (S_ISDIR(status.st_mode)) return fail(kAccessDenied);
+  if (!S_ISREG(status.st_mode)) return fail(kNotARegularFile);
+  // O_NOFOLLOW: the entry may have been swapped for a link since it was examined.
+  const int descriptor =
+      ::openat(entry->folder.Get(), entry->name.c_str(), kReadFlags | O_NOFOLLOW);
   if (descriptor < 0) return fail(WindowsErrorFromErrno(errno));
   return ReadableRegularFile(descriptor, error);
 }
@@ -451,13 +469,21 @@ std::unique_ptr<Directory> PosixFileSystem::OpenDirectory(std::string_view path,
     return nullptr;
   };
   const auto parsed = paths_.Parse(path, true);
-  std::uint32_t resolveError = 0;
-  const auto host = ResolveHostPath(path, &resolveError);
-  if (!parsed || !host) return fail(resolveError == kFileNotFound ? kPathNotFound : resolveError);
-  const int descriptor = ::open(host->c_str(), kReadFlags | O_DIRECTORY);
-  if (descriptor < 0) return fail(errno == ENOTDIR ? kNotADirectory : WindowsErrorFromErrno(errno));
-  return std::make_unique<PosixDirectory>(*this, descriptor, HostPathMap::Key(*parsed),
-                                          parsed->components.empty());
+  if (!parsed) return fail(kPathNotFound);
+  std::uint32_t walkError = 0;
+  HostDescriptor folder = paths_.OpenFolder(path, &walkError);
+  if (!folder) {
+    if (walkError == kPathNotFound && !parsed->components.empty()) {
+      // A file where the folder should be is no missing path.
+      std::uint32_t entryError = 0;
+      if (auto entry = paths_.Walk(path, &entryError); entry && entry->exists) {
+        return fail(kNotADirectory);
+      }
+    }
+    return fail(walkError);
+  }
+  return std::make_unique<PosixDirectory>(*this, folder.Release(), HostPathMap::Key(*parsed),
+                                          parsed->components.empty() && !parsed->host);
 }
 
 std::unique_ptr<DirectoryEnumeration> PosixFileSystem::EnumerateDirectory(

@@ -14,7 +14,9 @@
 // a walk is not bound by the host's PATH_MAX. Such a Directory opens only regular files, without
 // blocking and without following a symbolic link (a pipe, socket or device is refused with 1920, a
 // link with 1921); a name holding '\' is yielded with error 123 and cannot be opened. Paths that a
-// caller names keep the rules above (any case, links followed), but still open only regular files.
+// caller names are walked the same way (HostPathMap), one folder descriptor after the other: any
+// case, but a link anywhere on the way or in the entry's place is never followed (1921), and
+// only regular files are opened. A path starting with '/' is a host path (see HostPathMap).
 // Names need not be UTF-8: patterns take a byte that does not start a valid UTF-8 sequence as one
 // character.
 //

@@ -185,5 +185,43 @@ TEST_F(PosixStore, TheTemporaryFolderKeepsAccessRules) {
   EXPECT_TRUE(store->KeepsAccessRules("C:\\ProgramData"));
 }
 
+TEST_F(PosixStore, AHostFolderIsUsedOnlyThroughFoldersThatOthersCannotChange) {
+  // root_ lies below the sticky temporary folder and is ours: a host path through it is trusted.
+  const std::string host = (root_ / "elsewhere").string();
+  EXPECT_EQ(store->CheckPrivateDirectory(host), FolderTrust::Private) << host;
+  EXPECT_EQ(store->CreatePrivateDirectory(host + "/Q"), 0u);
+  std::uint32_t error = 0;
+  auto file = store->CreateNewFile(host + "/Q\\copy", &error);
+  ASSERT_NE(file, nullptr) << error;
+  EXPECT_EQ(file->Write("x", 1), 0u);
+  EXPECT_EQ(file->Finish(), 0u);
+  EXPECT_EQ(Content("elsewhere/Q/copy"), "x") << "a host path joined with '\\' is the same folder";
+
+  // A folder on the way that others may change, or a link on the way, and nothing is made.
+  fs::create_directories(root_ / "elsewhere/open/inner");
+  ASSERT_EQ(::chmod((root_ / "elsewhere/open").c_str(), 0777), 0);
+  EXPECT_EQ(store->CheckPrivateDirectory(host + "/open/inner"), FolderTrust::WritableByOthers);
+  EXPECT_NE(store->CreatePrivateDirectory(host + "/open/inner/Q"), 0u);
+  fs::create_directory_symlink(root_ / "elsewhere/Q", root_ / "ProgramData/to-q");
+  EXPECT_EQ(store->CheckPrivateDirectory((root_ / "ProgramData/to-q/x").string()),
+            FolderTrust::ReparsePoint);
+  EXPECT_EQ(store->CreateNewFile((root_ / "ProgramData/to-q/new").string(), &error), nullptr);
+  EXPECT_EQ(error, 1921u);
+  EXPECT_FALSE(fs::exists(root_ / "elsewhere/Q/new"));
+}
+
+TEST_F(PosixStore, AHoleIsWrittenAsAHole) {
+  std::uint32_t error = 0;
+  auto file = store->CreateNewFile("C:\\ProgramData\\sparse", &error);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->Write("MZ", 2), 0u);
+  EXPECT_EQ(file->WriteHole(64LL << 20), 0u);
+  EXPECT_EQ(file->Finish(), 0u);
+  struct stat status {};
+  ASSERT_EQ(::stat((root_ / "ProgramData/sparse").c_str(), &status), 0);
+  EXPECT_EQ(status.st_size, 2 + (64LL << 20)) << "a hole at the end still counts in the size";
+  EXPECT_LT(status.st_blocks * 512, 1 << 20);
+}
+
 }  // namespace
 }  // namespace lk

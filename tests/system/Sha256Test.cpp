@@ -62,13 +62,32 @@ TEST_F(FileDigests, AFileLargerThanOneReadIsHashedWhole) {
 TEST_F(FileDigests, AnEnumeratedNameIsNeverFollowedElsewhere) {
   Write("secret.txt", "not for the scan");
   std::filesystem::create_symlink(root_ / "secret.txt", root_ / "d" / "hit.dll");
-  // A path the caller names is followed; an entry of a walked folder is not.
-  EXPECT_TRUE(DigestFile(files_, (root_ / "d/hit.dll").string()).Ok());
+  // Neither a path the caller names nor an entry of a walked folder is followed.
+  EXPECT_FALSE(DigestFile(files_, (root_ / "d/hit.dll").string()).Ok());
   const FileDigest entry = DigestEntry(files_, (root_ / "d").string(), "hit.dll");
   EXPECT_FALSE(entry.Ok());
   EXPECT_TRUE(entry.sha256.empty());
   EXPECT_FALSE(DigestEntry(files_, (root_ / "d").string(), "..\\secret.txt").Ok());
   EXPECT_FALSE(DigestEntry(files_, (root_ / "missing").string(), "x").Ok());
+}
+
+TEST_F(FileDigests, ASparseFileIsDigestedAsTheWholeFileItStandsFor) {
+  const std::filesystem::path sparse = root_ / "d/sparse.dll";
+  constexpr std::int64_t kSize = 64LL * 1024 * 1024 + 5;
+  { std::ofstream(sparse, std::ios::binary) << "MZ"; }
+  std::filesystem::resize_file(sparse, kSize);
+  {
+    std::fstream tail(sparse, std::ios::binary | std::ios::in | std::ios::out);
+    tail.seekp(40LL * 1024 * 1024);
+    tail << "mark";
+  }
+  std::string whole(static_cast<std::size_t>(kSize), '\0');
+  whole.replace(0, 2, "MZ");
+  whole.replace(40U * 1024 * 1024, 4, "mark");
+  const FileDigest digest = DigestFile(files_, sparse.string());
+  ASSERT_TRUE(digest.Ok());
+  EXPECT_EQ(digest.size, kSize);
+  EXPECT_EQ(digest.sha256, Hex(whole)) << "the holes count as the zeros they hold";
 }
 
 }  // namespace

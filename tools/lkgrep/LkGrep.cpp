@@ -72,31 +72,6 @@ bool ParseNumber(std::string_view text, T& value) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
-// A path or name as it is printed: one line of valid UTF-8. Every byte that is not part of a
-// valid UTF-8 sequence, every control character and, with escapeBackslash, every '\' becomes
-// \xHH, so that a name in another encoding or with a line break in it stays visible and cannot
-// forge a second line.
-std::string EscapeForDisplay(std::string_view text, bool escapeBackslash) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string shown;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t length = Utf8SequenceLength(text, i);
-    const bool control = byte < 0x20 || byte == 0x7F;
-    if (length == 0 || control || (escapeBackslash && byte == '\\')) {
-      shown += "\\x";
-      shown += kHex[byte >> 4];
-      shown += kHex[byte & 0xF];
-      ++i;
-      continue;
-    }
-    shown.append(text.substr(i, length));
-    i += length;
-  }
-  return shown;
-}
-
 // Warns about every term of expression that the scanner cuts to its longest length: the search
 // then looks for its beginning only, which matches more than the user wrote.
 void WarnAboutCutTerms(std::string_view expression, std::ostream& err) {

@@ -15,7 +15,9 @@ int main(int argc, char** argv) {
       files,
       [](std::string_view path) {
         std::error_code error;
-        const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+        // The links of a path the user names are the user's to follow; the walk below follows
+        // none.
+        const std::filesystem::path absolute = std::filesystem::weakly_canonical(path, error);
         return error ? std::string(path) : absolute.string();
       },
       [](std::string_view path) {

@@ -417,6 +417,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   }
 
   for (const ScanNote& note : target->Notes()) report.Note(note);
+  if (options.quarantine) options.quarantine = target->FolderPath(*options.quarantine);
+  if (options.restore) options.restore = target->FolderPath(*options.restore);
 
   // Changing the system needs an administrator; asking never raises a prompt. Nothing has been
   // examined or changed yet.

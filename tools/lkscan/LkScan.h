@@ -54,6 +54,9 @@ class ScanTarget {
   // Why a removal could not be made without stopping halfway (a hive that hivex cannot change
   // safely, say); empty when it can. Asked before the removal changes anything.
   [[nodiscard]] virtual std::string WhyRemovalIsUnsafe() { return {}; }
+  // The folder of --quarantine or --restore as the target names it: the user may spell it as the
+  // summary does or as the host's shell shows it.
+  [[nodiscard]] virtual std::string FolderPath(const std::string& given) { return given; }
 };
 
 struct LkScanHost {

@@ -39,6 +39,28 @@ class OfflineScanTarget final : public lk::ScanTarget {
       return journal->KeepBackup(WindowsPathOf(hostPath)).ok;
     });
   }
+  // A host path below the drive's folder is the drive's own path ("C:\\ProgramData\\..."); any
+  // other host path stays one, to be walked from '/'. A drive path is taken as it is.
+  std::string FolderPath(const std::string& given) override {
+    const bool drivePath = given.size() >= 2 && given[1] == ':';
+    if (given.empty() || drivePath || given.front() == '\\') return given;
+    std::error_code failed;
+    const std::filesystem::path host = std::filesystem::absolute(given, failed).lexically_normal();
+    const std::filesystem::path root =
+        std::filesystem::absolute(system_->Root(), failed).lexically_normal();
+    if (failed) return given;
+    const std::filesystem::path relative = host.lexically_relative(root);
+    if (relative.empty() || *relative.begin() == "..") {
+      std::string path = host.string();
+      while (path.size() > 1 && path.back() == '/') path.pop_back();
+      return path;
+    }
+    std::string path = "C:";
+    for (const auto& part : relative) {
+      if (part != "." && !part.empty()) path += "\\" + part.string();
+    }
+    return path.size() == 2 ? path + "\\" : path;
+  }
   std::vector<lk::ScanNote> Notes() override {
     std::vector<lk::ScanNote> notes;
     for (const auto& hive : system_->DirtyHiveStates()) {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/Utf8.h"
+
 namespace lk {
 
 namespace {
@@ -140,7 +142,7 @@ void TextReport::Finding(const ScanFinding& f) {
   if (f.size) line += ", " + std::to_string(*f.size) + " Bytes";
   if (f.sha256) line += ", SHA-256 " + *f.sha256;
   if (f.identified) line += *f.identified ? ", Kennung bestätigt" : ", Kennung nicht gefunden";
-  out_ << line << '\n';
+  out_ << EscapeForDisplay(line, false) << '\n';
   out_.flush();
 }
 
@@ -161,19 +163,21 @@ void TextReport::Action(const ScanAction& action) {
   for (const auto& [name, text] : kLabels) {
     if (name == action.action) label = text;
   }
-  out_ << (action.ok ? "AUSGEFÜHRT  " : "FEHLGESCHLAGEN ") << label << ' ' << action.target;
-  if (action.error) out_ << ": " << *action.error;
+  out_ << (action.ok ? "AUSGEFÜHRT  " : "FEHLGESCHLAGEN ") << label << ' '
+       << EscapeForDisplay(action.target, false);
+  if (action.error) out_ << ": " << EscapeForDisplay(*action.error, false);
   out_ << '\n';
   out_.flush();
 }
 
 void TextReport::Skipped(const ScanSkipped& skipped) {
-  out_ << "NICHT UNTERSUCHT " << skipped.path << ": " << skipped.reason << '\n';
+  out_ << "NICHT UNTERSUCHT " << EscapeForDisplay(skipped.path, false) << ": "
+       << EscapeForDisplay(skipped.reason, false) << '\n';
   out_.flush();
 }
 
 void TextReport::Note(const ScanNote& note) {
-  out_ << "HINWEIS     " << note.text << '\n';
+  out_ << "HINWEIS     " << EscapeForDisplay(note.text, false) << '\n';
   out_.flush();
 }
 
@@ -185,7 +189,8 @@ void TextReport::Summary(const ScanSummary& summary) {
                  ? "Ein Neustart ist nötig, damit sie wirksam wird.\n"
                  : "Ein Neustart ist nötig, damit die Entfernung abgeschlossen wird.\n");
   }
-  if (summary.quarantine) out_ << "Quarantäne: " << *summary.quarantine << '\n';
+  if (summary.quarantine)
+    out_ << "Quarantäne: " << EscapeForDisplay(*summary.quarantine, false) << '\n';
   out_ << VerdictLine(summary) << '\n';
   out_.flush();
 }
@@ -232,7 +237,7 @@ void ProgressLine::Progress(const ScanProgress& progress) {
   const auto tenths = static_cast<long long>(rate * 10.0 + 0.5);
   line += std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " MB/s, ";
   // Keep the line short enough for a narrow terminal: the end of the path says the most.
-  std::string file = progress.currentFile;
+  std::string file = EscapeForDisplay(progress.currentFile, false);
   constexpr std::size_t kMaxFile = 50;
   if (file.size() > kMaxFile) {
     std::size_t start = file.size() - kMaxFile;
