@@ -350,8 +350,8 @@ std::string Hive::CheckCells(const KeyPath& path, bool wholeTree) {
   if (error == hive_error::kFileNotFound) return {};
   if (error != 0) return DamageText();
   HostDescriptor source = replayed_.Valid()
-                             ? HostDescriptor(open(replayed_.Path().c_str(), O_RDONLY | O_CLOEXEC))
-                             : OpenPrimary();
+                              ? HostDescriptor(open(replayed_.Path().c_str(), O_RDONLY | O_CLOEXEC))
+                              : OpenPrimary();
   if (!source) return "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
   const std::optional<std::string> bytes = ReadRegularFile(source.Get(), kMaxHiveFile);
   if (!bytes) return "Registrierungsdatei " + path_ + " ist unlesbar";
