@@ -38,6 +38,16 @@ start_server() {  # prefix arch
   # The lock's descriptor (9) must not live on in the server and the system processes.
   WINEPREFIX=$prefix setsid wineserver -f -p </dev/null >/dev/null 2>&1 9>&- &
   echo $! >"$prefix/.server"
+  # Until its socket is there, the next Wine command would start a server of its own, one that
+  # ends seconds after its last program and takes this one's place.
+  local socket _
+  socket=$(printf '/tmp/.wine-%s/server-%x-%x/socket' "$(id -u)" \
+    "$(stat -c %d "$prefix")" "$(stat -c %i "$prefix")")
+  for _ in $(seq 100); do
+    [ -S "$socket" ] && break
+    kill -0 "$!" 2>/dev/null || break
+    sleep 0.05
+  done
   # Bring up the system processes (services, device manager) with their output in a file.
   WINEPREFIX=$prefix "$loader" cmd /c exit </dev/null >>"$prefix/.session.log" 2>&1 9>&- || true
 }

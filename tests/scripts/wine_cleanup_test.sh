@@ -34,12 +34,27 @@ check "a program runs in the shared prefix" \
   "$top/scripts/wine-run.sh" win64 "$exe" /c exit </dev/null >run.log 2>&1
 check "a program runs in a fresh prefix" \
   "$top/scripts/wine-run.sh" win64-fresh "$exe" /c exit </dev/null >>run.log 2>&1
-# The shared prefix keeps its server for the next test: there is something to end.
-check "the shared prefix's server runs on after its program" some_left
+# A program still running in the shared prefix, as a test that was interrupted leaves one: cmd
+# waits at "pause" for a key that never comes.
+mkfifo keys
+exec 7<>keys  # held open, never written: the key never comes
+"$top/scripts/wine-run.sh" win64 "$exe" /c pause <keys >>run.log 2>&1 &
+waiting=$!
+running_program() {
+  local pid
+  for pid in $(ours); do
+    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qi 'cmd' && return 0
+  done
+  return 1
+}
+for _ in $(seq 100); do running_program && break; /bin/sleep 0.2; done
+check "a program is still running in the shared prefix" running_program
 check "the fresh prefix was ended with its program" \
   bash -c "! ls -d wine/win64-fresh.* >/dev/null 2>&1"
 check "stop-all on a relative folder succeeds" "$top/scripts/wine-prefix.sh" wine stop-all
 check "after stop-all no process runs in any prefix" none_left
+exec 7>&-
+wait "$waiting" 2>/dev/null
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
