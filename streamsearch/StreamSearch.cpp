@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "streamsearch/PatternFinder.h"
@@ -70,6 +71,47 @@ class BlockReader {
   }
   ReadableFile& stream_;
   std::int64_t blockStart_;
+};
+
+// Where the data before an offset ends, for a backward search that meets a hole. The layer tells
+// holes forward only, so the long holes are listed once, on the first question, from the start.
+class HoleMap {
+ public:
+  HoleMap(ReadableFile& stream, std::int64_t size) : stream_(stream), size_(size) {}
+
+  // The end of the last data byte before offset (0: none); offset lies in a hole.
+  std::int64_t DataEndBefore(std::int64_t offset) {
+    if (!listed_) List();
+    // The hole that holds offset begins where the data before it ends.
+    const auto after = std::upper_bound(
+        holes_.begin(), holes_.end(), offset,
+        [](std::int64_t p, const std::pair<std::int64_t, std::int64_t>& h) { return p < h.first; });
+    if (after == holes_.begin()) return offset;
+    const auto& hole = *std::prev(after);
+    return offset < hole.second ? hole.first : offset;
+  }
+
+ private:
+  // Past this many holes the rest are taken as data: read, not skipped, which is slower but exact.
+  static constexpr std::size_t kMostHoles = 1 << 20;
+
+  void List() {
+    listed_ = true;
+    std::int64_t offset = 0;
+    while (offset < size_ && holes_.size() < kMostHoles) {
+      const std::int64_t data = std::clamp(stream_.DataFrom(offset), offset, size_);
+      if (data > offset) holes_.emplace_back(offset, data);
+      if (data >= size_) break;
+      std::int64_t hole = stream_.HoleFrom(data);
+      if (hole <= data || hole > size_) hole = size_;
+      offset = hole;
+    }
+  }
+
+  ReadableFile& stream_;
+  std::int64_t size_;
+  bool listed_ = false;
+  std::vector<std::pair<std::int64_t, std::int64_t>> holes_;  // [begin, end), in order
 };
 
 }  // namespace
@@ -193,6 +235,31 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
     return true;
   };
 
+  // A hole holds only zeros. A text with a unit that zeros do not read as has no occurrence inside
+  // one: a block that lies wholly in a hole is passed over with the rest of the hole, up to where
+  // an occurrence that reaches data can begin. A text of zeros alone is found in the first such
+  // block, so it needs no skipping.
+  std::uint8_t zeroBytes[2] = {0, 0};
+  const char16_t zeroUnit = toUnit(zeroBytes);
+  const bool needsData =
+      std::any_of(pattern.begin(), pattern.end(), [&](char16_t unit) { return unit != zeroUnit; });
+  const std::int64_t textBytes = length * w;
+  // Whether [from, to) lies wholly in a hole. The data extent last met is kept, so that a file
+  // without holes costs two questions to its layer, not one a block.
+  std::int64_t dataBegin = 0;
+  std::int64_t dataEnd = 0;
+  auto inHole = [&](std::int64_t from, std::int64_t to) {
+    if (!needsData) return false;
+    to = std::min(to, size);
+    if (from < dataEnd && to > dataBegin) return false;
+    const std::int64_t data = stream_->DataFrom(from);
+    if (data >= to) return true;
+    dataBegin = std::max(data, from);
+    dataEnd = std::max(stream_->HoleFrom(dataBegin), dataBegin + 1);
+    return false;
+  };
+  HoleMap holes(*stream_, size);
+
   std::int64_t position = start / w * w;
   if (!flags.backward) {
     if (position > last) return false;
@@ -200,6 +267,15 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
     if (!progress(position)) return false;
     for (;;) {
       const std::int64_t blockStart = position;
+      if (inHole(blockStart, blockStart + blockLength)) {
+        // The first unit of an occurrence that reaches the data after the hole.
+        const std::int64_t data = std::min(stream_->DataFrom(blockStart), size);
+        if (data >= size) return false;
+        position =
+            std::max(position + advance, std::max<std::int64_t>(0, data - textBytes) / w * w);
+        if (position > last || !progress(position)) return false;
+        continue;
+      }
       const std::int64_t read = loadBlock(blockStart, blockLength);
       const bool finalBlock = read < blockLength;
       const std::size_t k =
@@ -218,6 +294,14 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
   for (;;) {
     const std::int64_t blockEnd = position + w;
     const std::int64_t blockStart = std::max<std::int64_t>(0, blockEnd - blockLength);
+    if (inHole(blockStart, blockEnd)) {
+      // The last unit of an occurrence that reaches the data before the hole.
+      const std::int64_t data = holes.DataEndBefore(blockStart);
+      if (data <= 0) return false;
+      position = std::min(position - advance, (data - 1) / w * w + textBytes - w);
+      if (position < 0 || !progress(position)) return false;
+      continue;
+    }
     loadBlock(blockStart, blockEnd - blockStart);
     const bool finalBlock = blockStart == 0;
     const std::size_t k =

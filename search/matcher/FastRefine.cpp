@@ -356,30 +356,40 @@ bool FastRefine::Compile(std::string_view text) {
   return compiledValid_;
 }
 
-const MatchPlan* FastRefine::PlanFor(const std::string& text) {
+const FastRefine::CachedPlan& FastRefine::PlanFor(const std::string& text) {
   PlanKey key{text,
               {MatchCase(), WholeWordsOnly(), NearestLength(), AnySingleCharacter(),
                AnySequenceCharacter()}};
   for (const CachedPlan& cached : plans_) {
-    if (cached.key == key) return cached.plan.get();
+    if (cached.key == key) return cached;
   }
   const CompileResult compiled = CompileExpression(text, MatchCase());
   CachedPlan entry;
   entry.key = std::move(key);
   if (!compiled.expression.Empty()) {
     entry.plan = std::make_unique<MatchPlan>(compiled.expression, entry.key.options);
+    entry.zeroRuns = ZeroRunRuleFor(*entry.plan);
   }
   constexpr std::size_t kMaxCachedPlans = 8;
   if (plans_.size() >= kMaxCachedPlans) plans_.erase(plans_.begin());
   plans_.push_back(std::move(entry));
-  return plans_.back().plan.get();
+  return plans_.back();
 }
 
 bool FastRefine::MatchStream(ReadableFile& file) {
   const std::int64_t size = file.Size();
   if (size < 0) throw FileReadError("Cannot tell the file size");
-  const MatchPlan* plan = PlanFor(Template());
+  const CachedPlan& cached = PlanFor(Template());
+  const MatchPlan* plan = cached.plan.get();
   if (plan == nullptr || plan->Empty()) return false;
+  if (cached.zeroRuns && file.HoleFrom(0) < size) {
+    ZeroRunView view(file, size, *cached.zeroRuns);
+    if (view.Shortens()) {
+      ContentWindow window(view, view.Size(), blockSize_, buffer_);
+      PlanRun run(*plan, window);
+      return run.Run();
+    }
+  }
   ContentWindow window(file, size, blockSize_, buffer_);
   PlanRun run(*plan, window);
   return run.Run();

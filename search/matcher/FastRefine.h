@@ -8,8 +8,10 @@
 // reading stops as soon as the result is decided. Terms joined by AND are not all looked for at
 // once: a pass watches just enough terms that their absence decides the result, and a new pass
 // from the start follows only when a watched term turns up without deciding it. Positions are
-// 64-bit. Memory is bounded by the block size except where a '*' has to follow a very long word
-// (which reads ahead through a small extra block) or a NEAR term occurs very often.
+// 64-bit. A file whose layer tells its holes is read with the middle of every long hole cut out
+// (ZeroRunView), so that a sparse file costs what its data costs. Memory is bounded by the block
+// size except where a '*' has to follow a very long word (which reads ahead through a small extra
+// block) or a NEAR term occurs very often.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +21,7 @@
 
 #include "search/matcher/MatchPlan.h"
 #include "search/matcher/Refine.h"
+#include "search/matcher/ZeroRuns.h"
 
 namespace lk {
 
@@ -52,9 +55,10 @@ class FastRefine final : public Refine {
   struct CachedPlan {
     PlanKey key;
     std::unique_ptr<MatchPlan> plan;  // null: the text does not compile to a program
+    std::optional<ZeroRunRule> zeroRuns;
   };
 
-  [[nodiscard]] const MatchPlan* PlanFor(const std::string& text);
+  [[nodiscard]] const CachedPlan& PlanFor(const std::string& text);
 
   std::size_t blockSize_ = kDefaultBlockSize;
   std::vector<CachedPlan> plans_;

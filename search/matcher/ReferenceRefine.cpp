@@ -4,7 +4,9 @@
 #include <string>
 
 #include "search/expression/ExpressionCompiler.h"
+#include "search/matcher/MatchPlan.h"
 #include "search/matcher/RefineExecuter.h"
+#include "search/matcher/ZeroRuns.h"
 
 namespace lk {
 namespace {
@@ -68,6 +70,16 @@ bool ReferenceRefine::MatchContent(std::string_view content) {
 }
 
 bool ReferenceRefine::MatchStream(ReadableFile& file) {
+  // A sparse file is held with its long holes cut short, as the production matcher reads it.
+  const std::int64_t size = file.Size();
+  if (size > 0 && file.HoleFrom(0) < size && Compile(Template()) && !compiled_.Empty()) {
+    const MatchPlan plan(compiled_, {MatchCase(), WholeWordsOnly(), NearestLength(),
+                                     AnySingleCharacter(), AnySequenceCharacter()});
+    if (const std::optional<ZeroRunRule> rule = ZeroRunRuleFor(plan)) {
+      ZeroRunView view(file, size, *rule);
+      if (view.Shortens()) return MatchContent(ReadContentBuffer(view));
+    }
+  }
   const std::string content = ReadContentBuffer(file);
   return MatchContent(content);
 }

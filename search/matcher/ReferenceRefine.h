@@ -1,8 +1,9 @@
 #pragma once
 // The reference matcher: MatchStream reads the whole file into a content buffer with a guard
 // space on each side, compiles Template anew and runs the executer over it, exactly as the
-// algorithms are defined. It is slow and holds the whole file; the tests and the benchmark use it
-// as the oracle for the production matcher.
+// algorithms are defined (a sparse file with its long holes cut short, which keeps the verdict). It
+// is slow and holds the whole file; the tests and the benchmark use it as the oracle for the
+// production matcher.
 
 #include "search/expression/SearchExpression.h"
 #include "search/matcher/Refine.h"

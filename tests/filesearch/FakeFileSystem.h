@@ -4,7 +4,8 @@
 // file of 5 GiB costs nothing), and failures are scripted per file: open refused with a Windows
 // error code, a read that fails at or after an offset, a read that throws; and per directory: a
 // directory that cannot be read (its enumerations end at once with a scripted error), an entry
-// that the enumeration yields with an error (set through Entry). A missing directory's
+// that the enumeration yields with an error (set through Entry). A file may tell the gaps between
+// its pieces as holes, and counts the bytes read from it. A missing directory's
 // enumerations end with error 3.
 //
 // Paths are Windows paths; look-ups ignore ASCII case, as on the target system.
@@ -65,6 +66,27 @@ struct FakeFile {
   std::int64_t readErrorFrom = -1;  // reads reaching this offset fail (error 23)
   bool throwOnRead = false;
   std::int64_t reportedSize = -2;  // -2: the real size
+  // Tells its holes (everything outside the pieces) as a sparse file's layer does.
+  bool tellsHoles = false;
+  mutable std::int64_t bytesRead = 0;  // by every reader, holes included
+
+  // The pieces merged into data extents [begin, end), in order.
+  [[nodiscard]] std::vector<std::pair<std::int64_t, std::int64_t>> Extents() const {
+    std::vector<std::pair<std::int64_t, std::int64_t>> extents;
+    for (const auto& [at, bytes] : pieces) {
+      if (!bytes.empty()) extents.emplace_back(at, at + static_cast<std::int64_t>(bytes.size()));
+    }
+    std::sort(extents.begin(), extents.end());
+    std::vector<std::pair<std::int64_t, std::int64_t>> merged;
+    for (const auto& extent : extents) {
+      if (!merged.empty() && extent.first <= merged.back().second) {
+        merged.back().second = std::max(merged.back().second, extent.second);
+      } else {
+        merged.push_back(extent);
+      }
+    }
+    return merged;
+  }
 
   void Put(std::int64_t offset, std::string bytes) {
     const std::int64_t end = offset + static_cast<std::int64_t>(bytes.size());
@@ -198,6 +220,7 @@ class FakeFileSystem : public FileSystem {
       if (offset >= end) return {0, 0};
       auto* out = static_cast<char*>(buffer);
       const auto count = static_cast<std::size_t>(end - offset);
+      file_.bytesRead += static_cast<std::int64_t>(count);
       std::memset(out, 0, count);
       for (const auto& [at, bytes] : file_.pieces) {
         const std::int64_t pieceEnd = at + static_cast<std::int64_t>(bytes.size());
@@ -208,6 +231,23 @@ class FakeFileSystem : public FileSystem {
                     static_cast<std::size_t>(to - from));
       }
       return {count, 0};
+    }
+
+    std::int64_t DataFrom(std::int64_t offset) override {
+      if (!file_.tellsHoles) return offset;
+      for (const auto& [begin, end] : file_.Extents()) {
+        if (offset < end) return std::max(begin, offset);
+      }
+      return std::max(file_.size, offset);
+    }
+
+    std::int64_t HoleFrom(std::int64_t offset) override {
+      if (!file_.tellsHoles) return file_.size;
+      for (const auto& [begin, end] : file_.Extents()) {
+        if (offset < begin) return offset;
+        if (offset < end) return end;
+      }
+      return std::min(offset, file_.size);
     }
 
    private:
