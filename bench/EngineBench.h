@@ -16,6 +16,10 @@ namespace lk::bench {
 // one; the long text may take at most twice as long.
 [[nodiscard]] bool RunStreamSearchBench(const std::filesystem::path& corpusRoot, int runs);
 
+// Sparse files of 4 GiB with 4 MiB of data each, swept and stream-searched, against a pread of
+// their data extents; at most three times as long.
+[[nodiscard]] bool RunSparseBench(const std::filesystem::path& corpusRoot, int runs);
+
 // lkscan --root over the corpus as a Windows installation (blank hives added once), with -j1 and
 // -j threads, against the floor that floor times; with threads it may take at most 1.25 times
 // as long.

@@ -23,7 +23,8 @@
 // The exit status is 1 when a run disagrees or a target is missed.
 //
 //   lk_bench [--corpus DIR] [--runs N] [--threads N] [--no-reference] [--reference-limit N]
-//            [--no-cold] [--kernel scalar|sse2|avx2|best] [--parts sweep,found,stream,scan,offline]
+//            [--no-cold] [--kernel scalar|sse2|avx2|best]
+//            [--parts sweep,found,stream,sparse,scan,offline]
 // --kernel makes every child (not the lkscan program of the offline part) scan with that
 // candidate loop, so that a machine with AVX-512 can time the AVX2 path as well.
 // The offline part times lkscan --root over the corpus against the floor (it needs the test
@@ -751,7 +752,7 @@ int main(int argc, char** argv) {
   bool cold = true;
   const unsigned cores = std::thread::hardware_concurrency();
   int threads = cores == 0 ? 1 : static_cast<int>(cores);
-  std::set<std::string> parts{"sweep", "found", "stream", "scan", "offline"};
+  std::set<std::string> parts{"sweep", "found", "stream", "sparse", "scan", "offline"};
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--corpus" && i + 1 < argc) {
@@ -775,7 +776,7 @@ int main(int argc, char** argv) {
     } else {
       std::cerr << "usage: lk_bench [--corpus DIR] [--runs N] [--threads N] [--no-reference] "
                    "[--reference-limit FILES] [--no-cold] [--kernel scalar|sse2|avx2|best] "
-                   "[--parts sweep,found,stream,scan,offline]\n";
+                   "[--parts sweep,found,stream,sparse,scan,offline]\n";
       return 2;
     }
   }
@@ -783,6 +784,7 @@ int main(int argc, char** argv) {
   bool targetsMet = true;
   if (parts.count("found") != 0) targetsMet &= lk::bench::RunFoundListBench(corpusRoot, runs);
   if (parts.count("stream") != 0) targetsMet &= lk::bench::RunStreamSearchBench(corpusRoot, runs);
+  if (parts.count("sparse") != 0) targetsMet &= lk::bench::RunSparseBench(corpusRoot, runs);
   if (parts.count("sweep") == 0 && parts.count("scan") == 0 && parts.count("offline") == 0) {
     return targetsMet ? 0 : 1;
   }
