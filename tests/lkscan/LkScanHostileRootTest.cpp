@@ -2,6 +2,7 @@
 // must never make the program read, change or delete a file outside the examined tree, nor call
 // clean what it did not examine. Host "victim" files beside the tree are compared by bytes and
 // inode before and after every run.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -365,6 +366,56 @@ TEST(HostileRoot, ASparseLibraryKeepsItsHolesInTheQuarantineAndBack) {
   EXPECT_EQ(restore.exitCode, 0) << restore.out;
   EXPECT_EQ(fs::file_size(library), kApparent);
   EXPECT_LT(onDisk(library), 8 << 20) << "and so does the file put back";
+}
+
+// 4 GiB apparent and a few kilobytes on disk: the known library and driver, a library and a driver
+// whose sweep text lies near their far ends, and a library without one. All are examined to the
+// end, with the verdicts of their whole bytes.
+TEST(HostileRoot, FourGibibyteSparseFilesAreIdentifiedAndSweptToTheirEnds) {
+  test::WindowsTree tree;
+  tree.InstallKnownVersion();
+  constexpr std::uintmax_t kApparent = 4ULL << 30;
+  const auto sparse = [&](const std::string& relative, const std::string& tail) {
+    const std::string path = tree.Host(relative);
+    if (!fs::exists(path)) tree.WriteFile(relative, "MZ");
+    fs::resize_file(path, kApparent);
+    if (!tail.empty()) {
+      std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp(static_cast<std::streamoff>(kApparent - 70'000));
+      file.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+    }
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return std::int64_t{status.st_blocks} * 512;
+  };
+  std::int64_t onDisk = 0;
+  onDisk += sparse("Windows/System32/mfc42ul.dll", "");
+  onDisk += sparse("Windows/System32/drivers/winsys32.sys", "");
+  onDisk += sparse("Windows/System32/far.dll", test::WindowsTree::LibraryBytes());
+  onDisk += sparse("Windows/System32/drivers/far.sys", test::WindowsTree::DriverBytes());
+  onDisk += sparse("Windows/System32/plain.dll", "");
+  ASSERT_LT(onDisk, 8 << 20) << "the file system makes no holes";
+
+  const ScanRun run = RunLkScan({"--json", "--root", tree.Root()});
+  ASSERT_EQ(run.exitCode, 1) << run.out << run.err;
+  const std::vector<Json> library = run.Findings("library-file");
+  ASSERT_EQ(library.size(), 1U) << run.out;
+  EXPECT_EQ(library[0]["identified"], true);
+  EXPECT_EQ(library[0].value("size", 0ULL), kApparent);
+  const std::vector<Json> driver = run.Findings("driver-file");
+  ASSERT_EQ(driver.size(), 1U) << run.out;
+  EXPECT_EQ(driver[0]["identified"], true);
+  std::vector<std::string> swept;
+  for (const char* check : {"sweep-library", "sweep-driver"}) {
+    for (const Json& finding : run.Findings(check)) swept.push_back(finding.value("path", ""));
+  }
+  EXPECT_THAT(swept, ::testing::IsSupersetOf({"C:\\Windows\\System32\\far.dll",
+                                              "C:\\Windows\\System32\\Drivers\\far.sys",
+                                              "C:\\Windows\\System32\\mfc42ul.dll",
+                                              "C:\\Windows\\System32\\Drivers\\winsys32.sys"}))
+      << run.out;
+  EXPECT_THAT(swept, ::testing::Not(::testing::Contains("C:\\Windows\\System32\\plain.dll")));
+  EXPECT_EQ(run.Summary()["skipped"], 0) << run.out;
 }
 
 TEST(HostileRoot, EachFileIsCountedOnceAsExamined) {
