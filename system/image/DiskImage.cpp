@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -72,11 +73,71 @@ std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::stri
   return TSK_IMG_TYPE_RAW;
 }
 
+// Walks the section chain of every segment of an E01 (FILE.E01, FILE.E02, ...): each segment
+// ends in a "next" or "done" section. libewf opens a segment cut off before its end and reads the
+// missing chunks as zeros, which would pass for an empty disk.
+bool EwfSegmentsComplete(const std::string& path, std::string* error) {
+  constexpr std::size_t kDescriptor = 76;
+  constexpr std::int64_t kFileHeader = 13;
+  std::vector<std::string> segments{path};
+  const std::size_t dot = path.size() >= 4 ? path.size() - 4 : std::string::npos;
+  if (dot != std::string::npos && path[dot] == '.' &&
+      (path[dot + 1] == 'E' || path[dot + 1] == 'e') && path.compare(dot + 2, 2, "01") == 0) {
+    for (int number = 2; number <= 99; ++number) {
+      char suffix[4] = {};
+      std::snprintf(suffix, sizeof(suffix), "%c%02d", path[dot + 1], number);
+      const std::string next = path.substr(0, dot + 1) + suffix;
+      struct stat status {};
+      if (::stat(next.c_str(), &status) != 0) break;
+      segments.push_back(next);
+    }
+  }
+  for (const std::string& segment : segments) {
+    const int fd = ::open(segment.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+      if (fd >= 0) ::close(fd);
+      *error = segment + ": cannot be opened";
+      return false;
+    }
+    const std::int64_t size = status.st_size;
+    std::int64_t offset = kFileHeader;
+    bool complete = false;
+    for (int sections = 0; sections < 1000000 && !complete; ++sections) {
+      unsigned char descriptor[kDescriptor] = {};
+      if (offset + static_cast<std::int64_t>(kDescriptor) > size ||
+          ::pread(fd, descriptor, kDescriptor, offset) != static_cast<ssize_t>(kDescriptor)) {
+        break;
+      }
+      const std::string type(reinterpret_cast<const char*>(descriptor),
+                             ::strnlen(reinterpret_cast<const char*>(descriptor), 16));
+      if (type == "done" || type == "next") {
+        complete = true;
+        break;
+      }
+      std::uint64_t next = 0;
+      for (int i = 7; i >= 0; --i) next = (next << 8U) | descriptor[16 + i];
+      if (next <= static_cast<std::uint64_t>(offset) || next > static_cast<std::uint64_t>(size)) {
+        break;
+      }
+      offset = static_cast<std::int64_t>(next);
+    }
+    ::close(fd);
+    if (!complete) {
+      *error = segment + ": the E01 image is truncated or damaged (its sections end at byte " +
+               std::to_string(offset) + " of " + std::to_string(size) + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::shared_ptr<DiskImage> DiskImage::Open(const std::string& path, std::string* error) {
   const std::optional<TSK_IMG_TYPE_ENUM> format = DetectFormat(path, error);
   if (!format) return nullptr;
+  if (*format == TSK_IMG_TYPE_EWF_EWF && !EwfSegmentsComplete(path, error)) return nullptr;
   tsk_error_reset();
   const char* names[] = {path.c_str()};
   UniqueTskImage image(tsk_img_open_utf8(1, names, *format, 0));
@@ -90,7 +151,18 @@ std::shared_ptr<DiskImage> DiskImage::Open(const std::string& path, std::string*
     *error = path + ": the image is empty";
     return nullptr;
   }
-  return std::shared_ptr<DiskImage>(new DiskImage(path, std::move(image)));
+  std::shared_ptr<DiskImage> opened(new DiskImage(path, std::move(image)));
+  // A cut-off image (an E01 whose last segment was not copied completely, say) still opens: its
+  // header tells the full size. Its first and last sectors must be there.
+  std::array<char, 512> sector{};
+  const std::int64_t last = opened->Size() - static_cast<std::int64_t>(sector.size());
+  if (!opened->Read(0, sector.data(), sector.size()) ||
+      (last > 0 && !opened->Read(last, sector.data(), sector.size()))) {
+    *error = path + ": the image is truncated or damaged (not every sector of its " +
+             std::to_string(opened->Size()) + " bytes can be read)";
+    return nullptr;
+  }
+  return opened;
 }
 
 std::int64_t DiskImage::Size() const noexcept { return image_->size; }

@@ -315,6 +315,11 @@ class SummaryGuard final : public ScanReport {
   int Fail(int code, std::string path, std::string reason) {
     if (!json_ || summarized_) return code;
     Skipped({std::move(path), std::move(reason)});
+    return Close(code);
+  }
+  // The summary a run that reported why it broke off did not reach (JSON only); returns code.
+  int Close(int code) {
+    if (!json_ || summarized_) return code;
     ScanSummary summary;
     summary.restore = restore_;
     summary.verdict = infected_     ? ScanVerdict::Infected
@@ -671,7 +676,9 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& rep
   for (ImageContents& disk : contents) {
     for (const std::string& problem : disk.errors) {
       host.err << "lkscan: " << problem << '\n';
-      report.Skipped({disk.image, problem});
+      const std::string prefix = disk.image + ": ";
+      report.Skipped(
+          {disk.image, problem.rfind(prefix, 0) == 0 ? problem.substr(prefix.size()) : problem});
       incomplete = true;
       lastReason = problem;
     }
@@ -706,7 +713,7 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& rep
   if (!examined) {
     host.err << "lkscan: " << image << ": nothing was examined (" << lastReason << ")\n";
     if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
-    return finish(guard.Fail(code, image, lastReason));
+    return finish(guard.Close(code));
   }
   if (incomplete) code = CombineExitCodes(code, scan_exit::kIncomplete);
   return finish(code);
