@@ -2,8 +2,12 @@
 // system where the installation does not run. The running Linux system is nothing to examine.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,6 +48,52 @@ void AddHiveStates(const lk::OfflineSystemAccess& system,
                               "); untersucht ist nur der ältere Stand der Datei"});
     }
   }
+}
+
+#if LK_HAVE_IMAGE
+// The block device of the NTFS mount whose mount point is root, from /proc/self/mountinfo
+// (ntfs-3g shows as fuseblk, the kernel's drivers as ntfs3 or ntfs); nothing for other mounts.
+std::optional<std::string> NtfsMountSource(const std::string& root) {
+  std::error_code failed;
+  const std::filesystem::path mountPoint = std::filesystem::canonical(root, failed);
+  if (failed) return std::nullopt;
+  std::ifstream table("/proc/self/mountinfo");
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::vector<std::string> parts;
+    for (std::string part; fields >> part;) parts.push_back(part);
+    const auto separator = std::find(parts.begin(), parts.end(), "-");
+    if (parts.size() < 5 || separator == parts.end() || parts.end() - separator < 3) continue;
+    if (parts[4] != mountPoint.string()) continue;
+    const std::string& type = *(separator + 1);
+    const std::string& source = *(separator + 2);
+    if ((type == "fuseblk" || type == "ntfs3" || type == "ntfs" || type == "fuse.ntfs-3g") &&
+        source.rfind("/dev/", 0) == 0) {
+      return source;
+    }
+  }
+  return std::nullopt;
+}
+
+// Whether the NTFS volume mounted at root carries the dirty flag (false when it cannot be told:
+// another file system, or a device this process may not read).
+bool MountedVolumeIsDirty(const std::string& root) {
+  const std::optional<std::string> source = NtfsMountSource(root);
+  if (!source) return false;
+  std::string error;
+  const std::shared_ptr<lk::DiskImage> device = lk::DiskImage::Open(*source, &error);
+  if (!device || lk::NtfsVolume::Classify(*device, 0) != lk::BootSectorKind::Ntfs) return false;
+  const std::shared_ptr<lk::NtfsVolume> volume = lk::NtfsVolume::Open(device, 0, &error);
+  return volume && volume->IsDirty();
+}
+#endif
+
+// The note for a dirty NTFS volume.
+lk::ScanNote DirtyVolumeNote() {
+  return {"volume",
+          "the NTFS volume is marked dirty: Windows did not unmount it cleanly (a crash, a power "
+          "loss or a hibernation); files being written then may be incomplete, and chkdsk runs "
+          "at the next start of Windows"};
 }
 
 // The note for a hibernated installation, or nothing.
@@ -112,6 +162,9 @@ class OfflineScanTarget final : public lk::ScanTarget {
         *system_, [](const std::string& path) { return path; },
         [this](const std::string& path) { return WindowsPathOf(path); }, &notes, nullptr);
     AddHibernationNote(files_, notes);
+#if LK_HAVE_IMAGE
+    if (MountedVolumeIsDirty(system_->Root())) notes.push_back(DirtyVolumeNote());
+#endif
     return notes;
   }
   std::string WhyChangesAreRefused() override {
@@ -163,12 +216,7 @@ class ImageScanTarget final : public lk::ScanTarget {
   lk::FileStore& Store() override { return store_; }
   std::vector<lk::ScanNote> Notes() override {
     std::vector<lk::ScanNote> notes;
-    if (installation_->Volume().IsDirty()) {
-      notes.push_back({"volume",
-                       "the NTFS volume is marked dirty: Windows did not unmount it cleanly "
-                       "(a crash, a power loss or a hibernation); files being written then may "
-                       "be incomplete, and chkdsk runs at the next start of Windows"});
-    }
+    if (installation_->Volume().IsDirty()) notes.push_back(DirtyVolumeNote());
     AddHiveStates(
         installation_->System().Registry(), [this](const std::string& path) { return Shown(path); },
         [this](const std::string& path) { return Shown(path); }, &notes, nullptr);
