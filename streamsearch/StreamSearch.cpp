@@ -276,13 +276,25 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
         if (position > last || !progress(position)) return false;
         continue;
       }
-      const std::int64_t read = loadBlock(blockStart, blockLength);
-      const bool finalBlock = read < blockLength;
+      // A block that runs from data into a hole ends where an occurrence that begins in the data
+      // must end; the next one begins where the hole does (and passes over it).
+      std::int64_t want = blockLength;
+      std::int64_t next = position + advance;
+      if (needsData && dataEnd < size) {
+        const std::int64_t holeStart = dataEnd / w * w;
+        const std::int64_t end = (dataEnd + textBytes + w - 1) / w * w;
+        if (holeStart >= blockStart + w && end < blockStart + blockLength) {
+          want = end - blockStart;
+          next = holeStart;
+        }
+      }
+      const std::int64_t read = loadBlock(blockStart, want);
+      const bool finalBlock = read < want;
       const std::size_t k =
           finder.FindFirst(block, [&](std::size_t at) { return acceptedAt(blockStart, at); });
       if (k != PatternFinder::kNotFound) return found(blockStart, static_cast<std::int64_t>(k));
       if (!progress(position)) return false;
-      position += advance;
+      position = next;
       if (position < 0 || position > last || finalBlock) return false;
     }
   }
