@@ -1,13 +1,13 @@
-#include "analysis/Quarantine.h"
+#include "quarantine/Quarantine.h"
 
 #include <algorithm>
 #include <memory>
 #include <utility>
 
-#include "analysis/ControlSets.h"
 #include "base/TextCase.h"
 #include "base/WindowsPath.h"
 #include "system/Sha256.h"
+#include "trojan/ControlSets.h"
 
 namespace lk {
 

@@ -25,8 +25,8 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/QuarantineFormat.h"
-#include "analysis/RemovalJournal.h"
+#include "quarantine/QuarantineFormat.h"
+#include "scan/RemovalJournal.h"
 #include "system/FileStore.h"
 #include "system/FileSystem.h"
 

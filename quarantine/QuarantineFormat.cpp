@@ -1,4 +1,4 @@
-#include "analysis/QuarantineFormat.h"
+#include "quarantine/QuarantineFormat.h"
 
 #include "base/Utf8.h"
 

@@ -1,6 +1,7 @@
 #pragma once
-// How a quarantine run is laid out and written, shared by the Quarantine that keeps things and
-// the Restorer that puts them back (and documented for people in tools/lkscan/README.md).
+// How a quarantine run is laid out and written, shared by the Quarantine that keeps things, the
+// manifest reader that reads them back (QuarantineManifest) and the Restorer that puts them back
+// (and documented for people in tools/lkscan/README.md).
 //
 // A run folder holds, for the n-th kept thing, its record "NNNN.json" (written and flushed before
 // the thing is changed) and for a file its transformed copy "NNNN.lkq"; and "manifest.json", the

@@ -3,9 +3,10 @@
 // service registration that a removal kept, and withdraws the deletions it left pending for the
 // next restart.
 //
-// The run folder is input from a disk that may be hostile. Every record is checked as it is read,
-// before anything changes (sizes, types, names; paths must be absolute Windows paths without "."
-// or ".." components; copies must be named as the quarantine names them), and only what a removal
+// The run folder is input from a disk that may be hostile. Every record is checked as it is read
+// (QuarantineManifest), before anything changes (sizes, types, names; paths must be absolute
+// Windows paths without "." or ".." components; copies must be named as the quarantine names
+// them), and only what a removal
 // keeps is accepted: the trojan's library and driver files, the AppInit_DLLs value of a view, the
 // service's key in a control set, whole hive files. The whole run is read within one cap, summed
 // over its files before anything is parsed. One record that is not valid makes the whole run an
@@ -32,7 +33,7 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/ScanReport.h"
+#include "scan/ScanReport.h"
 #include "system/FileStore.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"

@@ -1,11 +1,11 @@
-#include "analysis/ScanRemoval.h"
+#include "scan/ScanRemoval.h"
 
 #include <exception>
 #include <memory>
 #include <utility>
 
-#include "analysis/AnalysisTexts.h"
-#include "analysis/RemovalSteps.h"
+#include "trojan/RemovalSteps.h"
+#include "trojan/TrojanNames.h"
 
 namespace lk {
 

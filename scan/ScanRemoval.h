@@ -1,6 +1,7 @@
 #pragma once
-// The console scanner's removal: undoes what the known-version checks found, with the window's
-// steps (RemovalSteps) in the window's order, and reports each change as an action record.
+// The console scanner's removal: undoes what the known-version checks found, with the steps the
+// window's removal takes too (trojan/RemovalSteps) in its order, and reports each change as an
+// action record.
 //
 // It differs from the window's removal where a console program run by an administrator needs it
 // to: no report entries, no pauses to follow (only the waits a service needs to settle), no
@@ -15,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/RemovalJournal.h"
-#include "analysis/ScanReport.h"
+#include "scan/RemovalJournal.h"
+#include "scan/ScanReport.h"
 #include "system/SystemAccess.h"
 
 namespace lk {

@@ -1,4 +1,4 @@
-#include "analysis/Scanner.h"
+#include "scan/Scanner.h"
 
 #include <algorithm>
 #include <optional>
@@ -6,19 +6,19 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/AnalysisRun.h"
-#include "analysis/AnalysisTexts.h"
-#include "analysis/ControlSets.h"
-#include "analysis/KnownVersionProbe.h"
-#include "analysis/RemovalJournal.h"
-#include "analysis/ScanRemoval.h"
-#include "analysis/Signatures.h"
 #include "base/TextCase.h"
 #include "base/WindowsPath.h"
+#include "scan/RemovalJournal.h"
+#include "scan/ScanRemoval.h"
 #include "search/SearchFileGrep.h"
-#include "search/SweepExpressions.h"
 #include "streamsearch/StreamSearch.h"
 #include "system/Sha256.h"
+#include "trojan/ControlSets.h"
+#include "trojan/KnownVersionProbe.h"
+#include "trojan/Signatures.h"
+#include "trojan/SweepExpressions.h"
+#include "trojan/SystemFolders.h"
+#include "trojan/TrojanNames.h"
 
 namespace lk {
 
@@ -156,7 +156,7 @@ struct Scanner::Impl {
   StreamSearch streamSearch;
   KnownVersionProbe probe;
   SearchFileGrep searcher;
-  AnalysisRun run;
+  SystemFolders folders;
   bool is64Bit = false;
   bool knownVersionFound = false;
   bool sweepFound = false;
@@ -185,13 +185,13 @@ void Scanner::Impl::Found(const ScanFinding& finding, bool knownVersion) {
 
 void Scanner::Impl::CheckKnownVersion() {
   CheckRegistry();
-  CheckKnownFile(run.SystemDirectory, names::kLibraryFile, "library-file", true);
+  CheckKnownFile(folders.SystemDirectory, names::kLibraryFile, "library-file", true);
   if (is64Bit) {
     // A 32-bit variant of the library would be loaded by 32-bit processes from here.
-    const std::string wow64 = JoinPath(ParentFolder(run.SystemDirectory), "SysWOW64\\");
+    const std::string wow64 = JoinPath(ParentFolder(folders.SystemDirectory), "SysWOW64\\");
     CheckKnownFile(wow64, names::kLibraryFile, "library-file", true);
   }
-  CheckKnownFile(run.DriversDirectory, names::kDriverFile, "driver-file", false);
+  CheckKnownFile(folders.DriversDirectory, names::kDriverFile, "driver-file", false);
   CheckServiceManager();
   if (probe.DeviceReachable()) {
     ScanFinding device;
@@ -396,12 +396,13 @@ void Scanner::Impl::Sweep() {
     std::string_view check;
   };
   std::vector<Category> categories{
-      {run.SystemDirectory, "*.dll", LibrarySweepExpression(), "sweep-library"}};
+      {folders.SystemDirectory, "*.dll", LibrarySweepExpression(), "sweep-library"}};
   if (is64Bit) {
-    categories.push_back({JoinPath(ParentFolder(run.SystemDirectory), "SysWOW64\\"), "*.dll",
+    categories.push_back({JoinPath(ParentFolder(folders.SystemDirectory), "SysWOW64\\"), "*.dll",
                           LibrarySweepExpression(), "sweep-library"});
   }
-  categories.push_back({run.DriversDirectory, "*.sys", DriverSweepExpression(), "sweep-driver"});
+  categories.push_back(
+      {folders.DriversDirectory, "*.sys", DriverSweepExpression(), "sweep-driver"});
 
   // A counting pass (names only, nothing opened) gives the progress its total; what it cannot
   // enumerate the content pass reports.
@@ -509,8 +510,8 @@ int Scanner::Run(const ScanOptions& options) {
   for (const ScanSkipped& skipped : options.unexamined) s.Skip(skipped.path, skipped.reason);
   s.is64Bit = s.system.Is64BitWindows();
   const RedirectionOff redirection(s.system);
-  s.run.DetermineDirectories(s.system);
-  if (s.run.SystemDirectory.empty()) {
+  s.folders = SystemFolders::Determine(s.system);
+  if (s.folders.SystemDirectory.empty()) {
     // Without it every file path would be relative to wherever lkscan was started: the
     // registry and the service manager can still be asked, the files cannot.
     s.CheckRegistry();

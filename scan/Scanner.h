@@ -2,10 +2,11 @@
 // The analysis without a window: the known-version checks and the heuristic sweep of one
 // installation, reported as records through ScanReport, for the console scanner.
 //
-// It shares the window's rules (KnownVersionProbe, the sweep expressions) but none of its
-// conduct: it asks nothing, does not pace its steps for a reader, and examines more. On 64-bit
-// Windows it switches the file-system redirection off for the whole scan, sweeps the 32-bit
-// system folder (SysWOW64) as well, and looks for the library there too.
+// It shares the trojan's rules with the window's run (trojan/: KnownVersionProbe, RemovalSteps,
+// the sweep expressions, SystemFolders) but not the run itself, and none of its conduct: it asks
+// nothing, does not pace its steps for a reader, and examines more. On 64-bit Windows it switches
+// the file-system redirection off for the whole scan, sweeps the 32-bit system folder (SysWOW64) as
+// well, and looks for the library there too.
 //
 // Without remove it changes nothing: no registry value is written, no service controlled, no
 // file changed. With remove it undoes what the known-version checks found (ScanRemoval), right
@@ -20,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/ScanReport.h"
+#include "scan/ScanReport.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
 

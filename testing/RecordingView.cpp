@@ -1,4 +1,4 @@
-#include "analysis/RecordingView.h"
+#include "testing/RecordingView.h"
 
 namespace lk {
 

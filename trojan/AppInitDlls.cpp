@@ -1,4 +1,4 @@
-#include "analysis/AppInitDlls.h"
+#include "trojan/AppInitDlls.h"
 
 #include <string>
 #include <type_traits>

@@ -1,4 +1,4 @@
-#include "analysis/ControlSets.h"
+#include "trojan/ControlSets.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,10 +1,10 @@
-#include "analysis/KnownVersionProbe.h"
+#include "trojan/KnownVersionProbe.h"
 
 #include <exception>
 
-#include "analysis/AnalysisTexts.h"
-#include "analysis/Signatures.h"
 #include "base/TextCase.h"
+#include "trojan/Signatures.h"
+#include "trojan/TrojanNames.h"
 
 namespace lk {
 

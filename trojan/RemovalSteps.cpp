@@ -1,7 +1,7 @@
-#include "analysis/RemovalSteps.h"
+#include "trojan/RemovalSteps.h"
 
-#include "analysis/AnalysisTexts.h"
-#include "analysis/AppInitDlls.h"
+#include "trojan/AppInitDlls.h"
+#include "trojan/TrojanNames.h"
 
 namespace lk {
 

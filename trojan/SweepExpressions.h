@@ -1,7 +1,8 @@
 #pragma once
 // The heuristic sweep's two search expressions, kept scrambled in the executable (EncodedText.h)
 // so that neither antivirus products nor our own sweep take our programs for the trojan.
-// Shared by the analysis and the lkgrep tool ("--preset libraries", "--preset drivers").
+// Shared by the window's run, the console scan and lkgrep ("--preset libraries",
+// "--preset drivers").
 
 #include <string>
 

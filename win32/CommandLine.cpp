@@ -1,4 +1,4 @@
-#include "system/win/CommandLine.h"
+#include "win32/CommandLine.h"
 
 #include <windows.h>
 // shellapi.h needs windows.h first.
@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "system/win/Utf.h"
+#include "win32/Utf.h"
 
 namespace lk {
 

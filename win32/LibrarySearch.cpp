@@ -1,4 +1,4 @@
-#include "system/win/LibrarySearch.h"
+#include "win32/LibrarySearch.h"
 
 #include <windows.h>
 

@@ -18,7 +18,7 @@
 
 #include <string>
 
-#include "system/win/SystemLibrary.h"
+#include "win32/SystemLibrary.h"
 
 namespace lk {
 

@@ -1,8 +1,8 @@
-#include "system/win/SystemLibrary.h"
+#include "win32/SystemLibrary.h"
 
 #include <utility>
 
-#include "system/win/Utf.h"
+#include "win32/Utf.h"
 
 namespace lk {
 namespace {

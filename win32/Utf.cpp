@@ -1,4 +1,4 @@
-#include "system/win/Utf.h"
+#include "win32/Utf.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "tools/lksim/ScenarioMachine.h"
+#include "testing/lksim/ScenarioMachine.h"
 
 #include <unistd.h>
 

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/RecordingView.h"
 #include "system/posix/PosixFileSystem.h"
-#include "system/scripted/ScriptedSystem.h"
-#include "tools/lksim/ScenarioRecords.h"
+#include "testing/RecordingView.h"
+#include "testing/lksim/ScenarioRecords.h"
+#include "testing/scripted/ScriptedSystem.h"
 
 namespace lk::lksim {
 

@@ -1,11 +1,11 @@
-#include "tools/lksim/ScenarioRecords.h"
+#include "testing/lksim/ScenarioRecords.h"
 
 #include <algorithm>
 #include <initializer_list>
 #include <optional>
 #include <string_view>
 
-#include "tools/lksim/ScenarioText.h"
+#include "testing/lksim/ScenarioText.h"
 
 namespace lk::lksim {
 

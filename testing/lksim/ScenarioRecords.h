@@ -19,7 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/AnalysisView.h"
-#include "system/scripted/ScriptedSystem.h"
+#include "testing/scripted/ScriptedSystem.h"
 
 // The library names the place of its own faults only with its diagnostics on.
 #if !JSON_DIAGNOSTICS

@@ -1,4 +1,4 @@
-#include "tools/lksim/ScenarioText.h"
+#include "testing/lksim/ScenarioText.h"
 
 #include <cstdio>
 #include <stdexcept>

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "analysis/AnalysisController.h"
-#include "analysis/RecordingView.h"
-#include "tools/lksim/ScenarioMachine.h"
-#include "tools/lksim/TranscribingSystem.h"
+#include "testing/RecordingView.h"
+#include "testing/lksim/ScenarioMachine.h"
+#include "testing/lksim/TranscribingSystem.h"
 
 namespace {
 

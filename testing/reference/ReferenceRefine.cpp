@@ -1,4 +1,4 @@
-#include "search/matcher/ReferenceRefine.h"
+#include "testing/reference/ReferenceRefine.h"
 
 #include <limits>
 #include <string>

@@ -1,4 +1,4 @@
-#include "system/scripted/ScriptedSystem.h"
+#include "testing/scripted/ScriptedSystem.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,6 +1,6 @@
 // The quarantine of a console removal and the restore from it, on a scripted PC whose drive is a
 // temporary folder read through the POSIX file layer and written through the POSIX file store.
-#include "analysis/Quarantine.h"
+#include "quarantine/Quarantine.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "analysis/QuarantineFormat.h"
-#include "analysis/Restorer.h"
+#include "quarantine/QuarantineFormat.h"
+#include "quarantine/Restorer.h"
 #include "system/Sha256.h"
 #include "system/posix/PosixFileStore.h"
 #include "tests/analysis/AnalysisFixture.h"

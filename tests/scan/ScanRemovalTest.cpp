@@ -11,8 +11,8 @@
 #include <set>
 #include <sstream>
 
-#include "analysis/RemovalJournal.h"
-#include "analysis/Scanner.h"
+#include "scan/RemovalJournal.h"
+#include "scan/Scanner.h"
 #include "tests/analysis/AnalysisFixture.h"
 #include "tools/lkscan/ScanOutput.h"
 

@@ -17,7 +17,7 @@
 
 #include "search/SearchFileGrep.h"
 #include "system/posix/PosixFileSystem.h"
-#include "tests/filesearch/FakeRefine.h"
+#include "tests/search/FakeRefine.h"
 #include "tests/system/HostileTree.h"
 
 namespace lk {

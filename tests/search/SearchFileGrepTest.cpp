@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/filesearch/FakeFileSystem.h"
-#include "tests/filesearch/FakeRefine.h"
+#include "tests/search/FakeFileSystem.h"
+#include "tests/search/FakeRefine.h"
 
 namespace lk {
 namespace {

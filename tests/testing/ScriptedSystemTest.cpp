@@ -1,5 +1,5 @@
 // The scripted system behaves like the parts of Windows the analysis touches.
-#include "system/scripted/ScriptedSystem.h"
+#include "testing/scripted/ScriptedSystem.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "analysis/RemovalSteps.h"
-#include "system/scripted/ScriptedSystem.h"
+#include "testing/scripted/ScriptedSystem.h"
+#include "trojan/RemovalSteps.h"
 
 namespace lk {
 namespace {

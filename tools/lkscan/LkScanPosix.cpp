@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "analysis/AnalysisTexts.h"
 #include "system/offline/OfflineSystemAccess.h"
 #include "system/posix/PosixFileStore.h"
 #include "system/posix/PosixFileSystem.h"
+#include "tools/ConsoleTexts.h"
 #include "tools/lkscan/LkScan.h"
 #include "tools/lkscan/PosixOutputFile.h"
+#include "trojan/TrojanNames.h"
 
 namespace {
 
@@ -65,10 +66,8 @@ class OfflineScanTarget final : public lk::ScanTarget {
     std::vector<lk::ScanNote> notes;
     for (const auto& hive : system_->DirtyHiveStates()) {
       if (hive.logsApplied.empty()) continue;
-      notes.push_back({"registry", "Registrierungsdatei " + hive.hostPath +
-                                       ": Windows wurde nicht sauber beendet; untersucht ist "
-                                       "der Stand nach den Transaktionsprotokollen (" +
-                                       hive.logsApplied + ")"});
+      notes.push_back({"registry", lk::console_texts::Fill(lk::lkscan_texts::kHiveReplayed,
+                                                           {hive.hostPath, hive.logsApplied})});
     }
     return notes;
   }
@@ -84,11 +83,8 @@ class OfflineScanTarget final : public lk::ScanTarget {
     for (const auto& hive : system_->DirtyHiveStates()) {
       if (!hive.logFailure.empty()) {
         skipped.push_back({WindowsPathOf(hive.hostPath),
-                           "Registrierungsdatei " + hive.hostPath +
-                               ": Windows wurde nicht sauber beendet, und die neueren Änderungen "
-                               "in den Transaktionsprotokollen lassen sich nicht einspielen (" +
-                               hive.logFailure +
-                               "); untersucht ist nur der ältere Stand der Datei"});
+                           lk::console_texts::Fill(lk::lkscan_texts::kHiveNotReplayed,
+                                                   {hive.hostPath, hive.logFailure})});
       }
     }
     return skipped;
@@ -112,26 +108,23 @@ class OfflineScanTarget final : public lk::ScanTarget {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const lk::LkScanHost host{
-      [](const std::optional<std::string>& root,
-         std::string* error) -> std::unique_ptr<lk::ScanTarget> {
-        if (!root) {
-          *error =
-              "hier läuft kein Windows: mit --root DIR eine Windows-Installation angeben "
-              "(den Ordner, in dem ihr Systemlaufwerk eingehängt ist)";
-          return nullptr;
-        }
-        std::unique_ptr<lk::OfflineSystemAccess> system =
-            lk::OfflineSystemAccess::Open(*root, error);
-        if (!system) return nullptr;
-        return std::make_unique<OfflineScanTarget>(std::move(system), *root);
-      },
-      std::cout,
-      std::cerr,
-      isatty(STDERR_FILENO) == 1,
-      lk::CreatePosixOutputFile,
-      nullptr,
-      nullptr};
+  const lk::LkScanHost host{[](const std::optional<std::string>& root,
+                               std::string* error) -> std::unique_ptr<lk::ScanTarget> {
+                              if (!root) {
+                                *error = lk::lkscan_texts::kNoRunningWindows;
+                                return nullptr;
+                              }
+                              std::unique_ptr<lk::OfflineSystemAccess> system =
+                                  lk::OfflineSystemAccess::Open(*root, error);
+                              if (!system) return nullptr;
+                              return std::make_unique<OfflineScanTarget>(std::move(system), *root);
+                            },
+                            std::cout,
+                            std::cerr,
+                            isatty(STDERR_FILENO) == 1,
+                            lk::CreatePosixOutputFile,
+                            nullptr,
+                            nullptr};
   const std::vector<std::string> args(argv + 1, argv + argc);
   const int code = lk::RunLkScan(args, host);
   std::cout.flush();

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/expression/MatcherTestSupport.h"
+#include "tests/search/matcher/MatcherTestSupport.h"
 
 namespace lk {
 namespace {

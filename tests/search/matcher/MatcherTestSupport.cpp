@@ -1,4 +1,4 @@
-#include "tests/expression/MatcherTestSupport.h"
+#include "tests/search/matcher/MatcherTestSupport.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "search/matcher/Refine.h"
+#include "testing/reference/MatcherKind.h"
 
 namespace lk::testing {
 

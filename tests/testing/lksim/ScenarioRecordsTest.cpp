@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/lksim/ScenarioRecords.h"
+#include "testing/lksim/ScenarioRecords.h"
 
 namespace lk::lksim {
 namespace {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tools/lksim/ScenarioText.h"
+#include "testing/lksim/ScenarioText.h"
 
 namespace lk::lksim {
 namespace {

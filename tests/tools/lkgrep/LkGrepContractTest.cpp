@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -69,10 +70,17 @@ class LkGrepFixture : public ::testing::Test {
 
   std::string Path(const std::string& relative) const { return (root / relative).string(); }
 
-  // prefix: words put before the tool, e.g. to run it as another user.
+  // prefix: words put before the tool, e.g. to run it as another user. The reference matcher is
+  // in the tool's test build only, so --reference runs that one.
   Outcome Run(const std::vector<std::string>& args, const std::string& prefix = {}) const {
+    const bool reference = std::find(args.begin(), args.end(), "--reference") != args.end();
+    return RunProgram(reference ? LKGREP_REFERENCE_PATH : LKGREP_PATH, args, prefix);
+  }
+
+  Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& prefix = {}) const {
     // A tool that hangs on some entry fails the test instead of stopping it.
-    std::string command = "timeout 60 " + prefix + LKGREP_PATH;
+    std::string command = "timeout 60 " + prefix + program;
     for (const std::string& arg : args) command += " " + Quote(arg);
     const std::string errFile = (root / ".stderr").string();
     command += " 2>" + Quote(errFile);
@@ -171,6 +179,16 @@ TEST_F(LkGrepSearch, PresetsFindTheSweepSignaturesAsTheProgramDoes) {
     EXPECT_EQ(Run(libraries).out, Path("after-nul.dll") + "\n") << matcher;
     EXPECT_EQ(Run(drivers).out, Path("device-utf16.sys") + "\n") << matcher;
   }
+}
+
+TEST_F(LkGrepSearch, TheShippedToolHasNoReferenceMatcher) {
+  Write("a.dll", "skype");
+  const Outcome shipped = RunProgram(LKGREP_PATH, {"--reference", "-e", "skype", root.string()});
+  EXPECT_EQ(shipped.code, 2);
+  EXPECT_NE(shipped.err.find("lkgrep: unknown option --reference\n"), std::string::npos)
+      << shipped.err;
+  EXPECT_EQ(shipped.err.find("[--reference]"), std::string::npos) << shipped.err;
+  EXPECT_EQ(Run({"--reference", "-e", "skype", root.string()}).out, Path("a.dll") + "\n");
 }
 
 using LkGrepFindText = LkGrepFixture;

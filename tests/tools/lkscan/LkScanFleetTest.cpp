@@ -15,7 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "analysis/Quarantine.h"
+#include "quarantine/Quarantine.h"
 #include "system/posix/PosixFileStore.h"
 #include "tests/analysis/AnalysisFixture.h"
 #include "tools/lkscan/LkScan.h"

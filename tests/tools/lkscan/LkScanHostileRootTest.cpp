@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/lkscan/LkScanRun.h"
 #include "tests/support/WindowsTree.h"
+#include "tests/tools/lkscan/LkScanRun.h"
 
 namespace lk {
 namespace {

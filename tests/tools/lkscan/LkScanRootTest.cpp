@@ -23,10 +23,10 @@
 #include "system/offline/Hive.h"
 #include "system/offline/HiveLogReplay.h"
 #include "system/offline/HiveText.h"
-#include "tests/lkscan/LkScanRun.h"
 #include "tests/support/BlankHive.h"
 #include "tests/support/HiveLogWriter.h"
 #include "tests/support/WindowsTree.h"
+#include "tests/tools/lkscan/LkScanRun.h"
 
 namespace lk {
 namespace {

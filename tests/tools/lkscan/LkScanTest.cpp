@@ -16,8 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "analysis/Quarantine.h"
-#include "analysis/Scanner.h"
+#include "quarantine/Quarantine.h"
+#include "scan/Scanner.h"
 #include "system/posix/PosixFileStore.h"
 #include "tests/analysis/AnalysisFixture.h"
 #include "tools/lkscan/LkScan.h"

@@ -27,7 +27,7 @@ from pathlib import Path
 
 import hivex  # python3-hivex, for /usr/bin/python3
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
 from wine_prefixes import ConsoleTest, registry_values  # noqa: E402
 
 WINDOWS = 'Microsoft\\Windows NT\\CurrentVersion\\Windows'

@@ -35,13 +35,13 @@ from pathlib import Path
 
 import yaml
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
 from wine_prefixes import ConsoleTest, registry_export  # noqa: E402
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'release'))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'release'))
 from fleet_test import artifact_argv  # noqa: E402
 
-TOP = Path(__file__).resolve().parents[2]
+TOP = Path(__file__).resolve().parents[3]
 SWEEP_HIT = b'MZ..KeyBoardClassC..'
 EVENT_IDS = {'clean': 1000, 'infected': 1001, 'suspicious': 1002, 'incomplete': 1003}
 

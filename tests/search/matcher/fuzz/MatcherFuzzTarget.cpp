@@ -10,8 +10,8 @@
 
 #include "search/expression/ExpressionCompiler.h"
 #include "search/matcher/FastRefine.h"
-#include "search/matcher/ReferenceRefine.h"
-#include "tests/expression/MatcherTestSupport.h"
+#include "testing/reference/ReferenceRefine.h"
+#include "tests/search/matcher/MatcherTestSupport.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "system/win/LibrarySearch.h"
 #include "system/win/UniqueHandle.h"
+#include "win32/LibrarySearch.h"
 
 namespace lk {
 namespace {

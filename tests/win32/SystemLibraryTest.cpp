@@ -7,9 +7,9 @@
 #include <cwctype>
 #include <string>
 
-#include "system/win/RuntimeLibrary.h"
-#include "system/win/SystemLibrary.h"
-#include "system/win/Utf.h"
+#include "win32/RuntimeLibrary.h"
+#include "win32/SystemLibrary.h"
+#include "win32/Utf.h"
 
 namespace lk {
 namespace {
