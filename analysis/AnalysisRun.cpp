@@ -1,13 +1,13 @@
 #include "analysis/AnalysisRun.h"
 
-#include "analysis/AnalysisTexts.h"
-#include "base/WindowsPath.h"
+#include "trojan/SystemFolders.h"
 
 namespace lk {
 
 void AnalysisRun::DetermineDirectories(SystemAccess& system) {
-  SystemDirectory = AppendBackslash(system.QuerySystemDirectory());
-  DriversDirectory = SystemDirectory + std::string(names::kDriversSubdirectory) + "\\";
+  SystemFolders folders = SystemFolders::Determine(system);
+  SystemDirectory = std::move(folders.SystemDirectory);
+  DriversDirectory = std::move(folders.DriversDirectory);
 }
 
 }  // namespace lk

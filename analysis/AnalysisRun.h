@@ -22,7 +22,7 @@ struct AnalysisRun {
   std::vector<std::string> SuspiciousLibraries;
   std::vector<std::string> SuspiciousDrivers;
 
-  // Fills SystemDirectory and DriversDirectory from the system.
+  // Fills SystemDirectory and DriversDirectory from the system (SystemFolders).
   void DetermineDirectories(SystemAccess& system);
 };
 

@@ -1,12 +1,13 @@
 #pragma once
-// Every text that the analysis shows or writes: report entries, dialog titles and messages, the
-// report prefixes and the names of the places the trojan occupies. One table, so a translator or
-// a reviewer finds them together; the words (typos included) are the program's established
-// wording and must not be "corrected", since users and support quote them.
+// Every text that the window's run shows or writes: report entries, dialog titles and messages,
+// the report prefixes. One table, so a translator or a reviewer finds them together; the words
+// (typos included) are the program's established wording and must not be "corrected", since
+// users and support quote them.
 //
-// UTF-8. Texts with "%s" or "%d" are patterns for FormatText. The strings the trojan itself
-// carries (signatures, device name, sweep expressions) are not here: they stay scrambled in the
-// executable (Signatures.h, search/SweepExpressions.h).
+// UTF-8. Texts with "%s" or "%d" are patterns for FormatText. The trojan's names and places are
+// facts about it, not wording (trojan/TrojanNames.h); the strings it carries itself (signatures,
+// device name, sweep expressions) stay scrambled in the executable (trojan/Signatures.h,
+// trojan/SweepExpressions.h).
 
 #include <string>
 #include <string_view>
@@ -148,19 +149,3 @@ inline constexpr std::string_view kClipboardNotice =
 [[nodiscard]] std::string FormatText(std::string_view pattern, std::string_view argument);
 
 }  // namespace lk::texts
-
-namespace lk::names {
-
-// Where the known version installs itself (registry paths under HKEY_LOCAL_MACHINE).
-inline constexpr std::string_view kServicesKey = "SYSTEM\\CurrentControlSet\\services";
-inline constexpr std::string_view kServiceKey = "SYSTEM\\CurrentControlSet\\services\\winsys32";
-inline constexpr std::string_view kImagePathValue = "ImagePath";
-inline constexpr std::string_view kWindowsKey =
-    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
-inline constexpr std::string_view kAppInitValue = "AppInit_DLLs";
-inline constexpr std::string_view kLibraryFile = "mfc42ul.dll";
-inline constexpr std::string_view kDriverFile = "winsys32.sys";
-inline constexpr std::string_view kServiceName = "winsys32";
-inline constexpr std::string_view kDriversSubdirectory = "Drivers";
-
-}  // namespace lk::names

@@ -1,9 +1,10 @@
 #include "analysis/HeuristicSweep.h"
 
 #include "analysis/AnalysisTexts.h"
-#include "analysis/Signatures.h"
 #include "base/WindowsPath.h"
-#include "search/SweepExpressions.h"
+#include "trojan/Signatures.h"
+#include "trojan/SweepExpressions.h"
+#include "trojan/TrojanNames.h"
 
 namespace lk {
 

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "analysis/AnalysisTexts.h"
+#include "trojan/TrojanNames.h"
 
 namespace lk {
 

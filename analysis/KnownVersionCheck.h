@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/KnownVersionProbe.h"
 #include "analysis/RunContext.h"
+#include "trojan/KnownVersionProbe.h"
 
 namespace lk {
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "analysis/AnalysisTexts.h"
+#include "trojan/TrojanNames.h"
 
 namespace lk {
 

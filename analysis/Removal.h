@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "analysis/KnownVersionCheck.h"
-#include "analysis/RemovalSteps.h"
 #include "analysis/RunContext.h"
+#include "trojan/RemovalSteps.h"
 
 namespace lk {
 

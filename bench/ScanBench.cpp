@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Scanner.h"
+#include "scan/Scanner.h"
 #include "system/posix/PosixFileSystem.h"
-#include "system/scripted/ScriptedSystem.h"
+#include "testing/scripted/ScriptedSystem.h"
 #include "tools/lkgrep/LkGrep.h"
 #include "tools/lkscan/ScanOutput.h"
 

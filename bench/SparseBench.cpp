@@ -19,7 +19,7 @@
 
 #include "bench/EngineBench.h"
 #include "search/SearchFileGrep.h"
-#include "search/SweepExpressions.h"
+#include "trojan/SweepExpressions.h"
 #include "streamsearch/StreamSearch.h"
 #include "system/posix/PosixFileSystem.h"
 

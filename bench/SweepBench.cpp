@@ -56,9 +56,10 @@
 #include "bench/ScanBench.h"
 #include "search/EncodedText.h"
 #include "search/SearchFileGrep.h"
-#include "search/SweepExpressions.h"
 #include "search/matcher/CandidateScanner.h"
 #include "system/posix/PosixFileSystem.h"
+#include "testing/reference/MatcherKind.h"
+#include "trojan/SweepExpressions.h"
 
 namespace stdfs = std::filesystem;
 using namespace std::string_literals;
@@ -297,7 +298,7 @@ std::vector<Category> Categories() {
 // then the content pass; prints the found paths.
 int ChildSweep(const std::string& corpusRoot, lk::MatcherKind kind, int limit) {
   lk::PosixFileSystem files(corpusRoot);
-  lk::SearchFileGrep grep(files, kind);
+  lk::SearchFileGrep grep(files, lk::MakeRefine(kind));
   grep.ThreadedSearch = false;
   grep.FileMasks = "*.*";
   grep.InternalFoundList = false;

@@ -3,7 +3,7 @@
 # import statically only the libraries that every supported Windows loads from the system
 # folder: its known system libraries, and comctl32 where the program's manifest binds version 6
 # side by side. Everything else is loaded at run time from the system folder
-# (system/win/SystemLibrary.h). Delay-loaded imports are refused too: they load by bare name.
+# (win32/SystemLibrary.h). Delay-loaded imports are refused too: they load by bare name.
 #
 #   cmake -DLK_OBJDUMP=objdump -DLK_PROGRAM=path/to/program.exe [-DLK_STAMP=file] -P CheckImports.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -49,7 +49,7 @@ if(refused)
   message(FATAL_ERROR
     "${program} imports ${refused_text}: the loader looks for it in the program's own folder "
     "first, where a planted copy would run with the program's rights. Load it at run time with "
-    "lk::RuntimeLibrary (system/win/RuntimeLibrary.h) instead.")
+    "lk::RuntimeLibrary (win32/RuntimeLibrary.h) instead.")
 endif()
 if(LK_STAMP)
   file(WRITE ${LK_STAMP} "${program}: only known system libraries imported\n")

@@ -57,7 +57,7 @@ build() {  # preset
   local preset=$1 inputs=()
   case "$preset" in
     mingw | mingw64)
-      inputs+=("-DLK_LKSIM_EXECUTABLE=$top/build/native/tools/lksim/lksim"
+      inputs+=("-DLK_LKSIM_EXECUTABLE=$top/build/native/testing/lksim/lksim"
                "-DLK_NATIVE_LKSCAN_EXECUTABLE=$top/build/native/tools/lkscan/lkscan"
                "-DLK_MAKE_HIVES_EXECUTABLE=$top/build/native/tests/support/lk_make_hives") ;;
   esac

@@ -134,7 +134,8 @@ class SearchFileGrep {
   // Shows the "Invalid search expression" message box when no OnTemplateInvalid handler is set.
   using MessageBox = std::function<void(const std::string& caption, const std::string& text)>;
 
-  SearchFileGrep(FileSystem& files, MatcherKind matcher = MatcherKind::Production);
+  // With the production matcher.
+  explicit SearchFileGrep(FileSystem& files);
   // With a matcher of the caller's choice (tests, tools).
   SearchFileGrep(FileSystem& files, std::unique_ptr<Refine> matcher);
   ~SearchFileGrep();  // stops a running search first

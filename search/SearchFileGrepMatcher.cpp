@@ -4,7 +4,6 @@
 // need the matcher library.
 namespace lk {
 
-SearchFileGrep::SearchFileGrep(FileSystem& files, MatcherKind matcher)
-    : SearchFileGrep(files, MakeRefine(matcher)) {}
+SearchFileGrep::SearchFileGrep(FileSystem& files) : SearchFileGrep(files, MakeRefine()) {}
 
 }  // namespace lk

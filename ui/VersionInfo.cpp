@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <vector>
 
-#include "system/win/Utf.h"
 #include "ui/VersionLibrary.h"
+#include "win32/Utf.h"
 
 namespace lk::ui {
 

@@ -1,10 +1,10 @@
 #pragma once
-// version.dll, loaded from the system folder at run time (see system/win/SystemLibrary.h): the
+// version.dll, loaded from the system folder at run time (see win32/SystemLibrary.h): the
 // calls the version reader makes.
 
 #include <windows.h>
 
-#include "system/win/RuntimeLibrary.h"
+#include "win32/RuntimeLibrary.h"
 
 namespace lk::ui {
 

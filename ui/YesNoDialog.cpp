@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <utility>
 
-#include "system/win/Utf.h"
 #include "ui/ControlIds.h"
 #include "ui/Resources.h"
 #include "ui/controls/DialogKeys.h"
 #include "ui/controls/Dpi.h"
+#include "win32/Utf.h"
 
 namespace lk::ui {
 namespace {

@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "system/win/LibrarySearch.h"
 #include "system/win/WindowsFileSystem.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "ui/MainWindow.h"
@@ -16,6 +15,7 @@
 #include "ui/controls/GdiPlusLibrary.h"
 #include "ui/controls/Msimg32Library.h"
 #include "ui/controls/Picture.h"
+#include "win32/LibrarySearch.h"
 
 namespace {
 

@@ -1,18 +1,9 @@
 #include "search/matcher/Refine.h"
 
 #include "search/matcher/FastRefine.h"
-#include "search/matcher/ReferenceRefine.h"
 
 namespace lk {
 
-std::unique_ptr<Refine> MakeRefine(MatcherKind kind) {
-  switch (kind) {
-    case MatcherKind::Reference:
-      return std::make_unique<ReferenceRefine>();
-    case MatcherKind::Production:
-      break;
-  }
-  return std::make_unique<FastRefine>();
-}
+std::unique_ptr<Refine> MakeRefine() { return std::make_unique<FastRefine>(); }
 
 }  // namespace lk

@@ -75,8 +75,8 @@ class Refine {
   char anySequenceCharacter_ = '*';
 };
 
-enum class MatcherKind { Production, Reference };
-
-[[nodiscard]] std::unique_ptr<Refine> MakeRefine(MatcherKind kind);
+// The production matcher. The reference matcher, the oracle the tests and the benchmark compare it
+// with, is test support (testing/reference) and no shipped program links it.
+[[nodiscard]] std::unique_ptr<Refine> MakeRefine();
 
 }  // namespace lk

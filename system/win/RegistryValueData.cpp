@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "system/win/Utf.h"
+#include "win32/Utf.h"
 
 namespace lk {
 

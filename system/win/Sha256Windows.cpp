@@ -11,8 +11,8 @@
 #include <string>
 
 #include "system/Sha256.h"
-#include "system/win/RuntimeLibrary.h"
-#include "system/win/Utf.h"
+#include "win32/RuntimeLibrary.h"
+#include "win32/Utf.h"
 
 namespace lk {
 

@@ -7,7 +7,7 @@
 
 #include "system/win/FolderSecurity.h"
 #include "system/win/UniqueHandle.h"
-#include "system/win/Utf.h"
+#include "win32/Utf.h"
 
 namespace lk {
 

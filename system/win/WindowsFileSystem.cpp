@@ -5,7 +5,7 @@
 
 #include "base/WindowsPath.h"
 #include "system/win/UniqueHandle.h"
-#include "system/win/Utf.h"
+#include "win32/Utf.h"
 
 namespace lk {
 

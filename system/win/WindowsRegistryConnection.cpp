@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "system/win/RegistryValueData.h"
-#include "system/win/Utf.h"
+#include "win32/Utf.h"
 
 namespace lk {
 

@@ -8,8 +8,8 @@
 #include "system/win/FsRedirection.h"
 #include "system/win/PendingRenames.h"
 #include "system/win/RegistryValueData.h"
-#include "system/win/Utf.h"
 #include "system/win/WindowsRegistryConnection.h"
+#include "win32/Utf.h"
 
 namespace lk {
 

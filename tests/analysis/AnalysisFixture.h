@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "analysis/AnalysisController.h"
-#include "analysis/RecordingView.h"
 #include "system/posix/PosixFileSystem.h"
-#include "system/scripted/ScriptedSystem.h"
+#include "testing/RecordingView.h"
+#include "testing/scripted/ScriptedSystem.h"
 
 namespace lk::testing {
 

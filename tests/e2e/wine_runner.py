@@ -4,7 +4,7 @@
     wine_runner.py --scenario S.json --wine-root DIR --program AntiLauschkobold.exe
                    --helper lke2e.exe [--program32 EXE --helper32 EXE] --work DIR [--keep]
 
-prints the transcript on stdout in lksim's format (tools/lksim/README.md). Exit 0 after a run,
+prints the transcript on stdout in lksim's format (testing/lksim/README.md). Exit 0 after a run,
 2 when the scenario cannot be played on Wine (the message names why), 77 when this machine
 cannot run it (a 64-bit-Windows scenario needs 32-bit code), 1 on a failure of the run or when
 an input the scenario needs was not given (the message names it).

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "streamsearch/StreamSearch.h"
-#include "tests/filesearch/FakeFileSystem.h"
+#include "tests/search/FakeFileSystem.h"
 
 namespace lk {
 namespace {

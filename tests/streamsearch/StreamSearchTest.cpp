@@ -7,7 +7,7 @@
 #include <random>
 
 #include "search/EncodedText.h"
-#include "tests/filesearch/FakeFileSystem.h"
+#include "tests/search/FakeFileSystem.h"
 
 namespace lk {
 namespace {

@@ -1,5 +1,5 @@
 // lk_make_tree: writes the Windows-like test installation into a folder, for tests that build
-// disk images of it (tests/image/make_image.py) or hand it to a program under test.
+// disk images of it (tests/system/image/make_image.py) or hand it to a program under test.
 //
 //   lk_make_tree FOLDER [--infected] [--32] [--product NAME] [--build NUMBER]
 //

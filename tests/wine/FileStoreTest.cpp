@@ -23,10 +23,10 @@
 #include "system/SystemAccess.h"
 #include "system/win/FolderSecurity.h"
 #include "system/win/UniqueHandle.h"
-#include "system/win/Utf.h"
 #include "system/win/WindowsFileStore.h"
 #include "system/win/WindowsFileSystem.h"
 #include "tests/wine/WineTestSupport.h"
+#include "win32/Utf.h"
 
 namespace lk {
 namespace {

@@ -11,9 +11,9 @@
 #include "base/WindowsPath.h"
 #include "system/win/FsRedirection.h"
 #include "system/win/UniqueHandle.h"
-#include "system/win/Utf.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "tests/wine/WineTestSupport.h"
+#include "win32/Utf.h"
 
 namespace lk {
 namespace {

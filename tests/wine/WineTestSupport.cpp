@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "system/win/UniqueHandle.h"
-#include "system/win/Utf.h"
+#include "win32/Utf.h"
 
 namespace lk::test {
 

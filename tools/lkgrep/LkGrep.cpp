@@ -7,41 +7,29 @@
 
 #include "base/Utf8.h"
 #include "search/SearchFileGrep.h"
-#include "search/SweepExpressions.h"
 #include "search/expression/ExpressionCompiler.h"
 #include "search/expression/RefineLexer.h"
 #include "streamsearch/StreamSearch.h"
+#include "tools/ConsoleTexts.h"
+#include "trojan/SweepExpressions.h"
 
 namespace lk {
 
 namespace {
 
+namespace t = lkgrep_texts;
+using console_texts::Fill;
+
 constexpr int kExitFound = 0;
 constexpr int kExitNothing = 1;
 constexpr int kExitTrouble = 2;
 
-constexpr std::string_view kUsage =
-    "usage: lkgrep [--match-case] --compile EXPR\n"
-    "       lkgrep [--match-case] [--whole-words] [--near N] [--recurse] [--mask MASKS]\n"
-    "              [--reference] [-j N] (-e EXPR | --preset libraries|drivers) DIR...\n"
-    "       lkgrep --find-text TEXT [--encoding ansi|utf16le|utf16be] [--case-sensitive]\n"
-    "              [--whole-words] [--backward] [--start N] FILE\n"
-    "\n"
-    "Searching prints the path of every matching file on stdout. Every entry that could not be\n"
-    "examined (a folder that is missing or unreadable, an entry that vanished, a pipe, socket or\n"
-    "device, a symbolic link, a name holding a backslash) is named on stderr as\n"
-    "  lkgrep: skipped PATH: REASON\n"
-    "Bytes of a path that are not UTF-8, control characters and a backslash inside a name are\n"
-    "printed as \\xHH (two hex digits), e.g. caf\\xE9.txt.\n"
-    "A term longer than 255 characters is cut to its first 255, so it matches more than written;\n"
-    "lkgrep warns on stderr when it cuts one.\n"
-    "\n"
-    "-j N reads N files at once (default: one per processor core, at most 64); the output, its\n"
-    "order and the exit status are those of -j 1.\n"
-    "\n"
-    "Exit status: 0 something matched (or the expression compiled), 1 nothing matched and\n"
-    "everything was examined, 2 nothing matched and something could not be examined, or an\n"
-    "invalid expression or argument, or a file that could not be searched (--find-text).\n";
+// The usage text; "[--reference] " only where a reference matcher was handed in.
+std::string Usage(bool withReference) {
+  std::string usage(t::kUsage);
+  if (!withReference) usage.erase(usage.find(t::kReferenceOption), t::kReferenceOption.size());
+  return usage;
+}
 
 // How many bytes of a cut term a warning quotes.
 constexpr std::size_t kQuotedTermLength = 24;
@@ -83,15 +71,16 @@ void WarnAboutCutTerms(std::string_view expression, std::ostream& err) {
         lexer.WrittenLength() <= RefineLexer::kMaxValueLength) {
       continue;
     }
-    err << "lkgrep: warning: the term \""
-        << EscapeForDisplay(lexer.Value().substr(0, kQuotedTermLength), false) << "...\" ("
-        << lexer.WrittenLength() << " characters) is cut to its first "
-        << RefineLexer::kMaxValueLength << ", so it matches more than written\n";
+    err << Fill(
+        t::kCutTermWarning,
+        {EscapeForDisplay(lexer.Value().substr(0, kQuotedTermLength), false),
+         std::to_string(lexer.WrittenLength()), std::to_string(RefineLexer::kMaxValueLength)});
   }
 }
 
 // Returns an error text, or nothing when the arguments parse.
-std::optional<std::string> ParseArguments(const std::vector<std::string>& args, Options& o) {
+std::optional<std::string> ParseArguments(const std::vector<std::string>& args, Options& o,
+                                          bool referenceAvailable) {
   bool onlyPositional = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -113,43 +102,43 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
       o.wholeWords = true;
     } else if (arg == "--recurse") {
       o.recurse = true;
-    } else if (arg == "--reference") {
+    } else if (arg == "--reference" && referenceAvailable) {
       o.reference = true;
     } else if (arg == "--case-sensitive") {
       o.caseSensitive = true;
     } else if (arg == "--backward") {
       o.backward = true;
     } else if (arg == "--compile") {
-      if (!value(v)) return "--compile needs an expression";
+      if (!value(v)) return std::string(t::kCompileNeedsExpression);
       o.compile = v;
     } else if (arg == "-e") {
-      if (!value(v)) return "-e needs an expression";
-      if (o.expression) return "give one expression only";
+      if (!value(v)) return std::string(t::kExpressionNeeded);
+      if (o.expression) return std::string(t::kOneExpressionOnly);
       o.expression = v;
     } else if (arg == "--preset") {
-      if (!value(v)) return "--preset needs libraries or drivers";
-      if (o.expression) return "give one expression only";
+      if (!value(v)) return std::string(t::kPresetNeedsName);
+      if (o.expression) return std::string(t::kOneExpressionOnly);
       if (v == "libraries") {
         o.expression = LibrarySweepExpression();
       } else if (v == "drivers") {
         o.expression = DriverSweepExpression();
       } else {
-        return "unknown preset " + v;
+        return Fill(t::kUnknownPreset, {v});
       }
       o.expressionIsBytes = true;
     } else if (arg == "--mask") {
-      if (!value(v)) return "--mask needs masks";
+      if (!value(v)) return std::string(t::kMaskNeedsMasks);
       o.mask = v;
     } else if (arg == "--near") {
       std::int32_t n = 0;
-      if (!value(v) || !ParseNumber(v, n) || n < 0) return "--near needs a number";
+      if (!value(v) || !ParseNumber(v, n) || n < 0) return std::string(t::kNearNeedsNumber);
       o.near = n;
     } else if (arg == "--find-text") {
-      if (!value(v)) return "--find-text needs a text";
+      if (!value(v)) return std::string(t::kFindTextNeedsText);
       o.findText = v;
     } else if (arg == "--encoding") {
       if (!value(v) || (v != "ansi" && v != "utf16le" && v != "utf16be")) {
-        return "--encoding takes ansi, utf16le or utf16be";
+        return std::string(t::kEncodingChoices);
       }
       o.encoding = v;
     } else if (arg.rfind("-j", 0) == 0) {
@@ -157,22 +146,22 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
       if (arg.size() > 2) {
         v = arg.substr(2);
       } else if (!value(v)) {
-        return "-j needs a number";
+        return std::string(t::kThreadsNeedNumber);
       }
       int n = 0;
-      if (!ParseNumber(v, n) || n < 1 || n > 64) return "-j needs a number from 1 to 64";
+      if (!ParseNumber(v, n) || n < 1 || n > 64) return std::string(t::kThreadsOutOfRange);
       o.threads = n;
     } else if (arg == "--start") {
-      if (!value(v) || !ParseNumber(v, o.start)) return "--start needs a number";
+      if (!value(v) || !ParseNumber(v, o.start)) return std::string(t::kStartNeedsNumber);
     } else {
-      return "unknown option " + arg;
+      return Fill(t::kUnknownOption, {arg});
     }
   }
   const int modes = (o.compile ? 1 : 0) + (o.expression ? 1 : 0) + (o.findText ? 1 : 0);
-  if (modes != 1) return "give one of --compile, -e/--preset or --find-text";
-  if (o.compile && !o.positional.empty()) return "--compile takes no further arguments";
-  if (o.expression && o.positional.empty()) return "name at least one directory";
-  if (o.findText && o.positional.size() != 1) return "--find-text searches exactly one file";
+  if (modes != 1) return std::string(t::kOneMode);
+  if (o.compile && !o.positional.empty()) return std::string(t::kCompileAlone);
+  if (o.expression && o.positional.empty()) return std::string(t::kDirectoryNeeded);
+  if (o.findText && o.positional.size() != 1) return std::string(t::kFindTextOneFile);
   return std::nullopt;
 }
 
@@ -181,27 +170,28 @@ int RunCompile(const Options& o, const LkGrepHost& host, std::ostream& out, std:
   WarnAboutCutTerms(expression, err);
   const CompileResult result = CompileExpression(expression, o.matchCase);
   if (!result.valid) {
-    err << (result.diagnostics.empty() ? std::string("invalid expression\n") : result.diagnostics);
+    err << (result.diagnostics.empty() ? std::string(t::kInvalidExpression) : result.diagnostics);
     return kExitTrouble;
   }
   out << DumpExpression(result.expression);
   return kExitFound;
 }
 
-int RunSearch(const Options& o, const LkGrepHost& host, std::ostream& out, std::ostream& err) {
+int RunSearch(const Options& o, const LkGrepHost& host, std::ostream& out, std::ostream& err,
+              const LkGrepMatcherFactory& reference) {
   const std::string expression =
       o.expressionIsBytes ? *o.expression : host.toExpressionBytes(*o.expression);
   std::string dirs;
   for (const std::string& dir : o.positional) {
     if (dir.find(';') != std::string::npos) {
-      err << "lkgrep: a directory name must not contain ';': " << dir << '\n';
+      err << Fill(t::kSemicolonInDirectory, {dir});
       return kExitTrouble;
     }
     if (!dirs.empty()) dirs += ';';
     dirs += host.toFileSystemPath(dir);
   }
 
-  SearchFileGrep grep(host.files, o.reference ? MatcherKind::Reference : MatcherKind::Production);
+  SearchFileGrep grep(host.files, o.reference ? reference() : MakeRefine());
   grep.ThreadedSearch = false;
   grep.InternalFoundList = true;
   grep.RecurseSubDirs = o.recurse;
@@ -217,15 +207,15 @@ int RunSearch(const Options& o, const LkGrepHost& host, std::ostream& out, std::
   grep.SetSearchString(expression);
   if (invalid) {
     const CompileResult result = CompileExpression(expression, o.matchCase);
-    err << (result.diagnostics.empty() ? std::string("invalid expression\n") : result.diagnostics);
+    err << (result.diagnostics.empty() ? std::string(t::kInvalidExpression) : result.diagnostics);
     return kExitTrouble;
   }
   if (!o.expressionIsBytes) WarnAboutCutTerms(expression, err);
   // A file that cannot be opened or read is skipped too: OnSkipped names it, with the reason.
   grep.OnSkipped = [&](SearchFileGrep&, const SPSkippedEntry& skipped) {
-    err << "lkgrep: skipped " << EscapeForDisplay(host.toDisplayPath(skipped.Dir), false)
-        << EscapeForDisplay(skipped.Filename, true) << ": " << DescribeFileError(skipped.Error)
-        << '\n';
+    err << Fill(t::kSkipped,
+                {EscapeForDisplay(host.toDisplayPath(skipped.Dir), false),
+                 EscapeForDisplay(skipped.Filename, true), DescribeFileError(skipped.Error)});
   };
   grep.RunSearch();
   const ThreadStringList& found = grep.FoundList();
@@ -249,7 +239,7 @@ int RunFindText(const Options& o, const LkGrepHost& host, std::ostream& out, std
     out << search.MatchOffset() << ' ' << search.MatchLength() << '\n';
     return found ? kExitFound : kExitNothing;
   } catch (const StreamSearchError& e) {
-    err << "lkgrep: " << e.what() << '\n';
+    err << t::kMessagePrefix << e.what() << '\n';
     return kExitTrouble;
   }
 }
@@ -258,18 +248,24 @@ int RunFindText(const Options& o, const LkGrepHost& host, std::ostream& out, std
 
 int RunLkGrep(const std::vector<std::string>& args, const LkGrepHost& host, std::ostream& out,
               std::ostream& err) {
+  return RunLkGrep(args, host, out, err, {});
+}
+
+int RunLkGrep(const std::vector<std::string>& args, const LkGrepHost& host, std::ostream& out,
+              std::ostream& err, const LkGrepMatcherFactory& reference) {
+  const std::string usage = Usage(static_cast<bool>(reference));
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    out << kUsage;
+    out << usage;
     return kExitFound;
   }
   Options options;
-  if (const auto problem = ParseArguments(args, options)) {
-    err << "lkgrep: " << *problem << '\n' << kUsage;
+  if (const auto problem = ParseArguments(args, options, static_cast<bool>(reference))) {
+    err << t::kMessagePrefix << *problem << '\n' << usage;
     return kExitTrouble;
   }
   if (options.compile) return RunCompile(options, host, out, err);
   if (options.findText) return RunFindText(options, host, out, err);
-  return RunSearch(options, host, out, err);
+  return RunSearch(options, host, out, err, reference);
 }
 
 }  // namespace lk

@@ -3,20 +3,24 @@
 // matching on their own folders and for our acceptance checks.
 //
 //   lkgrep [--match-case] --compile EXPR
-//   lkgrep [--match-case] [--whole-words] [--near N] [--recurse] [--mask MASKS] [--reference]
-//          [-j N] (-e EXPR | --preset libraries|drivers) DIR...
+//   lkgrep [--match-case] [--whole-words] [--near N] [--recurse] [--mask MASKS] [-j N]
+//          (-e EXPR | --preset libraries|drivers) DIR...
 //   lkgrep --find-text TEXT [--encoding ansi|utf16le|utf16be] [--case-sensitive]
 //          [--whole-words] [--backward] [--start N] FILE
 //
 // The portable part: it parses the arguments and runs the compiler, the file searcher or the
-// stream search over the FileSystem that the platform's entry point hands in.
+// stream search over the FileSystem that the platform's entry point hands in. The shipped program
+// searches with the production matcher only; a test build that hands in the reference matcher
+// (testing/reference) also takes --reference, to compare the two on the command line.
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "search/matcher/Refine.h"
 #include "system/FileSystem.h"
 
 namespace lk {
@@ -36,5 +40,13 @@ struct LkGrepHost {
 // be searched (--find-text).
 [[nodiscard]] int RunLkGrep(const std::vector<std::string>& args, const LkGrepHost& host,
                             std::ostream& out, std::ostream& err);
+
+// A second matcher that --reference selects; empty in the shipped program.
+using LkGrepMatcherFactory = std::function<std::unique_ptr<Refine>()>;
+
+// The same, taking --reference when reference is set.
+[[nodiscard]] int RunLkGrep(const std::vector<std::string>& args, const LkGrepHost& host,
+                            std::ostream& out, std::ostream& err,
+                            const LkGrepMatcherFactory& reference);
 
 }  // namespace lk

@@ -1,15 +1,18 @@
-// lkgrep's entry point on POSIX hosts: the whole host file system stands for the drive, so
+// lkgrep on POSIX hosts: the whole host file system stands for the drive, so
 // "lkgrep -e X /some/dir" searches Linux paths. Relative paths are taken from the current
 // directory; found paths are printed with '/' separators.
+#include "tools/lkgrep/LkGrepPosix.h"
+
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "system/posix/PosixFileSystem.h"
-#include "tools/lkgrep/LkGrep.h"
 
-int main(int argc, char** argv) {
+namespace lk {
+
+int RunLkGrepOnPosix(int argc, char** argv, const LkGrepMatcherFactory& reference) {
   lk::PosixFileSystem files("/");
   lk::LkGrepHost host{
       files,
@@ -30,7 +33,9 @@ int main(int argc, char** argv) {
       [](std::string_view text) { return std::string(text); },
   };
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const int code = lk::RunLkGrep(args, host, std::cout, std::cerr);
+  const int code = lk::RunLkGrep(args, host, std::cout, std::cerr, reference);
   std::cout.flush();
   return code;
 }
+
+}  // namespace lk

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "system/win/CommandLine.h"
-#include "system/win/LibrarySearch.h"
-#include "system/win/Utf.h"
 #include "system/win/WindowsFileSystem.h"
 #include "tools/lkgrep/LkGrep.h"
+#include "win32/CommandLine.h"
+#include "win32/LibrarySearch.h"
+#include "win32/Utf.h"
 
 int main() {
   // Before anything can load a library: none may come from the folder the program was saved in.

@@ -1,6 +1,7 @@
 #include "tools/lkscan/AllowList.h"
 
-#include "analysis/Scanner.h"
+#include "scan/Scanner.h"
+#include "tools/ConsoleTexts.h"
 
 namespace lk {
 
@@ -41,8 +42,7 @@ std::optional<AllowList> AllowList::Parse(std::string_view text, std::string* er
       hex = hex && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'));
     }
     if (!hex) {
-      *error =
-          "Zeile " + std::to_string(number) + ": keine SHA-256-Prüfsumme (64 Hexadezimalziffern)";
+      *error = console_texts::Fill(lkscan_texts::kAllowNotSha256, {std::to_string(number)});
       return std::nullopt;
     }
     list.hashes_.insert(Lower(line));
@@ -64,9 +64,11 @@ void AllowingReport::Finding(const ScanFinding& finding) {
   if (finding.sha256 && list_.Contains(*finding.sha256) &&
       knownVersionHashes_.find(Lower(*finding.sha256)) == knownVersionHashes_.end()) {
     sweepHitAllowed_ = true;
-    inner_.Note({"allowed", (finding.check == "sweep-driver" ? "Treiber " : "Bibliothek ") +
-                                finding.path.value_or("") + ", SHA-256 " + Lower(*finding.sha256) +
-                                ": in der Erlaubnisliste, kein Befund"});
+    inner_.Note({"allowed", console_texts::Fill(
+                                lkscan_texts::kAllowedFinding,
+                                {finding.check == "sweep-driver" ? lkscan_texts::kAllowedDriver
+                                                                 : lkscan_texts::kAllowedLibrary,
+                                 finding.path.value_or(""), Lower(*finding.sha256)})});
     return;
   }
   sweepHitReported_ = true;

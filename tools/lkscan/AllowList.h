@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/ScanReport.h"
+#include "scan/ScanReport.h"
 
 namespace lk {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/ScanReport.h"
+#include "scan/ScanReport.h"
 
 namespace lk {
 

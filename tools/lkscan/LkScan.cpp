@@ -14,11 +14,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "analysis/Quarantine.h"
-#include "analysis/Restorer.h"
-#include "analysis/Scanner.h"
 #include "base/Utf8.h"
+#include "quarantine/Quarantine.h"
+#include "quarantine/Restorer.h"
+#include "scan/Scanner.h"
 #include "system/Sha256.h"
+#include "tools/ConsoleTexts.h"
 #include "tools/lkscan/AllowList.h"
 #include "tools/lkscan/ScanOutput.h"
 
@@ -27,42 +28,8 @@ namespace lk {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr char kUsage[] =
-    "Aufruf:\n"
-    "  lkscan [--json] [--no-sweep] [--remove] [--quarantine DIR] [--root DIR] [-j N]\n"
-    "         [--output DATEI] [--eventlog] [--allow DATEI]\n"
-    "  lkscan --restore QDIR [--json] [--root DIR] [--output DATEI] [--eventlog]\n"
-    "  lkscan --image PFAD [--partition N] [--json] [--no-sweep] [-j N] [--output DATEI]\n"
-    "  lkscan --list [--image PFAD] [--json]\n"
-    "  lkscan --register-eventlog | --help | --version\n"
-    "\n"
-    "Sucht nach der bekannten Version des Lauschkobolds (Treiber winsys32.sys, Dienst\n"
-    "winsys32, Gerät \\\\.\\KeyboardClassC, Bibliothek mfc42ul.dll in AppInit_DLLs) und\n"
-    "durchsucht jede Systembibliothek und jeden Treiber nach Merkmalen neuer Varianten.\n"
-    "Ohne --remove wird nichts verändert.\n"
-    "\n"
-    "  --json            JSON Lines auf der Standardausgabe, ein Objekt je Zeile\n"
-    "  --no-sweep        nur die bekannte Version prüfen, keine heuristische Suche\n"
-    "  --remove          die gefundene bekannte Version entfernen (mit Quarantäne)\n"
-    "  --quarantine DIR  Ordner der Quarantäne\n"
-    "  --root DIR        eine Windows-Installation unter DIR untersuchen (offline)\n"
-    "  --restore QDIR    eine Entfernung aus der Quarantäne QDIR rückgängig machen\n"
-    "  --image PFAD      die Windows-Installationen einer Festplatte, Partition oder eines\n"
-    "                    Abbilds (roh, E01, VHD/VHDX, VMDK) nur lesend untersuchen (Linux)\n"
-    "  --partition N     mit --image nur Partition N\n"
-    "  --list            die Windows-Installationen auf allen Festplatten (oder in --image)\n"
-    "                    auflisten, mit Version, BitLocker- und Ruhezustand\n"
-    "  --output DATEI    JSON Lines zusätzlich in DATEI (erscheint erst vollständig)\n"
-    "  --eventlog        Ereignisse im Anwendungsprotokoll (Quelle Anti-Lauschkobold)\n"
-    "  --allow DATEI     SHA-256-Werte harmloser Dateien: solche Treffer der Suche\n"
-    "                    werden Hinweise (allowed), keine Befunde\n"
-    "  --register-eventlog  die Ereignisquelle eintragen (als Administrator)\n"
-    "  -j N              N Dateien zugleich durchsuchen (Vorgabe: so viele wie Prozessorkerne);\n"
-    "                    Meldungen und Reihenfolge wie mit -j 1\n"
-    "\n"
-    "Rückgabewert: 0 nichts gefunden und alles untersucht; 1 etwas gefunden;\n"
-    "2 Aufruffehler, fehlende Rechte, oder nicht alles untersucht und nichts gefunden.\n";
+namespace t = lkscan_texts;
+using console_texts::Fill;
 
 struct Options {
   bool json = false;
@@ -101,13 +68,13 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     const auto takeValue = [&](std::optional<std::string>& target,
-                               const char* what = "einen Ordner") {
+                               std::string_view what = t::kValueFolder) {
       if (target) {
-        *error = std::string(arg) + " ist mehrfach angegeben";
+        *error = Fill(t::kGivenTwice, {arg});
         return false;
       }
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        *error = std::string(arg) + " braucht " + what;
+        *error = Fill(t::kNeedsValue, {arg, what});
         return false;
       }
       target = args[++i];
@@ -130,11 +97,11 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
     } else if (arg == "--restore") {
       if (!takeValue(options.restore)) return false;
     } else if (arg == "--output") {
-      if (!takeValue(options.output, "eine Datei")) return false;
+      if (!takeValue(options.output, t::kValueFile)) return false;
     } else if (arg == "--allow") {
-      if (!takeValue(options.allow, "eine Datei")) return false;
+      if (!takeValue(options.allow, t::kValueFile)) return false;
     } else if (arg == "--image") {
-      if (!takeValue(options.image, "ein Abbild oder Gerät")) return false;
+      if (!takeValue(options.image, t::kValueImage)) return false;
     } else if (arg == "--list") {
       options.list = true;
     } else if (arg == "--partition") {
@@ -157,38 +124,37 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
     } else if (arg == "-j" || (arg.size() > 2 && arg.substr(0, 2) == "-j")) {
       const bool joined = arg.size() > 2;
       if (options.threads) {
-        *error = "-j ist mehrfach angegeben";
+        *error = Fill(t::kGivenTwice, {"-j"});
         return false;
       }
       int threads = 0;
       if ((!joined && i + 1 >= args.size()) ||
           !ParseThreads(joined ? arg.substr(2) : std::string_view(args[++i]), threads)) {
-        *error = "-j braucht eine Zahl von 1 bis 64";
+        *error = std::string(t::kThreadsNeedNumber);
         return false;
       }
       options.threads = threads;
     } else {
-      *error = "unbekanntes Argument: " + std::string(arg);
+      *error = Fill(t::kUnknownArgument, {arg});
       return false;
     }
   }
   if ((options.help || options.version || options.registerEventlog) && args.size() != 1) {
-    *error = std::string(options.help      ? "--help"
-                         : options.version ? "--version"
-                                           : "--register-eventlog") +
-             " steht allein";
+    *error = Fill(t::kStandsAlone, {options.help      ? "--help"
+                                    : options.version ? "--version"
+                                                      : "--register-eventlog"});
     return false;
   }
   if (options.restore && options.allow) {
-    *error = "--allow gilt nur für eine Untersuchung, nicht mit --restore";
+    *error = std::string(t::kAllowOnlyForScan);
     return false;
   }
   if (options.restore && (options.remove || options.quarantine || !options.sweep)) {
-    *error = "--restore verträgt sich nicht mit --remove, --quarantine und --no-sweep";
+    *error = std::string(t::kRestoreExcludes);
     return false;
   }
   if (options.quarantine && !options.remove) {
-    *error = "--quarantine gilt nur mit --remove";
+    *error = std::string(t::kQuarantineOnlyWithRemove);
     return false;
   }
   if (options.partition && !options.image) {
@@ -245,23 +211,23 @@ std::optional<AllowList> ReadAllowList(const std::string& path, std::string* err
   const std::u8string name(path.begin(), path.end());
   std::ifstream file(std::filesystem::path(name), std::ios::binary);
   if (!file) {
-    *error = "--allow " + path + ": die Datei lässt sich nicht lesen";
+    *error = Fill(t::kAllowUnreadable, {path});
     return std::nullopt;
   }
   std::string text;
   text.resize(AllowList::kMaxBytes + 1);
   file.read(text.data(), static_cast<std::streamsize>(text.size()));
   if (file.bad()) {
-    *error = "--allow " + path + ": die Datei lässt sich nicht lesen";
+    *error = Fill(t::kAllowUnreadable, {path});
     return std::nullopt;
   }
   text.resize(static_cast<std::size_t>(file.gcount()));
   if (text.size() > AllowList::kMaxBytes) {
-    *error = "--allow " + path + ": länger als 16 MiB";
+    *error = Fill(t::kAllowTooLong, {path});
     return std::nullopt;
   }
   std::optional<AllowList> list = AllowList::Parse(text, error);
-  if (!list) *error = "--allow " + path + ", " + *error;
+  if (!list) *error = Fill(t::kAllowBadLine, {path, *error});
   return list;
 }
 
@@ -444,28 +410,29 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   Options options;
   std::string error;
   if (!ParseArguments(args, options, &error)) {
-    host.err << "lkscan: " << error << "\n\n" << kUsage;
+    host.err << t::kMessagePrefix << error << "\n\n" << t::kUsage;
     return scan_exit::kUsage;
   }
   if (options.help) {
-    host.out << kUsage;
+    host.out << t::kUsage;
     return 0;
   }
   if (options.version) {
-    host.out << "lkscan " << LK_VERSION << '\n';
+    host.out << Fill(t::kVersion, {LK_VERSION});
     return 0;
   }
   if ((options.output && !host.createOutput) ||
       ((options.eventlog || options.registerEventlog) && !host.openEventLog)) {
-    host.err << "lkscan: " << (options.output && !host.createOutput ? "--output" : "--eventlog")
-             << " gibt es hier nicht (das Ereignisprotokoll nur unter Windows)\n";
+    host.err << t::kMessagePrefix
+             << Fill(t::kFaceMissing,
+                     {options.output && !host.createOutput ? "--output" : "--eventlog"});
     return scan_exit::kUsage;
   }
   std::optional<AllowList> allowList;
   if (options.allow) {
     allowList = ReadAllowList(*options.allow, &error);
     if (!allowList) {
-      host.err << "lkscan: " << error << "\n\n" << kUsage;
+      host.err << t::kMessagePrefix << error << "\n\n" << t::kUsage;
       return scan_exit::kUsage;
     }
   }
@@ -473,7 +440,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   try {
     const Sha256 available;
   } catch (const std::exception& failure) {
-    host.err << "lkscan: " << failure.what() << '\n';
+    host.err << t::kMessagePrefix << failure.what() << '\n';
     return scan_exit::kUsage;
   }
 
@@ -494,19 +461,19 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   if (options.registerEventlog) {
     std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
     if (!target) {
-      host.err << "lkscan: " << error << '\n';
+      host.err << t::kMessagePrefix << error << '\n';
       return scan_exit::kUsage;
     }
     // Registering writes below HKLM: only an administrator may, and only on request.
     if (!target->System().HasAdministratorRights()) {
-      host.err << "lkscan: --register-eventlog braucht die Rechte eines Administrators\n";
+      host.err << t::kMessagePrefix << t::kRegisterNeedsAdministrator;
       return scan_exit::kUsage;
     }
     if (!host.registerEventSource || !host.registerEventSource(&error)) {
-      host.err << "lkscan: --register-eventlog: " << error << '\n';
+      host.err << t::kMessagePrefix << Fill(t::kRegisterFailed, {error});
       return scan_exit::kUsage;
     }
-    host.out << "Ereignisquelle Anti-Lauschkobold eingetragen.\n";
+    host.out << t::kEventSourceRegistered;
     return 0;
   }
 
@@ -516,7 +483,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   if (options.output) {
     outputFile = host.createOutput(*options.output, &error);
     if (!outputFile) {
-      host.err << "lkscan: --output " << error << '\n';
+      host.err << t::kMessagePrefix << Fill(t::kOutputFailed, {error});
       return scan_exit::kUsage;
     }
   }
@@ -524,7 +491,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   if (options.eventlog) {
     eventSink = host.openEventLog(&error);
     if (!eventSink) {
-      host.err << "lkscan: --eventlog: " << error << '\n';
+      host.err << t::kMessagePrefix << Fill(t::kEventlogFailed, {error});
       return scan_exit::kUsage;
     }
   }
@@ -561,14 +528,14 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   const auto finish = [&](int code) {
     if (allowing) code = allowing->ExitCode(code);
     if (events && !events->Complete()) {
-      host.err << "lkscan: --eventlog: nicht jedes Ereignis ließ sich eintragen\n";
+      host.err << t::kMessagePrefix << t::kEventsIncomplete;
       if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
     }
     if (outputFile) {
       std::string failure;
       if (!outputStream->good() || !outputFile->Commit(&failure)) {
-        host.err << "lkscan: --output " << (failure.empty() ? *options.output : failure)
-                 << ": nicht geschrieben\n";
+        host.err << t::kMessagePrefix
+                 << Fill(t::kOutputNotWritten, {failure.empty() ? *options.output : failure});
         if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
       }
     }
@@ -579,8 +546,9 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
 
   std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
   if (!target) {
-    host.err << "lkscan: " << error << '\n';
-    return guard.Fail(scan_exit::kUsage, options.root.value_or("System"), error);
+    host.err << t::kMessagePrefix << error << '\n';
+    return guard.Fail(scan_exit::kUsage, options.root.value_or(std::string(t::kSystemPlace)),
+                      error);
   }
 
   for (const ScanNote& note : target->Notes()) report.Note(note);
@@ -597,12 +565,10 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   // Changing the system needs an administrator; asking never raises a prompt. Nothing has been
   // examined or changed yet.
   if ((options.remove || options.restore) && !target->System().HasAdministratorRights()) {
-    host.err << "lkscan: " << (options.remove ? "--remove" : "--restore")
-             << " braucht die Rechte eines Administrators (eine Eingabeaufforderung, die als "
-                "Administrator gestartet wurde); es wurde nichts untersucht und nichts "
-                "verändert.\n";
-    return guard.Fail(scan_exit::kUsage, options.root.value_or("System"),
-                      "keine Rechte eines Administrators");
+    host.err << t::kMessagePrefix
+             << Fill(t::kNeedsAdministrator, {options.remove ? "--remove" : "--restore"});
+    return guard.Fail(scan_exit::kUsage, options.root.value_or(std::string(t::kSystemPlace)),
+                      std::string(t::kNoAdministratorRights));
   }
 
   if (options.restore) {
@@ -612,9 +578,9 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
       return finish(restorer.Run(*options.restore));
     } catch (const std::exception& failure) {
       host.out.flush();
-      host.err << "\nlkscan: die Wiederherstellung brach ab: " << failure.what() << '\n';
-      return guard.Fail(Restorer::kIncomplete, *options.restore,
-                        std::string("die Wiederherstellung brach ab: ") + failure.what());
+      const std::string why = Fill(t::kRestoreBrokeOff, {failure.what()});
+      host.err << '\n' << t::kMessagePrefix << why << '\n';
+      return guard.Fail(Restorer::kIncomplete, *options.restore, why);
     }
   }
 
@@ -626,8 +592,9 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     settings.programVersion = LK_VERSION;
     quarantine.emplace(target->System(), target->Files(), target->Store(), std::move(settings));
     if (!quarantine->Open(&error)) {
-      host.err << "lkscan: " << error << " Es wurde nichts untersucht und nichts verändert.\n";
-      return guard.Fail(scan_exit::kUsage, options.quarantine.value_or("Quarantäne"), error);
+      host.err << t::kMessagePrefix << Fill(t::kNothingExaminedOrChanged, {error});
+      return guard.Fail(scan_exit::kUsage,
+                        options.quarantine.value_or(std::string(t::kQuarantinePlace)), error);
     }
     for (const std::string& note : quarantine->Notes()) report.Note({"quarantine", note});
     backups.emplace(*quarantine, report);
@@ -646,9 +613,9 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     return finish(scanner.Run(scan));
   } catch (const std::exception& failure) {
     host.out.flush();
-    host.err << "\nlkscan: die Untersuchung brach ab: " << failure.what() << '\n';
-    return guard.Fail(scan_exit::kIncomplete, "Untersuchung",
-                      std::string("die Untersuchung brach ab: ") + failure.what());
+    const std::string why = Fill(t::kScanBrokeOff, {failure.what()});
+    host.err << '\n' << t::kMessagePrefix << why << '\n';
+    return guard.Fail(scan_exit::kIncomplete, std::string(t::kScanPlace), why);
   }
 }
 

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/RemovalJournal.h"
-#include "analysis/ScanReport.h"
+#include "scan/RemovalJournal.h"
+#include "scan/ScanReport.h"
 #include "system/FileStore.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"

@@ -11,17 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "analysis/AnalysisTexts.h"
 #include "system/HibernationFile.h"
 #include "system/offline/OfflineSystemAccess.h"
 #include "system/posix/PosixFileStore.h"
 #include "system/posix/PosixFileSystem.h"
+#include "tools/ConsoleTexts.h"
 #include "tools/lkscan/LkScan.h"
 #include "tools/lkscan/PosixOutputFile.h"
 #if LK_HAVE_IMAGE
 #include "system/image/ImageSurvey.h"
 #include "system/image/ReadOnlyFileStore.h"
 #endif
+#include "trojan/TrojanNames.h"
 
 namespace {
 
@@ -34,18 +35,13 @@ void AddHiveStates(const lk::OfflineSystemAccess& system,
                    std::vector<lk::ScanNote>* notes, std::vector<lk::ScanSkipped>* skipped) {
   for (const auto& hive : system.DirtyHiveStates()) {
     if (notes != nullptr && !hive.logsApplied.empty()) {
-      notes->push_back({"registry", "Registrierungsdatei " + shown(hive.hostPath) +
-                                        ": Windows wurde nicht sauber beendet; untersucht ist "
-                                        "der Stand nach den Transaktionsprotokollen (" +
-                                        hive.logsApplied + ")"});
+      notes->push_back({"registry", lk::console_texts::Fill(lk::lkscan_texts::kHiveReplayed,
+                                                            {shown(hive.hostPath), hive.logsApplied})});
     }
     if (skipped != nullptr && !hive.logFailure.empty()) {
       skipped->push_back({windowsPath(hive.hostPath),
-                          "Registrierungsdatei " + shown(hive.hostPath) +
-                              ": Windows wurde nicht sauber beendet, und die neueren Änderungen "
-                              "in den Transaktionsprotokollen lassen sich nicht einspielen (" +
-                              hive.logFailure +
-                              "); untersucht ist nur der ältere Stand der Datei"});
+                          lk::console_texts::Fill(lk::lkscan_texts::kHiveNotReplayed,
+                                                  {shown(hive.hostPath), hive.logFailure})});
     }
   }
 }
@@ -294,9 +290,7 @@ int main(int argc, char** argv) {
     [](const std::optional<std::string>& root,
        std::string* error) -> std::unique_ptr<lk::ScanTarget> {
       if (!root) {
-        *error =
-            "hier läuft kein Windows: mit --root DIR eine Windows-Installation angeben "
-            "(den Ordner, in dem ihr Systemlaufwerk eingehängt ist)";
+        *error = lk::lkscan_texts::kNoRunningWindows;
         return nullptr;
       }
       std::unique_ptr<lk::OfflineSystemAccess> system = lk::OfflineSystemAccess::Open(*root, error);

@@ -6,15 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "system/win/CommandLine.h"
-#include "system/win/LibrarySearch.h"
-#include "system/win/Utf.h"
 #include "system/win/WindowsFileStore.h"
 #include "system/win/WindowsFileSystem.h"
 #include "system/win/WindowsSystemAccess.h"
+#include "tools/ConsoleTexts.h"
 #include "tools/lkscan/LkScan.h"
 #include "tools/lkscan/WindowsEventLog.h"
 #include "tools/lkscan/WindowsOutputFile.h"
+#include "win32/CommandLine.h"
+#include "win32/LibrarySearch.h"
+#include "win32/Utf.h"
 
 namespace {
 
@@ -48,9 +49,7 @@ int main() {
   const lk::LkScanHost host{[](const std::optional<std::string>& root,
                                std::string* error) -> std::unique_ptr<lk::ScanTarget> {
                               if (root) {
-                                *error =
-                                    "--root untersucht eine Installation offline und gibt es "
-                                    "nur in lkscan für Linux (vom Rettungssystem aus)";
+                                *error = lk::lkscan_texts::kRootOnlyOnLinux;
                                 return nullptr;
                               }
                               return std::make_unique<RunningWindows>();

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/ConsoleTexts.h"
+
 namespace lk {
 
 namespace {
@@ -83,7 +85,7 @@ class PosixOutputFile final : public OutputFile {
 
 std::unique_ptr<OutputFile> CreatePosixOutputFile(const std::string& path, std::string* error) {
   if (path.empty() || path.back() == '/') {
-    *error = path + ": kein Dateiname";
+    *error = console_texts::Fill(lkscan_texts::kNoFileName, {path});
     return nullptr;
   }
   std::string pattern = path + ".tmp-XXXXXX";

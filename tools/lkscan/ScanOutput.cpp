@@ -7,10 +7,14 @@
 #include <utility>
 
 #include "base/Utf8.h"
+#include "tools/ConsoleTexts.h"
 
 namespace lk {
 
 namespace {
+
+namespace t = lkscan_texts;
+using console_texts::Fill;
 
 using Json = nlohmann::ordered_json;
 
@@ -28,7 +32,7 @@ void Put(Json& record, const char* name, const std::optional<T>& value) {
 
 std::string Megabytes(std::int64_t bytes) {
   const std::int64_t tenths = (bytes * 10 + 524288) / 1048576;
-  return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " MB";
+  return Fill(t::kMegabytes, {std::to_string(tenths / 10), std::to_string(tenths % 10)});
 }
 
 }  // namespace
@@ -48,15 +52,13 @@ const char* VerdictName(ScanVerdict verdict) {
 std::string VerdictLine(const ScanSummary& summary) {
   std::string line;
   if (summary.restore) {
-    line = summary.exitCode == 0 ? "Wiederherstellung: alles zurückgelegt."
-                                 : "Wiederherstellung: nicht alles zurückgelegt.";
+    line = summary.exitCode == 0 ? t::kRestoredAll : t::kRestoredNotAll;
   } else {
-    static constexpr const char* kVerdicts[] = {"sauber", "infiziert", "verdächtig"};
-    line = std::string("Ergebnis: ") + kVerdicts[static_cast<int>(summary.verdict)] + ". " +
-           std::to_string(summary.filesExamined) +
-           (summary.filesExamined == 1 ? " Datei (" : " Dateien (") +
-           Megabytes(summary.bytesExamined) + ") untersucht";
-    if (summary.skipped > 0) line += ", " + std::to_string(summary.skipped) + " nicht untersucht";
+    line = Fill(
+        t::kVerdictLine,
+        {t::kVerdicts[static_cast<int>(summary.verdict)], std::to_string(summary.filesExamined),
+         summary.filesExamined == 1 ? t::kFile : t::kFiles, Megabytes(summary.bytesExamined)});
+    if (summary.skipped > 0) line += Fill(t::kNotExamined, {std::to_string(summary.skipped)});
     line += ".";
   }
   if (line.size() > kVerdictLineLimit) {
@@ -127,53 +129,41 @@ void JsonLinesReport::Summary(const ScanSummary& summary) {
 
 void TextReport::Finding(const ScanFinding& f) {
   const bool sweep = f.check.rfind("sweep-", 0) == 0;
-  std::string line = sweep ? "VERDÄCHTIG  " : "GEFUNDEN    ";
+  std::string line(sweep ? t::kHeadSuspicious : t::kHeadFound);
   if (f.check == "driver-file") {
-    line += "Treiberdatei " + f.path.value_or("");
+    line += std::string(t::kFindingDriverFile) + f.path.value_or("");
   } else if (f.check == "library-file") {
-    line += "Bibliotheksdatei " + f.path.value_or("");
+    line += std::string(t::kFindingLibraryFile) + f.path.value_or("");
   } else if (f.check == "sweep-driver") {
-    line += "Treiber " + f.path.value_or("");
+    line += std::string(t::kFindingSweepDriver) + f.path.value_or("");
   } else if (f.check == "sweep-library") {
-    line += "Bibliothek " + f.path.value_or("");
+    line += std::string(t::kFindingSweepLibrary) + f.path.value_or("");
   } else if (f.check == "device") {
-    line += "Gerät erreichbar: " + f.path.value_or("");
+    line += std::string(t::kFindingDevice) + f.path.value_or("");
   } else if (f.check == "service" && f.key) {
-    line += "Dienstschlüssel " + *f.key + ", " + f.value.value_or("") + " = " + f.data.value_or("");
+    line += Fill(t::kFindingServiceKey, {*f.key, f.value.value_or(""), f.data.value_or("")});
   } else if (f.check == "service") {
-    line += "Dienst " + f.name.value_or("") + " bei der Dienststeuerung angemeldet";
+    line += Fill(t::kFindingService, {f.name.value_or("")});
   } else if (f.check == "appinit") {
-    line += f.value.value_or("") + " in " + f.key.value_or("");
-    if (f.view) line += " (" + *f.view + "-Bit-Ansicht)";
-    line += ": " + f.data.value_or("");
+    line += Fill(t::kFindingAppInit, {f.value.value_or(""), f.key.value_or("")});
+    if (f.view) line += Fill(t::kFindingView, {*f.view});
+    line += Fill(t::kFindingData, {f.data.value_or("")});
   } else {
     line += f.check;
   }
-  if (f.size) line += ", " + std::to_string(*f.size) + " Bytes";
-  if (f.sha256) line += ", SHA-256 " + *f.sha256;
-  if (f.identified) line += *f.identified ? ", Kennung bestätigt" : ", Kennung nicht gefunden";
+  if (f.size) line += Fill(t::kFindingSize, {std::to_string(*f.size)});
+  if (f.sha256) line += Fill(t::kFindingSha256, {*f.sha256});
+  if (f.identified) line += *f.identified ? t::kFindingIdentified : t::kFindingNotIdentified;
   out_ << EscapeForDisplay(line, false) << '\n';
   out_.flush();
 }
 
 void TextReport::Action(const ScanAction& action) {
-  static constexpr std::pair<std::string_view, std::string_view> kLabels[] = {
-      {"quarantine", "Kopie in die Quarantäne:"},
-      {"delete", "Löschen:"},
-      {"delete-at-restart", "Löschen beim Neustart:"},
-      {"registry-write", "Registrierungswert ändern:"},
-      {"service-stop", "Dienst anhalten:"},
-      {"service-delete", "Dienst löschen:"},
-      {"restore-file", "Datei zurücklegen:"},
-      {"restore-registry", "Registrierungswert zurückschreiben:"},
-      {"restore-service", "Dienst wieder eintragen:"},
-      {"withdraw-delete-at-restart", "Löschen beim Neustart zurücknehmen:"},
-  };
   std::string_view label = action.action;
-  for (const auto& [name, text] : kLabels) {
+  for (const auto& [name, text] : t::kActionLabels) {
     if (name == action.action) label = text;
   }
-  out_ << (action.ok ? "AUSGEFÜHRT  " : "FEHLGESCHLAGEN ") << label << ' '
+  out_ << (action.ok ? t::kHeadDone : t::kHeadFailed) << label << ' '
        << EscapeForDisplay(action.target, false);
   if (action.error) out_ << ": " << EscapeForDisplay(*action.error, false);
   out_ << '\n';
@@ -181,7 +171,7 @@ void TextReport::Action(const ScanAction& action) {
 }
 
 void TextReport::Skipped(const ScanSkipped& skipped) {
-  out_ << "NICHT UNTERSUCHT " << EscapeForDisplay(skipped.path, false) << ": "
+  out_ << t::kHeadSkipped << EscapeForDisplay(skipped.path, false) << ": "
        << EscapeForDisplay(skipped.reason, false) << '\n';
   out_.flush();
 }
@@ -198,7 +188,7 @@ void TextReport::Volume(const ScanVolume& volume) {
 }
 
 void TextReport::Note(const ScanNote& note) {
-  out_ << "HINWEIS     " << EscapeForDisplay(note.text, false) << '\n';
+  out_ << t::kHeadNote << EscapeForDisplay(note.text, false) << '\n';
   out_.flush();
 }
 
@@ -206,12 +196,10 @@ void TextReport::Summary(const ScanSummary& summary) {
   // Engines that keep only the last line of the output (and cut it at 2,048 characters) get the
   // verdict there: the lines that add to it come first.
   if (summary.restartRequired) {
-    out_ << (summary.restore
-                 ? "Ein Neustart ist nötig, damit sie wirksam wird.\n"
-                 : "Ein Neustart ist nötig, damit die Entfernung abgeschlossen wird.\n");
+    out_ << (summary.restore ? t::kRestartToTakeEffect : t::kRestartToFinishRemoval);
   }
   if (summary.quarantine)
-    out_ << "Quarantäne: " << EscapeForDisplay(*summary.quarantine, false) << '\n';
+    out_ << Fill(t::kQuarantineLine, {EscapeForDisplay(*summary.quarantine, false)});
   out_ << VerdictLine(summary) << '\n';
   out_.flush();
 }
@@ -258,10 +246,10 @@ void ProgressLine::Progress(const ScanProgress& progress) {
   const double rate =
       seconds > 0 ? static_cast<double>(progress.bytesDone) / 1048576.0 / seconds : 0.0;
   std::string line = std::to_string(progress.filesDone);
-  if (progress.filesTotal > 0) line += " von " + std::to_string(progress.filesTotal);
-  line += " Dateien, ";
+  if (progress.filesTotal > 0) line += Fill(t::kProgressOf, {std::to_string(progress.filesTotal)});
+  line += t::kProgressFiles;
   const auto tenths = static_cast<long long>(rate * 10.0 + 0.5);
-  line += std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " MB/s, ";
+  line += Fill(t::kProgressRate, {std::to_string(tenths / 10), std::to_string(tenths % 10)});
   // Keep the line short enough for a narrow terminal: the end of the path says the most.
   std::string file = EscapeForDisplay(progress.currentFile, false);
   constexpr std::size_t kMaxFile = 50;

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "system/win/UniqueHandle.h"
-#include "system/win/Utf.h"
+#include "tools/ConsoleTexts.h"
+#include "win32/Utf.h"
 
 namespace lk {
 
@@ -78,7 +79,7 @@ class WindowsEventLog final : public EventSink {
 std::unique_ptr<EventSink> OpenWindowsEventLog(std::string* error) {
   UniqueEventSource source(RegisterEventSourceW(nullptr, kEventSourceName));
   if (!source) {
-    *error = "das Ereignisprotokoll lässt sich nicht öffnen: " + ErrorText(GetLastError());
+    *error = console_texts::Fill(lkscan_texts::kEventLogUnopenable, {ErrorText(GetLastError())});
     return nullptr;
   }
   return std::make_unique<WindowsEventLog>(std::move(source));
@@ -89,7 +90,7 @@ bool RegisterWindowsEventSource(std::string* error) {
   const DWORD length =
       GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
   if (length == 0 || length >= program.size()) {
-    *error = "der eigene Pfad lässt sich nicht bestimmen: " + ErrorText(GetLastError());
+    *error = console_texts::Fill(lkscan_texts::kOwnPathUnknown, {ErrorText(GetLastError())});
     return false;
   }
   const std::wstring key =

@@ -5,7 +5,8 @@
 #include <limits>
 
 #include "system/win/UniqueHandle.h"
-#include "system/win/Utf.h"
+#include "tools/ConsoleTexts.h"
+#include "win32/Utf.h"
 
 namespace lk {
 
@@ -80,7 +81,7 @@ class WindowsOutputFile final : public OutputFile {
 
 std::unique_ptr<OutputFile> CreateWindowsOutputFile(const std::string& path, std::string* error) {
   if (path.empty() || path.back() == '\\' || path.back() == '/') {
-    *error = path + ": kein Dateiname";
+    *error = console_texts::Fill(lkscan_texts::kNoFileName, {path});
     return nullptr;
   }
   const std::wstring base = WideFromUtf8(path) + L".tmp-" + std::to_wstring(GetCurrentProcessId());

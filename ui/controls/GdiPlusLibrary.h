@@ -1,5 +1,5 @@
 #pragma once
-// gdiplus.dll, loaded from the system folder at run time (see system/win/SystemLibrary.h).
+// gdiplus.dll, loaded from the system folder at run time (see win32/SystemLibrary.h).
 //
 // The toolkit draws with GDI+'s C++ classes, which call the library's flat functions. Those are
 // not imported: GdiPlusLibrary.cpp defines each flat function the toolkit uses and forwards it to
@@ -7,8 +7,8 @@
 // list fails to link, which keeps the import from coming back. Without the library each one fails
 // with GdiplusNotInitialized (the program reports the missing library at start-up).
 
-#include "system/win/RuntimeLibrary.h"
 #include "ui/controls/GdiPlus.h"
+#include "win32/RuntimeLibrary.h"
 
 // X(name, (parameters), (arguments)) for each flat function of Gdiplus::DllExports that returns
 // a status; the parameter types are spelt as inside namespace Gdiplus.

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "markup/Markup.h"
-#include "system/win/Utf.h"
 #include "ui/controls/Dpi.h"
 #include "ui/controls/Theme.h"
+#include "win32/Utf.h"
 
 namespace lk::ui {
 namespace {

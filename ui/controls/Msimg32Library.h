@@ -1,10 +1,10 @@
 #pragma once
-// msimg32.dll, loaded from the system folder at run time (see system/win/SystemLibrary.h): the
+// msimg32.dll, loaded from the system folder at run time (see win32/SystemLibrary.h): the
 // gradient fill of the toolkit's drawing.
 
 #include <windows.h>
 
-#include "system/win/RuntimeLibrary.h"
+#include "win32/RuntimeLibrary.h"
 
 namespace lk::ui {
 

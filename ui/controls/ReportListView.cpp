@@ -1,8 +1,8 @@
 #include "ui/controls/ReportListView.h"
 
-#include "system/win/Utf.h"
 #include "ui/controls/Theme.h"
 #include "ui/controls/Window.h"
+#include "win32/Utf.h"
 
 namespace lk::ui {
 

@@ -3,8 +3,8 @@
 #include <exception>
 #include <string>
 
-#include "system/win/Utf.h"
 #include "ui/controls/GlowButton.h"
+#include "win32/Utf.h"
 
 namespace lk::ui {
 namespace {

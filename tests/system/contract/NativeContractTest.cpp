@@ -4,7 +4,7 @@
 
 #include "base/Utf8.h"
 #include "system/offline/OfflineSystemAccess.h"
-#include "system/scripted/ScriptedSystem.h"
+#include "testing/scripted/ScriptedSystem.h"
 #include "tests/support/WindowsTree.h"
 
 namespace lk::contract {

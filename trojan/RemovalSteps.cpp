@@ -1,0 +1,127 @@
+#include "trojan/RemovalSteps.h"
+
+#include "trojan/AppInitDlls.h"
+#include "trojan/TrojanNames.h"
+
+namespace lk {
+
+namespace {
+
+bool IsBetweenStates(ServiceState state) {
+  return state == ServiceState::StartPending || state == ServiceState::StopPending ||
+         state == ServiceState::ContinuePending;
+}
+
+}  // namespace
+
+std::optional<RemovalSteps::AppInitChange> RemovalSteps::UnregisterLibrary(
+    RegistryConnection& registry) {
+  if (!registry.OpenMachineKeyReadWrite(names::kWindowsKey)) return std::nullopt;
+  if (!registry.ValuePresent(names::kAppInitValue)) return std::nullopt;
+  AppInitChange change;
+  change.before = registry.ReadStringValue(names::kAppInitValue);
+  change.after = RemoveLibraryEntries(change.before, names::kLibraryFile);
+  if (change.after == change.before) return std::nullopt;
+  // Written back in the value's own type and encoding: a REG_EXPAND_SZ stays one, and the other
+  // entries keep their bytes, whatever they hold.
+  std::optional<StoredRegistryValue> stored = registry.ReadStoredValue(names::kAppInitValue);
+  if (!stored) {
+    const std::uint32_t code = system_.LastSystemError();
+    throw SystemError(code, "AppInit_DLLs (error " + std::to_string(code) + ")");
+  }
+  stored->bytes = RemoveLibraryEntriesStored(stored->bytes, names::kLibraryFile);
+  if (!registry.WriteStoredValue(names::kAppInitValue, *stored)) {
+    const std::uint32_t code = system_.LastSystemError();
+    throw SystemError(code, "AppInit_DLLs (error " + std::to_string(code) + ")");
+  }
+  return change;
+}
+
+RemovalSteps::FileDeletion RemovalSteps::DeleteFileOrAtRestart(
+    std::string_view path, const std::function<void()>& beforeRestartRequest) {
+  if (system_.DeleteFileNow(path)) return FileDeletion::Deleted;
+  if (beforeRestartRequest) beforeRestartRequest();
+  return system_.DeleteFileAtRestart(path) ? FileDeletion::AtRestart
+                                           : FileDeletion::AtRestartRefused;
+}
+
+bool RemovalSteps::DeleteServiceKey(RegistryConnection& registry) {
+  if (!registry.OpenMachineKeyReadWrite(names::kServicesKey)) return false;
+  bool deleted = false;
+  if (registry.SubKeyPresent(names::kServiceName)) {
+    deleted = registry.DeleteSubKeyTree(names::kServiceName);
+  }
+  registry.CloseMachineKey();
+  return deleted;
+}
+
+std::optional<ServiceState> RemovalSteps::WaitWhilePending(ServiceHandle service) {
+  std::optional<ServiceState> state = system_.QueryServiceState(service);
+  for (int pauses = 0; state && IsBetweenStates(*state) && pauses < kMaxPendingPauses; ++pauses) {
+    system_.PauseSeconds(1);
+    state = system_.QueryServiceState(service);
+  }
+  return state;
+}
+
+RemovalSteps::ServiceRemoval RemovalSteps::StopAndDeleteService(
+    std::string_view serviceName, const std::function<void(ServiceStage)>& onStage) {
+  if (!system_.IsNtFamily()) {
+    ServiceRemoval nothingToDo;
+    nothingToDo.gone = true;
+    return nothingToDo;
+  }
+
+  ScopedServiceObject manager(system_);
+  ScopedServiceObject service(system_);
+  ServiceRemoval removal;
+  bool deleted = false;
+  // Each early return below stands for "go on with the evaluation".
+  const auto stopAndDelete = [&] {
+    manager.Reset(system_.OpenServiceManager());
+    if (!manager) return;
+    service.Reset(system_.OpenServiceEntry(manager.Get(), serviceName));
+    if (!service) return;
+    removal.opened = true;
+    if (onStage) onStage(ServiceStage::Stopping);
+
+    std::optional<ServiceState> state = WaitWhilePending(service.Get());
+    removal.stateFound = state;
+    if (!state) return;
+    if (*state != ServiceState::Stopped) {
+      removal.stopSent = true;
+      if (system_.SendServiceStop(service.Get())) {
+        state = WaitWhilePending(service.Get());
+        removal.stateAfterStop = state;
+        if (!state) return;
+        if (*state != ServiceState::Stopped && *state != ServiceState::StopPending) return;
+      } else {
+        removal.stopError = system_.LastSystemError();
+      }
+    }
+
+    if (onStage) onStage(ServiceStage::Deleting);
+    service.Close();
+    manager.Close();
+    manager.Reset(system_.OpenServiceManager());
+    if (!manager) return;
+    service.Reset(system_.OpenServiceEntry(manager.Get(), serviceName));
+    if (!service) return;
+    removal.deleteTried = true;
+    deleted = system_.DeleteServiceEntry(service.Get());
+  };
+  stopAndDelete();
+
+  if (deleted) {
+    removal.gone = true;
+    return removal;
+  }
+  const std::uint32_t error = system_.LastSystemError();
+  removal.gone =
+      error == win_error::kServiceDoesNotExist || error == win_error::kServiceMarkedForDelete;
+  if (!removal.gone) removal.error = error;
+  return removal;
+  // The handles still open are closed here, each once, by their owners.
+}
+
+}  // namespace lk

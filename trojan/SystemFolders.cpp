@@ -1,0 +1,16 @@
+#include "trojan/SystemFolders.h"
+
+#include "base/WindowsPath.h"
+#include "trojan/TrojanNames.h"
+
+namespace lk {
+
+SystemFolders SystemFolders::Determine(SystemAccess& system) {
+  SystemFolders folders;
+  folders.SystemDirectory = AppendBackslash(system.QuerySystemDirectory());
+  folders.DriversDirectory =
+      folders.SystemDirectory + std::string(names::kDriversSubdirectory) + "\\";
+  return folders;
+}
+
+}  // namespace lk
