@@ -17,7 +17,8 @@ namespace lk::bench {
 [[nodiscard]] bool RunStreamSearchBench(const std::filesystem::path& corpusRoot, int runs);
 
 // Sparse files of 4 GiB with 4 MiB of data each, swept and stream-searched, against a pread of
-// their data extents; at most three times as long.
+// their data extents and against the same searches over dense files of just that data; at most
+// twice as long as the latter.
 [[nodiscard]] bool RunSparseBench(const std::filesystem::path& corpusRoot, int runs);
 
 // lkscan --root over the corpus as a Windows installation (blank hives added once), with -j1 and

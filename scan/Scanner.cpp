@@ -46,6 +46,8 @@ std::string FileErrorText(std::uint32_t error) {
       return "von einem anderen Programm gesperrt";
     case file_error::kInvalidName:
       return "Name mit Backslash (kein gültiger Windows-Name)";
+    case file_error::kDuplicateName:
+      return "auf dem Weg Ordner, deren Namen sich nur in der Schreibung unterscheiden";
     case file_error::kFilenameTooLong:
       return "Pfad zu lang";
     case file_error::kNotADirectory:

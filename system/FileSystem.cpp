@@ -61,6 +61,8 @@ std::string DescribeFileError(std::uint32_t error) {
       return "in use by another program";
     case file_error::kInvalidName:
       return "name holds a backslash (not a valid Windows name)";
+    case file_error::kDuplicateName:
+      return "on the way, folders whose names differ only in case";
     case file_error::kFilenameTooLong:
       return "path too long";
     case file_error::kNotADirectory:

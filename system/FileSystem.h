@@ -30,6 +30,7 @@ inline constexpr std::uint32_t kTooManyOpenFiles = 4;
 inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kReadFault = 30;
 inline constexpr std::uint32_t kSharingViolation = 32;
+inline constexpr std::uint32_t kDuplicateName = 52;  // ERROR_DUP_NAME: folders twinned by case
 inline constexpr std::uint32_t kInvalidParameter = 87;
 inline constexpr std::uint32_t kInvalidName = 123;       // ERROR_INVALID_NAME
 inline constexpr std::uint32_t kFilenameTooLong = 206;   // ERROR_FILENAME_EXCED_RANGE

@@ -193,6 +193,11 @@ HostDescriptor HostPathMap::WalkFolders(const ParsedPath& parsed, std::size_t co
     const auto name = FindEntryIn(current.Get(), parsed.components[i], &refusal);
     if (refusal != 0) return fail(refusal);
     if (!name) return fail(last ? kFileNotFound : kPathNotFound);
+    // Under the drive's folder, a folder with a case twin is two folders where Windows sees one:
+    // whichever were walked, what the other holds would be left out unseen.
+    if (!parsed.host && CaseTwinsIn(current.Get(), *name).size() > 1) {
+      return fail(kDuplicateName);
+    }
     HostDescriptor next(::openat(current.Get(), name->c_str(), kFolderFlags));
     if (!next) {
       const int cause = errno;

@@ -418,6 +418,20 @@ TEST(HostileRoot, FourGibibyteSparseFilesAreIdentifiedAndSweptToTheirEnds) {
   EXPECT_EQ(run.Summary()["skipped"], 0) << run.out;
 }
 
+// Two folders whose names differ only in case are one folder to Windows: whichever the scan
+// walked, the other's files would go unseen, so neither is called clean.
+TEST(HostileRoot, ACaseTwinOfASystemFolderIsSkippedNeverHalfExamined) {
+  for (const char* twin : {"Windows/SYSTEM32", "Windows/System32/DRIVERS", "WINDOWS"}) {
+    test::WindowsTree tree;
+    fs::create_directories(tree.Host(twin));
+    tree.WriteFile(std::string(twin) + "/mfc42ul.dll", test::WindowsTree::LibraryBytes());
+    const ScanRun run = RunLkScan({"--json", "--root", tree.Root()});
+    EXPECT_EQ(run.exitCode, 2) << twin << "\n" << run.out << run.err;
+    EXPECT_NE(run.Summary().value("verdict", ""), "") << twin;
+    EXPECT_GE(run.Summary().value("skipped", 0), 1) << twin << "\n" << run.out;
+  }
+}
+
 TEST(HostileRoot, EachFileIsCountedOnceAsExamined) {
   test::WindowsTree tree;
   const ScanRun clean = RunLkScan({"--json", "--root", tree.Root()});

@@ -615,7 +615,7 @@ TEST(LkScanRootThreads, ManyThreadsGiveTheRecordsTheirOrderAndTheExitCodeOfOne) 
     tree.WriteFile(std::string("Windows/System32/") + name, library);
     tree.WriteFile(std::string("Windows/SysWOW64/") + name, library);
   }
-  tree.WriteFile("Windows/System32/Drivers/aaa.sys", test::WindowsTree::DriverBytes());
+  tree.WriteFile("Windows/System32/drivers/aaa.sys", test::WindowsTree::DriverBytes());
   ASSERT_EQ(::mkfifo(tree.Host("Windows/System32/pipe.dll").c_str(), 0644), 0);
   std::filesystem::create_symlink(tree.Host("Windows/System32/aaa.dll"),
                                   tree.Host("Windows/System32/link.dll"));
