@@ -446,7 +446,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
 
   if ((options.image || options.list) && !host.surveyImages) {
     host.err << "lkscan: " << (options.list ? "--list" : "--image")
-             << " gibt es hier nicht (Festplatten und Abbilder nur unter Linux)\n";
+             << " gibt es hier nicht (Festplatten und Abbilder liest nur lkscan für Linux, das mit "
+                "The Sleuth Kit gebaut ist)\n";
     return scan_exit::kUsage;
   }
   if (options.image && !options.list && (options.remove || options.restore)) {

@@ -82,8 +82,6 @@ bool MountedVolumeIsDirty(const std::string& root) {
   const std::shared_ptr<lk::NtfsVolume> volume = lk::NtfsVolume::Open(device, 0, &error);
   return volume && volume->IsDirty();
 }
-#endif
-
 // The note for a dirty NTFS volume.
 lk::ScanNote DirtyVolumeNote() {
   return {"volume",
@@ -91,6 +89,8 @@ lk::ScanNote DirtyVolumeNote() {
           "loss or a hibernation); files being written then may be incomplete, and chkdsk runs "
           "at the next start of Windows"};
 }
+
+#endif
 
 // The note for a hibernated installation, or nothing.
 void AddHibernationNote(lk::FileSystem& files, std::vector<lk::ScanNote>& notes) {
