@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# The rescue medium: builds dist/Anti-Lauschkobold-Rettung-<version>.iso from Debian 12 packages
+# and adds its SHA-256 to dist/SHA256SUMS (other lines there are kept).
+#
+#   bash scripts/rescue.sh
+#
+# The medium is a hybrid ISO: burnt to a CD or written to a USB stick as it is, it boots with
+# UEFI (Secure Boot on or off: Debian's shim signed by Microsoft's UEFI CA, Debian's signed GRUB
+# and signed kernel) and with BIOS (GRUB for i386-pc). On boot it starts the German guide
+# (scripts/rescue/guide.sh) on the first console; the kernel option lk.auto=scan or
+# lk.auto=remove runs it without questions instead (scripts/rescue/auto.sh).
+#
+# Layout of the image (GPT with a protective MBR, and El Torito for CDs):
+#   partition 1  ISO 9660: LIESMICH.txt, live/ (kernel, initrd, the live system as squashfs),
+#                boot/grub/ (one grub.cfg for both firmwares)
+#   partition 2  EFI system partition: EFI/boot/bootx64.efi (shim), grubx64.efi, mmx64.efi
+#   partition 3  FAT "LK-BERICHTE": the writable part of a stick; reports and quarantine land
+#                here (a CD has it too, read-only, and the guide then keeps the report in memory)
+#
+# The live system is made with mmdebstrap (not live-build): one command from a package list,
+# with hooks that copy the project's files in, and no live-build configuration tree to keep.
+# Debian's live-boot finds and mounts the squashfs on the medium.
+#
+# Inputs that may be set:
+#   LK_RESCUE_LKSCAN    an lkscan to put on the medium instead of building the static one
+#   LK_DEBIAN_SOURCES   a deb822 .sources or sources.list file to build from (a snapshot, to
+#                       rebuild the same bytes later); default: Debian 12 with its updates
+#   LK_JOBS             build jobs (default 2)
+#
+# Reproducibility: SOURCE_DATE_EPOCH is the commit's time and is handed to mmdebstrap,
+# mkinitramfs, mksquashfs, mkfs.vfat/mtools and xorriso; file order is sorted everywhere. Two
+# builds from the same commit and the same package versions should give the same ISO; the
+# package versions come from the mirror at build time, so a later build from a moving mirror
+# differs by the packages that were updated. live/packages.txt on the medium lists them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+jobs=${LK_JOBS:-2}
+say() { echo "rescue: $*"; }
+fail() { echo "rescue: $*" >&2; exit 1; }
+started=$(date +%s)
+
+[ "$(id -u)" -eq 0 ] || fail "building the live system needs root (mmdebstrap, chroot)"
+bash scripts/install-deps.sh --without-wine32 --rescue || exit 1
+
+version=$(sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || fail "no VERSION in CMakeLists.txt's project()"
+export SOURCE_DATE_EPOCH
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || stat -c %Y CMakeLists.txt)
+export TZ=UTC LC_ALL=C.UTF-8 LANG=C.UTF-8
+umask 022
+name=Anti-Lauschkobold-Rettung-$version
+say "version $version, SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
+
+# The scanner: the release's static lkscan, which starts on any Linux without libraries.
+if [ -n "${LK_RESCUE_LKSCAN:-}" ]; then
+  lkscan=$LK_RESCUE_LKSCAN
+else
+  log=build/release-linux-static.log
+  mkdir -p build
+  say "building the static lkscan (log: $log)"
+  if ! { cmake --preset release-linux-static && cmake --build --preset release-linux-static -j "$jobs"; } >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    fail "the static lkscan did not build"
+  fi
+  lkscan=build/release-linux-static/tools/lkscan/lkscan
+fi
+[ -x "$lkscan" ] || fail "$lkscan is not a program"
+[ "$("$lkscan" --version)" = "lkscan $version" ] || fail "$lkscan is not lkscan $version"
+
+work=build/rescue
+root=$work/root
+iso=$work/iso
+rm -rf "$work"
+mkdir -p "$work" "$iso" dist
+
+if [ -n "${LK_DEBIAN_SOURCES:-}" ]; then
+  sources=("$LK_DEBIAN_SOURCES")
+else
+  sources=("deb http://deb.debian.org/debian bookworm main"
+           "deb http://deb.debian.org/debian bookworm-updates main"
+           "deb http://deb.debian.org/debian-security bookworm-security main")
+fi
+
+# What the live system holds: a kernel, live-boot to find the medium, systemd, ntfs-3g for the
+# repair, whiptail for the guide, jq to read lkscan's JSON Lines.
+include=linux-image-amd64,live-boot,initramfs-tools,zstd,systemd-sysv,udev,kmod,util-linux,
+include+=procps,ntfs-3g,whiptail,jq,dosfstools,less
+# Nothing a rescue system shows or needs: documentation (the licences stay), translations, and the
+# drivers for graphics cards, sound, radio and cameras (the console runs on the firmware's frame
+# buffer or VGA text; disks, USB and NVMe stay).
+excludes=(/usr/share/doc/* /usr/share/man/* /usr/share/info/* /usr/share/locale/*
+          /usr/share/i18n/* /usr/share/lintian/*)
+dropped=(drivers/gpu/drm/amd drivers/gpu/drm/nouveau drivers/gpu/drm/radeon drivers/gpu/drm/i915
+         drivers/net/wireless drivers/media drivers/infiniband drivers/staging drivers/bluetooth
+         drivers/isdn drivers/net/ethernet sound net/wireless net/mac80211 net/bluetooth)
+for dir in "${dropped[@]}"; do
+  excludes+=("/lib/modules/*/kernel/$dir/*" "/usr/lib/modules/*/kernel/$dir/*")
+done
+dpkgopts=()
+for pattern in "${excludes[@]}"; do dpkgopts+=(--dpkgopt="path-exclude=$pattern"); done
+dpkgopts+=(--dpkgopt='path-include=/usr/share/doc/*/copyright')
+
+say "building the live system with mmdebstrap (log: $work/mmdebstrap.log)"
+if ! mmdebstrap --variant=essential --mode=root --include="$include" "${dpkgopts[@]}" \
+    --essential-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" && printf "COMPRESS=zstd\nMODULES=most\n" >"$1/etc/initramfs-tools/conf.d/lk-rescue.conf"' \
+    --customize-hook="'$top/scripts/rescue/customize.sh' \"\$1\" '$top' '$lkscan' '$version'" \
+    bookworm "$root" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1; then
+  tail -n 40 "$work/mmdebstrap.log" >&2
+  fail "mmdebstrap failed"
+fi
+
+mkdir -p "$iso/live" "$iso/.disk" "$iso/boot/grub/fonts" "$iso/boot/grub/i386-pc" "$iso/EFI/boot"
+chroot "$root" dpkg-query -W -f='${Package} ${Version}\n' | LC_ALL=C sort >"$iso/live/packages.txt"
+# The kernel and initrd boot from the medium; the live system does not need them twice.
+mv "$(ls "$root"/boot/vmlinuz-* | head -n 1)" "$iso/live/vmlinuz"
+mv "$(ls "$root"/boot/initrd.img-* | head -n 1)" "$iso/live/initrd.img"
+rm -rf "$root"/boot/*
+say "packing the live system (squashfs)"
+mksquashfs "$root" "$iso/live/filesystem.squashfs" -noappend -comp xz -b 1M -processors "$jobs" \
+  -mkfs-time "$SOURCE_DATE_EPOCH" -all-time "$SOURCE_DATE_EPOCH" -no-progress >"$work/mksquashfs.log"
+
+printf 'Anti-Lauschkobold Rettung %s amd64\n' "$version" >"$iso/.disk/info"
+# The ISO's "UUID" is its modification date; BIOS GRUB finds its own medium by it (an NTFS or
+# FAT serial has another form and cannot match).
+stamp=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y%m%d%H%M%S)00
+uuid=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d-%H-%M-%S-00)
+sed -e "s/@VERSION@/$version/g" scripts/rescue/grub.cfg >"$iso/boot/grub/grub.cfg"
+cp /usr/share/grub/unicode.pf2 "$iso/boot/grub/fonts/"
+/usr/bin/python3 scripts/release/pack.py text scripts/rescue/LIESMICH.txt "$iso/LIESMICH.txt" \
+  --version "$version"
+
+# BIOS: GRUB's El Torito image (also started by the hybrid MBR from a stick) with its modules.
+cp /usr/lib/grub/i386-pc/*.mod /usr/lib/grub/i386-pc/*.lst "$iso/boot/grub/i386-pc/"
+printf 'search --no-floppy --fs-uuid --set=root %s\nset prefix=($root)/boot/grub\n' "$uuid" \
+  >"$work/bios-embedded.cfg"
+grub-mkimage -O i386-pc-eltorito -c "$work/bios-embedded.cfg" -p /boot/grub \
+  -o "$iso/boot/grub/i386-pc/eltorito.img" \
+  biosdisk iso9660 part_gpt part_msdos search search_fs_uuid configfile normal
+# UEFI: shim (signed by Microsoft's UEFI CA) starts GRUB (signed by Debian) from the same folder;
+# the CD variant of GRUB finds the medium by .disk/info and reads boot/grub/grub.cfg there.
+cp /usr/lib/shim/shimx64.efi.signed "$iso/EFI/boot/bootx64.efi"
+cp /usr/lib/grub/x86_64-efi-signed/gcdx64.efi.signed "$iso/EFI/boot/grubx64.efi"
+cp /usr/lib/shim/mmx64.efi.signed "$iso/EFI/boot/mmx64.efi"
+efi=$work/efi.img
+rm -f "$efi"
+mkfs.vfat -C "$efi" 8192 --invariant -i 4c4b0001 -n LK-EFI >/dev/null
+export MTOOLS_SKIP_CHECK=1
+mmd -i "$efi" ::/EFI ::/EFI/boot
+for f in bootx64.efi grubx64.efi mmx64.efi; do
+  touch -d "@$SOURCE_DATE_EPOCH" "$iso/EFI/boot/$f"
+  mcopy -m -i "$efi" "$iso/EFI/boot/$f" "::/EFI/boot/$f"
+done
+
+# The stick's writable part, with the LIESMICH for a Windows PC that shows it.
+data=$work/berichte.img
+rm -f "$data"
+mkfs.vfat -C "$data" $((32 * 1024)) -F 16 --invariant -i 4c4b0002 -n LK-BERICHTE >/dev/null
+touch -d "@$SOURCE_DATE_EPOCH" "$iso/LIESMICH.txt"
+mcopy -m -i "$data" "$iso/LIESMICH.txt" ::/LIESMICH.txt
+
+find "$iso" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+out=dist/$name.iso
+rm -f "$out"
+say "writing $out"
+xorriso -as mkisofs -r -J -joliet-long -iso-level 3 -V LK_RETTUNG \
+  --modification-date="$stamp" \
+  --grub2-mbr /usr/lib/grub/i386-pc/boot_hybrid.img -partition_offset 16 --mbr-force-bootable \
+  -append_partition 2 0xef "$efi" \
+  -append_partition 3 ebd0a0a2-b9e5-4433-87c0-68b6b72699c7 "$data" \
+  -appended_part_as_gpt \
+  -c boot/boot.cat \
+  -b boot/grub/i386-pc/eltorito.img -no-emul-boot -boot-load-size 4 -boot-info-table \
+  --grub2-boot-info \
+  -eltorito-alt-boot -e '--interval:appended_partition_2:all::' -no-emul-boot \
+  -o "$out" "$iso" >"$work/xorriso.log" 2>&1 || { tail -n 30 "$work/xorriso.log" >&2; fail "xorriso failed"; }
+
+# SHA256SUMS keeps the release's lines and gets (or replaces) the medium's.
+sums=dist/SHA256SUMS
+touch "$sums"
+{ grep -v "  $name.iso\$" "$sums" || true; (cd dist && sha256sum "$name.iso"); } | LC_ALL=C sort -k2 >"$sums.new"
+mv "$sums.new" "$sums"
+(cd dist && sha256sum -c --quiet --ignore-missing SHA256SUMS) || fail "dist/SHA256SUMS does not check"
+size=$(stat -c %s "$out")
+say "done: $out, $((size / 1024 / 1024)) MiB, in $(( $(date +%s) - started )) s"
