@@ -21,7 +21,7 @@ base=$(lk_report_base "$([ "$mode" = remove ] && echo entfernen || echo untersuc
 jsonl=$base.jsonl
 text=$base.txt
 : >"$jsonl"
-serial "LK-START mode=$mode version=$LK_VERSION place=$LK_PLACE"
+serial "LK-START mode=$mode version=$LK_VERSION place=$LK_PLACE firmware=$(lk_firmware)"
 
 worst=0
 raise() { [ "$1" -gt "$worst" ] && worst=$1; return 0; }
@@ -33,7 +33,7 @@ emit() {  # records on stdin: into the report and onto the serial console
   done
 }
 
-list=$("$LK_SCAN" --list --json 2>>"$LK_RUN/lkscan.err"); code=$?
+list=$(lk_list_records); code=$?
 printf '%s\n' "$list" | grep -v '^$' | emit
 [ "$code" -eq 0 ] || raise 2
 mapfile -t installs < <(printf '%s\n' "$list" | jq -c 'select(.type == "installation")' 2>/dev/null)

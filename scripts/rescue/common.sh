@@ -20,6 +20,14 @@ lk_auto_mode() {
   return 0
 }
 
+# How the machine was started: uefi-secureboot, uefi or bios.
+lk_firmware() {
+  local var=/sys/firmware/efi/efivars/SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c
+  if [ ! -d /sys/firmware/efi ]; then echo bios
+  elif [ -r "$var" ] && [ "$(od -An -t u1 -j 4 -N 1 "$var" | tr -d ' ')" = 1 ]; then echo uefi-secureboot
+  else echo uefi; fi
+}
+
 # The disk the system was booted from (live-boot mounts it at /run/live/medium).
 lk_boot_disk() {
   local source parent
@@ -61,9 +69,52 @@ lk_report_base() {  # what
 
 lk_sync() { sync; }
 
-# Every installation: lkscan --list --json; prints only the installation records.
+# Whether this lkscan reads disks itself (--list, --image). An lkscan without them still works:
+# the medium then finds the NTFS volumes with lsblk and examines each through a read-only mount.
+lk_image_layer() {
+  "$LK_SCAN" --help 2>/dev/null | grep -q -- '--image'
+}
+
+# lkscan --list --json: every installation and every volume that cannot be read, as JSON Lines
+# (installation, error and summary records). Returns lkscan's exit code.
+lk_list_records() {
+  if lk_image_layer; then
+    "$LK_SCAN" --list --json 2>>"$LK_RUN/lkscan.err"
+    return
+  fi
+  local path pk start size label fs boot dev probe=$LK_RUN/probe n=0 code=0 hib
+  boot=$(lk_boot_disk 2>/dev/null) || boot=
+  mkdir -p "$probe"
+  while read -r path pk fs size label; do
+    [ "$fs" = ntfs ] || continue
+    [ "/dev/$pk" = "$boot" ] && continue
+    start=$(cat "/sys/class/block/${path#/dev/}/start" 2>/dev/null || echo 0)
+    dev=$path
+    if ! ntfs-3g -o ro,nosuid,nodev,noexec "$dev" "$probe" 2>/dev/null; then
+      jq -nc --arg i "/dev/$pk" --arg m "$dev: NTFS lässt sich nicht lesen" '{type:"error",image:$i,message:$m}'
+      code=2
+      continue
+    fi
+    if [ -n "$(find "$probe" -maxdepth 2 -iwholename "$probe/windows/system32" -type d 2>/dev/null | head -n 1)" ]; then
+      hib=false
+      [ -f "$probe/hiberfil.sys" ] && [ -n "$(head -c 4096 "$probe/hiberfil.sys" | tr -d '\0' | head -c 1)" ] && hib=true
+      n=$((n + 1))
+      jq -nc --arg image "/dev/$pk" --arg device "$dev" --argjson offset $((start * 512)) \
+        --argjson size "$size" --arg label "$label" --argjson hib "$hib" \
+        --argjson partition "$(cat "/sys/class/block/${path#/dev/}/partition" 2>/dev/null || echo 0)" \
+        '{type:"installation",image:$image,partition:$partition,device:$device,offset:$offset,
+          size:$size,filesystem:"ntfs",label:$label,windows:null,build:null,bitlocker:false,
+          hibernated:$hib,dirty:false,examinable:true,reason:null}'
+    fi
+    umount "$probe"
+  done < <(lsblk -b -r -n -o PATH,PKNAME,FSTYPE,SIZE,LABEL 2>/dev/null)
+  jq -nc --argjson n "$n" --argjson e "$((code / 2))" '{type:"summary",installations:$n,images:0,errors:$e}'
+  return "$code"
+}
+
+# Every installation; prints only the installation records.
 lk_list() {
-  "$LK_SCAN" --list --json 2>>"$LK_RUN/lkscan.err" | jq -c 'select(.type == "installation")'
+  lk_list_records | jq -c 'select(.type == "installation")'
 }
 
 # The partition node of an installation record (a loop device over the image when the kernel
@@ -159,7 +210,18 @@ lk_examine() {  # record
   local image partition
   image=$(jq -r '.image' <<<"$1")
   partition=$(jq -r '.partition' <<<"$1")
-  "$LK_SCAN" --image "$image" --partition "$partition" --json 2>>"$LK_RUN/lkscan.err"
+  if lk_image_layer; then
+    "$LK_SCAN" --image "$image" --partition "$partition" --json 2>>"$LK_RUN/lkscan.err"
+    return
+  fi
+  local dev mnt=$LK_RUN/examine code
+  dev=$(lk_partition_device "$1") || return 2
+  mkdir -p "$mnt"
+  ntfs-3g -o ro,nosuid,nodev,noexec "$dev" "$mnt" 2>>"$LK_RUN/lkscan.err" || return 2
+  "$LK_SCAN" --root "$mnt" --json 2>>"$LK_RUN/lkscan.err"
+  code=$?
+  umount "$mnt"
+  return "$code"
 }
 
 # The repair on a mounted installation, the quarantine on the stick when it is writable.
