@@ -7,8 +7,8 @@
 # The medium is a hybrid ISO: burnt to a CD or written to a USB stick as it is, it boots with
 # UEFI (Secure Boot on or off: Debian's shim signed by Microsoft's UEFI CA, Debian's signed GRUB
 # and signed kernel) and with BIOS (GRUB for i386-pc). On boot it starts the German guide
-# (scripts/rescue/guide.sh) on the first console; the kernel option lk.auto=scan or
-# lk.auto=remove runs it without questions instead (scripts/rescue/auto.sh).
+# (rescue/guide.sh) on the first console; the kernel option lk.auto=scan or
+# lk.auto=remove runs it without questions instead (rescue/auto.sh).
 #
 # Layout of the image (GPT with a protective MBR, and El Torito for CDs):
 #   partition 1  ISO 9660: LIESMICH.txt, live/ (kernel, initrd, the live system as squashfs),
@@ -54,7 +54,7 @@ say "version $version, SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
 
 # The scanner: the release's static lkscan, which starts on any Linux without libraries.
 if [ -n "${LK_RESCUE_LKSCAN:-}" ]; then
-  lkscan=$LK_RESCUE_LKSCAN
+  lkscan=$(realpath "$LK_RESCUE_LKSCAN")
 else
   log=build/release-linux-static.log
   mkdir -p build
@@ -63,7 +63,7 @@ else
     tail -n 30 "$log" >&2
     fail "the static lkscan did not build"
   fi
-  lkscan=build/release-linux-static/tools/lkscan/lkscan
+  lkscan=$top/build/release-linux-static/tools/lkscan/lkscan
 fi
 [ -x "$lkscan" ] || fail "$lkscan is not a program"
 [ "$("$lkscan" --version)" = "lkscan $version" ] || fail "$lkscan is not lkscan $version"
@@ -86,25 +86,11 @@ fi
 # repair, whiptail for the guide, jq to read lkscan's JSON Lines.
 include=linux-image-amd64,live-boot,initramfs-tools,zstd,systemd-sysv,udev,kmod,util-linux,
 include+=procps,ntfs-3g,whiptail,jq,dosfstools,less
-# Nothing a rescue system shows or needs: documentation (the licences stay), translations, and the
-# drivers for graphics cards, sound, radio and cameras (the console runs on the firmware's frame
-# buffer or VGA text; disks, USB and NVMe stay).
-excludes=(/usr/share/doc/* /usr/share/man/* /usr/share/info/* /usr/share/locale/*
-          /usr/share/i18n/* /usr/share/lintian/*)
-dropped=(drivers/gpu/drm/amd drivers/gpu/drm/nouveau drivers/gpu/drm/radeon drivers/gpu/drm/i915
-         drivers/net/wireless drivers/media drivers/infiniband drivers/staging drivers/bluetooth
-         drivers/isdn drivers/net/ethernet sound net/wireless net/mac80211 net/bluetooth)
-for dir in "${dropped[@]}"; do
-  excludes+=("/lib/modules/*/kernel/$dir/*" "/usr/lib/modules/*/kernel/$dir/*")
-done
-dpkgopts=()
-for pattern in "${excludes[@]}"; do dpkgopts+=(--dpkgopt="path-exclude=$pattern"); done
-dpkgopts+=(--dpkgopt='path-include=/usr/share/doc/*/copyright')
-
 say "building the live system with mmdebstrap (log: $work/mmdebstrap.log)"
-if ! mmdebstrap --variant=essential --mode=root --include="$include" "${dpkgopts[@]}" \
+if ! mmdebstrap --variant=essential --mode=root --include="$include" \
     --essential-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" && printf "COMPRESS=zstd\nMODULES=most\n" >"$1/etc/initramfs-tools/conf.d/lk-rescue.conf"' \
     --customize-hook="'$top/scripts/rescue/customize.sh' \"\$1\" '$top' '$lkscan' '$version'" \
+    --customize-hook='for k in "$1"/lib/modules/*; do chroot "$1" depmod -a "${k##*/}"; done' \
     bookworm "$root" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1; then
   tail -n 40 "$work/mmdebstrap.log" >&2
   fail "mmdebstrap failed"
@@ -125,9 +111,9 @@ printf 'Anti-Lauschkobold Rettung %s amd64\n' "$version" >"$iso/.disk/info"
 # FAT serial has another form and cannot match).
 stamp=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y%m%d%H%M%S)00
 uuid=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d-%H-%M-%S-00)
-sed -e "s/@VERSION@/$version/g" scripts/rescue/grub.cfg >"$iso/boot/grub/grub.cfg"
+sed -e "s/@VERSION@/$version/g" rescue/grub.cfg >"$iso/boot/grub/grub.cfg"
 cp /usr/share/grub/unicode.pf2 "$iso/boot/grub/fonts/"
-/usr/bin/python3 scripts/release/pack.py text scripts/rescue/LIESMICH.txt "$iso/LIESMICH.txt" \
+/usr/bin/python3 scripts/release/pack.py text rescue/LIESMICH.txt "$iso/LIESMICH.txt" \
   --version "$version"
 
 # BIOS: GRUB's El Torito image (also started by the hybrid MBR from a stick) with its modules.

@@ -5,7 +5,7 @@
 #   customize.sh ROOT TOP LKSCAN VERSION
 set -euo pipefail
 root=$1 top=$2 lkscan=$3 version=$4
-src=$top/scripts/rescue
+src=$top/rescue
 
 install -m 0755 "$lkscan" "$root/usr/local/bin/lkscan"
 install -d "$root/usr/local/lib/lk-rescue"
@@ -21,18 +21,33 @@ printf '127.0.0.1 localhost\n127.0.1.1 lk-rettung\n' >"$root/etc/hosts"
 : >"$root/etc/fstab"
 # The guide owns the first console; no login anywhere (the root account stays locked), and the
 # serial line stays free for the unattended mode's report.
-chroot "$root" systemctl enable lk-rescue.service >/dev/null 2>&1
-chroot "$root" systemctl mask getty@tty1.service serial-getty@ttyS0.service \
-  systemd-timesyncd.service apt-daily.timer apt-daily-upgrade.timer >/dev/null 2>&1
-chroot "$root" systemctl set-default multi-user.target >/dev/null 2>&1
+# (systemctl's enable, mask and set-default, as the links they make)
+units=$root/etc/systemd/system
+mkdir -p "$units/multi-user.target.wants"
+ln -sf /etc/systemd/system/lk-rescue.service "$units/multi-user.target.wants/lk-rescue.service"
+for unit in getty@tty1.service serial-getty@ttyS0.service systemd-timesyncd.service \
+    apt-daily.timer apt-daily-upgrade.timer; do
+  ln -sf /dev/null "$units/$unit"
+done
+ln -sf /lib/systemd/system/multi-user.target "$units/default.target"
 mkdir -p "$root/etc/systemd/journald.conf.d"
 printf '[Journal]\nStorage=volatile\nForwardToConsole=no\n' >"$root/etc/systemd/journald.conf.d/lk-rescue.conf"
 # Kernel messages stay off the guide's screen.
 mkdir -p "$root/etc/sysctl.d"
 echo 'kernel.printk = 3 4 1 3' >"$root/etc/sysctl.d/lk-rescue.conf"
 
-# Rebuilt with the files above in place (live-boot's hooks are in since the kernel came).
-chroot "$root" update-initramfs -u -k all >/dev/null
+# Nothing a rescue system shows or needs: documentation (the licences stay), translations (the
+# guide speaks German itself), and the drivers for graphics cards, sound, radio, cameras and
+# network cards (the console runs on the firmware's frame buffer or VGA text; disks, USB and NVMe
+# stay). rescue.sh runs depmod afterwards.
+find "$root/usr/share/locale" -mindepth 1 -maxdepth 1 ! -name locale.alias -exec rm -rf {} +
+rm -rf "$root"/usr/share/man/* "$root"/usr/share/info/* "$root"/usr/share/lintian/*
+find "$root/usr/share/doc" -mindepth 1 ! -name copyright ! -type d -delete
+for dir in drivers/gpu/drm/amd drivers/gpu/drm/nouveau drivers/gpu/drm/radeon drivers/gpu/drm/i915 \
+    drivers/net/wireless drivers/net/ethernet drivers/media drivers/infiniband drivers/staging \
+    drivers/bluetooth drivers/isdn sound net/wireless net/mac80211 net/bluetooth; do
+  rm -rf "$root"/lib/modules/*/kernel/$dir
+done
 
 rm -rf "$root"/var/cache/apt/* "$root"/var/lib/apt/lists/* "$root"/var/log/* \
   "$root"/var/cache/ldconfig/aux-cache "$root"/var/cache/debconf/*-old \

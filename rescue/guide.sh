@@ -6,14 +6,29 @@
 TITLE="Anti-Lauschkobold Rettung $LK_VERSION"
 H=22 W=78
 
-box() { whiptail --backtitle "$TITLE" --ok-button "Weiter" "$@" 3>&1 1>&2 2>&3; }
+# Each question is also named on the serial line (LK-DIALOG <n> <title>), so a session at a
+# serial console, or a test that drives the guide, can follow along.
+STEP=0
+note() {  # title
+  STEP=$((STEP + 1))
+  printf 'LK-DIALOG %d %s\r\n' "$STEP" "$1" >/dev/ttyS0 2>/dev/null
+  return 0
+}
+box() {
+  local a prev= title=
+  for a in "$@"; do [ "$prev" = --title ] && title=$a; prev=$a; done
+  note "$title"
+  whiptail --backtitle "$TITLE" --ok-button "Weiter" "$@" 3>&1 1>&2 2>&3
+}
 msg() { box --title "$1" --msgbox "$2" $H $W; }
 info() { whiptail --backtitle "$TITLE" --title "$1" --infobox "$2" 10 $W; }
 ask() {  # title, text; yes = 0
+  note "$1"
   whiptail --backtitle "$TITLE" --title "$1" --yes-button "Ja" --no-button "Nein" \
     --defaultno --yesno "$2" $H $W
 }
 show_file() {  # title, file
+  note "$1"
   whiptail --backtitle "$TITLE" --title "$1" --ok-button "Weiter" --scrolltext --textbox "$2" $H $W
 }
 
