@@ -162,7 +162,8 @@ lk_umount() {  # mount point
 # A short German name of an installation record, for menus and reports.
 lk_describe() {  # record
   jq -r '
-    def gb: (. / 1000000000 * 10 | floor / 10 | tostring | sub("\\."; ",")) + " GB";
+    def gb: if . < 1000000000 then (. / 1000000 | floor | tostring) + " MB"
+            else (. / 1000000000 * 10 | floor / 10 | tostring | sub("\\."; ",")) + " GB" end;
     (.windows // "Windows (Version unbekannt)") + " auf " + (.device // (.image + ", Partition " + (.partition | tostring)))
     + " (" + (.size | gb) + (if .label and .label != "" then ", „" + .label + "“" else "" end) + ")"' <<<"$1"
 }
@@ -181,7 +182,8 @@ lk_plain_words() {
     elif .type == "finding" then
       if .check == "driver-file" then "GEFUNDEN: der Treiber des Lauschkobolds, \(.path)"
       elif .check == "library-file" then "GEFUNDEN: die Bibliothek des Lauschkobolds, \(.path)"
-      elif .check == "service" then "GEFUNDEN: der Dienst „\(.name)“ ist in der Registrierung eingetragen"
+      elif .check == "service" and .key then "GEFUNDEN: der Dienst „\(.name)“ ist eingetragen: \(.key)"
+      elif .check == "service" then "GEFUNDEN: der Dienst „\(.name)“ ist registriert"
       elif .check == "appinit" then "GEFUNDEN: AppInit_DLLs lädt „\(.data)“ in jedes Programm"
       elif .check == "device" then "GEFUNDEN: das Gerät \(.path)"
       elif (.check | startswith("sweep")) then "VERDÄCHTIG (Suche nach neuen Varianten, wird nicht entfernt): \(.path)"
