@@ -58,6 +58,16 @@ struct ScanProgress {
   std::string currentFile;
 };
 
+// One volume of a disk or disk image, told before what was found on it (lkscan --image).
+struct ScanVolume {
+  int partition = 0;  // 1-based slot of the partition table; 0: the image is the volume
+  std::int64_t offset = 0;
+  std::int64_t size = 0;
+  std::string filesystem;
+  std::optional<std::string> label;
+  std::optional<std::string> serial;
+};
+
 enum class ScanVerdict : std::uint8_t { Clean, Infected, Suspicious };
 
 struct ScanSummary {
@@ -87,6 +97,8 @@ class ScanReport {
   virtual void Progress(const ScanProgress& progress) = 0;
   // Last, once.
   virtual void Summary(const ScanSummary& summary) = 0;
+  // Before the records of each volume of a disk image; a face that tells no volumes ignores it.
+  virtual void Volume(const ScanVolume& /*volume*/) {}
 };
 
 }  // namespace lk

@@ -137,23 +137,26 @@ def write_table(args, disk, total, volume_start, volume_size):
             image.seek(446 + 8)
             image.write(struct.pack('<I', beyond))
             return
-        image.seek(SECTOR)
-        header = bytearray(image.read(SECTOR))
-        header_size = struct.unpack_from('<I', header, 0x0C)[0]
-        entries_lba, count, entry_size = struct.unpack_from('<QII', header, 0x48)
-        image.seek(entries_lba * SECTOR)
-        entries = bytearray(image.read(count * entry_size))
-        second = entry_size
-        length = struct.unpack_from('<Q', entries, second + 0x28)[0] - \
-            struct.unpack_from('<Q', entries, second + 0x20)[0]
-        struct.pack_into('<QQ', entries, second + 0x20, beyond, beyond + length)
-        struct.pack_into('<I', header, 0x58, zlib.crc32(bytes(entries)))
-        struct.pack_into('<I', header, 0x10, 0)
-        struct.pack_into('<I', header, 0x10, zlib.crc32(bytes(header[:header_size])))
-        image.seek(entries_lba * SECTOR)
-        image.write(entries)
-        image.seek(SECTOR)
-        image.write(header)
+        # Both the primary table and its backup at the end of the disk, each with valid
+        # checksums: a reader that falls back to the backup finds the same forged entry.
+        for header_lba in (1, total // SECTOR - 1):
+            image.seek(header_lba * SECTOR)
+            header = bytearray(image.read(SECTOR))
+            header_size = struct.unpack_from('<I', header, 0x0C)[0]
+            entries_lba, count, entry_size = struct.unpack_from('<QII', header, 0x48)
+            image.seek(entries_lba * SECTOR)
+            entries = bytearray(image.read(count * entry_size))
+            second = entry_size
+            length = struct.unpack_from('<Q', entries, second + 0x28)[0] - \
+                struct.unpack_from('<Q', entries, second + 0x20)[0]
+            struct.pack_into('<QQ', entries, second + 0x20, beyond, beyond + length)
+            struct.pack_into('<I', header, 0x58, zlib.crc32(bytes(entries)))
+            struct.pack_into('<I', header, 0x10, 0)
+            struct.pack_into('<I', header, 0x10, zlib.crc32(bytes(header[:header_size])))
+            image.seek(entries_lba * SECTOR)
+            image.write(entries)
+            image.seek(header_lba * SECTOR)
+            image.write(header)
 
 
 def convert(args, raw, out):

@@ -46,6 +46,7 @@ class AllowingReport final : public ScanReport {
   void Action(const ScanAction& action) override { inner_.Action(action); }
   void Skipped(const ScanSkipped& skipped) override { inner_.Skipped(skipped); }
   void Note(const ScanNote& note) override { inner_.Note(note); }
+  void Volume(const ScanVolume& volume) override { inner_.Volume(volume); }
   void Progress(const ScanProgress& progress) override { inner_.Progress(progress); }
   void Summary(const ScanSummary& summary) override;
 

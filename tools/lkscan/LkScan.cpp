@@ -2,16 +2,22 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <streambuf>
 #include <string_view>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "analysis/Quarantine.h"
 #include "analysis/Restorer.h"
 #include "analysis/Scanner.h"
+#include "base/Utf8.h"
 #include "system/Sha256.h"
 #include "tools/lkscan/AllowList.h"
 #include "tools/lkscan/ScanOutput.h"
@@ -20,11 +26,15 @@ namespace lk {
 
 namespace {
 
+using Json = nlohmann::ordered_json;
+
 constexpr char kUsage[] =
     "Aufruf:\n"
     "  lkscan [--json] [--no-sweep] [--remove] [--quarantine DIR] [--root DIR] [-j N]\n"
     "         [--output DATEI] [--eventlog] [--allow DATEI]\n"
     "  lkscan --restore QDIR [--json] [--root DIR] [--output DATEI] [--eventlog]\n"
+    "  lkscan --image PFAD [--partition N] [--json] [--no-sweep] [-j N] [--output DATEI]\n"
+    "  lkscan --list [--image PFAD] [--json]\n"
     "  lkscan --register-eventlog | --help | --version\n"
     "\n"
     "Sucht nach der bekannten Version des Lauschkobolds (Treiber winsys32.sys, Dienst\n"
@@ -38,6 +48,11 @@ constexpr char kUsage[] =
     "  --quarantine DIR  Ordner der Quarantäne\n"
     "  --root DIR        eine Windows-Installation unter DIR untersuchen (offline)\n"
     "  --restore QDIR    eine Entfernung aus der Quarantäne QDIR rückgängig machen\n"
+    "  --image PFAD      die Windows-Installationen einer Festplatte, Partition oder eines\n"
+    "                    Abbilds (roh, E01, VHD/VHDX, VMDK) nur lesend untersuchen (Linux)\n"
+    "  --partition N     mit --image nur Partition N\n"
+    "  --list            die Windows-Installationen auf allen Festplatten (oder in --image)\n"
+    "                    auflisten, mit Version, BitLocker- und Ruhezustand\n"
     "  --output DATEI    JSON Lines zusätzlich in DATEI (erscheint erst vollständig)\n"
     "  --eventlog        Ereignisse im Anwendungsprotokoll (Quelle Anti-Lauschkobold)\n"
     "  --allow DATEI     SHA-256-Werte harmloser Dateien: solche Treffer der Suche\n"
@@ -63,6 +78,9 @@ struct Options {
   bool eventlog = false;
   bool registerEventlog = false;
   std::optional<int> threads;
+  std::optional<std::string> image;
+  std::optional<int> partition;
+  bool list = false;
 };
 
 // The sweep's threads when -j is not given: one per processor core.
@@ -115,6 +133,23 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
       if (!takeValue(options.output, "eine Datei")) return false;
     } else if (arg == "--allow") {
       if (!takeValue(options.allow, "eine Datei")) return false;
+    } else if (arg == "--image") {
+      if (!takeValue(options.image, "ein Abbild oder Gerät")) return false;
+    } else if (arg == "--list") {
+      options.list = true;
+    } else if (arg == "--partition") {
+      int number = -1;
+      const char* text = i + 1 < args.size() ? args[i + 1].c_str() : "";
+      const char* end = text + std::string_view(text).size();
+      const auto [ptr, ec] = std::from_chars(text, end, number);
+      if (options.partition || ec != std::errc() || ptr != end || *text == '\0' || number < 0 ||
+          number > 4096) {
+        *error = options.partition ? "--partition ist mehrfach angegeben"
+                                   : "--partition braucht eine Zahl von 0 bis 4096";
+        return false;
+      }
+      ++i;
+      options.partition = number;
     } else if (arg == "--eventlog") {
       options.eventlog = true;
     } else if (arg == "--register-eventlog") {
@@ -154,6 +189,19 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
   }
   if (options.quarantine && !options.remove) {
     *error = "--quarantine gilt nur mit --remove";
+    return false;
+  }
+  if (options.partition && !options.image) {
+    *error = "--partition gilt nur mit --image";
+    return false;
+  }
+  if (options.image && options.root) {
+    *error = "--image und --root schließen einander aus";
+    return false;
+  }
+  if (options.list && (options.root || options.remove || options.restore || options.output ||
+                       options.allow || options.eventlog || options.threads || !options.sweep)) {
+    *error = "--list verträgt sich nur mit --image, --partition und --json";
     return false;
   }
   return true;
@@ -256,6 +304,7 @@ class SummaryGuard final : public ScanReport {
     inner_.Skipped(skipped);
   }
   void Note(const ScanNote& note) override { inner_.Note(note); }
+  void Volume(const ScanVolume& volume) override { inner_.Volume(volume); }
   void Progress(const ScanProgress& progress) override { inner_.Progress(progress); }
   void Summary(const ScanSummary& summary) override {
     summarized_ = true;
@@ -266,6 +315,11 @@ class SummaryGuard final : public ScanReport {
   int Fail(int code, std::string path, std::string reason) {
     if (!json_ || summarized_) return code;
     Skipped({std::move(path), std::move(reason)});
+    return Close(code);
+  }
+  // The summary a run that reported why it broke off did not reach (JSON only); returns code.
+  int Close(int code) {
+    if (!json_ || summarized_) return code;
     ScanSummary summary;
     summary.restore = restore_;
     summary.verdict = infected_     ? ScanVerdict::Infected
@@ -286,6 +340,103 @@ class SummaryGuard final : public ScanReport {
   bool summarized_ = false;
   std::int64_t skipped_ = 0;
 };
+
+int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& report,
+                 SummaryGuard& guard, const std::function<int(int)>& finish);
+
+// "59.0 GiB" and the like, for the text of --list.
+std::string HumanSize(std::int64_t bytes) {
+  const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes);
+  std::size_t unit = 0;
+  while (value >= 1024.0 && unit + 1 < std::size(units)) {
+    value /= 1024.0;
+    ++unit;
+  }
+  char text[32] = {};
+  std::snprintf(text, sizeof(text), unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
+  return text;
+}
+
+// --list: the Windows installations (and unreadable volumes) on the disks, one per line or
+// record; 2 when a disk or image could not be read completely.
+int RunList(const Options& options, const LkScanHost& host) {
+  const std::vector<ImageContents> contents = host.surveyImages(options.image, options.partition);
+  std::int64_t installations = 0;
+  std::int64_t errors = 0;
+  for (const ImageContents& disk : contents) {
+    for (const std::string& problem : disk.errors) {
+      ++errors;
+      if (options.json) {
+        host.out << Json{{"type", "error"}, {"image", disk.image}, {"message", problem}}.dump(
+                        -1, ' ', false, Json::error_handler_t::replace)
+                 << '\n';
+      } else {
+        host.err << "lkscan: " << problem << '\n';
+      }
+    }
+    for (const ImageVolume& volume : disk.volumes) {
+      ++installations;
+      const auto optional = [](const std::optional<std::string>& value) {
+        return value ? Json(*value) : Json();
+      };
+      if (options.json) {
+        host.out << Json{{"type", "installation"},
+                         {"image", disk.image},
+                         {"partition", volume.volume.partition},
+                         {"device", optional(volume.device)},
+                         {"offset", volume.volume.offset},
+                         {"size", volume.volume.size},
+                         {"filesystem", volume.volume.filesystem},
+                         {"label", optional(volume.volume.label)},
+                         {"serial", optional(volume.volume.serial)},
+                         {"windows", optional(volume.windows)},
+                         {"build", optional(volume.build)},
+                         {"bitlocker", volume.bitlocker},
+                         {"hibernated", volume.hibernated},
+                         {"dirty", volume.dirty},
+                         {"examinable", volume.examinable},
+                         {"reason", optional(volume.reason)}}
+                        .dump(-1, ' ', false, Json::error_handler_t::replace)
+                 << '\n';
+        continue;
+      }
+      std::string line = disk.image;
+      if (volume.volume.partition != 0) {
+        line += " partition " + std::to_string(volume.volume.partition);
+      }
+      if (volume.device) line += " (" + *volume.device + ")";
+      line += ": ";
+      if (volume.examinable) {
+        line += volume.windows.value_or("Windows (version unknown)");
+        if (volume.build) line += " build " + *volume.build;
+      } else {
+        line += "cannot be examined";
+      }
+      line += ", " + HumanSize(volume.volume.size);
+      if (volume.volume.label && !volume.volume.label->empty()) {
+        line += ", label \"" + *volume.volume.label + "\"";
+      }
+      line += volume.bitlocker ? ", BitLocker: encrypted" : ", BitLocker: no";
+      if (volume.examinable) line += volume.hibernated ? ", hibernated: yes" : ", hibernated: no";
+      if (volume.dirty) line += ", not cleanly unmounted";
+      if (!volume.examinable && volume.reason) line += " (" + *volume.reason + ")";
+      host.out << EscapeForDisplay(line, false) << '\n';
+    }
+  }
+  if (options.json) {
+    host.out << Json{{"type", "summary"},
+                     {"installations", installations},
+                     {"images", static_cast<std::int64_t>(contents.size())},
+                     {"errors", errors}}
+                    .dump()
+             << '\n';
+  } else if (installations == 0) {
+    host.out << "No Windows installation found.\n";
+  }
+  host.out.flush();
+  return errors == 0 ? 0 : scan_exit::kIncomplete;
+}
 
 }  // namespace
 
@@ -325,6 +476,20 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     host.err << "lkscan: " << failure.what() << '\n';
     return scan_exit::kUsage;
   }
+
+  if ((options.image || options.list) && !host.surveyImages) {
+    host.err << "lkscan: " << (options.list ? "--list" : "--image")
+             << " gibt es hier nicht (Festplatten und Abbilder nur unter Linux)\n";
+    return scan_exit::kUsage;
+  }
+  if (options.image && !options.list && (options.remove || options.restore)) {
+    host.err << "lkscan: " << (options.remove ? "--remove" : "--restore")
+             << " with --image is refused: an image is only read, never changed; the repair "
+                "needs the mounted volume (lkscan --root MOUNTPOINT --remove). Nothing was "
+                "examined or changed.\n";
+    return scan_exit::kUsage;
+  }
+  if (options.list) return RunList(options, host);
 
   if (options.registerEventlog) {
     std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
@@ -410,6 +575,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     return code;
   };
 
+  if (options.image) return ExamineImage(options, host, report, guard, finish);
+
   std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
   if (!target) {
     host.err << "lkscan: " << error << '\n';
@@ -417,6 +584,13 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   }
 
   for (const ScanNote& note : target->Notes()) report.Note(note);
+  if (options.remove || options.restore) {
+    if (const std::string why = target->WhyChangesAreRefused(); !why.empty()) {
+      host.err << "lkscan: " << (options.remove ? "--remove" : "--restore")
+               << " is refused: " << why << " Nothing was examined or changed.\n";
+      return guard.Fail(scan_exit::kUsage, options.root.value_or("System"), why);
+    }
+  }
   if (options.quarantine) options.quarantine = target->FolderPath(*options.quarantine);
   if (options.restore) options.restore = target->FolderPath(*options.restore);
 
@@ -477,5 +651,74 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
                       std::string("die Untersuchung brach ab: ") + failure.what());
   }
 }
+
+namespace {
+
+// The exit code of several scans: a finding anywhere wins, then anything not examined.
+int CombineExitCodes(int a, int b) {
+  if (a == scan_exit::kFound || b == scan_exit::kFound) return scan_exit::kFound;
+  return std::max(a, b);
+}
+
+// The name of a volume in the records: "IMAGE, partition N" or the image itself.
+std::string VolumeName(const std::string& image, const ScanVolume& volume) {
+  return volume.partition == 0 ? image : image + ", partition " + std::to_string(volume.partition);
+}
+
+int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& report,
+                 SummaryGuard& guard, const std::function<int(int)>& finish) {
+  std::vector<ImageContents> contents = host.surveyImages(options.image, options.partition);
+  const std::string& image = *options.image;
+  bool examined = false;
+  bool incomplete = false;
+  int code = scan_exit::kClean;
+  std::string lastReason = "no Windows installation found";
+  for (ImageContents& disk : contents) {
+    for (const std::string& problem : disk.errors) {
+      host.err << "lkscan: " << problem << '\n';
+      const std::string prefix = disk.image + ": ";
+      report.Skipped(
+          {disk.image, problem.rfind(prefix, 0) == 0 ? problem.substr(prefix.size()) : problem});
+      incomplete = true;
+      lastReason = problem;
+    }
+    for (ImageVolume& volume : disk.volumes) {
+      report.Volume(volume.volume);
+      const std::string name = VolumeName(disk.image, volume.volume);
+      if (!volume.target) {
+        const std::string why = volume.reason.value_or("cannot be examined");
+        report.Skipped({name, why});
+        incomplete = true;
+        lastReason = name + ": " + why;
+        continue;
+      }
+      ScanTarget& target = *volume.target;
+      for (const ScanNote& note : target.Notes()) report.Note(note);
+      Scanner scanner(target.System(), target.Files(), report);
+      ScanOptions scan;
+      scan.sweep = options.sweep;
+      scan.threads = options.threads.value_or(DefaultThreads());
+      scan.unexamined = target.Unexamined();
+      try {
+        code = CombineExitCodes(code, scanner.Run(scan));
+        examined = true;
+      } catch (const std::exception& failure) {
+        host.out.flush();
+        host.err << "\nlkscan: die Untersuchung brach ab: " << failure.what() << '\n';
+        report.Skipped({name, std::string("die Untersuchung brach ab: ") + failure.what()});
+        incomplete = true;
+      }
+    }
+  }
+  if (!examined) {
+    host.err << "lkscan: " << image << ": nothing was examined (" << lastReason << ")\n";
+    if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
+    return finish(guard.Close(code));
+  }
+  if (incomplete) code = CombineExitCodes(code, scan_exit::kIncomplete);
+  return finish(code);
+}
+
+}  // namespace
 
 }  // namespace lk

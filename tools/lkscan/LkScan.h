@@ -5,6 +5,8 @@
 //   lkscan [--json] [--no-sweep] [--remove] [--quarantine DIR] [--root DIR] [-j N]
 //          [--output FILE] [--eventlog] [--allow FILE]
 //   lkscan --restore QDIR [--json] [--root DIR] [--output FILE] [--eventlog]
+//   lkscan --image PATH [--partition N] [--json] [--no-sweep] [-j N] [--output FILE] ...
+//   lkscan --list [--image PATH] [--json]
 //   lkscan --register-eventlog | --help | --version
 //
 // The portable part: it parses the arguments, runs the Scanner on the system that the
@@ -57,6 +59,34 @@ class ScanTarget {
   // The folder of --quarantine or --restore as the target names it: the user may spell it as the
   // summary does or as the host's shell shows it.
   [[nodiscard]] virtual std::string FolderPath(const std::string& given) { return given; }
+  // Why the target must not be changed at all (a hibernated Windows, say); empty when it may.
+  // Asked before --remove or --restore examine or change anything.
+  [[nodiscard]] virtual std::string WhyChangesAreRefused() { return {}; }
+};
+
+// One volume of a disk or disk image that holds a Windows installation or cannot be read, as
+// --list and --image tell it.
+struct ImageVolume {
+  ScanVolume volume;
+  // The kernel's partition node when the image is a whole block device.
+  std::optional<std::string> device;
+  std::optional<std::string> windows;  // ProductName of the SOFTWARE hive
+  std::optional<std::string> build;    // CurrentBuild
+  bool bitlocker = false;
+  bool hibernated = false;
+  bool dirty = false;
+  bool examinable = false;
+  // Why it cannot be examined (BitLocker, damage), or that it holds no Windows.
+  std::optional<std::string> reason;
+  // The installation, open for a scan: examinable volumes that hold Windows only.
+  std::unique_ptr<ScanTarget> target;
+};
+
+// What one disk or image holds, and what kept parts of it from being looked at.
+struct ImageContents {
+  std::string image;
+  std::vector<ImageVolume> volumes;
+  std::vector<std::string> errors;
 };
 
 struct LkScanHost {
@@ -77,6 +107,12 @@ struct LkScanHost {
   // --register-eventlog: registers the event source with this program's message table; false
   // with a message. Null where there is no event log.
   std::function<bool(std::string* error)> registerEventSource = nullptr;
+  // --image and --list: what the disk or image holds (only partition N when given); without an
+  // image, every whole block device of the machine. Null where disks cannot be read (the flags
+  // are refused).
+  std::function<std::vector<ImageContents>(const std::optional<std::string>& image,
+                                           std::optional<int> partition)>
+      surveyImages = nullptr;
 };
 
 // Exit codes: 0 nothing found and everything examined; 1 something found; 2 a usage error,

@@ -97,6 +97,16 @@ void JsonLinesReport::Skipped(const ScanSkipped& skipped) {
   WriteLine(out_, Json{{"type", "skipped"}, {"path", skipped.path}, {"reason", skipped.reason}});
 }
 
+void JsonLinesReport::Volume(const ScanVolume& volume) {
+  WriteLine(out_, Json{{"type", "volume"},
+                       {"partition", volume.partition},
+                       {"offset", volume.offset},
+                       {"size", volume.size},
+                       {"filesystem", volume.filesystem},
+                       {"label", volume.label ? Json(*volume.label) : Json()},
+                       {"serial", volume.serial ? Json(*volume.serial) : Json()}});
+}
+
 void JsonLinesReport::Note(const ScanNote& note) {
   WriteLine(out_, Json{{"type", "note"}, {"topic", note.topic}, {"text", note.text}});
 }
@@ -176,6 +186,17 @@ void TextReport::Skipped(const ScanSkipped& skipped) {
   out_.flush();
 }
 
+void TextReport::Volume(const ScanVolume& volume) {
+  out_ << "VOLUME      "
+       << (volume.partition == 0 ? std::string("whole image")
+                                 : "partition " + std::to_string(volume.partition))
+       << ", offset " << volume.offset << ", " << volume.size << " bytes, " << volume.filesystem;
+  if (volume.label) out_ << ", label \"" << EscapeForDisplay(*volume.label, false) << '"';
+  if (volume.serial) out_ << ", serial " << *volume.serial;
+  out_ << '\n';
+  out_.flush();
+}
+
 void TextReport::Note(const ScanNote& note) {
   out_ << "HINWEIS     " << EscapeForDisplay(note.text, false) << '\n';
   out_.flush();
@@ -217,6 +238,11 @@ void ProgressLine::Action(const ScanAction& action) {
 void ProgressLine::Skipped(const ScanSkipped& skipped) {
   Clear();
   inner_.Skipped(skipped);
+}
+
+void ProgressLine::Volume(const ScanVolume& volume) {
+  Clear();
+  inner_.Volume(volume);
 }
 
 void ProgressLine::Note(const ScanNote& note) {

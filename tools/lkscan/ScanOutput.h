@@ -26,6 +26,7 @@ class JsonLinesReport final : public ScanReport {
   void Note(const ScanNote& note) override;
   void Progress(const ScanProgress&) override {}
   void Summary(const ScanSummary& summary) override;
+  void Volume(const ScanVolume& volume) override;
 
  private:
   std::ostream& out_;
@@ -42,6 +43,7 @@ class TextReport final : public ScanReport {
   void Note(const ScanNote& note) override;
   void Progress(const ScanProgress&) override {}
   void Summary(const ScanSummary& summary) override;
+  void Volume(const ScanVolume& volume) override;
 
  private:
   std::ostream& out_;
@@ -60,6 +62,7 @@ class ProgressLine final : public ScanReport {
   void Note(const ScanNote& note) override;
   void Progress(const ScanProgress& progress) override;
   void Summary(const ScanSummary& summary) override;
+  void Volume(const ScanVolume& volume) override;
 
  private:
   void Clear();
@@ -106,6 +109,9 @@ class ReportFanOut final : public ScanReport {
   }
   void Summary(const ScanSummary& summary) override {
     for (ScanReport* face : faces_) face->Summary(summary);
+  }
+  void Volume(const ScanVolume& volume) override {
+    for (ScanReport* face : faces_) face->Volume(volume);
   }
 
  private:

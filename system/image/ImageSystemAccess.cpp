@@ -1,0 +1,114 @@
+#include "system/image/ImageSystemAccess.h"
+
+namespace lk {
+
+ImageSystemAccess::ImageSystemAccess(std::unique_ptr<OfflineSystemAccess> registry,
+                                     TskFileSystem& files)
+    : registry_(std::move(registry)), files_(files) {}
+
+ImageSystemAccess::~ImageSystemAccess() = default;
+
+std::unique_ptr<RegistryConnection> ImageSystemAccess::ConnectRegistry(RegistryView view) {
+  return Inner([&](OfflineSystemAccess& r) { return r.ConnectRegistry(view); });
+}
+
+bool ImageSystemAccess::FilePresent(std::string_view path) {
+  std::uint32_t error = 0;
+  return Own(files_.IsRegularFile(path, &error) ? 0 : error);
+}
+
+bool ImageSystemAccess::DeleteFileNow(std::string_view) { return Own(win_error::kAccessDenied); }
+
+bool ImageSystemAccess::DeleteFileAtRestart(std::string_view path) {
+  return Inner([&](OfflineSystemAccess& r) { return r.DeleteFileAtRestart(path); });
+}
+
+bool ImageSystemAccess::CancelDeleteAtRestart(std::string_view path) {
+  return Inner([&](OfflineSystemAccess& r) { return r.CancelDeleteAtRestart(path); });
+}
+
+std::string ImageSystemAccess::QuerySystemDirectory() {
+  ownError_.reset();
+  return files_.SpelledPath("C:\\Windows\\System32").value_or("C:\\Windows\\System32");
+}
+
+std::string ImageSystemAccess::QueryProgramDataDirectory() {
+  ownError_.reset();
+  return files_.SpelledPath("C:\\ProgramData").value_or("C:\\ProgramData");
+}
+
+bool ImageSystemAccess::DeviceCanBeOpened(std::string_view devicePath) {
+  return Inner([&](OfflineSystemAccess& r) { return r.DeviceCanBeOpened(devicePath); });
+}
+
+bool ImageSystemAccess::IsNtFamily() { return true; }
+
+bool ImageSystemAccess::HasAdministratorRights() { return false; }
+
+bool ImageSystemAccess::RunningUnderWow64() { return false; }
+
+bool ImageSystemAccess::Is64BitWindows() {
+  std::uint32_t ignored = 0;
+  return static_cast<bool>(files_.OpenDirectory("C:\\Windows\\SysWOW64", &ignored)) ||
+         registry_->Is64BitWindows();
+}
+
+std::optional<RedirectionToken> ImageSystemAccess::DisableFsRedirection() {
+  return Inner([&](OfflineSystemAccess& r) { return r.DisableFsRedirection(); });
+}
+
+bool ImageSystemAccess::RevertFsRedirection(RedirectionToken token) {
+  return Inner([&](OfflineSystemAccess& r) { return r.RevertFsRedirection(token); });
+}
+
+void ImageSystemAccess::ShutdownWindows(std::string_view mode, bool force) {
+  Inner([&](OfflineSystemAccess& r) { r.ShutdownWindows(mode, force); });
+}
+
+void ImageSystemAccess::SetClipboardText(std::string_view text) {
+  Inner([&](OfflineSystemAccess& r) { r.SetClipboardText(text); });
+}
+
+ServiceHandle ImageSystemAccess::OpenServiceManager() {
+  return Inner([&](OfflineSystemAccess& r) { return r.OpenServiceManager(); });
+}
+
+ServiceHandle ImageSystemAccess::OpenServiceEntry(ServiceHandle manager,
+                                                  std::string_view serviceName) {
+  return Inner([&](OfflineSystemAccess& r) { return r.OpenServiceEntry(manager, serviceName); });
+}
+
+std::optional<ServiceState> ImageSystemAccess::QueryServiceState(ServiceHandle service) {
+  return Inner([&](OfflineSystemAccess& r) { return r.QueryServiceState(service); });
+}
+
+std::optional<ServiceState> ImageSystemAccess::SendServiceStop(ServiceHandle service) {
+  return Inner([&](OfflineSystemAccess& r) { return r.SendServiceStop(service); });
+}
+
+bool ImageSystemAccess::DeleteServiceEntry(ServiceHandle) { return Own(win_error::kAccessDenied); }
+
+ServiceHandle ImageSystemAccess::CreateServiceEntry(ServiceHandle manager,
+                                                    const ServiceDefinition& definition) {
+  return Inner([&](OfflineSystemAccess& r) { return r.CreateServiceEntry(manager, definition); });
+}
+
+void ImageSystemAccess::CloseServiceObject(ServiceHandle handle) {
+  Inner([&](OfflineSystemAccess& r) { r.CloseServiceObject(handle); });
+}
+
+std::uint32_t ImageSystemAccess::LastSystemError() {
+  return ownError_ ? *ownError_ : registry_->LastSystemError();
+}
+
+std::string ImageSystemAccess::SystemErrorText(std::uint32_t code) {
+  return registry_->SystemErrorText(code);
+}
+
+void ImageSystemAccess::PumpWindowMessages() {}
+
+void ImageSystemAccess::PauseSeconds(int seconds) {
+  Inner([&](OfflineSystemAccess& r) { r.PauseSeconds(seconds); });
+}
+
+}  // namespace lk
