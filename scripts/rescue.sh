@@ -19,10 +19,13 @@
 #
 # The live system is made with mmdebstrap (not live-build): one command from a package list,
 # with hooks that copy the project's files in, and no live-build configuration tree to keep.
-# Debian's live-boot finds and mounts the squashfs on the medium.
+# Debian's live-boot finds and mounts the squashfs on the medium. The live system holds two builds
+# of lkscan from the same sources (below): the release's static one and a dynamically linked one
+# with the disk layer (--list, --image), which the guide uses.
 #
 # Inputs that may be set:
-#   LK_RESCUE_LKSCAN    an lkscan to put on the medium instead of building the static one
+#   LK_RESCUE_LKSCAN    a static lkscan to put on the medium instead of building it
+#   LK_RESCUE_LKSCAN_DYNAMIC  the same for the dynamically linked one (with --list, --image)
 #   LK_DEBIAN_SOURCES   a deb822 .sources or sources.list file to build from (a snapshot, to
 #                       rebuild the same bytes later); default: Debian 12 with its updates
 #   LK_JOBS             build jobs (default 2)
@@ -52,23 +55,48 @@ umask 022
 name=Anti-Lauschkobold-Rettung-$version
 say "version $version, SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
 
-# The scanner: the release's static lkscan, which starts on any Linux without libraries.
-if [ -n "${LK_RESCUE_LKSCAN:-}" ]; then
-  lkscan=$(realpath "$LK_RESCUE_LKSCAN")
-else
-  log=build/release-linux-static.log
+# The scanners. The release's static lkscan starts on any Linux without libraries, but reads only
+# mounted volumes (--root): the disk layer behind --list and --image needs the Sleuth Kit, which
+# Debian ships only as a shared library. So the medium carries the same sources built a second
+# time, linked dynamically, as its lkscan, together with the Debian packages of the libraries it
+# was linked with; the static one stays beside it as lkscan-static.
+build_lkscan() {  # folder, extra cmake arguments...
+  local dir=$1 log=$1.log
+  shift
   mkdir -p build
-  say "building the static lkscan (log: $log)"
-  if ! { cmake --preset release-linux-static && cmake --build --preset release-linux-static -j "$jobs"; } >"$log" 2>&1; then
+  say "building lkscan in $dir (log: $log)"
+  if ! { cmake --preset release-linux-static -B "$dir" "$@" &&
+         cmake --build "$dir" -j "$jobs" --target lkscan; } >"$log" 2>&1; then
     tail -n 30 "$log" >&2
-    fail "the static lkscan did not build"
+    fail "lkscan did not build in $dir"
   fi
-  lkscan=$top/build/release-linux-static/tools/lkscan/lkscan
+}
+if [ -n "${LK_RESCUE_LKSCAN:-}" ]; then
+  static=$(realpath "$LK_RESCUE_LKSCAN")
+else
+  build_lkscan build/release-linux-static
+  static=$top/build/release-linux-static/tools/lkscan/lkscan
 fi
-[ -x "$lkscan" ] || fail "$lkscan is not a program"
-[ "$("$lkscan" --version)" = "lkscan $version" ] || fail "$lkscan is not lkscan $version"
+if [ -n "${LK_RESCUE_LKSCAN_DYNAMIC:-}" ]; then
+  dynamic=$(realpath "$LK_RESCUE_LKSCAN_DYNAMIC")
+else
+  build_lkscan build/rescue-lkscan-dynamic -DLK_STATIC_LINUX=OFF
+  dynamic=$top/build/rescue-lkscan-dynamic/tools/lkscan/lkscan
+fi
+for program in "$static" "$dynamic"; do
+  [ -x "$program" ] || fail "$program is not a program"
+  [ "$("$program" --version)" = "lkscan $version" ] || fail "$program is not lkscan $version"
+done
+"$dynamic" --help | grep -q -- '--image' ||
+  fail "$dynamic has no --image (is libtsk-dev installed?)"
+# The Debian packages that ship the libraries the dynamic lkscan loads.
+mapfile -t libraries < <(ldd "$dynamic" | awk '$2 == "=>" && $3 ~ /^\// { print $3 }')
+[ ${#libraries[@]} -gt 0 ] || fail "ldd names no library of $dynamic"
+lib_packages=$(for lib in "${libraries[@]}"; do dpkg -S "$(realpath "$lib")" 2>/dev/null ||
+  dpkg -S "$lib"; done | cut -d: -f1 | LC_ALL=C sort -u | paste -sd, -)
+say "libraries of the dynamic lkscan come from: $lib_packages"
 
-work=build/rescue
+work=${LK_RESCUE_WORK:-build/rescue}
 root=$work/root
 iso=$work/iso
 rm -rf "$work"
@@ -85,11 +113,11 @@ fi
 # What the live system holds: a kernel, live-boot to find the medium, systemd, ntfs-3g for the
 # repair, whiptail for the guide, jq to read lkscan's JSON Lines.
 include=linux-image-amd64,live-boot,initramfs-tools,zstd,systemd-sysv,udev,kmod,util-linux,
-include+=procps,ntfs-3g,whiptail,jq,dosfstools,less
+include+=procps,ntfs-3g,whiptail,jq,dosfstools,less,$lib_packages
 say "building the live system with mmdebstrap (log: $work/mmdebstrap.log)"
 if ! mmdebstrap --variant=essential --mode=root --include="$include" \
     --essential-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" && printf "COMPRESS=zstd\nMODULES=most\n" >"$1/etc/initramfs-tools/conf.d/lk-rescue.conf"' \
-    --customize-hook="'$top/scripts/rescue/customize.sh' \"\$1\" '$top' '$lkscan' '$version'" \
+    --customize-hook="'$top/scripts/rescue/customize.sh' \"\$1\" '$top' '$dynamic' '$static' '$version'" \
     --customize-hook='for k in "$1"/lib/modules/*; do chroot "$1" depmod -a "${k##*/}"; done' \
     bookworm "$root" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1; then
   tail -n 40 "$work/mmdebstrap.log" >&2

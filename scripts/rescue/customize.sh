@@ -2,12 +2,16 @@
 # mmdebstrap's customize hook for the rescue medium's live system: puts lkscan and the guide in,
 # starts the guide on the first console instead of a login, and removes what would differ
 # between two builds (caches, logs, the machine's identity).
-#   customize.sh ROOT TOP LKSCAN VERSION
+#   customize.sh ROOT TOP LKSCAN [LKSCAN_STATIC] VERSION
+# LKSCAN is the one the guide runs (linked dynamically, with --list and --image); the release's
+# static one, when given, goes beside it as lkscan-static.
 set -euo pipefail
-root=$1 top=$2 lkscan=$3 version=$4
+root=$1 top=$2 lkscan=$3 static= version=$4
+[ $# -ge 5 ] && static=$4 version=$5
 src=$top/rescue
 
 install -m 0755 "$lkscan" "$root/usr/local/bin/lkscan"
+[ -n "$static" ] && install -m 0755 "$static" "$root/usr/local/bin/lkscan-static"
 install -d "$root/usr/local/lib/lk-rescue"
 install -m 0644 "$src/common.sh" "$root/usr/local/lib/lk-rescue/common.sh"
 install -m 0755 "$src/guide.sh" "$root/usr/local/sbin/lk-guide"
