@@ -114,11 +114,16 @@ fi
 # repair, whiptail for the guide, jq to read lkscan's JSON Lines.
 include=linux-image-amd64,live-boot,initramfs-tools,zstd,systemd-sysv,udev,kmod,util-linux,
 include+=procps,ntfs-3g,whiptail,jq,dosfstools,less,$lib_packages
+# The initrd is made once, at the end, after the pruning: update-initramfs is diverted to a no-op
+# while the packages are set up (the kernel and live-boot's trigger would each make one, minutes
+# apiece on a small machine).
 say "building the live system with mmdebstrap (log: $work/mmdebstrap.log)"
 if ! mmdebstrap --variant=essential --mode=root --include="$include" \
     --essential-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" && printf "COMPRESS=zstd\nMODULES=most\n" >"$1/etc/initramfs-tools/conf.d/lk-rescue.conf"' \
+    --essential-hook='chroot "$1" dpkg-divert --quiet --local --rename --divert /usr/sbin/update-initramfs.lk --add /usr/sbin/update-initramfs && printf "#!/bin/sh\nexit 0\n" >"$1/usr/sbin/update-initramfs" && chmod 0755 "$1/usr/sbin/update-initramfs"' \
     --customize-hook="'$top/scripts/rescue/customize.sh' \"\$1\" '$top' '$dynamic' '$static' '$version'" \
     --customize-hook='for k in "$1"/lib/modules/*; do chroot "$1" depmod -a "${k##*/}"; done' \
+    --customize-hook='rm -f "$1/usr/sbin/update-initramfs" && chroot "$1" dpkg-divert --quiet --local --rename --remove /usr/sbin/update-initramfs && for k in "$1"/lib/modules/*; do chroot "$1" update-initramfs -c -k "${k##*/}"; done' \
     bookworm "$root" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1; then
   tail -n 40 "$work/mmdebstrap.log" >&2
   fail "mmdebstrap failed"
@@ -130,9 +135,10 @@ chroot "$root" dpkg-query -W -f='${Package} ${Version}\n' | LC_ALL=C sort >"$iso
 mv "$(ls "$root"/boot/vmlinuz-* | head -n 1)" "$iso/live/vmlinuz"
 mv "$(ls "$root"/boot/initrd.img-* | head -n 1)" "$iso/live/initrd.img"
 rm -rf "$root"/boot/*
+# mksquashfs takes its dates from SOURCE_DATE_EPOCH (it refuses -mkfs-time beside it).
 say "packing the live system (squashfs)"
 mksquashfs "$root" "$iso/live/filesystem.squashfs" -noappend -comp xz -b 1M -processors "$jobs" \
-  -mkfs-time "$SOURCE_DATE_EPOCH" -all-time "$SOURCE_DATE_EPOCH" -no-progress >"$work/mksquashfs.log"
+  -no-progress >"$work/mksquashfs.log"
 
 printf 'Anti-Lauschkobold Rettung %s amd64\n' "$version" >"$iso/.disk/info"
 # The ISO's "UUID" is its modification date; BIOS GRUB finds its own medium by it (an NTFS or
