@@ -29,6 +29,7 @@
 #   LK_DEBIAN_SOURCES   a deb822 .sources or sources.list file to build from (a snapshot, to
 #                       rebuild the same bytes later); default: Debian 12 with its updates
 #   LK_JOBS             build jobs (default 2)
+#   LK_RESCUE_WORK      the work folder (default build/rescue)
 #
 # Reproducibility: SOURCE_DATE_EPOCH is the commit's time and is handed to mmdebstrap,
 # mkinitramfs, mksquashfs, mkfs.vfat/mtools and xorriso; file order is sorted everywhere. Two
