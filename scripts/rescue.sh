@@ -138,7 +138,7 @@ mv "$(ls "$root"/boot/initrd.img-* | head -n 1)" "$iso/live/initrd.img"
 rm -rf "$root"/boot/*
 # mksquashfs takes its dates from SOURCE_DATE_EPOCH (it refuses -mkfs-time beside it).
 say "packing the live system (squashfs)"
-mksquashfs "$root" "$iso/live/filesystem.squashfs" -noappend -comp xz -b 1M -processors "$jobs" \
+mksquashfs "$root" "$iso/live/filesystem.squashfs" -noappend -comp zstd -Xcompression-level 6 -b 1M -processors "$jobs" \
   -no-progress >"$work/mksquashfs.log"
 
 printf 'Anti-Lauschkobold Rettung %s amd64\n' "$version" >"$iso/.disk/info"
