@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Every program that a test driver or a script of the project starts must be there on a fresh
 machine: built by the project, shipped by a Debian package that scripts/install-deps.sh installs
+(its packages=, optional= and rescue= arrays)
 (or one those depend on), or part of Debian's base system (priority "required").
 
     check-test-programs.py [--top DIR] [--install-deps FILE] [--verbose]
@@ -500,7 +501,7 @@ def _closure(roots, packages):
 def _install_list(install_deps):
     text = install_deps.read_text()
     names = []
-    for array in ('packages', 'optional'):
+    for array in ('packages', 'optional', 'rescue'):
         match = re.search(array + r'=\((.*?)\)', text, re.S)
         if match:
             names += [n.split(':')[0] for n in match.group(1).split() if not n.startswith('#')]

@@ -10,6 +10,8 @@
 #
 # --without-wine32 leaves the 32-bit Wine side alone (the release command builds, it runs nothing
 # under Wine).
+# --rescue also installs what the rescue medium's build and its boot test need (scripts/rescue.sh,
+# scripts/test-rescue.sh); the ordinary test command does without them.
 set -uo pipefail
 
 packages=(cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev
@@ -23,7 +25,20 @@ packages=(cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev
           libtsk-dev ntfs-3g ntfs-3g-dev fdisk qemu-utils ewf-tools)
 # Needs the i386 architecture and its index; may be missing on a machine whose index is broken.
 optional=(wine32:i386)
-[ "${1:-}" = --without-wine32 ] && optional=()
+# The rescue medium: the live system's builder, the boot loaders (Debian's signed shim and GRUB
+# for UEFI, GRUB for BIOS), the ISO and FAT tools, and qemu with OVMF for its boot test. jq,
+# whiptail and ntfs-3g are what the medium's own scripts run (lint and trial runs here).
+rescue=(mmdebstrap squashfs-tools xorriso mtools dosfstools grub-common grub-pc-bin
+        grub-efi-amd64-bin grub-efi-amd64-signed shim-signed qemu-system-x86 qemu-utils ovmf
+        ntfs-3g jq whiptail util-linux fdisk)
+with_rescue=0
+for arg in "$@"; do
+  case "$arg" in
+    --without-wine32) optional=() ;;
+    --rescue) with_rescue=1 ;;
+  esac
+done
+[ "$with_rescue" -eq 1 ] && packages+=("${rescue[@]}")
 
 is_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'

@@ -3,9 +3,11 @@
 # - ctest-counts.sh counts a skipped test as skipped, not as passed;
 # - install-deps.sh goes on without Wine's 32-bit side when the package index is broken: apt-get,
 #   dpkg and friends are stand-ins on PATH that fail the index update and the i386 install;
-#   with --without-wine32 (the release command) it does not even ask for that side;
+#   with --without-wine32 (the release command) it does not even ask for that side; the rescue
+#   medium's tools are asked for only with --rescue;
 # - check-test-programs.py names each program that a made-up tree starts and nothing installs,
-#   with the file and line, and passes a tree whose programs are all accounted for;
+#   with the file and line, and passes a tree whose programs are all accounted for (a program
+#   that only the rescue array installs counts);
 # - processes.sh ends the processes that carry a run's marker and leaves every other alone.
 # Prints "N passed, M failed" and exits 1 on any failure.
 set -uo pipefail
@@ -67,6 +69,18 @@ check "--without-wine32 asks apt for nothing" test ! -s "$calls"
 PATH="$stubs:$PATH" bash "$top/scripts/install-deps.sh" >/dev/null 2>&1
 check "without the flag the 32-bit side is still asked for" grep -q "wine32:i386" "$calls"
 
+# --- install-deps.sh --rescue: the rescue medium's tools only when asked for ---------------------
+: >"$calls"
+stub dpkg-query 'case "$*" in *wine32*|*mmdebstrap*|*ovmf*) exit 1 ;; *) echo "install ok installed" ;; esac'
+PATH="$stubs:$PATH" bash "$top/scripts/install-deps.sh" --without-wine32 >/dev/null 2>&1
+check "without --rescue the medium's tools are not asked for" test ! -s "$calls"
+PATH="$stubs:$PATH" bash "$top/scripts/install-deps.sh" --without-wine32 --rescue >/dev/null 2>&1
+code=$?
+check "--rescue installs what is missing of them (exit $code)" \
+  grep -q "install .*mmdebstrap.*ovmf" "$calls"
+check "--rescue with --without-wine32 still leaves the 32-bit side alone" \
+  bash -c "! grep -q wine32 '$calls'"
+
 # --- check-test-programs.py: a program that nothing installs is named with the file that starts it
 fake=$work/fake-top
 mkdir -p "$fake/tests/area" "$fake/scripts"
@@ -102,6 +116,7 @@ cat <<TEXT
 lk-not-a-command-in-a-heredoc
 TEXT
 "$(dirname "$0")/driver_test.py" && lkfake && sort out.log >/dev/null
+xorriso -version >/dev/null
 SH
 cp "$top/scripts/install-deps.sh" "$fake/scripts/"
 /usr/bin/python3 "$top/scripts/check-test-programs.py" --top "$fake" >"$work/programs.out"
@@ -117,7 +132,7 @@ for missing in CMakeLists.txt:2:lk-missing-in-cmake driver_test.py:4:lk-missing-
     grep -q -- "$place: $program " "$work/programs.out"
 done
 for fine in sha256sum tee sort lkfake driver_test.py helper lk-pattern other \
-    lk-not-a-command-in-a-heredoc; do
+    lk-not-a-command-in-a-heredoc xorriso; do
   check "check-test-programs accepts $fine" bash -c "! grep -q -- ': $fine ' '$work/programs.out'"
 done
 check "check-test-programs counts nine programs it cannot account for" \

@@ -1,0 +1,208 @@
+#!/usr/bin/python3
+"""Boots the rescue medium in qemu (UEFI, Secure Boot enforced, the medium as a USB stick, an
+infected Windows installation on an NVMe disk), drives the guide with key presses through qemu's
+monitor and saves a PNG of the screen at each step, for a person to look at.
+
+    rescue-screenshots.py --iso ISO --disk IMAGE --out DIR [--timeout SECONDS]
+
+A step's picture is taken once the guide has named the dialog on the serial line and the screen
+has settled: two screen dumps a few seconds apart that are the same, and differ from the last
+picture saved. Needs qemu-system-x86_64, OVMF and
+ImageMagick's convert (scripts/install-deps.sh --rescue and the ordinary packages).
+"""
+
+import argparse
+import hashlib
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+# The guide names each of its dialogs on the serial line ("LK-DIALOG <n> <title>"). Step n's
+# picture is taken once dialog n is named and the screen has settled; then its keys are pressed.
+# The first picture is GRUB's menu, taken before the medium boots.
+GRUB = ('01-grub-menue', ['ret'])
+DOWN = 'down'
+STEPS = [
+    ('02-willkommen', ['ret']),
+    ('03-hauptmenue', ['ret']),                        # the first installation
+    ('04-ergebnis-befallen', ['ret']),
+    ('05-reparieren-frage', ['tab', 'ret']),           # "Ja"
+    ('06-reparatur-ergebnis', ['ret']),
+    ('07-nachpruefung-hinweis', ['ret']),
+    ('08-ergebnis-sauber', ['ret']),
+    ('09-hauptmenue-rueckgaengig', [DOWN, DOWN, 'ret']),
+    ('10-rueckgaengig-installation', ['ret']),
+    ('11-rueckgaengig-lauf', ['ret']),
+    ('12-rueckgaengig-frage', ['tab', 'ret']),
+    ('13-wiederherstellung-ergebnis', ['ret']),
+    ('14-hauptmenue-berichte', [DOWN, DOWN, DOWN, 'ret']),
+    ('15-berichte', ['ret']),
+    ('16-bericht', ['ret']),
+    ('17-hauptmenue-ausschalten', [DOWN, DOWN, DOWN, DOWN, DOWN, 'ret']),
+    ('18-ausschalten-frage', ['tab', 'ret']),
+]
+
+
+def blue_share(path):
+    """The share of clearly blue pixels in a PPM (P6) screen dump: GRUB's menu and the guide
+    are drawn on blue, the firmware and the kernel on black."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    pixels = data[pos + 1:]
+    total = blue = 0
+    for i in range(0, len(pixels) - 2, 3 * 97):
+        r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
+        total += 1
+        blue += b > 120 and r < 90 and g < 90
+    return blue / max(total, 1)
+
+
+def serial_dialogs(path):
+    try:
+        with open(path, 'rb') as f:
+            text = f.read().decode('utf-8', 'replace')
+    except OSError:
+        return 0
+    count = 0
+    for line in text.splitlines():
+        if line.startswith('LK-DIALOG '):
+            count = max(count, int(line.split()[1]))
+    return count
+
+
+class Monitor:
+    def __init__(self, path, deadline):
+        while True:
+            try:
+                self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                self.sock.connect(path)
+                break
+            except OSError:
+                if time.time() > deadline:
+                    raise
+                time.sleep(0.5)
+        self.sock.settimeout(30)
+        self._read_prompt()
+
+    def _read_prompt(self):
+        data = b''
+        while not data.endswith(b'(qemu) '):
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                raise EOFError('qemu closed its monitor')
+            data += chunk
+        return data
+
+    def command(self, text):
+        self.sock.sendall(text.encode() + b'\n')
+        return self._read_prompt()
+
+
+def settled(monitor, work, last_digest, deadline):
+    """The path of a screen dump that has settled and differs from last_digest."""
+    previous = None
+    n = 0
+    while time.time() < deadline:
+        n += 1
+        path = os.path.join(work, 'dump%d.ppm' % n)
+        monitor.command('screendump ' + path)
+        time.sleep(0.5)
+        with open(path, 'rb') as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        if digest == previous and digest != last_digest:
+            return path, digest
+        previous = digest
+        time.sleep(4)
+    raise TimeoutError('the screen did not settle on a new picture')
+
+
+def save(dump, out, name):
+    png = os.path.join(out, name + '.png')
+    subprocess.run(['convert', dump, png], check=True)
+    print('rescue-screenshots: %s' % png, flush=True)
+
+
+def press(monitor, keys):
+    for key in keys:
+        monitor.command('sendkey ' + key)
+        time.sleep(1.5)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--iso', required=True)
+    parser.add_argument('--disk', required=True)
+    parser.add_argument('--out', required=True)
+    parser.add_argument('--timeout', type=int, default=1200, help='seconds per step')
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    work = tempfile.mkdtemp(prefix='lk-shots.')
+    stick = os.path.join(work, 'stick.img')
+    shutil.copyfile(args.iso, stick)
+    vars_fd = os.path.join(work, 'vars.fd')
+    shutil.copyfile('/usr/share/OVMF/OVMF_VARS_4M.ms.fd', vars_fd)
+    sock = os.path.join(work, 'monitor.sock')
+    serial = os.path.join(work, 'serial.log')
+    qemu = subprocess.Popen([
+        'qemu-system-x86_64', '-m', '2048', '-smp', '2', '-accel', 'tcg',
+        '-machine', 'q35,smm=on', '-global', 'driver=cfi.pflash01,property=secure,value=on',
+        '-drive', 'if=pflash,format=raw,unit=0,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.secboot.fd',
+        '-drive', 'if=pflash,format=raw,unit=1,file=' + vars_fd,
+        '-drive', 'file=%s,format=raw,if=none,id=win,cache=unsafe' % args.disk,
+        '-device', 'nvme,drive=win,serial=LKWIN',
+        '-drive', 'file=%s,format=raw,if=none,id=stick,cache=unsafe' % stick,
+        '-device', 'qemu-xhci', '-device', 'usb-storage,drive=stick,bootindex=0',
+        '-vga', 'std', '-display', 'none', '-no-reboot',
+        '-monitor', 'unix:%s,server=on,wait=off' % sock, '-serial', 'file:' + serial])
+    try:
+        monitor = Monitor(sock, time.time() + 60)
+        # GRUB's menu: the first screen that is mostly blue.
+        deadline = time.time() + args.timeout
+        n = 0
+        while True:
+            n += 1
+            dump = os.path.join(work, 'grub%d.ppm' % n)
+            monitor.command('screendump ' + dump)
+            time.sleep(0.3)
+            if blue_share(dump) > 0.05:
+                break
+            if time.time() > deadline:
+                raise TimeoutError('no GRUB menu')
+            time.sleep(0.7)
+        save(dump, args.out, GRUB[0])
+        press(monitor, GRUB[1])
+        last = None
+        for number, (name, keys) in enumerate(STEPS, 1):
+            deadline = time.time() + args.timeout
+            while serial_dialogs(serial) < number:
+                if time.time() > deadline or qemu.poll() is not None:
+                    raise TimeoutError('the guide did not reach dialog %d (%s)' % (number, name))
+                time.sleep(2)
+            time.sleep(2)
+            dump, last = settled(monitor, work, last, time.time() + args.timeout)
+            save(dump, args.out, name)
+            press(monitor, keys)
+        qemu.wait(timeout=args.timeout)
+    finally:
+        if qemu.poll() is None:
+            qemu.kill()
+        qemu.wait()
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
