@@ -19,9 +19,9 @@
 
 #include "bench/EngineBench.h"
 #include "search/SearchFileGrep.h"
-#include "trojan/SweepExpressions.h"
 #include "streamsearch/StreamSearch.h"
 #include "system/posix/PosixFileSystem.h"
+#include "trojan/SweepExpressions.h"
 
 namespace lk::bench {
 

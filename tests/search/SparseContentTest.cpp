@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "search/SearchFileGrep.h"
-#include "trojan/SweepExpressions.h"
 #include "search/matcher/FastRefine.h"
 #include "testing/reference/ReferenceRefine.h"
 #include "tests/search/FakeFileSystem.h"
+#include "trojan/SweepExpressions.h"
 
 namespace lk {
 namespace {

@@ -35,8 +35,9 @@ void AddHiveStates(const lk::OfflineSystemAccess& system,
                    std::vector<lk::ScanNote>* notes, std::vector<lk::ScanSkipped>* skipped) {
   for (const auto& hive : system.DirtyHiveStates()) {
     if (notes != nullptr && !hive.logsApplied.empty()) {
-      notes->push_back({"registry", lk::console_texts::Fill(lk::lkscan_texts::kHiveReplayed,
-                                                            {shown(hive.hostPath), hive.logsApplied})});
+      notes->push_back(
+          {"registry", lk::console_texts::Fill(lk::lkscan_texts::kHiveReplayed,
+                                               {shown(hive.hostPath), hive.logsApplied})});
     }
     if (skipped != nullptr && !hive.logFailure.empty()) {
       skipped->push_back({windowsPath(hive.hostPath),

@@ -7,8 +7,8 @@
 #include <memory>
 #include <regex>
 
-#include "tests/system/image/ImageFixture.h"
 #include "tests/support/WindowsTree.h"
+#include "tests/system/image/ImageFixture.h"
 
 namespace lk {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "system/image/ImageSurvey.h"
 #include "system/image/TskFileSystem.h"
-#include "tests/system/image/ImageFixture.h"
 #include "tests/support/WindowsTree.h"
+#include "tests/system/image/ImageFixture.h"
 
 namespace lk {
 namespace {

@@ -16,10 +16,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ntfs-3g/types.h>
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
+#include <ntfs-3g/types.h>
 #include <ntfs-3g/unistr.h>
 #include <ntfs-3g/volume.h>
 
@@ -93,9 +93,10 @@ static int CopyFolder(ntfs_volume* volume, ntfs_inode* folder, const char* hostP
       if (made == NULL) {
         result = Fail("cannot create", child);
       } else {
-        result = S_ISDIR(status.st_mode) ? CopyFolder(volume, made, child)
-                                         : CopyFileInto(made, child);
-        if (ntfs_inode_close_in_dir(made, folder) != 0 && result == 0) result = Fail("cannot close", child);
+        result =
+            S_ISDIR(status.st_mode) ? CopyFolder(volume, made, child) : CopyFileInto(made, child);
+        if (ntfs_inode_close_in_dir(made, folder) != 0 && result == 0)
+          result = Fail("cannot close", child);
       }
     }
     free(name);
