@@ -41,13 +41,31 @@ fi
 loader=${LK_WINE32_LOADER:+$LK_WINE32_LOADER/}wine
 [ "$machine" = amd64 ] && loader=/usr/lib/wine/wine64
 
+# Where 32-bit code runs only under emulation, Wine's 64-bit loader cannot start the 32-bit
+# half of a 64-bit prefix, so such a prefix has no syswow64: a 32-bit program cannot run there.
+wow64_missing() {  # prefix
+  [ "$machine" = i386 ] && [ "$arch" = win64 ] && [ -n "${LK_WINE32_LOADER:-}" ] &&
+    [ ! -f "$1/drive_c/windows/syswow64/kernel32.dll" ]
+}
+skip_without_wow64() {
+  echo "wine-run.sh: skipping $(basename "$exe"): under emulated 32-bit code the 64-bit prefix has no 32-bit side (syswow64)." >&2
+  echo "  The 32-bit prefix and the mingw64 preset's 64-bit prefix run the same tests." >&2
+  exit 77
+}
+
 case "$kind" in
   win32|win64)
     prefix=$("$here/wine-prefix.sh" "$root" "$arch")
+    wow64_missing "$prefix" && skip_without_wow64
     WINEPREFIX=$prefix exec "$loader" "$exe" "$@"
     ;;
   win32-fresh|win64-fresh)
     prefix=$("$here/wine-prefix.sh" "$root" "$arch" fresh)
+    if wow64_missing "$prefix"; then
+      "$here/wine-prefix.sh" "$root" stop "$prefix"
+      rm -rf "$prefix"
+      skip_without_wow64
+    fi
     rc=0
     WINEPREFIX=$prefix "$loader" "$exe" "$@" || rc=$?
     "$here/wine-prefix.sh" "$root" stop "$prefix"
