@@ -154,6 +154,11 @@ def plan(scenario, program, helper, program32=None, helper32=None):
     from_32bit_build = exe is not program
     if (from_32bit_build or not bits64) and not can_run_32bit():
         raise CannotRun('the 32-bit program cannot run: this machine cannot execute 32-bit code')
+    # Wine's 64-bit loader cannot start an emulated 32-bit one, so there a 64-bit prefix has no
+    # 32-bit side (syswow64) for a 32-bit program.
+    if arch == 'win64' and (from_32bit_build or not bits64) and os.environ.get('LK_WINE32_LOADER'):
+        raise CannotRun('the 32-bit program cannot run in a 64-bit prefix: 32-bit code runs only '
+                        'under emulation here, and the 64-bit prefix has no 32-bit side')
     if from_32bit_build:
         for path, variable in ((exe, 'LK_PROGRAM32_EXECUTABLE'), (user, 'LK_HELPER32_EXECUTABLE')):
             if not path or not Path(path).exists():

@@ -81,7 +81,8 @@ def main():
             summary = records[-1] if records else {}
             if code != 0 or summary.get('verdict') != 'clean' or summary.get('skipped') != 0:
                 failures.append(f'clean: exit {code}, summary {summary}')
-            if summary.get('files_examined', 0) == 0:
+            # Without the sweep a clean PC has nothing to examine: the known files are absent.
+            if sweep and summary.get('files_examined', 0) == 0:
                 failures.append('clean: no file was examined')
 
             library = Path(args.library).read_bytes()
