@@ -211,6 +211,12 @@ bool Quarantine::StoreCopy(std::string_view path, const std::string& copyPath, J
     *error = "Die Datei kann nicht gelesen werden (Fehler " + std::to_string(code) + ").";
     return false;
   }
+  // Its copy must be checked against its SHA-256 when it is made and when it is put back: a
+  // file too large for a digest is not kept (and so not removed).
+  if (original->Size() > kDigestLimit) {
+    *error = "Die Datei ist größer als 1 GiB; ihre Kopie ließe sich nicht prüfen.";
+    return false;
+  }
   std::unique_ptr<WritableFile> copy = store_.CreateNewFile(copyPath, &code);
   if (!copy) {
     *error = "Die Kopie " + copyPath + " kann nicht angelegt werden (Fehler " +

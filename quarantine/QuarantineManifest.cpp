@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "system/Sha256.h"
+
 namespace lk::quarantine_manifest {
 
 using qf::Json;
@@ -188,7 +190,9 @@ void AddItem(const Json& item, const KeptPlaces& places, Plan& plan) {
     }
     file.copy = Text(item, "copy", 16);
     if (!IsCopyName(file.copy)) Invalid("ungültiger Name der Kopie");
-    file.size = Number(item, "size", std::int64_t{1} << 53);
+    // A removal keeps no file larger than what gets a digest: a larger size could not be
+    // checked against its SHA-256 in bounded time.
+    file.size = Number(item, "size", kDigestLimit);
     file.sha256 = Text(item, "sha256", 64);
     if (!IsSha256(file.sha256)) Invalid("ungültige SHA-256");
     file.attributes = static_cast<std::uint32_t>(Number(item, "attributes", 0xFFFFFFFF));

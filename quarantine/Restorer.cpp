@@ -113,7 +113,8 @@ class Restoration {
 
   void RestoreFile(const FileItem& item) {
     const FileDigest present = DigestFile(files_, item.path);
-    if (present.Ok() && present.sha256 != item.sha256) {
+    // Larger than any kept file can be: another one.
+    if ((present.Ok() && present.sha256 != item.sha256) || present.TooLarge()) {
       Act("restore-file", item.path, false,
           "Am Ort liegt eine andere Datei; sie wird nicht überschrieben.");
       return;

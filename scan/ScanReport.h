@@ -68,7 +68,9 @@ struct ScanVolume {
   std::optional<std::string> serial;
 };
 
-enum class ScanVerdict : std::uint8_t { Clean, Infected, Suspicious };
+// Incomplete: nothing was found, but not everything could be examined, so nothing is known to
+// be clean.
+enum class ScanVerdict : std::uint8_t { Clean, Infected, Suspicious, Incomplete };
 
 struct ScanSummary {
   // A restore examines nothing: its verdict is always Clean and says nothing about the system.

@@ -1,6 +1,7 @@
 #include "scan/Scanner.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -31,35 +32,7 @@ std::string MachineKey(std::string_view keyPath) {
 }
 
 // Why a file or folder could not be examined, in the scanner's language.
-std::string FileErrorText(std::uint32_t error) {
-  switch (error) {
-    case file_error::kFileNotFound:
-    case file_error::kPathNotFound:
-      return "existiert nicht";
-    case file_error::kTooManyOpenFiles:
-      return "zu viele offene Dateien";
-    case file_error::kAccessDenied:
-      return "Zugriff verweigert";
-    case file_error::kReadFault:
-      return "Lesefehler";
-    case file_error::kSharingViolation:
-      return "von einem anderen Programm gesperrt";
-    case file_error::kInvalidName:
-      return "Name mit Backslash (kein gültiger Windows-Name)";
-    case file_error::kDuplicateName:
-      return "auf dem Weg Ordner, deren Namen sich nur in der Schreibung unterscheiden";
-    case file_error::kFilenameTooLong:
-      return "Pfad zu lang";
-    case file_error::kNotADirectory:
-      return "kein Ordner";
-    case file_error::kNotARegularFile:
-      return "keine gewöhnliche Datei (Pipe, Socket oder Gerät)";
-    case file_error::kLinkNotFollowed:
-      return "symbolische Verknüpfung, nicht verfolgt";
-    default:
-      return "Fehler " + std::to_string(error);
-  }
-}
+std::string FileErrorText(std::uint32_t error) { return DescribeFileErrorInGerman(error); }
 
 std::string ErrorText(SystemAccess& system, std::uint32_t code) {
   std::string text = system.SystemErrorText(code);
@@ -119,6 +92,11 @@ std::vector<ScanNote> AppInitCompanionNotes(RegistryConnection& registry, std::s
   return notes;
 }
 
+// What all digests of one run together may hash: the known files come first, so a hostile disk
+// that plants many sweep hits of a gibibyte each cannot make the run take hours, nor take the
+// known files' digests away.
+constexpr std::int64_t kDigestRunBudget = std::int64_t{16} << 30;
+
 // Devices exist only while Windows runs; an installation examined from outside says so.
 bool DeviceProbeNotApplicable(SystemAccess& system) {
   return system.LastSystemError() == win_error::kCallNotImplemented;
@@ -149,6 +127,9 @@ struct Scanner::Impl {
                    std::string_view check);
   void Remove(RemovalJournal& journal, const ScanOptions& options);
   void Skip(std::string path, std::string reason);
+  // The file's digest, made once per run: the sweep meets the known files again. walked: the
+  // entry is opened through its folder, as the sweep's walk opens it.
+  const FileDigest& Digest(std::string_view folder, std::string_view name, bool walked);
   void Found(const ScanFinding& finding, bool knownVersion);
   [[nodiscard]] ScanSummary Summarize() const;
 
@@ -173,7 +154,31 @@ struct Scanner::Impl {
   std::vector<std::pair<std::string, std::int64_t>> knownExamined;
   std::int64_t skipped = 0;
   ScanProgress progress;
+  // By folded folder and exact name (case twins are two files).
+  std::map<std::string, FileDigest> digests;
+  std::int64_t digestBudget = kDigestRunBudget;
 };
+
+const FileDigest& Scanner::Impl::Digest(std::string_view folder, std::string_view name,
+                                        bool walked) {
+  const std::string path = AppendBackslash(folder) + std::string(name);
+  const std::string key = FoldedAscii(ParentPath(path)) + "\\" + std::string(name);
+  if (const auto known = digests.find(key); known != digests.end()) return known->second;
+  const std::int64_t limit = std::min(kDigestLimit, digestBudget);
+  FileDigest digest =
+      walked ? DigestEntry(files, folder, name, limit) : DigestFile(files, path, limit);
+  if (digest.Ok()) digestBudget -= digest.size;
+  if (digest.TooLarge()) {
+    report.Note({"sha256",
+                 path + ": keine SHA-256-Prüfsumme, " +
+                     (digest.size > kDigestLimit
+                          ? std::to_string(digest.size) +
+                                " Bytes sind mehr als die 1 GiB, über die lkscan eine bildet"
+                          : std::string("die Prüfsummen dieses Laufs haben schon 16 GiB gelesen")) +
+                     "; der Befund gilt für die ganze Datei"});
+  }
+  return digests.emplace(key, std::move(digest)).first->second;
+}
 
 void Scanner::Impl::Skip(std::string path, std::string reason) {
   ++skipped;
@@ -331,7 +336,7 @@ void Scanner::Impl::CheckKnownFile(const std::string& folder, std::string_view n
   for (const std::string& candidate : candidates) {
     const std::string path = AppendBackslash(folder) + candidate;
     if (listed && !system.FilePresent(path)) {
-      const FileDigest digest = DigestFile(files, path);
+      const FileDigest& digest = Digest(folder, candidate, false);
       Skip(path, FileErrorText(digest.Ok() ? file_error::kNotARegularFile : digest.error));
       continue;
     }
@@ -344,18 +349,22 @@ void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, b
   ScanFinding finding;
   finding.check = std::string(check);
   finding.path = path;
-  const FileDigest digest = DigestFile(files, path);
-  if (digest.Ok()) {
-    finding.size = digest.size;
-    finding.sha256 = digest.sha256;
-    ++filesExamined;
-    bytesExamined += digest.size;
-    knownExamined.emplace_back(FoldedAscii(ParentPath(path)), digest.size);
-  }
+  const FileDigest& digest = Digest(ParentPath(path), FileNamePart(path), false);
   const KnownVersionProbe::Signature signature =
       library ? probe.ConfirmLibrary(path) : probe.ConfirmDriver(path);
   if (signature != KnownVersionProbe::Signature::NoAccess) {
     finding.identified = signature == KnownVersionProbe::Signature::Identified;
+  }
+  // A file too large for a digest is still examined whole by the probe, which reads it through
+  // its data and skips its holes.
+  const bool examined =
+      digest.Ok() || (digest.TooLarge() && signature != KnownVersionProbe::Signature::NoAccess);
+  if (examined) {
+    finding.size = digest.size;
+    if (digest.Ok()) finding.sha256 = digest.sha256;
+    ++filesExamined;
+    bytesExamined += digest.size;
+    knownExamined.emplace_back(FoldedAscii(ParentPath(path)), digest.size);
   }
   // The file is there whether or not it can be read: that alone is a finding.
   Found(finding, true);
@@ -364,7 +373,8 @@ void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, b
   } else {
     places.driverFiles.push_back(path);
   }
-  if (!digest.Ok()) Skip(path, FileErrorText(digest.error));
+  if (!examined)
+    Skip(path, FileErrorText(digest.TooLarge() ? file_error::kReadFault : digest.error));
 }
 
 void Scanner::Impl::CheckServiceManager() {
@@ -437,7 +447,7 @@ void Scanner::Impl::SweepFolder(const std::string& folder, std::string_view mask
     finding.path = path;
     finding.size = file.Size;
     // Through the directory the search walked: the name is never parsed as a path again.
-    const FileDigest digest = DigestEntry(files, file.Dir, file.Filename);
+    const FileDigest& digest = Digest(file.Dir, file.Filename, true);
     if (digest.Ok()) finding.sha256 = digest.sha256;
     Found(finding, false);
   };
@@ -474,6 +484,22 @@ void Scanner::Impl::Remove(RemovalJournal& journal, const ScanOptions& options) 
       return;
     }
   }
+  // A file too large for a digest could not be checked in the quarantine, neither when it is
+  // kept nor when it is put back: the removal refuses it before it changes anything.
+  for (const std::vector<std::string>* found : {&places.libraryFiles, &places.driverFiles}) {
+    for (const std::string& path : *found) {
+      const FileDigest& digest = Digest(ParentPath(path), FileNamePart(path), false);
+      if (digest.TooLarge() && digest.size > kDigestLimit) {
+        Skip("Entfernung", "nichts wurde entfernt: " + path + " ist " +
+                               std::to_string(digest.size) +
+                               " Bytes groß, mehr als 1 GiB; ihre Kopie in der Quarantäne ließe "
+                               "sich nicht prüfen. Entfernen Sie die Datei von Hand, nachdem Sie "
+                               "sie gesichert haben");
+        removalRefused = true;
+        return;
+      }
+    }
+  }
   ScanRemoval removal(system, report, journal);
   restartRequired = removal.Run(places);
   if (std::string location = journal.Location(); !location.empty()) {
@@ -483,9 +509,10 @@ void Scanner::Impl::Remove(RemovalJournal& journal, const ScanOptions& options) 
 
 ScanSummary Scanner::Impl::Summarize() const {
   ScanSummary summary;
-  summary.verdict = knownVersionFound ? ScanVerdict::Infected
-                    : sweepFound      ? ScanVerdict::Suspicious
-                                      : ScanVerdict::Clean;
+  summary.verdict = knownVersionFound               ? ScanVerdict::Infected
+                    : sweepFound                    ? ScanVerdict::Suspicious
+                    : skipped > 0 || removalRefused ? ScanVerdict::Incomplete
+                                                    : ScanVerdict::Clean;
   summary.filesExamined = filesExamined;
   summary.bytesExamined = bytesExamined;
   summary.skipped = skipped;

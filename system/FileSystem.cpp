@@ -65,6 +65,8 @@ std::string DescribeFileError(std::uint32_t error) {
       return "on the way, folders whose names differ only in case";
     case file_error::kFilenameTooLong:
       return "path too long";
+    case file_error::kFileTooLarge:
+      return "too large";
     case file_error::kNotADirectory:
       return "not a directory";
     case file_error::kNotARegularFile:
@@ -73,6 +75,38 @@ std::string DescribeFileError(std::uint32_t error) {
       return "symbolic link, not followed";
     default:
       return "error " + std::to_string(error);
+  }
+}
+
+std::string DescribeFileErrorInGerman(std::uint32_t error) {
+  switch (error) {
+    case file_error::kFileNotFound:
+    case file_error::kPathNotFound:
+      return "existiert nicht";
+    case file_error::kTooManyOpenFiles:
+      return "zu viele offene Dateien";
+    case file_error::kAccessDenied:
+      return "Zugriff verweigert";
+    case file_error::kReadFault:
+      return "Lesefehler";
+    case file_error::kSharingViolation:
+      return "von einem anderen Programm gesperrt";
+    case file_error::kInvalidName:
+      return "Name mit Backslash (kein gültiger Windows-Name)";
+    case file_error::kDuplicateName:
+      return "auf dem Weg Ordner, deren Namen sich nur in der Schreibung unterscheiden";
+    case file_error::kFilenameTooLong:
+      return "Pfad zu lang";
+    case file_error::kFileTooLarge:
+      return "zu groß";
+    case file_error::kNotADirectory:
+      return "kein Ordner";
+    case file_error::kNotARegularFile:
+      return "keine gewöhnliche Datei (Pipe, Socket oder Gerät)";
+    case file_error::kLinkNotFollowed:
+      return "symbolische Verknüpfung, nicht verfolgt";
+    default:
+      return "Fehler " + std::to_string(error);
   }
 }
 

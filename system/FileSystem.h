@@ -34,6 +34,7 @@ inline constexpr std::uint32_t kDuplicateName = 52;  // ERROR_DUP_NAME: folders 
 inline constexpr std::uint32_t kInvalidParameter = 87;
 inline constexpr std::uint32_t kInvalidName = 123;       // ERROR_INVALID_NAME
 inline constexpr std::uint32_t kFilenameTooLong = 206;   // ERROR_FILENAME_EXCED_RANGE
+inline constexpr std::uint32_t kFileTooLarge = 223;      // ERROR_FILE_TOO_LARGE
 inline constexpr std::uint32_t kNotADirectory = 267;     // ERROR_DIRECTORY
 inline constexpr std::uint32_t kNotARegularFile = 1920;  // ERROR_CANT_ACCESS_FILE
 inline constexpr std::uint32_t kLinkNotFollowed = 1921;  // ERROR_CANT_RESOLVE_FILENAME
@@ -42,6 +43,8 @@ inline constexpr std::uint32_t kLinkNotFollowed = 1921;  // ERROR_CANT_RESOLVE_F
 // A short English text that says why an entry could not be examined ("does not exist",
 // "not a regular file (pipe, socket or device)", ...; "error N" for codes without a text).
 [[nodiscard]] std::string DescribeFileError(std::uint32_t error);
+// The same in German, for the texts of lkscan and its layers ("existiert nicht", ...).
+[[nodiscard]] std::string DescribeFileErrorInGerman(std::uint32_t error);
 
 // File attribute bits with their Windows values.
 namespace file_attribute {

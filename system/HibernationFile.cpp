@@ -17,7 +17,7 @@ HibernationState ReadHibernationState(FileSystem& files, std::string* why) {
     if (error == file_error::kFileNotFound || error == file_error::kPathNotFound) {
       return HibernationState::NotHibernated;
     }
-    *why = "C:\\hiberfil.sys: " + DescribeFileError(error);
+    *why = "C:\\hiberfil.sys: " + DescribeFileErrorInGerman(error);
     return HibernationState::Unreadable;
   }
   std::array<char, kFirstPage> page{};
@@ -26,7 +26,7 @@ HibernationState ReadHibernationState(FileSystem& files, std::string* why) {
     const ReadResult got =
         file->ReadAt(static_cast<std::int64_t>(done), page.data() + done, page.size() - done);
     if (!got.Ok()) {
-      *why = "C:\\hiberfil.sys: " + DescribeFileError(got.error);
+      *why = "C:\\hiberfil.sys: " + DescribeFileErrorInGerman(got.error);
       return HibernationState::Unreadable;
     }
     if (got.bytes == 0) break;
@@ -38,11 +38,13 @@ HibernationState ReadHibernationState(FileSystem& files, std::string* why) {
 }
 
 std::string HibernationRemedy() {
-  return "Windows is hibernated (hiberfil.sys holds a saved session; Fast Startup does this at "
-         "every shutdown): what is on the volume is not what Windows will resume with, and a "
-         "change made now is lost or corrupts the volume. Start Windows and shut it down fully "
-         "(shutdown /s /t 0), or turn Fast Startup off, then scan again; never delete "
-         "hiberfil.sys (ntfs-3g's remove_hiberfile throws the saved session away).";
+  return "Windows ist im Ruhezustand (hiberfil.sys enthält eine gesicherte Sitzung; der "
+         "Schnellstart macht das bei jedem Herunterfahren): was auf dem Laufwerk steht, ist nicht "
+         "der Stand, mit dem Windows weiterläuft, und eine Änderung jetzt geht verloren oder "
+         "beschädigt das Laufwerk. Starten Sie Windows und fahren Sie es vollständig herunter "
+         "(shutdown /s /t 0) oder schalten Sie den Schnellstart aus, dann untersuchen Sie erneut; "
+         "löschen Sie hiberfil.sys nie (remove_hiberfile von ntfs-3g wirft die gesicherte Sitzung "
+         "weg).";
 }
 
 }  // namespace lk

@@ -18,19 +18,30 @@ std::string Sha256::Hex(const Digest& digest) {
 
 namespace {
 
-FileDigest DigestOpenFile(std::unique_ptr<ReadableFile> file, std::uint32_t openError) {
+FileDigest DigestOpenFile(std::unique_ptr<ReadableFile> file, std::uint32_t openError,
+                          std::int64_t limit) {
   FileDigest result;
   if (!file) {
     result.error = openError != 0 ? openError : file_error::kFileNotFound;
     return result;
   }
+  if (const std::int64_t size = file->Size(); size > limit) {
+    result.size = size;
+    result.error = file_error::kFileTooLarge;
+    return result;
+  }
   Sha256 hash;
   constexpr std::size_t kBlock = 1 << 20;
   std::int64_t offset = 0;
-  // A hole is digested as the zeros it holds, without reading them.
+  // A hole is digested as the zeros it holds, without reading them. A file that grows past the
+  // limit while it is read is given up there.
   if (const std::uint32_t error = ReadExtents(
           *file, kBlock,
-          [&](std::int64_t, const char* data, std::int64_t length) -> std::uint32_t {
+          [&](std::int64_t at, const char* data, std::int64_t length) -> std::uint32_t {
+            if (at + length > limit) {
+              result.size = at + length;
+              return file_error::kFileTooLarge;
+            }
             if (data != nullptr) {
               hash.Update(data, static_cast<std::size_t>(length));
             } else {
@@ -59,18 +70,19 @@ void HashZeros(Sha256& hash, std::int64_t length) {
   }
 }
 
-FileDigest DigestFile(FileSystem& files, std::string_view path) {
+FileDigest DigestFile(FileSystem& files, std::string_view path, std::int64_t limit) {
   std::uint32_t error = 0;
   std::unique_ptr<ReadableFile> file = files.OpenForReading(path, FileShare::All, &error);
-  return DigestOpenFile(std::move(file), error);
+  return DigestOpenFile(std::move(file), error, limit);
 }
 
-FileDigest DigestEntry(FileSystem& files, std::string_view directory, std::string_view name) {
+FileDigest DigestEntry(FileSystem& files, std::string_view directory, std::string_view name,
+                       std::int64_t limit) {
   std::uint32_t error = 0;
   const std::unique_ptr<Directory> folder = files.OpenDirectory(directory, &error);
-  if (!folder) return DigestOpenFile(nullptr, error);
+  if (!folder) return DigestOpenFile(nullptr, error, limit);
   std::unique_ptr<ReadableFile> file = folder->OpenFile(name, FileShare::All, &error);
-  return DigestOpenFile(std::move(file), error);
+  return DigestOpenFile(std::move(file), error, limit);
 }
 
 }  // namespace lk

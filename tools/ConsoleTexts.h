@@ -116,6 +116,60 @@ inline constexpr std::string_view kQuarantinePlace = "Quarantäne";
 inline constexpr std::string_view kScanBrokeOff = "die Untersuchung brach ab: %s";
 inline constexpr std::string_view kScanPlace = "Untersuchung";
 
+// Disks and images (--image, --list, --partition).
+inline constexpr std::string_view kPartitionGivenTwice = "--partition ist mehrfach angegeben";
+inline constexpr std::string_view kPartitionNeedsNumber =
+    "--partition braucht eine Zahl von 0 bis 4096";
+inline constexpr std::string_view kPartitionOnlyWithImage = "--partition gilt nur mit --image";
+inline constexpr std::string_view kImageExcludesRoot = "--image und --root schließen einander aus";
+inline constexpr std::string_view kListExcludes =
+    "--list verträgt sich nur mit --image, --partition und --json";
+inline constexpr std::string_view kImagesMissing =
+    "%s gibt es hier nicht (Festplatten und Abbilder liest nur lkscan für Linux, das mit The "
+    "Sleuth Kit gebaut ist)\n";
+inline constexpr std::string_view kImageNeverChanged =
+    "%s mit --image wird abgelehnt: ein Abbild wird nur gelesen, nie verändert; die Reparatur "
+    "braucht das eingehängte Laufwerk (lkscan --root EINHÄNGEPUNKT --remove). Es wurde nichts "
+    "untersucht und nichts verändert.\n";
+inline constexpr std::string_view kChangesRefused =
+    "%s wird abgelehnt: %s Es wurde nichts untersucht und nichts verändert.\n";
+inline constexpr std::string_view kHibernatedRefusal =
+    "Windows auf diesem Laufwerk ist im Ruhezustand (Schnellstart), und eine Änderung jetzt geht "
+    "verloren oder beschädigt das Laufwerk, wenn Windows weiterläuft. Starten Sie Windows und "
+    "fahren Sie es vollständig herunter (shutdown /s /t 0) oder schalten Sie den Schnellstart "
+    "aus, dann entfernen Sie erneut.";
+inline constexpr std::string_view kImageRefusal =
+    "ein Abbild wird nur gelesen, nie verändert; die Reparatur braucht das eingehängte Laufwerk.";
+inline constexpr std::string_view kDirtyVolume =
+    "das NTFS-Laufwerk ist als nicht sauber getrennt markiert: Windows hat es nicht sauber "
+    "ausgehängt (ein Absturz, ein Stromausfall oder ein Ruhezustand); Dateien, die gerade "
+    "geschrieben wurden, können unvollständig sein, und chkdsk läuft beim nächsten Start von "
+    "Windows";
+inline constexpr std::string_view kHibernationUnknown =
+    "ob Windows im Ruhezustand ist, lässt sich nicht sagen: %s";
+inline constexpr std::string_view kNoInstallationFound = "keine Windows-Installation gefunden";
+inline constexpr std::string_view kCannotBeExamined = "lässt sich nicht untersuchen";
+inline constexpr std::string_view kNothingExaminedOnImage = "%s: es wurde nichts untersucht (%s)\n";
+inline constexpr std::string_view kVolumeOfImage = "%s, Partition %s";
+// The text of --list, one line per installation.
+inline constexpr std::string_view kListPartition = " Partition %s";
+inline constexpr std::string_view kListVersionUnknown = "Windows (Version unbekannt)";
+inline constexpr std::string_view kListBuild = " Build %s";
+inline constexpr std::string_view kListLabel = ", Bezeichnung \"%s\"";
+inline constexpr std::string_view kListBitLockerYes = ", BitLocker: verschlüsselt";
+inline constexpr std::string_view kListBitLockerNo = ", BitLocker: nein";
+inline constexpr std::string_view kListHibernatedYes = ", Ruhezustand: ja";
+inline constexpr std::string_view kListHibernatedNo = ", Ruhezustand: nein";
+inline constexpr std::string_view kListDirty = ", nicht sauber ausgehängt";
+inline constexpr std::string_view kListNone = "Keine Windows-Installation gefunden.\n";
+inline constexpr std::string_view kSizeUnits[] = {"Bytes", "KiB", "MiB", "GiB", "TiB"};
+// The text report's line before the records of each volume of an image.
+inline constexpr std::string_view kHeadVolume = "LAUFWERK    ";
+inline constexpr std::string_view kVolumeWhole = "das ganze Abbild";
+inline constexpr std::string_view kVolumeLine = ", ab Byte %s, %s Bytes, %s";
+inline constexpr std::string_view kVolumeLabel = ", Bezeichnung \"%s\"";
+inline constexpr std::string_view kVolumeSerial = ", Seriennummer %s";
+
 // The output file and the event log.
 inline constexpr std::string_view kNoFileName = "%s: kein Dateiname";
 inline constexpr std::string_view kEventLogUnopenable =
@@ -179,8 +233,9 @@ inline constexpr ActionLabel kActionLabels[] = {
 
 inline constexpr std::string_view kRestoredAll = "Wiederherstellung: alles zurückgelegt.";
 inline constexpr std::string_view kRestoredNotAll = "Wiederherstellung: nicht alles zurückgelegt.";
-// By ScanVerdict: clean, infected, suspicious.
-inline constexpr std::string_view kVerdicts[] = {"sauber", "infiziert", "verdächtig"};
+// By ScanVerdict: clean, infected, suspicious, incomplete.
+inline constexpr std::string_view kVerdicts[] = {"sauber", "infiziert", "verdächtig",
+                                                 "nichts gefunden, aber nicht alles untersucht"};
 inline constexpr std::string_view kVerdictLine = "Ergebnis: %s. %s %s (%s) untersucht";
 inline constexpr std::string_view kFile = "Datei";
 inline constexpr std::string_view kFiles = "Dateien";

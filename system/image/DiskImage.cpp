@@ -39,7 +39,7 @@ std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::stri
   // O_NONBLOCK: a FIFO in the image's place must not make the open wait.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    *error = path + ": cannot be opened (" + std::strerror(errno) + ")";
+    *error = path + ": lässt sich nicht öffnen (" + std::strerror(errno) + ")";
     return std::nullopt;
   }
   struct stat status {};
@@ -48,7 +48,7 @@ std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::stri
   bool ok = ::fstat(fd, &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
   if (!ok) {
     ::close(fd);
-    *error = path + ": neither a disk nor an image file";
+    *error = path + ": weder eine Festplatte noch eine Abbilddatei";
     return std::nullopt;
   }
   const ssize_t headBytes = ::pread(fd, head.data(), head.size(), 0);
@@ -97,7 +97,7 @@ bool EwfSegmentsComplete(const std::string& path, std::string* error) {
     struct stat status {};
     if (fd < 0 || ::fstat(fd, &status) != 0) {
       if (fd >= 0) ::close(fd);
-      *error = segment + ": cannot be opened";
+      *error = segment + ": lässt sich nicht öffnen";
       return false;
     }
     const std::int64_t size = status.st_size;
@@ -124,8 +124,10 @@ bool EwfSegmentsComplete(const std::string& path, std::string* error) {
     }
     ::close(fd);
     if (!complete) {
-      *error = segment + ": the E01 image is truncated or damaged (its sections end at byte " +
-               std::to_string(offset) + " of " + std::to_string(size) + ")";
+      *error = segment +
+               ": das E01-Abbild ist abgeschnitten oder beschädigt (seine Abschnitte enden bei "
+               "Byte " +
+               std::to_string(offset) + " von " + std::to_string(size) + ")";
       return false;
     }
   }
@@ -143,12 +145,12 @@ std::shared_ptr<DiskImage> DiskImage::Open(const std::string& path, std::string*
   UniqueTskImage image(tsk_img_open_utf8(1, names, *format, 0));
   if (!image) {
     const std::string why = TakeTskError();
-    *error =
-        path + ": cannot be opened as a disk or disk image" + (why.empty() ? "" : " (" + why + ")");
+    *error = path + ": lässt sich nicht als Festplatte oder Abbild öffnen" +
+             (why.empty() ? "" : " (" + why + ")");
     return nullptr;
   }
   if (image->size <= 0) {
-    *error = path + ": the image is empty";
+    *error = path + ": das Abbild ist leer";
     return nullptr;
   }
   std::shared_ptr<DiskImage> opened(new DiskImage(path, std::move(image)));
@@ -158,8 +160,8 @@ std::shared_ptr<DiskImage> DiskImage::Open(const std::string& path, std::string*
   const std::int64_t last = opened->Size() - static_cast<std::int64_t>(sector.size());
   if (!opened->Read(0, sector.data(), sector.size()) ||
       (last > 0 && !opened->Read(last, sector.data(), sector.size()))) {
-    *error = path + ": the image is truncated or damaged (not every sector of its " +
-             std::to_string(opened->Size()) + " bytes can be read)";
+    *error = path + ": das Abbild ist abgeschnitten oder beschädigt (nicht jeder Sektor seiner " +
+             std::to_string(opened->Size()) + " Bytes lässt sich lesen)";
     return nullptr;
   }
   return opened;
@@ -184,7 +186,7 @@ bool DiskImage::Partitions(std::vector<DiskPartition>* partitions, std::string* 
   std::array<unsigned char, 8> gpt512{};
   std::array<unsigned char, 8> gpt4096{};
   if (!Read(0, first.data(), first.size())) {
-    *damage = path_ + ": the first sector cannot be read";
+    *damage = path_ + ": der erste Sektor lässt sich nicht lesen";
     return false;
   }
   const bool isGpt =
@@ -212,7 +214,7 @@ bool DiskImage::Partitions(std::vector<DiskPartition>* partitions, std::string* 
   UniqueTskVolumeSystem table(
       tsk_vs_open(image_.Get(), 0, isGpt ? TSK_VS_TYPE_GPT : TSK_VS_TYPE_DOS));
   if (!table) {
-    *damage = path_ + ": the partition table cannot be read (" + TakeTskError() + ")";
+    *damage = path_ + ": die Partitionstabelle lässt sich nicht lesen (" + TakeTskError() + ")";
     return false;
   }
   int number = 0;

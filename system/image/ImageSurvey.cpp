@@ -1,5 +1,8 @@
 #include "system/image/ImageSurvey.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -17,31 +20,49 @@ std::optional<std::int64_t> ReadNumber(const fs::path& file) {
   return number;
 }
 
-// The partition node below /sys/block/<disk> that starts at offset, for a whole block device.
+// Whether node is the block device whose number sysfs gives as "MAJOR:MINOR" in devFile.
+bool IsDeviceNode(const std::string& node, const fs::path& devFile) {
+  std::ifstream in(devFile);
+  unsigned major = 0;
+  unsigned minor = 0;
+  char colon = 0;
+  if (!(in >> major >> colon >> minor) || colon != ':') return false;
+  struct stat status {};
+  return ::stat(node.c_str(), &status) == 0 && S_ISBLK(status.st_mode) &&
+         ::major(status.st_rdev) == major && ::minor(status.st_rdev) == minor;
+}
+
+// The partition node of a whole block device that starts at offset: found below
+// /sys/block/<disk> (the disk by its kernel name, also when named through a link such as
+// /dev/disk/by-id/...), and told only when /dev holds a node that is that partition, since the
+// rescue medium mounts what this names.
 std::optional<std::string> PartitionDevice(const std::string& image, std::int64_t offset) {
-  if (image.rfind("/dev/", 0) != 0) return std::nullopt;
-  const std::string disk = fs::path(image).filename().string();
   std::error_code failed;
+  const fs::path real = fs::canonical(image, failed);
+  if (failed || real.string().rfind("/dev/", 0) != 0) return std::nullopt;
+  const std::string disk = real.filename().string();
   for (const fs::directory_entry& entry : fs::directory_iterator("/sys/block/" + disk, failed)) {
     const std::optional<std::int64_t> start = ReadNumber(entry.path() / "start");
     if (start && *start * 512 == offset && fs::exists(entry.path() / "partition", failed)) {
-      return "/dev/" + entry.path().filename().string();
+      const std::string node = "/dev/" + entry.path().filename().string();
+      if (IsDeviceNode(node, entry.path() / "dev")) return node;
     }
   }
   return std::nullopt;
 }
 
 std::string Describe(const DiskPartition& partition) {
-  return partition.number == 0 ? std::string("the volume")
-                               : "partition " + std::to_string(partition.number);
+  return partition.number == 0 ? std::string("das Laufwerk")
+                               : "Partition " + std::to_string(partition.number);
 }
 
 }  // namespace
 
 std::string BitLockerRemedy() {
-  return "the volume is encrypted with BitLocker and cannot be examined without its recovery "
-         "key: unlock it with dislocker or bdemount and the recovery key (both in Debian), then "
-         "run lkscan --image or --root on the unlocked view";
+  return "das Laufwerk ist mit BitLocker verschlüsselt und lässt sich ohne seinen "
+         "Wiederherstellungsschlüssel nicht untersuchen: entsperren Sie es mit dislocker oder "
+         "bdemount und dem Wiederherstellungsschlüssel (beide in Debian), dann untersuchen Sie die "
+         "entsperrte Ansicht mit lkscan --image oder --root";
 }
 
 SurveyedImage SurveyImage(const std::string& path, std::optional<int> onlyPartition) {
@@ -62,7 +83,7 @@ SurveyedImage SurveyImage(const std::string& path, std::optional<int> onlyPartit
   if (onlyPartition &&
       std::none_of(partitions.begin(), partitions.end(),
                    [&](const DiskPartition& p) { return p.number == *onlyPartition; })) {
-    survey.errors.push_back(path + ": there is no partition " + std::to_string(*onlyPartition));
+    survey.errors.push_back(path + ": es gibt keine Partition " + std::to_string(*onlyPartition));
     return survey;
   }
   for (const DiskPartition& partition : partitions) {
@@ -70,9 +91,9 @@ SurveyedImage SurveyImage(const std::string& path, std::optional<int> onlyPartit
     const bool asked = onlyPartition.has_value();
     if (partition.outside) {
       survey.errors.push_back(
-          path + ": " + Describe(partition) + " (from byte " + std::to_string(partition.offset) +
-          ", " + std::to_string(partition.size) + " bytes) lies outside the image of " +
-          std::to_string(image->Size()) + " bytes: the partition table is damaged");
+          path + ": " + Describe(partition) + " (ab Byte " + std::to_string(partition.offset) +
+          ", " + std::to_string(partition.size) + " Bytes) liegt außerhalb des Abbilds von " +
+          std::to_string(image->Size()) + " Bytes: die Partitionstabelle ist beschädigt");
       continue;
     }
     SurveyedVolume volume;
@@ -90,16 +111,17 @@ SurveyedImage SurveyImage(const std::string& path, std::optional<int> onlyPartit
     }
     if (kind != BootSectorKind::Ntfs) {
       if (asked) {
-        survey.errors.push_back(path + ": " + Describe(partition) +
-                                (kind == BootSectorKind::Unreadable
-                                     ? " cannot be read"
-                                     : " holds no NTFS volume (" + partition.description + ")"));
+        survey.errors.push_back(
+            path + ": " + Describe(partition) +
+            (kind == BootSectorKind::Unreadable
+                 ? " lässt sich nicht lesen"
+                 : " enthält kein NTFS-Laufwerk (" + partition.description + ")"));
       }
       continue;
     }
     const std::shared_ptr<NtfsVolume> ntfs = NtfsVolume::Open(image, partition.offset, &error);
     if (!ntfs) {
-      volume.reason = "the NTFS volume is damaged (" + error + ")";
+      volume.reason = "das NTFS-Laufwerk ist beschädigt (" + error + ")";
       survey.volumes.push_back(std::move(volume));
       continue;
     }
@@ -111,8 +133,9 @@ SurveyedImage SurveyImage(const std::string& path, std::optional<int> onlyPartit
     for (DirectoryEntry entry; root->Next(entry);) {
     }
     if (root->Error() != 0) {
-      volume.reason = "the NTFS volume is damaged: its root folder cannot be read (" +
-                      DescribeFileError(root->Error()) + ")";
+      volume.reason =
+          "das NTFS-Laufwerk ist beschädigt: sein Stammordner lässt sich nicht lesen (" +
+          DescribeFileErrorInGerman(root->Error()) + ")";
       survey.volumes.push_back(std::move(volume));
       continue;
     }
@@ -120,14 +143,14 @@ SurveyedImage SurveyImage(const std::string& path, std::optional<int> onlyPartit
     volume.holdsWindows = static_cast<bool>(files.OpenDirectory("C:\\Windows\\System32", &missing));
     if (!volume.holdsWindows) {
       if (asked) {
-        volume.reason = "the volume holds no Windows installation (no Windows\\System32)";
+        volume.reason = "auf dem Laufwerk ist keine Windows-Installation (kein Windows\\System32)";
         survey.volumes.push_back(std::move(volume));
       }
       continue;
     }
     volume.installation = ImageInstallation::Open(ntfs, &error);
     if (!volume.installation) {
-      volume.reason = "the installation cannot be examined: " + error;
+      volume.reason = "die Installation lässt sich nicht untersuchen: " + error;
       survey.volumes.push_back(std::move(volume));
       continue;
     }

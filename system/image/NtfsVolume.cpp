@@ -49,7 +49,7 @@ std::shared_ptr<NtfsVolume> NtfsVolume::Open(std::shared_ptr<DiskImage> image, s
     fs.Reset(tsk_fs_open_img(image->Tsk(), offset, TSK_FS_TYPE_NTFS));
     if (!fs) {
       *error = TakeTskError();
-      if (error->empty()) *error = "no NTFS file system";
+      if (error->empty()) *error = "kein NTFS-Dateisystem";
       return nullptr;
     }
   }

@@ -32,12 +32,12 @@ bool IsHiveOrLog(std::string_view name) {
 bool CopyOut(ReadableFile& file, const std::string& host, std::string* error) {
   const std::int64_t size = file.Size();
   if (size < 0 || size > kMaxCopiedFile) {
-    *error = "larger than 1 GiB";
+    *error = "größer als 1 GiB";
     return false;
   }
   const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
-    *error = "cannot write the copy " + host;
+    *error = "die Kopie " + host + " lässt sich nicht schreiben";
     return false;
   }
   std::vector<char> buffer(1 << 20);
@@ -46,8 +46,8 @@ bool CopyOut(ReadableFile& file, const std::string& host, std::string* error) {
   while (ok && offset < size) {
     const ReadResult got = file.ReadAt(offset, buffer.data(), buffer.size());
     if (!got.Ok() || got.bytes == 0) {
-      *error =
-          "cannot be read from the image (" + DescribeFileError(got.Ok() ? 30 : got.error) + ")";
+      *error = "lässt sich nicht aus dem Abbild lesen (" +
+               DescribeFileErrorInGerman(got.Ok() ? 30 : got.error) + ")";
       ok = false;
       break;
     }
@@ -55,7 +55,7 @@ bool CopyOut(ReadableFile& file, const std::string& host, std::string* error) {
     while (done < got.bytes) {
       const ssize_t wrote = ::write(fd, buffer.data() + done, got.bytes - done);
       if (wrote <= 0) {
-        *error = "cannot write the copy " + host;
+        *error = "die Kopie " + host + " lässt sich nicht schreiben";
         ok = false;
         break;
       }
@@ -64,7 +64,7 @@ bool CopyOut(ReadableFile& file, const std::string& host, std::string* error) {
     offset += static_cast<std::int64_t>(got.bytes);
   }
   if (::close(fd) != 0 && ok) {
-    *error = "cannot write the copy " + host;
+    *error = "die Kopie " + host + " lässt sich nicht schreiben";
     ok = false;
   }
   return ok;
@@ -81,14 +81,14 @@ std::unique_ptr<PrivateHiveFolder> PrivateHiveFolder::CopyFrom(TskFileSystem& fi
                                                                std::string* error) {
   const std::optional<std::string> config = files.SpelledPath("C:\\Windows\\System32\\config");
   if (!config) {
-    *error = "no Windows\\System32\\config on the volume";
+    *error = "kein Windows\\System32\\config auf dem Laufwerk";
     return nullptr;
   }
   const char* temp = std::getenv("TMPDIR");
   std::string pattern =
       std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/lk-image-hives-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
-    *error = "cannot make a private folder for the hives in " + pattern;
+    *error = "kein eigener Ordner für die Registrierungsdateien in " + pattern;
     return nullptr;
   }
   std::unique_ptr<PrivateHiveFolder> folder(new PrivateHiveFolder(pattern));
@@ -101,7 +101,7 @@ std::unique_ptr<PrivateHiveFolder> PrivateHiveFolder::CopyFrom(TskFileSystem& fi
     host += "/" + part;
     windowsPath += "\\" + part;
     if (::mkdir(host.c_str(), 0700) != 0) {
-      *error = "cannot make the folder " + host;
+      *error = "der Ordner " + host + " lässt sich nicht anlegen";
       return nullptr;
     }
   }
@@ -113,7 +113,7 @@ std::unique_ptr<PrivateHiveFolder> PrivateHiveFolder::CopyFrom(TskFileSystem& fi
     std::unique_ptr<ReadableFile> file =
         files.OpenForReading(windowsPath + "\\" + entry.name, FileShare::Read, &openError);
     if (!file) {
-      *error = windowsPath + "\\" + entry.name + ": " + DescribeFileError(openError);
+      *error = windowsPath + "\\" + entry.name + ": " + DescribeFileErrorInGerman(openError);
       return nullptr;
     }
     std::string why;

@@ -294,8 +294,8 @@ std::unique_ptr<OfflineSystemAccess> OfflineSystemAccess::Open(const std::string
         *error = "keine Registrierungsdatei " + shown + " (ist " + state->root +
                  " das eingehängte Systemlaufwerk einer Windows-Installation?)";
       } else {
-        *error =
-            "Registrierungsdatei " + shown + ": nicht untersucht, " + DescribeFileError(missing);
+        *error = "Registrierungsdatei " + shown + ": nicht untersucht, " +
+                 DescribeFileErrorInGerman(missing);
       }
       return nullptr;
     }

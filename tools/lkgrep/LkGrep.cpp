@@ -184,7 +184,7 @@ int RunSearch(const Options& o, const LkGrepHost& host, std::ostream& out, std::
   std::string dirs;
   for (const std::string& dir : o.positional) {
     if (dir.find(';') != std::string::npos) {
-      err << Fill(t::kSemicolonInDirectory, {dir});
+      err << Fill(t::kSemicolonInDirectory, {EscapeForDisplay(dir, false)});
       return kExitTrouble;
     }
     if (!dirs.empty()) dirs += ';';
@@ -239,7 +239,7 @@ int RunFindText(const Options& o, const LkGrepHost& host, std::ostream& out, std
     out << search.MatchOffset() << ' ' << search.MatchLength() << '\n';
     return found ? kExitFound : kExitNothing;
   } catch (const StreamSearchError& e) {
-    err << t::kMessagePrefix << e.what() << '\n';
+    err << t::kMessagePrefix << EscapeForDisplay(e.what(), false) << '\n';
     return kExitTrouble;
   }
 }
@@ -260,7 +260,7 @@ int RunLkGrep(const std::vector<std::string>& args, const LkGrepHost& host, std:
   }
   Options options;
   if (const auto problem = ParseArguments(args, options, static_cast<bool>(reference))) {
-    err << t::kMessagePrefix << *problem << '\n' << usage;
+    err << t::kMessagePrefix << EscapeForDisplay(*problem, false) << '\n' << usage;
     return kExitTrouble;
   }
   if (options.compile) return RunCompile(options, host, out, err);

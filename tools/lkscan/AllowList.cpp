@@ -82,7 +82,7 @@ void AllowingReport::Summary(const ScanSummary& summary) {
     return;
   }
   ScanSummary allowed = summary;
-  allowed.verdict = ScanVerdict::Clean;
+  allowed.verdict = summary.skipped > 0 ? ScanVerdict::Incomplete : ScanVerdict::Clean;
   allowed.exitCode = summary.skipped > 0 ? scan_exit::kIncomplete : scan_exit::kClean;
   adjustedExitCode_ = allowed.exitCode;
   inner_.Summary(allowed);

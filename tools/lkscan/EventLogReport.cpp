@@ -50,7 +50,7 @@ void EventLogReport::Summary(const ScanSummary& summary) {
   } else if (summary.verdict == ScanVerdict::Suspicious) {
     id = event_id::kSuspicious;
     kind = EventKind::Warning;
-  } else if (summary.exitCode != 0) {
+  } else if (summary.verdict == ScanVerdict::Incomplete || summary.exitCode != 0) {
     id = event_id::kIncomplete;
     kind = EventKind::Warning;
   }

@@ -50,6 +50,10 @@ struct Options {
   bool list = false;
 };
 
+// A text for stderr that may carry names from the examined tree or image: escaped as the text
+// report escapes them, so that a crafted name cannot forge or hide a line on the terminal.
+std::string Shown(std::string_view text) { return EscapeForDisplay(text, false); }
+
 // The sweep's threads when -j is not given: one per processor core.
 int DefaultThreads() {
   const unsigned cores = std::thread::hardware_concurrency();
@@ -111,8 +115,8 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
       const auto [ptr, ec] = std::from_chars(text, end, number);
       if (options.partition || ec != std::errc() || ptr != end || *text == '\0' || number < 0 ||
           number > 4096) {
-        *error = options.partition ? "--partition ist mehrfach angegeben"
-                                   : "--partition braucht eine Zahl von 0 bis 4096";
+        *error =
+            std::string(options.partition ? t::kPartitionGivenTwice : t::kPartitionNeedsNumber);
         return false;
       }
       ++i;
@@ -158,16 +162,16 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
     return false;
   }
   if (options.partition && !options.image) {
-    *error = "--partition gilt nur mit --image";
+    *error = std::string(t::kPartitionOnlyWithImage);
     return false;
   }
   if (options.image && options.root) {
-    *error = "--image und --root schließen einander aus";
+    *error = std::string(t::kImageExcludesRoot);
     return false;
   }
   if (options.list && (options.root || options.remove || options.restore || options.output ||
                        options.allow || options.eventlog || options.threads || !options.sweep)) {
-    *error = "--list verträgt sich nur mit --image, --partition und --json";
+    *error = std::string(t::kListExcludes);
     return false;
   }
   return true;
@@ -288,9 +292,10 @@ class SummaryGuard final : public ScanReport {
     if (!json_ || summarized_) return code;
     ScanSummary summary;
     summary.restore = restore_;
-    summary.verdict = infected_     ? ScanVerdict::Infected
-                      : suspicious_ ? ScanVerdict::Suspicious
-                                    : ScanVerdict::Clean;
+    summary.verdict = infected_               ? ScanVerdict::Infected
+                      : suspicious_           ? ScanVerdict::Suspicious
+                      : restore_ || code == 0 ? ScanVerdict::Clean
+                                              : ScanVerdict::Incomplete;
     summary.skipped = skipped_;
     summary.exitCode = code;
     Summary(summary);
@@ -312,16 +317,18 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& rep
 
 // "59.0 GiB" and the like, for the text of --list.
 std::string HumanSize(std::int64_t bytes) {
-  const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
   double value = static_cast<double>(bytes);
   std::size_t unit = 0;
-  while (value >= 1024.0 && unit + 1 < std::size(units)) {
+  while (value >= 1024.0 && unit + 1 < std::size(t::kSizeUnits)) {
     value /= 1024.0;
     ++unit;
   }
   char text[32] = {};
-  std::snprintf(text, sizeof(text), unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
-  return text;
+  std::snprintf(text, sizeof(text), unit == 0 ? "%.0f " : "%.1f ", value);
+  std::string shown = text;
+  // German writes a decimal comma.
+  std::replace(shown.begin(), shown.end(), '.', ',');
+  return shown + std::string(t::kSizeUnits[unit]);
 }
 
 // --list: the Windows installations (and unreadable volumes) on the disks, one per line or
@@ -338,7 +345,7 @@ int RunList(const Options& options, const LkScanHost& host) {
                         -1, ' ', false, Json::error_handler_t::replace)
                  << '\n';
       } else {
-        host.err << "lkscan: " << problem << '\n';
+        host.err << t::kMessagePrefix << Shown(problem) << '\n';
       }
     }
     for (const ImageVolume& volume : disk.volumes) {
@@ -369,25 +376,26 @@ int RunList(const Options& options, const LkScanHost& host) {
       }
       std::string line = disk.image;
       if (volume.volume.partition != 0) {
-        line += " partition " + std::to_string(volume.volume.partition);
+        line += Fill(t::kListPartition, {std::to_string(volume.volume.partition)});
       }
       if (volume.device) line += " (" + *volume.device + ")";
       line += ": ";
       if (volume.examinable) {
-        line += volume.windows.value_or("Windows (version unknown)");
-        if (volume.build) line += " build " + *volume.build;
+        line += volume.windows.value_or(std::string(t::kListVersionUnknown));
+        if (volume.build) line += Fill(t::kListBuild, {*volume.build});
       } else {
-        line += "cannot be examined";
+        line += t::kCannotBeExamined;
       }
       line += ", " + HumanSize(volume.volume.size);
       if (volume.volume.label && !volume.volume.label->empty()) {
-        line += ", label \"" + *volume.volume.label + "\"";
+        line += Fill(t::kListLabel, {*volume.volume.label});
       }
-      line += volume.bitlocker ? ", BitLocker: encrypted" : ", BitLocker: no";
-      if (volume.examinable) line += volume.hibernated ? ", hibernated: yes" : ", hibernated: no";
-      if (volume.dirty) line += ", not cleanly unmounted";
+      line += volume.bitlocker ? t::kListBitLockerYes : t::kListBitLockerNo;
+      if (volume.examinable)
+        line += volume.hibernated ? t::kListHibernatedYes : t::kListHibernatedNo;
+      if (volume.dirty) line += t::kListDirty;
       if (!volume.examinable && volume.reason) line += " (" + *volume.reason + ")";
-      host.out << EscapeForDisplay(line, false) << '\n';
+      host.out << Shown(line) << '\n';
     }
   }
   if (options.json) {
@@ -398,7 +406,7 @@ int RunList(const Options& options, const LkScanHost& host) {
                     .dump()
              << '\n';
   } else if (installations == 0) {
-    host.out << "No Windows installation found.\n";
+    host.out << t::kListNone;
   }
   host.out.flush();
   return errors == 0 ? 0 : scan_exit::kIncomplete;
@@ -410,7 +418,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   Options options;
   std::string error;
   if (!ParseArguments(args, options, &error)) {
-    host.err << t::kMessagePrefix << error << "\n\n" << t::kUsage;
+    host.err << t::kMessagePrefix << Shown(error) << "\n\n" << t::kUsage;
     return scan_exit::kUsage;
   }
   if (options.help) {
@@ -432,7 +440,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   if (options.allow) {
     allowList = ReadAllowList(*options.allow, &error);
     if (!allowList) {
-      host.err << t::kMessagePrefix << error << "\n\n" << t::kUsage;
+      host.err << t::kMessagePrefix << Shown(error) << "\n\n" << t::kUsage;
       return scan_exit::kUsage;
     }
   }
@@ -440,21 +448,17 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   try {
     const Sha256 available;
   } catch (const std::exception& failure) {
-    host.err << t::kMessagePrefix << failure.what() << '\n';
+    host.err << t::kMessagePrefix << Shown(failure.what()) << '\n';
     return scan_exit::kUsage;
   }
 
   if ((options.image || options.list) && !host.surveyImages) {
-    host.err << "lkscan: " << (options.list ? "--list" : "--image")
-             << " gibt es hier nicht (Festplatten und Abbilder liest nur lkscan für Linux, das mit "
-                "The Sleuth Kit gebaut ist)\n";
+    host.err << t::kMessagePrefix << Fill(t::kImagesMissing, {options.list ? "--list" : "--image"});
     return scan_exit::kUsage;
   }
   if (options.image && !options.list && (options.remove || options.restore)) {
-    host.err << "lkscan: " << (options.remove ? "--remove" : "--restore")
-             << " with --image is refused: an image is only read, never changed; the repair "
-                "needs the mounted volume (lkscan --root MOUNTPOINT --remove). Nothing was "
-                "examined or changed.\n";
+    host.err << t::kMessagePrefix
+             << Fill(t::kImageNeverChanged, {options.remove ? "--remove" : "--restore"});
     return scan_exit::kUsage;
   }
   if (options.list) return RunList(options, host);
@@ -462,7 +466,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   if (options.registerEventlog) {
     std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
     if (!target) {
-      host.err << t::kMessagePrefix << error << '\n';
+      host.err << t::kMessagePrefix << Shown(error) << '\n';
       return scan_exit::kUsage;
     }
     // Registering writes below HKLM: only an administrator may, and only on request.
@@ -471,7 +475,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
       return scan_exit::kUsage;
     }
     if (!host.registerEventSource || !host.registerEventSource(&error)) {
-      host.err << t::kMessagePrefix << Fill(t::kRegisterFailed, {error});
+      host.err << t::kMessagePrefix << Fill(t::kRegisterFailed, {Shown(error)});
       return scan_exit::kUsage;
     }
     host.out << t::kEventSourceRegistered;
@@ -484,7 +488,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   if (options.output) {
     outputFile = host.createOutput(*options.output, &error);
     if (!outputFile) {
-      host.err << t::kMessagePrefix << Fill(t::kOutputFailed, {error});
+      host.err << t::kMessagePrefix << Fill(t::kOutputFailed, {Shown(error)});
       return scan_exit::kUsage;
     }
   }
@@ -492,7 +496,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   if (options.eventlog) {
     eventSink = host.openEventLog(&error);
     if (!eventSink) {
-      host.err << t::kMessagePrefix << Fill(t::kEventlogFailed, {error});
+      host.err << t::kMessagePrefix << Fill(t::kEventlogFailed, {Shown(error)});
       return scan_exit::kUsage;
     }
   }
@@ -536,7 +540,8 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
       std::string failure;
       if (!outputStream->good() || !outputFile->Commit(&failure)) {
         host.err << t::kMessagePrefix
-                 << Fill(t::kOutputNotWritten, {failure.empty() ? *options.output : failure});
+                 << Fill(t::kOutputNotWritten,
+                         {Shown(failure.empty() ? *options.output : failure)});
         if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
       }
     }
@@ -547,7 +552,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
 
   std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
   if (!target) {
-    host.err << t::kMessagePrefix << error << '\n';
+    host.err << t::kMessagePrefix << Shown(error) << '\n';
     return guard.Fail(scan_exit::kUsage, options.root.value_or(std::string(t::kSystemPlace)),
                       error);
   }
@@ -555,9 +560,10 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   for (const ScanNote& note : target->Notes()) report.Note(note);
   if (options.remove || options.restore) {
     if (const std::string why = target->WhyChangesAreRefused(); !why.empty()) {
-      host.err << "lkscan: " << (options.remove ? "--remove" : "--restore")
-               << " is refused: " << why << " Nothing was examined or changed.\n";
-      return guard.Fail(scan_exit::kUsage, options.root.value_or("System"), why);
+      host.err << t::kMessagePrefix
+               << Fill(t::kChangesRefused, {options.remove ? "--remove" : "--restore", Shown(why)});
+      return guard.Fail(scan_exit::kUsage, options.root.value_or(std::string(t::kSystemPlace)),
+                        why);
     }
   }
   if (options.quarantine) options.quarantine = target->FolderPath(*options.quarantine);
@@ -580,7 +586,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     } catch (const std::exception& failure) {
       host.out.flush();
       const std::string why = Fill(t::kRestoreBrokeOff, {failure.what()});
-      host.err << '\n' << t::kMessagePrefix << why << '\n';
+      host.err << '\n' << t::kMessagePrefix << Shown(why) << '\n';
       return guard.Fail(Restorer::kIncomplete, *options.restore, why);
     }
   }
@@ -593,7 +599,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     settings.programVersion = LK_VERSION;
     quarantine.emplace(target->System(), target->Files(), target->Store(), std::move(settings));
     if (!quarantine->Open(&error)) {
-      host.err << t::kMessagePrefix << Fill(t::kNothingExaminedOrChanged, {error});
+      host.err << t::kMessagePrefix << Fill(t::kNothingExaminedOrChanged, {Shown(error)});
       return guard.Fail(scan_exit::kUsage,
                         options.quarantine.value_or(std::string(t::kQuarantinePlace)), error);
     }
@@ -615,7 +621,7 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
   } catch (const std::exception& failure) {
     host.out.flush();
     const std::string why = Fill(t::kScanBrokeOff, {failure.what()});
-    host.err << '\n' << t::kMessagePrefix << why << '\n';
+    host.err << '\n' << t::kMessagePrefix << Shown(why) << '\n';
     return guard.Fail(scan_exit::kIncomplete, std::string(t::kScanPlace), why);
   }
 }
@@ -630,20 +636,69 @@ int CombineExitCodes(int a, int b) {
 
 // The name of a volume in the records: "IMAGE, partition N" or the image itself.
 std::string VolumeName(const std::string& image, const ScanVolume& volume) {
-  return volume.partition == 0 ? image : image + ", partition " + std::to_string(volume.partition);
+  return volume.partition == 0 ? image
+                               : Fill(t::kVolumeOfImage, {image, std::to_string(volume.partition)});
 }
 
-int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& report,
+// Hands every record of the volumes' scans on but their summaries, which it adds up: an image
+// run ends with one summary for the whole image, whose verdict and exit code also count the
+// volumes that could not be examined at all (a reader that takes the last summary must not read
+// "clean" for a disk whose other volume was encrypted).
+class VolumeTally final : public ScanReport {
+ public:
+  explicit VolumeTally(ScanReport& inner) : inner_(inner) {}
+
+  void Finding(const ScanFinding& finding) override { inner_.Finding(finding); }
+  void Action(const ScanAction& action) override { inner_.Action(action); }
+  void Skipped(const ScanSkipped& skipped) override {
+    ++skipped_;
+    inner_.Skipped(skipped);
+  }
+  void Note(const ScanNote& note) override { inner_.Note(note); }
+  void Volume(const ScanVolume& volume) override { inner_.Volume(volume); }
+  void Progress(const ScanProgress& progress) override { inner_.Progress(progress); }
+  void Summary(const ScanSummary& summary) override {
+    ++volumes_;
+    total_.filesExamined += summary.filesExamined;
+    total_.bytesExamined += summary.bytesExamined;
+    if (summary.verdict == ScanVerdict::Infected ||
+        (summary.verdict == ScanVerdict::Suspicious && total_.verdict != ScanVerdict::Infected)) {
+      total_.verdict = summary.verdict;
+    }
+  }
+
+  // The one summary of the image, with the run's exit code; nothing when no volume was scanned
+  // (the caller's guard then closes the records).
+  void Close(int code) {
+    if (volumes_ == 0) return;
+    ScanSummary summary = total_;
+    summary.skipped = skipped_;  // the volumes' own and those outside every volume
+    summary.exitCode = code;
+    if (summary.verdict == ScanVerdict::Clean && code != scan_exit::kClean) {
+      summary.verdict = ScanVerdict::Incomplete;
+    }
+    inner_.Summary(summary);
+  }
+
+ private:
+  ScanReport& inner_;
+  ScanSummary total_;
+  std::int64_t skipped_ = 0;
+  int volumes_ = 0;
+};
+
+int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& outer,
                  SummaryGuard& guard, const std::function<int(int)>& finish) {
+  VolumeTally report(outer);
   std::vector<ImageContents> contents = host.surveyImages(options.image, options.partition);
   const std::string& image = *options.image;
   bool examined = false;
   bool incomplete = false;
   int code = scan_exit::kClean;
-  std::string lastReason = "no Windows installation found";
+  std::string lastReason(t::kNoInstallationFound);
   for (ImageContents& disk : contents) {
     for (const std::string& problem : disk.errors) {
-      host.err << "lkscan: " << problem << '\n';
+      host.err << t::kMessagePrefix << Shown(problem) << '\n';
       const std::string prefix = disk.image + ": ";
       report.Skipped(
           {disk.image, problem.rfind(prefix, 0) == 0 ? problem.substr(prefix.size()) : problem});
@@ -654,7 +709,7 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& rep
       report.Volume(volume.volume);
       const std::string name = VolumeName(disk.image, volume.volume);
       if (!volume.target) {
-        const std::string why = volume.reason.value_or("cannot be examined");
+        const std::string why = volume.reason.value_or(std::string(t::kCannotBeExamined));
         report.Skipped({name, why});
         incomplete = true;
         lastReason = name + ": " + why;
@@ -672,18 +727,21 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& rep
         examined = true;
       } catch (const std::exception& failure) {
         host.out.flush();
-        host.err << "\nlkscan: die Untersuchung brach ab: " << failure.what() << '\n';
-        report.Skipped({name, std::string("die Untersuchung brach ab: ") + failure.what()});
+        const std::string why = Fill(t::kScanBrokeOff, {failure.what()});
+        host.err << '\n' << t::kMessagePrefix << Shown(why) << '\n';
+        report.Skipped({name, why});
         incomplete = true;
       }
     }
   }
   if (!examined) {
-    host.err << "lkscan: " << image << ": nothing was examined (" << lastReason << ")\n";
+    host.err << t::kMessagePrefix
+             << Fill(t::kNothingExaminedOnImage, {Shown(image), Shown(lastReason)});
     if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
     return finish(guard.Close(code));
   }
   if (incomplete) code = CombineExitCodes(code, scan_exit::kIncomplete);
+  report.Close(code);
   return finish(code);
 }
 

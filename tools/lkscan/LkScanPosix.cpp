@@ -48,8 +48,26 @@ void AddHiveStates(const lk::OfflineSystemAccess& system,
 }
 
 #if LK_HAVE_IMAGE
-// The block device of the NTFS mount whose mount point is root, from /proc/self/mountinfo
-// (ntfs-3g shows as fuseblk, the kernel's drivers as ntfs3 or ntfs); nothing for other mounts.
+// A field of /proc/self/mountinfo as the kernel writes it: space, tab, newline and backslash are
+// octal escapes ("\\040"), so a mount point such as "/media/user/Windows 10" compares as itself.
+std::string MountInfoField(const std::string& field) {
+  std::string text;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const auto octal = [&](std::size_t at) { return field[at] >= '0' && field[at] <= '7'; };
+    if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      text.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                       (field[i + 3] - '0')));
+      i += 3;
+    } else {
+      text.push_back(field[i]);
+    }
+  }
+  return text;
+}
+
+// The block device (or, for ntfs-3g over an image file, the file) of the NTFS mount whose mount
+// point is root, from /proc/self/mountinfo (ntfs-3g shows as fuseblk, the kernel's drivers as
+// ntfs3 or ntfs); nothing for other mounts.
 std::optional<std::string> NtfsMountSource(const std::string& root) {
   std::error_code failed;
   const std::filesystem::path mountPoint = std::filesystem::canonical(root, failed);
@@ -61,11 +79,12 @@ std::optional<std::string> NtfsMountSource(const std::string& root) {
     for (std::string part; fields >> part;) parts.push_back(part);
     const auto separator = std::find(parts.begin(), parts.end(), "-");
     if (parts.size() < 5 || separator == parts.end() || parts.end() - separator < 3) continue;
-    if (parts[4] != mountPoint.string()) continue;
+    if (MountInfoField(parts[4]) != mountPoint.string()) continue;
     const std::string& type = *(separator + 1);
-    const std::string& source = *(separator + 2);
-    if ((type == "fuseblk" || type == "ntfs3" || type == "ntfs" || type == "fuse.ntfs-3g") &&
-        source.rfind("/dev/", 0) == 0) {
+    const std::string source = MountInfoField(*(separator + 2));
+    if ((type == "fuseblk" || type == "ntfs3" || type == "ntfs" || type == "fuse.ntfs-3g" ||
+         type == "fuse") &&
+        source.rfind('/', 0) == 0) {
       return source;
     }
   }
@@ -84,12 +103,7 @@ bool MountedVolumeIsDirty(const std::string& root) {
   return volume && volume->IsDirty();
 }
 // The note for a dirty NTFS volume.
-lk::ScanNote DirtyVolumeNote() {
-  return {"volume",
-          "the NTFS volume is marked dirty: Windows did not unmount it cleanly (a crash, a power "
-          "loss or a hibernation); files being written then may be incomplete, and chkdsk runs "
-          "at the next start of Windows"};
-}
+lk::ScanNote DirtyVolumeNote() { return {"volume", std::string(lk::lkscan_texts::kDirtyVolume)}; }
 
 #endif
 
@@ -101,7 +115,8 @@ void AddHibernationNote(lk::FileSystem& files, std::vector<lk::ScanNote>& notes)
       notes.push_back({"hibernation", lk::HibernationRemedy()});
       break;
     case lk::HibernationState::Unreadable:
-      notes.push_back({"hibernation", "whether Windows is hibernated cannot be told: " + why});
+      notes.push_back(
+          {"hibernation", lk::console_texts::Fill(lk::lkscan_texts::kHibernationUnknown, {why})});
       break;
     case lk::HibernationState::NotHibernated:
       break;
@@ -167,9 +182,7 @@ class OfflineScanTarget final : public lk::ScanTarget {
   std::string WhyChangesAreRefused() override {
     std::string why;
     if (lk::ReadHibernationState(files_, &why) != lk::HibernationState::Hibernated) return {};
-    return "Windows on this volume is hibernated (Fast Startup), and a change made now is lost "
-           "or corrupts the volume when Windows resumes. Start Windows and shut it down fully "
-           "(shutdown /s /t 0), or turn Fast Startup off, then run the removal again.";
+    return std::string(lk::lkscan_texts::kHibernatedRefusal);
   }
   std::string WhyRemovalIsUnsafe() override {
     std::string windowsKey(lk::names::kWindowsKey);
@@ -228,7 +241,7 @@ class ImageScanTarget final : public lk::ScanTarget {
     return skipped;
   }
   std::string WhyChangesAreRefused() override {
-    return "a disk image is only read, never changed; the repair needs the mounted volume";
+    return std::string(lk::lkscan_texts::kImageRefusal);
   }
 
  private:

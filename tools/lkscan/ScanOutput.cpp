@@ -43,6 +43,8 @@ const char* VerdictName(ScanVerdict verdict) {
       return "infected";
     case ScanVerdict::Suspicious:
       return "suspicious";
+    case ScanVerdict::Incomplete:
+      return "incomplete";
     case ScanVerdict::Clean:
       break;
   }
@@ -177,13 +179,15 @@ void TextReport::Skipped(const ScanSkipped& skipped) {
 }
 
 void TextReport::Volume(const ScanVolume& volume) {
-  out_ << "VOLUME      "
-       << (volume.partition == 0 ? std::string("whole image")
-                                 : "partition " + std::to_string(volume.partition))
-       << ", offset " << volume.offset << ", " << volume.size << " bytes, " << volume.filesystem;
-  if (volume.label) out_ << ", label \"" << EscapeForDisplay(*volume.label, false) << '"';
-  if (volume.serial) out_ << ", serial " << *volume.serial;
-  out_ << '\n';
+  std::string line(t::kHeadVolume);
+  line += volume.partition == 0
+              ? std::string(t::kVolumeWhole)
+              : Fill(t::kListPartition, {std::to_string(volume.partition)}).substr(1);
+  line += Fill(t::kVolumeLine,
+               {std::to_string(volume.offset), std::to_string(volume.size), volume.filesystem});
+  if (volume.label) line += Fill(t::kVolumeLabel, {*volume.label});
+  if (volume.serial) line += Fill(t::kVolumeSerial, {*volume.serial});
+  out_ << EscapeForDisplay(line, false) << '\n';
   out_.flush();
 }
 

@@ -79,7 +79,8 @@ class ProgressLine final : public ScanReport {
 inline constexpr std::size_t kVerdictLineLimit = 2048;
 [[nodiscard]] std::string VerdictLine(const ScanSummary& summary);
 
-// The summary's verdict as the record spells it: "clean", "infected", "suspicious".
+// The summary's verdict as the record spells it: "clean", "infected", "suspicious",
+// "incomplete" (nothing found, not everything examined).
 [[nodiscard]] const char* VerdictName(ScanVerdict verdict);
 
 }  // namespace lk

@@ -1,9 +1,15 @@
 // lkscan --image and --list: the program itself over disk images made from the Windows-like
 // test installation, in every format, with the states that make a volume untrustworthy and the
 // damage a hostile or broken image can carry.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <regex>
 
@@ -23,6 +29,109 @@ void SetVersion(WindowsTree& tree) {
                  "Windows 10 Pro");
   tree.SetString(HiveName::Software, "Microsoft\\Windows NT\\CurrentVersion", "CurrentBuild",
                  "19045");
+}
+
+// What a shell command printed, and whether it succeeded.
+struct Shell {
+  bool ok = false;
+  std::string out;
+};
+Shell RunShell(const std::string& command) {
+  Shell result;
+  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[512];
+  for (std::size_t got = 0; (got = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) {
+    result.out.append(buffer, got);
+  }
+  result.ok = pclose(pipe) == 0;
+  while (!result.out.empty() && result.out.back() == '\n') result.out.pop_back();
+  return result;
+}
+
+// A loop device over an image, with the image's partitions, detached when it goes. Where this
+// machine allows no loop devices, Device() is empty and Why() says why. The partition nodes a
+// system without udev lacks are made here, as udev would make them, and removed again.
+class LoopDevice {
+ public:
+  explicit LoopDevice(const std::string& image) {
+    if (::access("/dev/loop-control", W_OK) != 0) {
+      why_ = "no writable /dev/loop-control (loop devices are not allowed here)";
+      return;
+    }
+    const Shell attached = RunShell("losetup -P -f --show " + Quoted(image));
+    if (!attached.ok || attached.out.rfind("/dev/loop", 0) != 0) {
+      why_ = "losetup -P failed (loop devices are not allowed here)";
+      return;
+    }
+    device_ = attached.out;
+  }
+  ~LoopDevice() {
+    for (const std::string& node : made_) ::unlink(node.c_str());
+    if (!device_.empty()) static_cast<void>(RunShell("losetup -d " + Quoted(device_)));
+  }
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+
+  [[nodiscard]] const std::string& Device() const { return device_; }
+  [[nodiscard]] const std::string& Why() const { return why_; }
+
+  // The node of partition number, once the kernel has read the table (empty if it never does).
+  std::string Partition(int number) {
+    const std::string name =
+        std::filesystem::path(device_).filename().string() + "p" + std::to_string(number);
+    const std::filesystem::path sys =
+        "/sys/block/" + std::filesystem::path(device_).filename().string() + "/" + name;
+    for (int tries = 0; tries < 50 && !std::filesystem::exists(sys / "dev"); ++tries) {
+      if (tries == 10) static_cast<void>(RunShell("partx -u " + Quoted(device_)));
+      ::usleep(100'000);
+    }
+    std::ifstream in(sys / "dev");
+    unsigned major = 0;
+    unsigned minor = 0;
+    char colon = 0;
+    if (!(in >> major >> colon >> minor)) return {};
+    const std::string node = "/dev/" + name;
+    if (!std::filesystem::exists(node)) {
+      if (::mknod(node.c_str(), S_IFBLK | 0600, makedev(major, minor)) != 0) return {};
+      made_.push_back(node);
+    }
+    return node;
+  }
+
+ private:
+  std::string device_;
+  std::string why_;
+  std::vector<std::string> made_;
+};
+
+// A read-only ntfs-3g mount, unmounted when it goes; Ok() false where FUSE mounts are not allowed.
+class NtfsMount {
+ public:
+  NtfsMount(const std::string& source, const std::string& point) : point_(point) {
+    std::filesystem::create_directories(point);
+    ok_ = RunShell("ntfs-3g -o ro " + Quoted(source) + " " + Quoted(point)).ok;
+  }
+  ~NtfsMount() {
+    if (ok_) static_cast<void>(RunShell("umount " + Quoted(point_)));
+  }
+  NtfsMount(const NtfsMount&) = delete;
+  NtfsMount& operator=(const NtfsMount&) = delete;
+  [[nodiscard]] bool Ok() const { return ok_; }
+
+ private:
+  std::string point_;
+  bool ok_ = false;
+};
+
+bool HasVolumeNote(const ScanRun& run) {
+  for (const Json& note : run.OfType("note")) {
+    if (note["topic"] == "volume" &&
+        note.value("text", "").find("nicht sauber") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // One infected and one clean installation, shared by the tests (making images takes a while).
@@ -98,14 +207,14 @@ TEST_F(ImageScan, PartitionPicksOneVolumeAndOneWithoutNtfsOrMissingExitsTwo) {
 
   const ScanRun reserved = RunLkScan({"--json", "--image", image, "--partition", "1"});
   EXPECT_EQ(reserved.exitCode, 2);
-  EXPECT_NE(reserved.err.find("partition 1 holds no NTFS volume"), std::string::npos)
+  EXPECT_NE(reserved.err.find("Partition 1 enthält kein NTFS-Laufwerk"), std::string::npos)
       << reserved.err;
   EXPECT_TRUE(reserved.OfType("finding").empty());
   EXPECT_EQ(reserved.Summary()["exit_code"], 2);
 
   const ScanRun missing = RunLkScan({"--image", image, "--partition", "9"});
   EXPECT_EQ(missing.exitCode, 2);
-  EXPECT_NE(missing.err.find("there is no partition 9"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find("es gibt keine Partition 9"), std::string::npos) << missing.err;
 
   const ScanRun withoutImage = RunLkScan({"--root", infected_->Root(), "--partition", "2"});
   EXPECT_EQ(withoutImage.exitCode, 2);
@@ -119,7 +228,7 @@ TEST_F(ImageScan, RemoveAndRestoreAreRefusedBeforeAnythingIsRead) {
         std::vector<std::string>{"--json", "--image", image, "--restore", images_.Path("q")}}) {
     const ScanRun run = RunLkScan(args);
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_NE(run.err.find("lkscan --root MOUNTPOINT --remove"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("lkscan --root EINHÄNGEPUNKT --remove"), std::string::npos) << run.err;
     EXPECT_TRUE(run.records.empty());
   }
   EXPECT_EQ(images_.Digests(), before);
@@ -137,7 +246,12 @@ TEST_F(ImageScan, ABitLockerVolumeIsReportedWithHowToUnlockItAndNeverAsClean) {
   EXPECT_NE(reason.find("BitLocker"), std::string::npos);
   EXPECT_NE(reason.find("dislocker"), std::string::npos);
   EXPECT_NE(reason.find("bdemount"), std::string::npos);
+  EXPECT_NE(reason.find("Wiederherstellungsschlüssel"), std::string::npos) << "German: " << reason;
   EXPECT_EQ(run.Summary()["exit_code"], 2);
+  EXPECT_EQ(run.Summary()["verdict"], "incomplete");
+  const ScanRun text = RunLkScan({"--image", image});
+  EXPECT_EQ(text.out.find("sauber"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("LAUFWERK    Partition 2, ab Byte 2097152"), std::string::npos) << text.out;
 
   const ScanRun listed = RunLkScan({"--json", "--list", "--image", image});
   EXPECT_EQ(listed.exitCode, 0);
@@ -157,7 +271,7 @@ TEST_F(ImageScan, AHibernatedVolumeGetsTheRemedyAndItsRemovalUnderRootIsRefused)
     if (note["topic"] != "hibernation") continue;
     const std::string text = note["text"];
     noted = text.find("shutdown /s /t 0") != std::string::npos &&
-            text.find("Fast Startup") != std::string::npos;
+            text.find("Schnellstart") != std::string::npos;
   }
   EXPECT_TRUE(noted);
   const ScanRun listed = RunLkScan({"--json", "--list", "--image", image});
@@ -171,7 +285,7 @@ TEST_F(ImageScan, AHibernatedVolumeGetsTheRemedyAndItsRemovalUnderRootIsRefused)
   const auto before = tree.Fingerprint();
   const ScanRun removal = RunLkScan({"--json", "--root", tree.Root(), "--remove"});
   EXPECT_EQ(removal.exitCode, 2);
-  EXPECT_NE(removal.err.find("hibernated"), std::string::npos) << removal.err;
+  EXPECT_NE(removal.err.find("Ruhezustand"), std::string::npos) << removal.err;
   EXPECT_TRUE(removal.OfType("finding").empty());
   EXPECT_EQ(tree.Fingerprint(), before);
 
@@ -200,10 +314,10 @@ TEST_F(ImageScan, DamagedImagesExitTwoNamingTheDamage) {
     std::vector<std::string> options;
     const char* named;
   } cases[] = {
-      {"table-gpt.raw", {"--damage", "table"}, "partition table"},
-      {"table-mbr.raw", {"--damage", "table", "--table", "mbr"}, "partition table"},
-      {"mft.raw", {"--damage", "mft"}, "NTFS volume is damaged"},
-      {"cut.E01", {"--format", "e01", "--damage", "truncate"}, "truncated"},
+      {"table-gpt.raw", {"--damage", "table"}, "Partitionstabelle"},
+      {"table-mbr.raw", {"--damage", "table", "--table", "mbr"}, "Partitionstabelle"},
+      {"mft.raw", {"--damage", "mft"}, "NTFS-Laufwerk ist beschädigt"},
+      {"cut.E01", {"--format", "e01", "--damage", "truncate"}, "abgeschnitten"},
   };
   for (const auto& damage : cases) {
     SCOPED_TRACE(damage.name);
@@ -214,7 +328,7 @@ TEST_F(ImageScan, DamagedImagesExitTwoNamingTheDamage) {
     EXPECT_NE(run.err.find(damage.named), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(image), std::string::npos) << run.err;
     EXPECT_EQ(run.Summary()["exit_code"], 2);
-    EXPECT_EQ(run.Summary()["verdict"], "clean");  // nothing found, and exit 2 says incomplete
+    EXPECT_EQ(run.Summary()["verdict"], "incomplete");  // nothing found, nothing is clean
     const ScanRun listed = RunLkScan({"--json", "--list", "--image", image});
     EXPECT_TRUE(listed.exitCode == 2 || !listed.OfType("installation").empty());
     EXPECT_EQ(images_.Digests(), before);
@@ -248,8 +362,11 @@ TEST_F(ImageScan, ListTellsEachInstallationWithItsVersionInJsonLines) {
             Json::parse(R"({"type":"summary","installations":1,"images":1,"errors":0})"));
 
   const ScanRun text = RunLkScan({"--list", "--image", image});
-  EXPECT_NE(text.out.find("partition 2: Windows 10 Pro build 19045"), std::string::npos)
+  EXPECT_NE(text.out.find("Partition 2: Windows 10 Pro Build 19045"), std::string::npos)
       << text.out;
+  // The German text says it all in German, sizes with a decimal comma.
+  EXPECT_THAT(text.out, ::testing::ContainsRegex(", [0-9]+,[0-9] MiB, Bezeichnung \"System\", "
+                                                 "BitLocker: nein, Ruhezustand: nein\n$"));
 
   // A volume without Windows is not an installation.
   const std::filesystem::path empty = images_.Path("empty-tree");
@@ -260,6 +377,71 @@ TEST_F(ImageScan, ListTellsEachInstallationWithItsVersionInJsonLines) {
   EXPECT_TRUE(none.OfType("installation").empty());
   const ScanRun scanned = RunLkScan({"--json", "--image", data});
   EXPECT_EQ(scanned.exitCode, 2);
+}
+
+// --root learns the dirty flag from the volume behind its mount: ntfs-3g over a block device
+// (fuseblk) or over an image file (fuse), found in /proc/self/mountinfo also when the mount
+// point's name holds a space.
+TEST_F(ImageScan, ADirtyVolumeMountedUnderRootGetsTheNoteToo) {
+  const std::string dirty =
+      images_.Make(clean_->Root(), "dirty-volume.raw", {"--dirty", "--table", "none"});
+  const std::string tidy = images_.Make(clean_->Root(), "tidy-volume.raw", {"--table", "none"});
+  {
+    NtfsMount mount(dirty, images_.Path("mounted dirty"));
+    if (!mount.Ok()) GTEST_SKIP() << "ntfs-3g cannot mount here (no FUSE mounts allowed)";
+    const ScanRun run =
+        RunLkScan({"--json", "--no-sweep", "--root", images_.Path("mounted dirty")});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(HasVolumeNote(run)) << run.out;
+  }
+  {
+    NtfsMount mount(tidy, images_.Path("mounted-tidy"));
+    ASSERT_TRUE(mount.Ok());
+    const ScanRun run = RunLkScan({"--json", "--no-sweep", "--root", images_.Path("mounted-tidy")});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_FALSE(HasVolumeNote(run)) << run.out;
+  }
+  LoopDevice loop(dirty);
+  if (loop.Device().empty()) GTEST_SKIP() << loop.Why();
+  NtfsMount mount(loop.Device(), images_.Path("mounted-loop"));
+  ASSERT_TRUE(mount.Ok());
+  const ScanRun run = RunLkScan({"--json", "--no-sweep", "--root", images_.Path("mounted-loop")});
+  EXPECT_TRUE(HasVolumeNote(run)) << run.out;
+}
+
+// A real partitioned disk: the installation's device is its partition's node, whichever name
+// the disk is given by, and --list without --image finds it among the machine's disks.
+TEST_F(ImageScan, AnInstallationOnAPartitionedBlockDeviceNamesItsPartitionNode) {
+  const std::string image = images_.Make(infected_->Root(), "disk.raw", {"--table", "gpt"});
+  LoopDevice loop(image);
+  if (loop.Device().empty()) GTEST_SKIP() << loop.Why();
+  const std::string partition = loop.Partition(2);
+  ASSERT_FALSE(partition.empty()) << "the kernel made no partition of " << loop.Device();
+
+  const std::string link = images_.Path("by-id-link");
+  std::filesystem::create_symlink(loop.Device(), link);
+  for (const std::string& name : {loop.Device(), link}) {
+    SCOPED_TRACE(name);
+    const ScanRun listed = RunLkScan({"--json", "--list", "--image", name});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    const std::vector<Json> installations = listed.OfType("installation");
+    ASSERT_EQ(installations.size(), 1U) << listed.out;
+    EXPECT_EQ(installations[0]["partition"], 2);
+    EXPECT_EQ(installations[0]["device"], partition);
+  }
+  bool listedAmongDisks = false;
+  for (const Json& installation : RunLkScan({"--json", "--list"}).OfType("installation")) {
+    listedAmongDisks = listedAmongDisks || (installation["image"] == loop.Device() &&
+                                            installation["device"] == partition);
+  }
+  EXPECT_TRUE(listedAmongDisks);
+  // The partition's node is itself an image to examine, and says what the disk says.
+  const ScanRun disk = RunLkScan({"--json", "--no-sweep", "--image", loop.Device()});
+  const ScanRun alone = RunLkScan({"--json", "--no-sweep", "--image", partition});
+  EXPECT_EQ(disk.exitCode, 1) << disk.err;
+  EXPECT_EQ(alone.exitCode, 1) << alone.err;
+  EXPECT_EQ(alone.Findings("library-file"), disk.Findings("library-file"));
+  EXPECT_FALSE(disk.Findings("library-file").empty());
 }
 
 TEST_F(ImageScan, ListWithoutAnImageLooksAtTheBlockDevicesAndEndsWithASummary) {

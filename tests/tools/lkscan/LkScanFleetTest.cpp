@@ -236,6 +236,11 @@ TEST_F(LkScanFleet, TheVerdictLineSaysVerdictFilesAndGapsInOneShortLine) {
   const std::string line = VerdictLine(summary);
   EXPECT_EQ(line, "Ergebnis: verdächtig. 1 Datei (0,0 MB) untersucht, 3 nicht untersucht.");
   EXPECT_LE(line.size(), kVerdictLineLimit);
+  summary.verdict = ScanVerdict::Incomplete;
+  EXPECT_EQ(VerdictLine(summary),
+            "Ergebnis: nichts gefunden, aber nicht alles untersucht. 1 Datei (0,0 MB) untersucht, "
+            "3 nicht untersucht.");
+  EXPECT_EQ(std::string(VerdictName(summary.verdict)), "incomplete");
 }
 
 // --allow -----------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -136,7 +137,7 @@ TEST(HostileRoot, AKnownFileThatCannotBeExaminedIsSkippedNeverAbsent) {
     EXPECT_EQ(run.exitCode, 2) << "plant " << i << ": " << run.out;
     EXPECT_TRUE(HasSkipped(run, "C:\\Windows\\System32\\mfc42ul.dll")) << i << run.out;
     EXPECT_TRUE(run.Findings("library-file").empty()) << i;
-    EXPECT_EQ(run.Summary().value("verdict", ""), "clean") << "no finding, but not clean";
+    EXPECT_EQ(run.Summary().value("verdict", ""), "incomplete") << "no finding, but not clean";
   }
   EXPECT_EQ(victims.State(), before);
 }
@@ -368,6 +369,103 @@ TEST(HostileRoot, ASparseLibraryKeepsItsHolesInTheQuarantineAndBack) {
   EXPECT_LT(onDisk(library), 8 << 20) << "and so does the file put back";
 }
 
+// Nothing found but not everything examined is never "clean": not in JSON, not in the text's
+// last line, which engines that keep only that line read.
+TEST(HostileRoot, AnIncompleteRunIsCalledIncompleteNeverClean) {
+  test::WindowsTree tree;
+  ASSERT_EQ(::mkfifo(tree.Host("Windows/System32/mfc42ul.dll").c_str(), 0600), 0);
+  const ScanRun json = RunLkScan({"--json", "--root", tree.Root()});
+  EXPECT_EQ(json.exitCode, 2) << json.out;
+  EXPECT_EQ(json.Summary()["verdict"], "incomplete");
+  EXPECT_EQ(json.Summary()["exit_code"], 2);
+  const ScanRun text = RunLkScan({"--root", tree.Root()});
+  EXPECT_EQ(text.exitCode, 2);
+  const std::string last = text.out.substr(text.out.rfind('\n', text.out.size() - 2) + 1);
+  EXPECT_THAT(last,
+              ::testing::StartsWith("Ergebnis: nichts gefunden, aber nicht alles untersucht."))
+      << text.out;
+  EXPECT_EQ(text.out.find("sauber"), std::string::npos) << text.out;
+  // Everything examined and nothing found stays clean.
+  ASSERT_TRUE(fs::remove(tree.Host("Windows/System32/mfc42ul.dll")));
+  const ScanRun clean = RunLkScan({"--json", "--root", tree.Root()});
+  EXPECT_EQ(clean.exitCode, 0) << clean.out;
+  EXPECT_EQ(clean.Summary()["verdict"], "clean");
+}
+
+// A message on stderr that names something from the examined disk shows its control characters
+// and invalid bytes escaped, as the text report does: it cannot forge or hide a terminal line.
+TEST(HostileRoot, MessagesOnStderrEscapeTheNamesTheyQuote) {
+  const fs::path base = fs::temp_directory_path() / ("lk-stderr-" + std::to_string(::getpid()));
+  const std::string crafted = "R\x1b[8m\nErgebnis: sauber.\xff";
+  fs::create_directories(base / crafted);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--root", (base / crafted).string()},
+        std::vector<std::string>{"--image", (base / crafted / "missing.raw").string()},
+        std::vector<std::string>{"--list", "--image", (base / crafted / "missing.raw").string()}}) {
+    const ScanRun run = RunLkScan(args);
+    SCOPED_TRACE(args[0]);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("R\\x1B[8m\\x0AErgebnis: sauber.\\xFF"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("\nErgebnis"), std::string::npos) << run.err;
+  }
+  fs::remove_all(base);
+}
+
+// A known file too large for a digest (a hostile disk's sparse terabytes cost hours of hashing
+// zeros) is found and identified, its record says why it has no SHA-256, and a removal refuses
+// it before changing anything: its copy in the quarantine could not be checked.
+TEST(HostileRoot, AKnownFileTooLargeForADigestIsFoundButNotRemoved) {
+  test::WindowsTree tree;
+  tree.InstallKnownVersion();
+  const std::string library = tree.Host("Windows/System32/mfc42ul.dll");
+  constexpr std::uintmax_t kApparent = (1ULL << 30) + 4096;
+  fs::resize_file(library, kApparent);
+  // Every file's bytes, but the sparse one's inode, size and time: reading a gibibyte here would
+  // cost what the scan must not.
+  const auto state = [&] {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(tree.Root())) {
+      struct stat status {};
+      ::lstat(entry.path().c_str(), &status);
+      std::string bytes = std::to_string(status.st_ino) + ":" + std::to_string(status.st_size) +
+                          ":" + std::to_string(status.st_mtim.tv_nsec);
+      if (entry.is_regular_file() && status.st_size < (1 << 20)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        bytes.append(std::istreambuf_iterator<char>(in), {});
+      }
+      files[entry.path().string()] = bytes;
+    }
+    return files;
+  };
+  const auto before = state();
+  const ScanRun removal = RunLkScan({"--json", "--no-sweep", "--remove", "--root", tree.Root()});
+  EXPECT_EQ(removal.exitCode, 2) << removal.out << removal.err;
+  const std::vector<Json> found = removal.Findings("library-file");
+  ASSERT_EQ(found.size(), 1U) << removal.out;
+  EXPECT_EQ(found[0]["identified"], true);
+  EXPECT_EQ(found[0].value("size", 0ULL), kApparent);
+  EXPECT_FALSE(found[0].contains("sha256"));
+  bool told = false;
+  for (const Json& note : removal.OfType("note")) {
+    told = told || (note["topic"] == "sha256" &&
+                    note.value("text", "").find("C:\\Windows\\System32\\mfc42ul.dll") == 0);
+  }
+  EXPECT_TRUE(told) << removal.out;
+  EXPECT_TRUE(ActionTargets(removal, "delete").empty()) << removal.out;
+  EXPECT_TRUE(ActionTargets(removal, "registry-write").empty()) << removal.out;
+  bool refused = false;
+  for (const Json& skipped : removal.OfType("skipped")) {
+    refused = refused || (skipped["path"] == "Entfernung" &&
+                          skipped.value("reason", "").find("1 GiB") != std::string::npos);
+  }
+  EXPECT_TRUE(refused) << removal.out;
+  EXPECT_EQ(removal.Summary()["verdict"], "infected");
+  EXPECT_EQ(state(), before);
+  // Counted as examined: the probe read it whole, through its data.
+  EXPECT_EQ(removal.Summary()["files_examined"], 2);
+}
+
 // 4 GiB apparent and a few kilobytes on disk: the known library and driver, a library and a driver
 // whose sweep text lies near their far ends, and a library without one. All are examined to the
 // end, with the verdicts of their whole bytes.
@@ -402,6 +500,7 @@ TEST(HostileRoot, FourGibibyteSparseFilesAreIdentifiedAndSweptToTheirEnds) {
   ASSERT_EQ(library.size(), 1U) << run.out;
   EXPECT_EQ(library[0]["identified"], true);
   EXPECT_EQ(library[0].value("size", 0ULL), kApparent);
+  EXPECT_FALSE(library[0].contains("sha256")) << "beyond what gets a digest";
   const std::vector<Json> driver = run.Findings("driver-file");
   ASSERT_EQ(driver.size(), 1U) << run.out;
   EXPECT_EQ(driver[0]["identified"], true);
