@@ -276,7 +276,7 @@ TEST_F(LkScanFleet, AllowedHitsOnAScanThatSkippedSomethingLeaveItIncomplete) {
   ASSERT_EQ(::mkfifo((root / "WINDOWS/system32/pipe.dll").c_str(), 0600), 0);
   const Result result = Scan({"--json", "--allow", WriteList(hash + "\n")});
   EXPECT_EQ(result.exitCode, 2);
-  EXPECT_EQ(Lines(result.out).back().at("verdict"), "clean");
+  EXPECT_EQ(Lines(result.out).back().at("verdict"), "incomplete");
   EXPECT_EQ(Lines(result.out).back().at("exit_code"), 2);
 }
 

@@ -172,7 +172,7 @@ TEST_F(LkScan, WhatCannotBeReadIsSkippedAndANothingFoundScanIsIncomplete) {
             "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\AppInit_DLLs");
   EXPECT_FALSE(skipped.front().at("reason").get<std::string>().empty());
   EXPECT_EQ(result.records.back().at("skipped"), 1);
-  EXPECT_EQ(result.records.back().at("verdict"), "clean");
+  EXPECT_EQ(result.records.back().at("verdict"), "incomplete");
 }
 
 TEST_F(LkScan, TheSummaryCountsWhatWasReadAndWhatCouldNotBe) {
