@@ -1,6 +1,8 @@
 #include "system/FileSystem.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "base/WindowsPath.h"
@@ -107,6 +109,42 @@ std::string DescribeFileErrorInGerman(std::uint32_t error) {
       return "symbolische Verknüpfung, nicht verfolgt";
     default:
       return "Fehler " + std::to_string(error);
+  }
+}
+
+std::string DescribeErrnoInGerman(int error) {
+  switch (error) {
+    case ENOENT:
+      return "existiert nicht";
+    case EACCES:
+    case EPERM:
+      return "Zugriff verweigert";
+    case EIO:
+      return "Lesefehler";
+    case ENOTDIR:
+      return "kein Ordner";
+    case EISDIR:
+      return "ein Ordner";
+    case ELOOP:
+      return "symbolische Verknüpfung, nicht verfolgt";
+    case ENAMETOOLONG:
+      return "Pfad zu lang";
+    case EMFILE:
+    case ENFILE:
+      return "zu viele offene Dateien";
+    case EROFS:
+      return "nur lesbar eingehängt";
+    case ENOSPC:
+      return "kein Platz mehr auf dem Laufwerk";
+    case EBUSY:
+      return "belegt";
+    case ENXIO:
+    case ENODEV:
+      return "kein solches Gerät";
+    case EFBIG:
+      return "zu groß";
+    default:
+      return "Systemfehler " + std::to_string(error) + " (" + std::strerror(error) + ")";
   }
 }
 

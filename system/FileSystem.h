@@ -45,6 +45,9 @@ inline constexpr std::uint32_t kLinkNotFollowed = 1921;  // ERROR_CANT_RESOLVE_F
 [[nodiscard]] std::string DescribeFileError(std::uint32_t error);
 // The same in German, for the texts of lkscan and its layers ("existiert nicht", ...).
 [[nodiscard]] std::string DescribeFileErrorInGerman(std::uint32_t error);
+// An errno value in German, for the same texts (strerror speaks the C locale's English); a value
+// without a text of its own is told with its number and strerror's words.
+[[nodiscard]] std::string DescribeErrnoInGerman(int error);
 
 // File attribute bits with their Windows values.
 namespace file_attribute {

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string_view>
 
+#include "system/FileSystem.h"
+
 namespace lk {
 
 std::string TakeTskError() {
@@ -39,7 +41,7 @@ std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::stri
   // O_NONBLOCK: a FIFO in the image's place must not make the open wait.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    *error = path + ": lässt sich nicht öffnen (" + std::strerror(errno) + ")";
+    *error = path + ": lässt sich nicht öffnen (" + DescribeErrnoInGerman(errno) + ")";
     return std::nullopt;
   }
   struct stat status {};

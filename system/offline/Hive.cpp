@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "base/TextCase.h"
+#include "system/FileSystem.h"
 #include "system/offline/HiveBaseBlock.h"
 #include "system/offline/HiveCells.h"
 
@@ -25,7 +26,7 @@ struct FreeDeleter {
 template <typename T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
-std::string ErrnoText(int error) { return std::strerror(error); }
+std::string ErrnoText(int error) { return DescribeErrnoInGerman(error); }
 
 // The whole content of a regular file reached without following a link; none when it cannot be
 // read or is larger than limit.
