@@ -11,6 +11,8 @@
 #include <optional>
 #include <string_view>
 
+#include "system/posix/UniqueDescriptor.h"
+
 namespace lk {
 
 std::string TakeTskError() {
@@ -37,8 +39,9 @@ namespace {
 // library in turn, and some of them keep memory when they give up.
 std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::string* error) {
   // O_NONBLOCK: a FIFO in the image's place must not make the open wait.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
+  const UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const int fd = file.Get();
+  if (!file) {
     *error = path + ": cannot be opened (" + std::strerror(errno) + ")";
     return std::nullopt;
   }
@@ -47,7 +50,6 @@ std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::stri
   std::array<char, 512> tail{};
   bool ok = ::fstat(fd, &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
   if (!ok) {
-    ::close(fd);
     *error = path + ": neither a disk nor an image file";
     return std::nullopt;
   }
@@ -55,7 +57,6 @@ std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::stri
   const off_t end = ::lseek(fd, 0, SEEK_END);
   const ssize_t tailBytes =
       end >= 512 ? ::pread(fd, tail.data(), tail.size(), end - 512) : ssize_t{0};
-  ::close(fd);
   const auto starts = [](const std::array<char, 512>& bytes, ssize_t count, std::string_view sig) {
     return count >= static_cast<ssize_t>(sig.size()) &&
            std::string_view(bytes.data(), sig.size()) == sig;
@@ -93,10 +94,10 @@ bool EwfSegmentsComplete(const std::string& path, std::string* error) {
     }
   }
   for (const std::string& segment : segments) {
-    const int fd = ::open(segment.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const UniqueDescriptor file(::open(segment.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const int fd = file.Get();
     struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0) {
-      if (fd >= 0) ::close(fd);
+    if (!file || ::fstat(fd, &status) != 0) {
       *error = segment + ": cannot be opened";
       return false;
     }
@@ -122,7 +123,6 @@ bool EwfSegmentsComplete(const std::string& path, std::string* error) {
       }
       offset = static_cast<std::int64_t>(next);
     }
-    ::close(fd);
     if (!complete) {
       *error = segment + ": the E01 image is truncated or damaged (its sections end at byte " +
                std::to_string(offset) + " of " + std::to_string(size) + ")";
