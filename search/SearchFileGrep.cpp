@@ -133,6 +133,8 @@ struct SearchFileGrep::Impl {
   std::atomic<std::int64_t> examinedFiles{0};
   std::atomic<std::int64_t> examinedBytes{0};
   std::thread worker;
+  // Set by the worker before searching turns false, read by the owner after.
+  std::exception_ptr workerFailure;
 
   void JoinWorker() {
     if (!worker.joinable()) return;
@@ -428,22 +430,34 @@ class SearchFileGrepPass {
       return;
     }
     std::set<std::string> reported;  // names of this directory already passed to OnSkipped
-    DirectoryEntry entry;
+    if (!ScanFiles(*handle, dir, reported)) return;
+    if (StopTest() || !recurse_) return;
+    ScanSubdirectories(*handle, dir, reported);
+  }
+
+  // The files of the directory that fit the masks; false when the directory could not be read
+  // to its end and was left (and reported).
+  bool ScanFiles(Directory& handle, const std::string& dir, std::set<std::string>& reported) {
     for (const std::string& mask : masks_) {
-      std::unique_ptr<DirectoryEnumeration> entries = handle->Enumerate(mask);
+      std::unique_ptr<DirectoryEnumeration> entries = handle.Enumerate(mask);
       if (!entries) continue;
-      const bool stopped = ExamineEntries(*handle, dir, *entries, reported);
+      const bool stopped = ExamineEntries(handle, dir, *entries, reported);
       if (!stopped && entries->Error() != 0) {
         // The directory cannot be read (any more): say so once and leave it.
         Skip(dir, {}, entries->Error());
-        return;
+        return false;
       }
     }
+    return true;
+  }
 
-    if (StopTest() || !recurse_) return;
-    std::unique_ptr<DirectoryEnumeration> entries = handle->Enumerate("*.*");
+  // Walks into the subdirectories; reported: the names already passed to OnSkipped.
+  void ScanSubdirectories(Directory& handle, const std::string& dir,
+                          const std::set<std::string>& reported) {
+    std::unique_ptr<DirectoryEnumeration> entries = handle.Enumerate("*.*");
     if (!entries) return;
     bool stopped = false;
+    DirectoryEntry entry;
     while (entries->Next(entry)) {
       if (IsDotEntry(entry.name)) continue;
       if (entry.error != 0) {
@@ -460,7 +474,7 @@ class SearchFileGrepPass {
       } else if (entry.IsDirectory()) {
         const std::string name = entry.name;
         ScanDirectory(dir + name, [&](std::uint32_t* openError) {
-          return handle->OpenSubdirectory(name, openError);
+          return handle.OpenSubdirectory(name, openError);
         });
       }
       if (StopTest()) {
@@ -542,13 +556,16 @@ void SearchFileGrep::RunSearch() {
     return;
   }
   impl_->terminateRequested = false;
+  impl_->workerFailure = nullptr;
   impl_->workerExists = true;
   impl_->worker = std::thread([this] {
     try {
       SearchFileGrepPass pass(*this, true);
       pass.Run();
     } catch (...) {
-      // Nobody could receive a handler's error on this thread: the search just ends.
+      // Nobody could receive a handler's error on this thread: the search ends, and the failure
+      // is kept for the owner (WorkerFailure).
+      impl_->workerFailure = std::current_exception();
       impl_->searching = false;
       impl_->workerExists = false;
     }
@@ -565,6 +582,10 @@ bool SearchFileGrep::StopRequested() const { return impl_->stopRequested; }
 void SearchFileGrep::ClearStopRequest() { impl_->stopRequested = false; }
 
 bool SearchFileGrep::IsSearching() const { return impl_->searching; }
+
+std::exception_ptr SearchFileGrep::WorkerFailure() const {
+  return impl_->searching ? nullptr : impl_->workerFailure;
+}
 
 int SearchFileGrep::SkippedCount() const { return impl_->skipped; }
 

@@ -7,6 +7,7 @@
 // kept for completeness; the program switches it off). Events are raised on the searching thread.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -187,6 +188,9 @@ class SearchFileGrep {
   // Discards a stop request made while no search runs.
   void ClearStopRequest();
   [[nodiscard]] bool IsSearching() const;
+  // The failure that ended the last threaded search: a handler's exception, which nobody on the
+  // worker's thread could receive. Null while a search runs and when it ended by itself.
+  [[nodiscard]] std::exception_ptr WorkerFailure() const;
 
   [[nodiscard]] ThreadStringList& FoundList() { return foundList_; }
   // The entries the last search passed over (each OnSkipped counts one).

@@ -114,6 +114,212 @@ class HoleMap {
   std::vector<std::pair<std::int64_t, std::int64_t>> holes_;  // [begin, end), in order
 };
 
+// One search of FindText over the open stream: the text as the blocks hold it (one unit per
+// character, an ANSI byte or a UTF-16 unit, lower-cased unless the case counts), the block being
+// searched, and what is known of the stream's holes. Forward and Backward return the byte offset
+// of the occurrence found, or -1.
+class TextScan {
+ public:
+  TextScan(ReadableFile& stream, std::int64_t size, int width, TextEncoding encoding,
+           StreamSearchFlags flags, std::u16string_view text, std::int64_t blockLength,
+           const StreamSearch::ProgressHandler& onProgress)
+      : stream_(stream),
+        size_(size),
+        w_(width),
+        encoding_(encoding),
+        flags_(flags),
+        pattern_(BlockPattern(text, width, flags.caseSensitive)),
+        length_(static_cast<std::int64_t>(pattern_.size())),
+        finder_(pattern_),
+        blockLength_(std::max(blockLength, kBlockPerOverlap * (length_ + 1) * w_) / w_ * w_),
+        advance_(blockLength_ - (length_ + 1) * w_),
+        onProgress_(onProgress),
+        // No block holds more than the stream, so a long text over a short file costs no more
+        // memory than the file.
+        buffer_(static_cast<std::size_t>(std::min(blockLength_, size))),
+        holes_(stream, size) {
+    block_.reserve(buffer_.size() / static_cast<std::size_t>(w_));
+    // A hole holds only zeros. A text with a unit that zeros do not read as has no occurrence
+    // inside one: a block that lies wholly in a hole is passed over with the rest of the hole, up
+    // to where an occurrence that reaches data can begin. A text of zeros alone is found in the
+    // first such block, so it needs no skipping.
+    const std::uint8_t zeroBytes[2] = {0, 0};
+    const char16_t zeroUnit = ToUnit(zeroBytes);
+    needsData_ = std::any_of(pattern_.begin(), pattern_.end(),
+                             [&](char16_t unit) { return unit != zeroUnit; });
+  }
+
+  [[nodiscard]] std::int64_t TextBytes() const { return length_ * w_; }
+
+  std::int64_t Forward(std::int64_t position, std::int64_t last) {
+    if (position > last) return -1;
+    if (position < 0) position = 0;
+    if (!Progress(position)) return -1;
+    for (;;) {
+      const std::int64_t blockStart = position;
+      if (InHole(blockStart, blockStart + blockLength_)) {
+        // The first unit of an occurrence that reaches the data after the hole.
+        const std::int64_t data = std::min(stream_.DataFrom(blockStart), size_);
+        if (data >= size_) return -1;
+        position =
+            std::max(position + advance_, std::max<std::int64_t>(0, data - TextBytes()) / w_ * w_);
+        if (position > last || !Progress(position)) return -1;
+        continue;
+      }
+      // A block that runs from data into a hole ends where an occurrence that begins in the data
+      // must end; the next one begins where the hole does (and passes over it).
+      std::int64_t want = blockLength_;
+      std::int64_t next = position + advance_;
+      if (needsData_ && dataEnd_ < size_) {
+        const std::int64_t holeStart = dataEnd_ / w_ * w_;
+        const std::int64_t end = (dataEnd_ + TextBytes() + w_ - 1) / w_ * w_;
+        if (holeStart >= blockStart + w_ && end < blockStart + blockLength_) {
+          want = end - blockStart;
+          next = holeStart;
+        }
+      }
+      const std::int64_t read = LoadBlock(blockStart, want);
+      const bool finalBlock = read < want;
+      const std::size_t k =
+          finder_.FindFirst(block_, [&](std::size_t at) { return AcceptedAt(blockStart, at); });
+      if (k != PatternFinder::kNotFound) return blockStart + static_cast<std::int64_t>(k) * w_;
+      if (!Progress(position)) return -1;
+      position = next;
+      if (position < 0 || position > last || finalBlock) return -1;
+    }
+  }
+
+  // Each block ends just after the character at the position and reaches back at most
+  // blockLength bytes; a start of 0 stands for the end of the stream.
+  std::int64_t Backward(std::int64_t position, std::int64_t last) {
+    if (position <= 0 || position > last) position = last;
+    if (!Progress(position)) return -1;
+    for (;;) {
+      const std::int64_t blockEnd = position + w_;
+      const std::int64_t blockStart = std::max<std::int64_t>(0, blockEnd - blockLength_);
+      if (InHole(blockStart, blockEnd)) {
+        // The last unit of an occurrence that reaches the data before the hole.
+        const std::int64_t data = holes_.DataEndBefore(blockStart);
+        if (data <= 0) return -1;
+        position = std::min(position - advance_, (data - 1) / w_ * w_ + TextBytes() - w_);
+        if (position < 0 || !Progress(position)) return -1;
+        continue;
+      }
+      LoadBlock(blockStart, blockEnd - blockStart);
+      const bool finalBlock = blockStart == 0;
+      const std::size_t k =
+          finder_.FindLast(block_, [&](std::size_t at) { return AcceptedAt(blockStart, at); });
+      if (k != PatternFinder::kNotFound) return blockStart + static_cast<std::int64_t>(k) * w_;
+      if (!Progress(position)) return -1;
+      position -= advance_;
+      if (position < 0 || finalBlock) return -1;
+    }
+  }
+
+ private:
+  static std::u16string BlockPattern(std::u16string_view text, int width, bool caseSensitive) {
+    std::u16string pattern;
+    pattern.reserve(text.size());
+    for (char16_t unit : text) {
+      if (width == 1) {
+        const std::uint8_t byte = UnicodeToAnsi(unit);
+        pattern.push_back(caseSensitive ? byte : LowerAnsi(byte));
+      } else {
+        pattern.push_back(caseSensitive ? unit : LowerUtf16(unit));
+      }
+    }
+    return pattern;
+  }
+
+  bool Progress(std::int64_t position) {
+    bool goOn = true;
+    if (onProgress_) onProgress_(position, size_, goOn);
+    return goOn;
+  }
+
+  [[nodiscard]] char16_t ToUnit(const std::uint8_t* bytes) const {
+    char16_t unit = 0;
+    if (w_ == 1) {
+      unit = bytes[0];
+    } else if (encoding_ == TextEncoding::Utf16Be) {
+      unit = static_cast<char16_t>((bytes[0] << 8) | bytes[1]);
+    } else {
+      unit = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
+    }
+    if (flags_.caseSensitive) return unit;
+    return w_ == 1 ? LowerAnsi(static_cast<std::uint8_t>(unit)) : LowerUtf16(unit);
+  }
+
+  // Reads the block [blockStart, blockStart + maxLength) into block_; returns the bytes read.
+  std::int64_t LoadBlock(std::int64_t blockStart, std::int64_t maxLength) {
+    std::fill(buffer_.begin(), buffer_.end(), std::uint8_t{0});
+    BlockReader reader(stream_, blockStart);
+    const std::size_t read = reader.Read(
+        blockStart, buffer_.data(),
+        static_cast<std::size_t>(std::min(maxLength, static_cast<std::int64_t>(buffer_.size()))));
+    block_.clear();
+    const auto w = static_cast<std::size_t>(w_);
+    for (std::size_t i = 0; i + w <= read; i += w) block_.push_back(ToUnit(&buffer_[i]));
+    return static_cast<std::int64_t>(read);
+  }
+
+  // The stream's characters just outside the block, for the WholeWords test of the candidates
+  // at its edges: a word that continues beyond the block is no whole word.
+  int Neighbour(std::int64_t blockStart, std::int64_t offset) {
+    if (offset < 0 || offset + w_ > size_) return -1;
+    std::uint8_t bytes[2] = {0, 0};
+    BlockReader reader(stream_, blockStart);
+    if (reader.Read(offset, bytes, static_cast<std::size_t>(w_)) < static_cast<std::size_t>(w_)) {
+      return -1;
+    }
+    return ToUnit(bytes);
+  }
+
+  // Whether the text, found at character index at of the block, counts (the WholeWords rule).
+  bool AcceptedAt(std::int64_t blockStart, std::size_t at) {
+    if (!flags_.wholeWords) return true;
+    const int before = at > 0 ? block_[at - 1] : Neighbour(blockStart, blockStart - w_);
+    const std::size_t afterIndex = at + pattern_.size();
+    const int after =
+        afterIndex < block_.size()
+            ? block_[afterIndex]
+            : Neighbour(blockStart, blockStart + static_cast<std::int64_t>(afterIndex) * w_);
+    return (before < 0 || IsDelimiter(static_cast<char16_t>(before))) &&
+           (after < 0 || IsDelimiter(static_cast<char16_t>(after)));
+  }
+
+  // Whether [from, to) lies wholly in a hole. The data extent last met is kept, so that a file
+  // without holes costs two questions to its layer, not one a block.
+  bool InHole(std::int64_t from, std::int64_t to) {
+    if (!needsData_) return false;
+    to = std::min(to, size_);
+    if (from < dataEnd_ && to > dataBegin_) return false;
+    const std::int64_t data = stream_.DataFrom(from);
+    if (data >= to) return true;
+    dataBegin_ = std::max(data, from);
+    dataEnd_ = std::max(stream_.HoleFrom(dataBegin_), dataBegin_ + 1);
+    return false;
+  }
+
+  ReadableFile& stream_;
+  const std::int64_t size_;
+  const std::int64_t w_;
+  const TextEncoding encoding_;
+  const StreamSearchFlags flags_;
+  const std::u16string pattern_;
+  const std::int64_t length_;
+  const PatternFinder finder_;
+  const std::int64_t blockLength_;
+  const std::int64_t advance_;  // from one block to the next: the block less the overlap
+  const StreamSearch::ProgressHandler& onProgress_;
+  std::vector<std::uint8_t> buffer_;
+  std::u16string block_;
+  bool needsData_ = false;
+  std::int64_t dataBegin_ = 0;
+  std::int64_t dataEnd_ = 0;
+  HoleMap holes_;
+};
+
 }  // namespace
 
 StreamSearch::StreamSearch(FileSystem& files, std::int64_t blockLength)
@@ -147,182 +353,14 @@ bool StreamSearch::FindText(std::u16string_view text, std::int64_t start, TextEn
   if (size < w) return false;
   const std::int64_t last = std::max<std::int64_t>(0, size / w * w - w);
 
-  // The text as the block will be: one unit per character (an ANSI byte, or a UTF-16 unit).
-  std::u16string pattern;
-  pattern.reserve(text.size());
-  for (char16_t unit : text) {
-    if (width == 1) {
-      const std::uint8_t byte = UnicodeToAnsi(unit);
-      pattern.push_back(flags.caseSensitive ? byte : LowerAnsi(byte));
-    } else {
-      pattern.push_back(flags.caseSensitive ? unit : LowerUtf16(unit));
-    }
-  }
-  const auto length = static_cast<std::int64_t>(pattern.size());
-  const PatternFinder finder(pattern);
-  const std::int64_t overlap = (length + 1) * w;
-  const std::int64_t blockLength = std::max(blockLength_, kBlockPerOverlap * overlap) / w * w;
-  const std::int64_t advance = blockLength - overlap;
-
-  auto progress = [this, size](std::int64_t position) {
-    bool goOn = true;
-    if (onProgress_) onProgress_(position, size, goOn);
-    return goOn;
-  };
-
-  auto toUnit = [&](const std::uint8_t* bytes) -> char16_t {
-    char16_t unit = 0;
-    if (width == 1) {
-      unit = bytes[0];
-    } else if (encoding == TextEncoding::Utf16Be) {
-      unit = static_cast<char16_t>((bytes[0] << 8) | bytes[1]);
-    } else {
-      unit = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
-    }
-    if (flags.caseSensitive) return unit;
-    return width == 1 ? LowerAnsi(static_cast<std::uint8_t>(unit)) : LowerUtf16(unit);
-  };
-
-  // No block holds more than the stream, so a long text over a short file costs no more memory
-  // than the file.
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(blockLength, size)));
-  std::u16string block;
-  block.reserve(buffer.size() / static_cast<std::size_t>(w));
-
-  // Reads the block [blockStart, blockStart + maxLength) into `block`; returns the bytes read.
-  auto loadBlock = [&](std::int64_t blockStart, std::int64_t maxLength) {
-    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-    BlockReader reader(*stream_, blockStart);
-    const std::size_t read = reader.Read(
-        blockStart, buffer.data(),
-        static_cast<std::size_t>(std::min(maxLength, static_cast<std::int64_t>(buffer.size()))));
-    block.clear();
-    for (std::size_t i = 0; i + static_cast<std::size_t>(w) <= read;
-         i += static_cast<std::size_t>(w)) {
-      block.push_back(toUnit(&buffer[i]));
-    }
-    return static_cast<std::int64_t>(read);
-  };
-
-  // The stream's characters just outside the block, for the WholeWords test of the candidates
-  // at its edges: a word that continues beyond the block is no whole word.
-  auto neighbour = [&](std::int64_t blockStart, std::int64_t offset) -> int {
-    if (offset < 0 || offset + w > size) return -1;
-    std::uint8_t bytes[2] = {0, 0};
-    BlockReader reader(*stream_, blockStart);
-    if (reader.Read(offset, bytes, static_cast<std::size_t>(w)) < static_cast<std::size_t>(w)) {
-      return -1;
-    }
-    return toUnit(bytes);
-  };
-
-  // Whether the text, found at character index at of the block, counts (the WholeWords rule).
-  auto acceptedAt = [&](std::int64_t blockStart, std::size_t at) {
-    if (!flags.wholeWords) return true;
-    const int before = at > 0 ? block[at - 1] : neighbour(blockStart, blockStart - w);
-    const std::size_t afterIndex = at + pattern.size();
-    const int after =
-        afterIndex < block.size()
-            ? block[afterIndex]
-            : neighbour(blockStart, blockStart + static_cast<std::int64_t>(afterIndex) * w);
-    return (before < 0 || IsDelimiter(static_cast<char16_t>(before))) &&
-           (after < 0 || IsDelimiter(static_cast<char16_t>(after)));
-  };
-
-  auto found = [&](std::int64_t blockStart, std::int64_t k) {
-    matchOffset_ = blockStart + k * w;
-    matchLength_ = length * w;
-    return true;
-  };
-
-  // A hole holds only zeros. A text with a unit that zeros do not read as has no occurrence inside
-  // one: a block that lies wholly in a hole is passed over with the rest of the hole, up to where
-  // an occurrence that reaches data can begin. A text of zeros alone is found in the first such
-  // block, so it needs no skipping.
-  std::uint8_t zeroBytes[2] = {0, 0};
-  const char16_t zeroUnit = toUnit(zeroBytes);
-  const bool needsData =
-      std::any_of(pattern.begin(), pattern.end(), [&](char16_t unit) { return unit != zeroUnit; });
-  const std::int64_t textBytes = length * w;
-  // Whether [from, to) lies wholly in a hole. The data extent last met is kept, so that a file
-  // without holes costs two questions to its layer, not one a block.
-  std::int64_t dataBegin = 0;
-  std::int64_t dataEnd = 0;
-  auto inHole = [&](std::int64_t from, std::int64_t to) {
-    if (!needsData) return false;
-    to = std::min(to, size);
-    if (from < dataEnd && to > dataBegin) return false;
-    const std::int64_t data = stream_->DataFrom(from);
-    if (data >= to) return true;
-    dataBegin = std::max(data, from);
-    dataEnd = std::max(stream_->HoleFrom(dataBegin), dataBegin + 1);
-    return false;
-  };
-  HoleMap holes(*stream_, size);
-
-  std::int64_t position = start / w * w;
-  if (!flags.backward) {
-    if (position > last) return false;
-    if (position < 0) position = 0;
-    if (!progress(position)) return false;
-    for (;;) {
-      const std::int64_t blockStart = position;
-      if (inHole(blockStart, blockStart + blockLength)) {
-        // The first unit of an occurrence that reaches the data after the hole.
-        const std::int64_t data = std::min(stream_->DataFrom(blockStart), size);
-        if (data >= size) return false;
-        position =
-            std::max(position + advance, std::max<std::int64_t>(0, data - textBytes) / w * w);
-        if (position > last || !progress(position)) return false;
-        continue;
-      }
-      // A block that runs from data into a hole ends where an occurrence that begins in the data
-      // must end; the next one begins where the hole does (and passes over it).
-      std::int64_t want = blockLength;
-      std::int64_t next = position + advance;
-      if (needsData && dataEnd < size) {
-        const std::int64_t holeStart = dataEnd / w * w;
-        const std::int64_t end = (dataEnd + textBytes + w - 1) / w * w;
-        if (holeStart >= blockStart + w && end < blockStart + blockLength) {
-          want = end - blockStart;
-          next = holeStart;
-        }
-      }
-      const std::int64_t read = loadBlock(blockStart, want);
-      const bool finalBlock = read < want;
-      const std::size_t k =
-          finder.FindFirst(block, [&](std::size_t at) { return acceptedAt(blockStart, at); });
-      if (k != PatternFinder::kNotFound) return found(blockStart, static_cast<std::int64_t>(k));
-      if (!progress(position)) return false;
-      position = next;
-      if (position < 0 || position > last || finalBlock) return false;
-    }
-  }
-
-  // Backward: each block ends just after the character at the position and reaches back at
-  // most blockLength bytes; a start of 0 stands for the end of the stream.
-  if (position <= 0 || position > last) position = last;
-  if (!progress(position)) return false;
-  for (;;) {
-    const std::int64_t blockEnd = position + w;
-    const std::int64_t blockStart = std::max<std::int64_t>(0, blockEnd - blockLength);
-    if (inHole(blockStart, blockEnd)) {
-      // The last unit of an occurrence that reaches the data before the hole.
-      const std::int64_t data = holes.DataEndBefore(blockStart);
-      if (data <= 0) return false;
-      position = std::min(position - advance, (data - 1) / w * w + textBytes - w);
-      if (position < 0 || !progress(position)) return false;
-      continue;
-    }
-    loadBlock(blockStart, blockEnd - blockStart);
-    const bool finalBlock = blockStart == 0;
-    const std::size_t k =
-        finder.FindLast(block, [&](std::size_t at) { return acceptedAt(blockStart, at); });
-    if (k != PatternFinder::kNotFound) return found(blockStart, static_cast<std::int64_t>(k));
-    if (!progress(position)) return false;
-    position -= advance;
-    if (position < 0 || finalBlock) return false;
-  }
+  TextScan scan(*stream_, size, width, encoding, flags, text, blockLength_, onProgress_);
+  const std::int64_t position = start / w * w;
+  const std::int64_t at =
+      flags.backward ? scan.Backward(position, last) : scan.Forward(position, last);
+  if (at < 0) return false;
+  matchOffset_ = at;
+  matchLength_ = scan.TextBytes();
+  return true;
 }
 
 }  // namespace lk

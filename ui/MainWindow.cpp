@@ -1,5 +1,8 @@
 #include "ui/MainWindow.h"
 
+#include <type_traits>
+#include <variant>
+
 #include "ui/ControlIds.h"
 #include "ui/Resources.h"
 #include "ui/YesNoDialog.h"
@@ -47,6 +50,10 @@ constexpr int kPlacedControls[] = {
     kIdLogo,         kIdDeveloperBadge, kIdProductName,  kIdBitBadge, kIdBusyIndicator,
     kIdVersionLabel, kIdFeedback,       kIdStartAnalyze, kIdAbbruch,  kIdNotice};
 
+// The text and link colours of the window's controls.
+constexpr COLORREF kTextColor = Rgb(0x083772);
+constexpr COLORREF kLinkColor = Rgb(0x083D97);
+
 constexpr int kDeveloperBadgeLeft = -9;
 constexpr int kDeveloperBadgeWidth = 121;
 
@@ -57,7 +64,8 @@ void PlaceWindow(HWND window, const RECT& place) {
 
 }  // namespace
 
-MainWindow::MainWindow(SystemAccess& system, FileSystem& files) : system_(system), files_(files) {}
+MainWindow::MainWindow(SystemAccess& system, FileSystem& files)
+    : BufferedWindow(PrintClient::Answer), system_(system), files_(files) {}
 
 MainWindow::~MainWindow() = default;
 
@@ -134,150 +142,95 @@ bool MainWindow::Create() {
 
 void MainWindow::CreateControls() {
   LoadArtwork();
-
-  PictureBox::CreateArgs logo;
-  logo.parent = Hwnd();
-  logo.id = kIdLogo;
-  logo.place = DesignedPlace(kIdLogo);
-  logo.dpi = dpi_;
-  imgLogo_.Create(logo);
-
-  PictureBox::CreateArgs badge = logo;
-  badge.id = kIdDeveloperBadge;
-  badge.place = DesignedPlace(kIdDeveloperBadge);
-  imgDeveloperBadge_.Create(badge);
-
-  MarkupLabel::CreateArgs product;
-  product.parent = Hwnd();
-  product.id = kIdProductName;
-  product.place = DesignedPlace(kIdProductName);
-  product.fontFace = theme_.fontFace;
-  product.fontPixels = 27;
-  product.bold = true;
-  product.textColor = Rgb(0x002E56);
-  product.wordWrap = false;
-  product.plainText = true;
-  product.reflectionHeight = 20;
-  product.dpi = dpi_;
-  lblProductName_.Create(product);
+  // In the order of creation, which is the order of Tab and of drawing.
+  const AnyControlRow rows[] = {
+      ControlRow<PictureBox>{&MainWindow::imgLogo_, kIdLogo, {}},
+      ControlRow<PictureBox>{&MainWindow::imgDeveloperBadge_, kIdDeveloperBadge, {}},
+      ControlRow<MarkupLabel>{&MainWindow::lblProductName_,
+                              kIdProductName,
+                              {.fontPixels = 27,
+                               .bold = true,
+                               .textColor = Rgb(0x002E56),
+                               .wordWrap = false,
+                               .plainText = true,
+                               .reflectionHeight = 20}},
+      ControlRow<PictureBox>{&MainWindow::imgBitBadge_, kIdBitBadge, {}},
+      ControlRow<BusyIndicator>{
+          &MainWindow::busyIndicator1_, kIdBusyIndicator, {.blockColor = kLinkColor}},
+      ControlRow<MarkupLabel>{
+          &MainWindow::label1_,
+          kIdVersionLabel,
+          {.fontPixels = 11, .textColor = kTextColor, .wordWrap = false, .plainText = true}},
+      ControlRow<MarkupLabel>{&MainWindow::lblFeedback_,
+                              kIdFeedback,
+                              {.fontPixels = 11,
+                               .textColor = kTextColor,
+                               .linkColor = kLinkColor,
+                               .wordWrap = false,
+                               .images = ilReport_.Get()}},
+      ControlRow<GlowButton>{&MainWindow::btnStartAnalyze_,
+                             kIdStartAnalyze,
+                             {.caption = L"Analyse starten...",
+                              .fontPixels = 21,
+                              .bold = true,
+                              .textColor = kTextColor,
+                              .toggle = true}},
+      ControlRow<GlowButton>{&MainWindow::btnAbbruch_,
+                             kIdAbbruch,
+                             {.caption = L"Abbruch",
+                              .fontPixels = 11,
+                              .bold = true,
+                              .textColor = kTextColor,
+                              .toggle = false,
+                              .visible = false}},
+      ControlRow<MarkupLabel>{&MainWindow::lblNotice_,
+                              kIdNotice,
+                              {.fontPixels = 13,
+                               .textColor = kTextColor,
+                               .linkColor = kLinkColor,
+                               .verticalCenter = true}},
+      ControlRow<ReportListView>{
+          &MainWindow::lvReport_, kIdReport, {.smallImages = ilReport_.Get()}},
+      ControlRow<MarkupLabel>{&MainWindow::lblStatus_,
+                              kIdStatus,
+                              {.fontPixels = 11,
+                               .textColor = kTextColor,
+                               .wordWrap = false,
+                               .plainText = true,
+                               .visible = false}},
+      ControlRow<SmoothProgressBar>{&MainWindow::spb1_, kIdProgress, {.visible = false}},
+      ControlRow<MarkupLabel>{&MainWindow::lblFooter_,
+                              kIdFooter,
+                              {.fontPixels = 11,
+                               .textColor = Rgb(0xFFFFFF),
+                               .linkColor = Rgb(0xFFFFFF),
+                               .background = Rgb(0x033893),
+                               .gradientBottom = Rgb(0x5987D6),
+                               .lineSpacing = 3,
+                               .verticalCenter = true}},
+  };
+  for (const AnyControlRow& row : rows) {
+    std::visit([this](const auto& control) { CreateControl(control); }, row);
+  }
   lblProductName_.SetText("Anti-Lauschkobold");
-
-  PictureBox::CreateArgs bitBadge = logo;
-  bitBadge.id = kIdBitBadge;
-  bitBadge.place = DesignedPlace(kIdBitBadge);
-  imgBitBadge_.Create(bitBadge);
-
-  BusyIndicator::CreateArgs busy;
-  busy.parent = Hwnd();
-  busy.id = kIdBusyIndicator;
-  busy.place = DesignedPlace(kIdBusyIndicator);
-  busy.blockColor = Rgb(0x083D97);
-  busy.dpi = dpi_;
-  busyIndicator1_.Create(busy);
-
-  MarkupLabel::CreateArgs version;
-  version.parent = Hwnd();
-  version.id = kIdVersionLabel;
-  version.place = DesignedPlace(kIdVersionLabel);
-  version.fontFace = theme_.fontFace;
-  version.fontPixels = 11;
-  version.textColor = Rgb(0x083772);
-  version.wordWrap = false;
-  version.plainText = true;
-  version.dpi = dpi_;
-  label1_.Create(version);
-
-  MarkupLabel::CreateArgs feedback;
-  feedback.parent = Hwnd();
-  feedback.id = kIdFeedback;
-  feedback.place = DesignedPlace(kIdFeedback);
-  feedback.fontFace = theme_.fontFace;
-  feedback.fontPixels = 11;
-  feedback.textColor = Rgb(0x083772);
-  feedback.linkColor = Rgb(0x083D97);
-  feedback.wordWrap = false;
-  feedback.images = ilReport_.Get();
-  feedback.dpi = dpi_;
-  lblFeedback_.Create(feedback);
-
-  GlowButton::CreateArgs start;
-  start.parent = Hwnd();
-  start.id = kIdStartAnalyze;
-  start.caption = L"Analyse starten...";
-  start.place = DesignedPlace(kIdStartAnalyze);
-  start.fontPixels = 21;
-  start.bold = true;
-  start.textColor = Rgb(0x083772);
-  start.theme = &theme_;
-  start.toggle = true;
-  start.dpi = dpi_;
-  btnStartAnalyze_.Create(start);
   btnStartAnalyze_.OnMouseEnter([this] { btnStartAnalyzeMouseEnter(); });
-
-  GlowButton::CreateArgs cancel = start;
-  cancel.id = kIdAbbruch;
-  cancel.caption = L"Abbruch";
-  cancel.place = DesignedPlace(kIdAbbruch);
-  cancel.fontPixels = 11;
-  cancel.toggle = false;
-  cancel.visible = false;
-  btnAbbruch_.Create(cancel);
-
-  MarkupLabel::CreateArgs notice;
-  notice.parent = Hwnd();
-  notice.id = kIdNotice;
-  notice.place = DesignedPlace(kIdNotice);
-  notice.fontFace = theme_.fontFace;
-  notice.fontPixels = 13;
-  notice.textColor = Rgb(0x083772);
-  notice.linkColor = Rgb(0x083D97);
-  notice.verticalCenter = true;
-  notice.dpi = dpi_;
-  lblNotice_.Create(notice);
-
-  ReportListView::CreateArgs report;
-  report.parent = Hwnd();
-  report.id = kIdReport;
-  report.smallImages = ilReport_.Get();
-  report.dpi = dpi_;
-  lvReport_.Create(report);
-
-  MarkupLabel::CreateArgs status;
-  status.parent = Hwnd();
-  status.id = kIdStatus;
-  status.fontFace = theme_.fontFace;
-  status.fontPixels = 11;
-  status.textColor = Rgb(0x083772);
-  status.wordWrap = false;
-  status.plainText = true;
-  status.visible = false;
-  status.dpi = dpi_;
-  lblStatus_.Create(status);
   lblStatus_.SetText("Status:");
-
-  SmoothProgressBar::CreateArgs progress;
-  progress.parent = Hwnd();
-  progress.id = kIdProgress;
-  progress.fontFace = theme_.fontFace;
-  progress.visible = false;
-  progress.dpi = dpi_;
-  spb1_.Create(progress);
-
-  MarkupLabel::CreateArgs footer;
-  footer.parent = Hwnd();
-  footer.id = kIdFooter;
-  footer.fontFace = theme_.fontFace;
-  footer.fontPixels = 11;
-  footer.textColor = Rgb(0xFFFFFF);
-  footer.linkColor = Rgb(0xFFFFFF);
-  footer.background = Rgb(0x033893);
-  footer.gradientBottom = Rgb(0x5987D6);
-  footer.lineSpacing = 3;
-  footer.verticalCenter = true;
-  footer.dpi = dpi_;
-  lblFooter_.Create(footer);
-
   LayOutControls();
+}
+
+template <typename Control>
+void MainWindow::CreateControl(const ControlRow<Control>& row) {
+  typename Control::CreateArgs args = row.look;
+  args.parent = Hwnd();
+  args.id = row.id;
+  args.place = DesignedPlace(row.id);
+  args.dpi = dpi_;
+  if constexpr (requires { args.theme; }) args.theme = &theme_;
+  // The report list keeps the font of a list; every other text is in the theme's font.
+  if constexpr (requires { args.fontFace; } && !std::is_same_v<Control, ReportListView>) {
+    args.fontFace = theme_.fontFace;
+  }
+  (this->*row.control).Create(args);
 }
 
 void MainWindow::LoadArtwork() {
@@ -369,9 +322,7 @@ void MainWindow::ChangeDpi(UINT dpi, const RECT* suggested) {
   InvalidateRect(Hwnd(), nullptr, TRUE);
 }
 
-void MainWindow::PaintBackground(HDC dc) {
-  RECT client{};
-  GetClientRect(Hwnd(), &client);
+void MainWindow::Paint(HDC dc, const RECT& client) {
   // The window's gradient, with a darker one behind the header.
   FillGradient(dc, client, Rgb(0xFAFBFD), Rgb(0xEBF3FD));
   FillGradient(dc, RECT{0, 0, client.right, S(kHeaderHeight)}, Rgb(0xDCEBFC), Rgb(0xC1DBFC));
@@ -507,16 +458,6 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
-    case WM_PAINT: {
-      BufferedPaint paint(Hwnd());
-      PaintBackground(paint.Dc());
-      return 0;
-    }
-    case WM_PRINTCLIENT:
-      PaintBackground(reinterpret_cast<HDC>(wParam));
-      return 0;
-    case WM_ERASEBKGND:
-      return 1;
     case WM_DPICHANGED: {
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
       ChangeDpi(HIWORD(wParam), suggested);
@@ -525,7 +466,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return Window::HandleMessage(message, wParam, lParam);
+  return BufferedWindow::HandleMessage(message, wParam, lParam);
 }
 
 }  // namespace lk::ui

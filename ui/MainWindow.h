@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <variant>
 
 #include "analysis/AnalysisController.h"
 #include "analysis/AnalysisView.h"
@@ -31,7 +32,7 @@
 
 namespace lk::ui {
 
-class MainWindow final : public Window, public AnalysisView {
+class MainWindow final : public BufferedWindow, public AnalysisView {
  public:
   MainWindow(SystemAccess& system, FileSystem& files);
   ~MainWindow() override;
@@ -60,13 +61,28 @@ class MainWindow final : public Window, public AnalysisView {
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
+  // One control of the window: its member, its id and what of its look is its own. The parent,
+  // the designed place, the DPI and the theme come from the window (CreateControl).
+  template <typename Control>
+  struct ControlRow {
+    Control MainWindow::*control;
+    int id;
+    typename Control::CreateArgs look;
+  };
+  using AnyControlRow = std::variant<ControlRow<PictureBox>, ControlRow<MarkupLabel>,
+                                     ControlRow<BusyIndicator>, ControlRow<GlowButton>,
+                                     ControlRow<ReportListView>, ControlRow<SmoothProgressBar>>;
+
+  // The controls from one table, in the order of Tab and of drawing.
   void CreateControls();
+  template <typename Control>
+  void CreateControl(const ControlRow<Control>& row);
   void LoadArtwork();
   void LoadPictures();
   void FormCreate();
   void LayOutControls();
   void ChangeDpi(UINT dpi, const RECT* suggested);
-  void PaintBackground(HDC dc);
+  void Paint(HDC dc, const RECT& client) override;
   void Timer1Timer();
   void btnStartAnalyzeMouseEnter();
   void btnStartAnalyzeClick();

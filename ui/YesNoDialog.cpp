@@ -83,7 +83,19 @@ bool YesNoDialog::Build(HWND owner, const std::string& title, const std::string&
   dpi_ = owner != nullptr ? DpiForWindow(owner) : DpiForSystem();
   RegisterWindowClass(kDialogClass, CS_SAVEBITS, nullptr);
   const SIZE size = WindowSizeForClient(S(kClientWidth), S(kClientHeight), kStyle, kExStyle, dpi_);
+  const POINT place = CentredPlace(owner, size);
+  if (!CreateBound(kExStyle, kDialogClass, L"", kStyle, place.x, place.y, size.cx, size.cy, owner,
+                   nullptr)) {
+    return false;
+  }
+  EnableDialogKeys(Hwnd());
+  CreateIcon(icon);
+  CreateTexts(title, text);
+  CreateButtons(buttons);
+  return true;
+}
 
+POINT YesNoDialog::CentredPlace(HWND owner, SIZE size) {
   // Centred on the owner while it is on screen, else on the owner's (or the main) monitor.
   RECT area{};
   if (owner != nullptr && IsWindowVisible(owner) && !IsIconic(owner)) {
@@ -104,11 +116,10 @@ bool YesNoDialog::Build(HWND owner, const std::string& title, const std::string&
     y = std::max(static_cast<int>(monitor.rcWork.top),
                  std::min(y, static_cast<int>(monitor.rcWork.bottom - size.cy)));
   }
-  if (!CreateBound(kExStyle, kDialogClass, L"", kStyle, x, y, size.cx, size.cy, owner, nullptr)) {
-    return false;
-  }
-  EnableDialogKeys(Hwnd());
+  return POINT{x, y};
+}
 
+void YesNoDialog::CreateIcon(DialogIcon icon) {
   icons_ = ImageList::FromIcons(
       {LK_ICON_WARNING, LK_ICON_INFORMATION, LK_ICON_CRITICAL, LK_ICON_QUESTION}, S(32));
   PictureBox::CreateArgs iconArgs;
@@ -123,7 +134,9 @@ bool YesNoDialog::Build(HWND owner, const std::string& title, const std::string&
     icon_.SetImage(icons_.Get(), iconIndex);
   else
     icon_.Show(false);
+}
 
+void YesNoDialog::CreateTexts(const std::string& title, const std::string& text) {
   MarkupLabel::CreateArgs titleArgs;
   titleArgs.parent = Hwnd();
   titleArgs.id = kIdDialogTitle;
@@ -137,20 +150,20 @@ bool YesNoDialog::Build(HWND owner, const std::string& title, const std::string&
   title_.Create(titleArgs);
   title_.SetText(title);
 
-  MarkupLabel::CreateArgs messageArgs;
-  messageArgs.parent = Hwnd();
+  MarkupLabel::CreateArgs messageArgs = titleArgs;
   messageArgs.id = kIdDialogMessage;
   messageArgs.place = RECT{S(16), S(kMessageTop + 8), S(16 + 396), S(kMessageTop + 8 + 179)};
-  messageArgs.fontFace = theme_.fontFace;
   messageArgs.fontPixels = 12;
+  messageArgs.bold = false;
   messageArgs.textColor = Rgb(0x000000);
   messageArgs.linkColor = Rgb(0x083D97);
   messageArgs.background = Rgb(0xFFFFFF);
   messageArgs.scrollable = true;
-  messageArgs.dpi = dpi_;
   message_.Create(messageArgs);
   message_.SetText(text);
+}
 
+void YesNoDialog::CreateButtons(DialogButtons buttons) {
   const int barTop = kClientHeight - kButtonBarHeight;
   for (std::size_t i = 0; i < 4; ++i) {
     const ButtonSpec& spec = kButtons[i];
@@ -168,7 +181,6 @@ bool YesNoDialog::Build(HWND owner, const std::string& title, const std::string&
     args.dpi = dpi_;
     buttons_[i].Create(args);
   }
-  return true;
 }
 
 DialogResult YesNoDialog::RunModal(HWND owner) {
@@ -215,9 +227,7 @@ void YesNoDialog::End(DialogResult result) {
   PostMessageW(Hwnd(), WM_NULL, 0, 0);
 }
 
-void YesNoDialog::PaintBackground(HDC dc) {
-  RECT client{};
-  GetClientRect(Hwnd(), &client);
+void YesNoDialog::Paint(HDC dc, const RECT& client) {
   FillGradient(dc, RECT{0, 0, client.right, S(kCaptionHeight)}, kCaptionTop, kCaptionBottom);
   FillSolid(dc, RECT{0, S(kMessageTop), client.right, S(kMessageBottom)}, Rgb(0xFFFFFF));
   const int barTop = client.bottom - S(kButtonBarHeight);
@@ -274,20 +284,10 @@ LRESULT YesNoDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return hit;
     }
-    case WM_PAINT: {
-      BufferedPaint paint(Hwnd());
-      PaintBackground(paint.Dc());
-      return 0;
-    }
-    case WM_PRINTCLIENT:
-      PaintBackground(reinterpret_cast<HDC>(wParam));
-      return 0;
-    case WM_ERASEBKGND:
-      return 1;
     default:
       break;
   }
-  return Window::HandleMessage(message, wParam, lParam);
+  return BufferedWindow::HandleMessage(message, wParam, lParam);
 }
 
 }  // namespace lk::ui

@@ -21,7 +21,7 @@
 
 namespace lk::ui {
 
-class YesNoDialog final : public Window {
+class YesNoDialog final : public BufferedWindow {
  public:
   // Shows one dialog and returns its result. title and text are UTF-8; the text in markup, with
   // "(FS)" and "(FE)" standing for the start and end of a black passage.
@@ -35,12 +35,17 @@ class YesNoDialog final : public Window {
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  explicit YesNoDialog(const Theme& theme) : theme_(theme) {}
+  explicit YesNoDialog(const Theme& theme) : BufferedWindow(PrintClient::Answer), theme_(theme) {}
   bool Build(HWND owner, const std::string& title, const std::string& text, DialogIcon icon,
              DialogButtons buttons);
+  // Where the dialog's window goes: centred on the owner, inside the monitor's work area.
+  [[nodiscard]] static POINT CentredPlace(HWND owner, SIZE size);
+  void CreateIcon(DialogIcon icon);
+  void CreateTexts(const std::string& title, const std::string& text);
+  void CreateButtons(DialogButtons buttons);
   DialogResult RunModal(HWND owner);
   void End(DialogResult result);
-  void PaintBackground(HDC dc);
+  void Paint(HDC dc, const RECT& client) override;
   [[nodiscard]] int S(int designPixels) const;
 
   const Theme& theme_;

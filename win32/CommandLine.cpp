@@ -4,27 +4,19 @@
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
 
-#include <memory>
-
+#include "system/win/UniqueHandle.h"
 #include "win32/Utf.h"
 
 namespace lk {
 
-namespace {
-
-struct LocalFreeDeleter {
-  void operator()(LPWSTR* block) const noexcept { LocalFree(block); }
-};
-
-}  // namespace
-
 std::optional<std::vector<std::string>> CommandLineArguments() {
   int count = 0;
-  const std::unique_ptr<LPWSTR, LocalFreeDeleter> wide(
-      CommandLineToArgvW(GetCommandLineW(), &count));
-  if (!wide) return std::nullopt;
+  // The argument block is one LocalAlloc allocation.
+  const UniqueLocalMemory block(CommandLineToArgvW(GetCommandLineW(), &count));
+  if (!block) return std::nullopt;
+  auto* const wide = static_cast<LPWSTR*>(block.Get());
   std::vector<std::string> args;
-  for (int i = 1; i < count; ++i) args.push_back(Utf8FromWide(wide.get()[i]));
+  for (int i = 1; i < count; ++i) args.push_back(Utf8FromWide(wide[i]));
   return args;
 }
 

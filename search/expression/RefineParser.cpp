@@ -186,6 +186,45 @@ void RefineParser::ReportError(const char* message) {
   diagnostics_ += '\n';
 }
 
+bool RefineParser::ReadLookahead(int& lookahead, std::string& value) {
+  lookahead = lexer_.Scan();
+  if (lookahead == token::kScannerError) {
+    diagnostics_ += "match stack overflow\n";
+    return false;
+  }
+  value = lexer_.Value();
+  return true;
+}
+
+void RefineParser::EmitRule(int rule, const std::string& termText) {
+  switch (rule) {
+    case 3:
+    case 4:
+      result_.AddOperator(OpCode::And);
+      break;
+    case 5:
+    case 6:
+      result_.AddOperator(OpCode::Or);
+      break;
+    case 7:
+      result_.AddOperator(OpCode::Near);
+      break;
+    case 8:
+      result_.AddOperator(OpCode::Not);
+      break;
+    case 9:
+      result_.AddOperator(OpCode::Not);
+      result_.AddOperator(OpCode::And);
+      break;
+    case 12:
+    case 13:
+      result_.AddTerm(termText);
+      break;
+    default:
+      break;
+  }
+}
+
 bool RefineParser::Parse() {
   result_.Clear();
   std::vector<int> states;
@@ -213,14 +252,7 @@ bool RefineParser::Parse() {
       if (const int rule = DefaultReduction(state); rule != 0) {
         action = Reduce(rule);
       } else {
-        if (lookahead < 0) {
-          lookahead = lexer_.Scan();
-          if (lookahead == token::kScannerError) {
-            diagnostics_ += "match stack overflow\n";
-            return abort();
-          }
-          pendingValue = lexer_.Value();
-        }
+        if (lookahead < 0 && !ReadLookahead(lookahead, pendingValue)) return abort();
         action = LookupAction(state, lookahead);
       }
 
@@ -238,32 +270,7 @@ bool RefineParser::Parse() {
 
       // Reduce: emit the rule's code, pop its right-hand side, go to the next state.
       const int rule = action.value;
-      switch (rule) {
-        case 3:
-        case 4:
-          result_.AddOperator(OpCode::And);
-          break;
-        case 5:
-        case 6:
-          result_.AddOperator(OpCode::Or);
-          break;
-        case 7:
-          result_.AddOperator(OpCode::Near);
-          break;
-        case 8:
-          result_.AddOperator(OpCode::Not);
-          break;
-        case 9:
-          result_.AddOperator(OpCode::Not);
-          result_.AddOperator(OpCode::And);
-          break;
-        case 12:
-        case 13:
-          result_.AddTerm(termText);
-          break;
-        default:
-          break;
-      }
+      EmitRule(rule, termText);
       states.resize(states.size() -
                     static_cast<std::size_t>(kRules[static_cast<std::size_t>(rule)].length));
       state = Goto(states.back(), kRules[static_cast<std::size_t>(rule)].lhs);

@@ -34,6 +34,10 @@ class RefineParser {
 
  private:
   void ReportError(const char* message);
+  // Reads the next token; false (with the diagnostic) when the scanner gave up.
+  [[nodiscard]] bool ReadLookahead(int& lookahead, std::string& value);
+  // The code a reduction by the rule adds (termText: the last term shifted).
+  void EmitRule(int rule, const std::string& termText);
 
   RefineLexer& lexer_;
   SearchExpression result_;

@@ -38,9 +38,33 @@ class PlanRun {
     bool seen[2] = {false, false};
   };
 
+  // The active terms, by the needle that finds their candidates; generic: terms without one.
+  struct NeedleGroups {
+    std::vector<Needle> needles;
+    std::vector<std::vector<std::size_t>> needleTerms;
+    std::vector<std::size_t> generic;
+  };
+  // The part of the window one step of a pass scans: data[begin, end), data[0] at base.
+  struct Stretch {
+    const std::uint8_t* data;
+    std::int64_t base;
+    std::size_t begin;
+    std::size_t end;
+  };
+
   void SetAbsent(std::size_t term);
   [[nodiscard]] bool OccursAtZero(const TermPlan& term) const;
+  // One pass over the content, in steps: the watched facts' terms are made active, grouped by
+  // needle, and each stretch of the window is scanned for their candidates; what was looked for
+  // over the whole content and not found is false.
   [[nodiscard]] PassEnd Pass();
+  void ActivateWatched();
+  [[nodiscard]] NeedleGroups GroupByNeedle() const;
+  // Both scans return true when the pass is to stop (stopReason_ says why).
+  [[nodiscard]] bool ScanNeedles(const CandidateScanner& scanner, const NeedleGroups& groups,
+                                 const Stretch& stretch);
+  [[nodiscard]] bool ScanGeneric(const std::vector<std::size_t>& generic, const Stretch& stretch);
+  void SettleUnfound();
   void OnCandidate(std::size_t term, std::int64_t position);
   [[nodiscard]] bool VerifyPlain(const TermPlan& term, std::int64_t position) const;
   void Record(std::size_t term, std::int64_t position);
@@ -123,6 +147,36 @@ bool PlanRun::Run() {
 }
 
 PlanRun::PassEnd PlanRun::Pass() {
+  ActivateWatched();
+  const NeedleGroups groups = GroupByNeedle();
+  const CandidateScanner scanner(groups.needles);
+
+  const std::int64_t keepBehind = plan_.MaxNeedleOffset() + 2;
+  const std::int64_t keepAhead = plan_.MaxFixedLength() + 2;
+  std::int64_t scanPos = 0;
+  window_.Rewind();
+  while (window_.Advance(scanPos - keepBehind)) {
+    const std::int64_t limit = window_.AtEnd() ? window_.End() : window_.End() - keepAhead;
+    if (limit <= scanPos) continue;
+    const Stretch stretch{window_.Data(), window_.Base(),
+                          static_cast<std::size_t>(scanPos - window_.Base()),
+                          static_cast<std::size_t>(limit - window_.Base())};
+    if (ScanNeedles(scanner, groups, stretch) || ScanGeneric(groups.generic, stretch)) {
+      return stopReason_;
+    }
+    scanPos = limit;
+    ReleaseNear(scanPos - plan_.MaxNeedleOffset());
+    CheckDecision();
+    if (stop_) return stopReason_;
+  }
+  ReleaseNear(std::numeric_limits<std::int64_t>::max());
+  CheckDecision();
+  if (stop_) return stopReason_;
+  SettleUnfound();
+  return PassEnd::Finished;
+}
+
+void PlanRun::ActivateWatched() {
   const auto& terms = plan_.Terms();
   const auto& variables = plan_.Variables();
   scans_.assign(terms.size(), TermScan{});
@@ -146,92 +200,85 @@ PlanRun::PassEnd PlanRun::Pass() {
       nearSides_[t].emplace_back(nears_.size() - 1, side);
     }
   }
+}
 
+PlanRun::NeedleGroups PlanRun::GroupByNeedle() const {
   // Terms that share a needle are verified together.
-  std::vector<Needle> needles;
-  std::vector<std::vector<std::size_t>> needleTerms;
-  std::vector<std::size_t> generic;
+  const auto& terms = plan_.Terms();
+  NeedleGroups groups;
   for (std::size_t t = 0; t < terms.size(); ++t) {
     if (!scans_[t].active) continue;
     if (!terms[t].hasNeedle) {
-      generic.push_back(t);
+      groups.generic.push_back(t);
       continue;
     }
-    const auto it = std::find(needles.begin(), needles.end(), terms[t].needle);
-    if (it == needles.end()) {
-      needles.push_back(terms[t].needle);
-      needleTerms.push_back({t});
+    const auto it = std::find(groups.needles.begin(), groups.needles.end(), terms[t].needle);
+    if (it == groups.needles.end()) {
+      groups.needles.push_back(terms[t].needle);
+      groups.needleTerms.push_back({t});
     } else {
-      needleTerms[static_cast<std::size_t>(it - needles.begin())].push_back(t);
+      groups.needleTerms[static_cast<std::size_t>(it - groups.needles.begin())].push_back(t);
     }
   }
-  const CandidateScanner scanner(needles);
+  return groups;
+}
 
-  const std::int64_t keepBehind = plan_.MaxNeedleOffset() + 2;
-  const std::int64_t keepAhead = plan_.MaxFixedLength() + 2;
-  std::int64_t scanPos = 0;
-  window_.Rewind();
-  while (window_.Advance(scanPos - keepBehind)) {
-    const std::int64_t base = window_.Base();
-    const std::int64_t limit = window_.AtEnd() ? window_.End() : window_.End() - keepAhead;
-    if (limit <= scanPos) continue;
-    const std::uint8_t* data = window_.Data();
-    const auto begin = static_cast<std::size_t>(scanPos - base);
-    const auto end = static_cast<std::size_t>(limit - base);
-
-    std::size_t at = begin;
-    while (at < end) {
-      std::uint64_t bits = 0;
-      at = scanner.NextChunk(data, at, end, bits);
-      while (bits != 0) {
-        const auto bit = static_cast<std::size_t>(__builtin_ctzll(bits));
-        bits &= bits - 1;
-        const std::size_t index = at + bit;
-        for (std::size_t n = 0; n < needles.size(); ++n) {
-          if (!scanner.Matches(data, index, n)) continue;
-          const std::int64_t c = base + static_cast<std::int64_t>(index);
-          for (const std::size_t t : needleTerms[n]) {
-            if (!scans_[t].active) continue;
-            OnCandidate(t, c - terms[t].needleOffset);
-          }
+bool PlanRun::ScanNeedles(const CandidateScanner& scanner, const NeedleGroups& groups,
+                          const Stretch& stretch) {
+  const auto& terms = plan_.Terms();
+  std::size_t at = stretch.begin;
+  while (at < stretch.end) {
+    std::uint64_t bits = 0;
+    at = scanner.NextChunk(stretch.data, at, stretch.end, bits);
+    while (bits != 0) {
+      const auto bit = static_cast<std::size_t>(__builtin_ctzll(bits));
+      bits &= bits - 1;
+      const std::size_t index = at + bit;
+      for (std::size_t n = 0; n < groups.needles.size(); ++n) {
+        if (!scanner.Matches(stretch.data, index, n)) continue;
+        const std::int64_t c = stretch.base + static_cast<std::int64_t>(index);
+        for (const std::size_t t : groups.needleTerms[n]) {
+          if (!scans_[t].active) continue;
+          OnCandidate(t, c - terms[t].needleOffset);
         }
       }
-      CheckDecision();
-      if (stop_) return stopReason_;
-      at += 64;
     }
-    for (const std::size_t t : generic) {
-      for (std::size_t index = begin; index < end && scans_[t].active; ++index) {
-        const std::int64_t c = base + static_cast<std::int64_t>(index);
-        if (terms[t].wildcard && !IsWordSeparator(data[index])) continue;
-        OnCandidate(t, c - terms[t].needleOffset);
-        if ((index & 63) == 63) {
-          CheckDecision();
-          if (stop_) return stopReason_;
-        }
-      }
-      CheckDecision();
-      if (stop_) return stopReason_;
-    }
-    scanPos = limit;
-    ReleaseNear(scanPos - plan_.MaxNeedleOffset());
     CheckDecision();
-    if (stop_) return stopReason_;
+    if (stop_) return true;
+    at += 64;
   }
-  ReleaseNear(std::numeric_limits<std::int64_t>::max());
-  CheckDecision();
-  if (stop_) return stopReason_;
+  return false;
+}
 
+bool PlanRun::ScanGeneric(const std::vector<std::size_t>& generic, const Stretch& stretch) {
+  const auto& terms = plan_.Terms();
+  for (const std::size_t t : generic) {
+    for (std::size_t index = stretch.begin; index < stretch.end && scans_[t].active; ++index) {
+      const std::int64_t c = stretch.base + static_cast<std::int64_t>(index);
+      if (terms[t].wildcard && !IsWordSeparator(stretch.data[index])) continue;
+      OnCandidate(t, c - terms[t].needleOffset);
+      if ((index & 63) == 63) {
+        CheckDecision();
+        if (stop_) return true;
+      }
+    }
+    CheckDecision();
+    if (stop_) return true;
+  }
+  return false;
+}
+
+void PlanRun::SettleUnfound() {
   // Everything watched was looked for over the whole content.
   for (const std::size_t v : watched_) {
     if (truth_[v] == Truth::Unknown) truth_[v] = Truth::False;
   }
+  const auto& terms = plan_.Terms();
   for (std::size_t t = 0; t < terms.size(); ++t) {
     if (scans_[t].active && presence_[t] != kNone && truth_[presence_[t]] == Truth::Unknown) {
       truth_[presence_[t]] = Truth::False;
     }
   }
-  return PassEnd::Finished;
 }
 
 bool PlanRun::VerifyPlain(const TermPlan& term, std::int64_t position) const {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "system/FileSystem.h"
+#include "system/posix/UniqueDescriptor.h"
 
 namespace lk {
 
@@ -39,8 +40,9 @@ namespace {
 // library in turn, and some of them keep memory when they give up.
 std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::string* error) {
   // O_NONBLOCK: a FIFO in the image's place must not make the open wait.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
+  const UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const int fd = file.Get();
+  if (!file) {
     *error = path + ": lässt sich nicht öffnen (" + DescribeErrnoInGerman(errno) + ")";
     return std::nullopt;
   }
@@ -49,7 +51,6 @@ std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::stri
   std::array<char, 512> tail{};
   bool ok = ::fstat(fd, &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
   if (!ok) {
-    ::close(fd);
     *error = path + ": weder eine Festplatte noch eine Abbilddatei";
     return std::nullopt;
   }
@@ -57,7 +58,6 @@ std::optional<TSK_IMG_TYPE_ENUM> DetectFormat(const std::string& path, std::stri
   const off_t end = ::lseek(fd, 0, SEEK_END);
   const ssize_t tailBytes =
       end >= 512 ? ::pread(fd, tail.data(), tail.size(), end - 512) : ssize_t{0};
-  ::close(fd);
   const auto starts = [](const std::array<char, 512>& bytes, ssize_t count, std::string_view sig) {
     return count >= static_cast<ssize_t>(sig.size()) &&
            std::string_view(bytes.data(), sig.size()) == sig;
@@ -95,10 +95,10 @@ bool EwfSegmentsComplete(const std::string& path, std::string* error) {
     }
   }
   for (const std::string& segment : segments) {
-    const int fd = ::open(segment.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const UniqueDescriptor file(::open(segment.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const int fd = file.Get();
     struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0) {
-      if (fd >= 0) ::close(fd);
+    if (!file || ::fstat(fd, &status) != 0) {
       *error = segment + ": lässt sich nicht öffnen";
       return false;
     }
@@ -124,7 +124,6 @@ bool EwfSegmentsComplete(const std::string& path, std::string* error) {
       }
       offset = static_cast<std::int64_t>(next);
     }
-    ::close(fd);
     if (!complete) {
       *error = segment +
                ": das E01-Abbild ist abgeschnitten oder beschädigt (seine Abschnitte enden bei "

@@ -10,6 +10,7 @@
 
 #include "base/TextCase.h"
 #include "base/WindowsPath.h"
+#include "system/posix/UniqueDescriptor.h"
 
 namespace lk {
 
@@ -35,8 +36,10 @@ bool CopyOut(ReadableFile& file, const std::string& host, std::string* error) {
     *error = "größer als 1 GiB";
     return false;
   }
-  const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  UniqueDescriptor copy(
+      ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  const int fd = copy.Get();
+  if (!copy) {
     *error = "die Kopie " + host + " lässt sich nicht schreiben";
     return false;
   }
@@ -63,7 +66,7 @@ bool CopyOut(ReadableFile& file, const std::string& host, std::string* error) {
     }
     offset += static_cast<std::int64_t>(got.bytes);
   }
-  if (::close(fd) != 0 && ok) {
+  if (CloseDescriptorNow(copy) != 0 && ok) {
     *error = "die Kopie " + host + " lässt sich nicht schreiben";
     ok = false;
   }

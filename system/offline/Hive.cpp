@@ -79,7 +79,8 @@ std::string DescriptorPath(int descriptor) { return "/proc/self/fd/" + std::to_s
 
 }  // namespace
 
-Hive::Hive(std::string path, HostDescriptor folder, std::string name, HiveHandle handle, bool dirty)
+Hive::Hive(std::string path, UniqueDescriptor folder, std::string name, HiveHandle handle,
+           bool dirty)
     : path_(std::move(path)),
       folder_(std::move(folder)),
       name_(std::move(name)),
@@ -88,15 +89,15 @@ Hive::Hive(std::string path, HostDescriptor folder, std::string name, HiveHandle
 
 Hive::~Hive() = default;
 
-HostDescriptor Hive::OpenPrimary() const {
-  HostDescriptor file(
+UniqueDescriptor Hive::OpenPrimary() const {
+  UniqueDescriptor file(
       openat(folder_.Get(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!file) return file;
   struct stat status {};
-  if (fstat(file.Get(), &status) != 0) return HostDescriptor();
+  if (fstat(file.Get(), &status) != 0) return UniqueDescriptor();
   if (!S_ISREG(status.st_mode)) {
     errno = ENXIO;
-    return HostDescriptor();
+    return UniqueDescriptor();
   }
   return file;
 }
@@ -105,13 +106,13 @@ HiveHandle Hive::OpenHandle(int flags) const {
   // The replayed copy is ours; the primary is given to hivex as the file opened here without
   // following a link, since hivex opens by name.
   if (replayed_.Valid()) return HiveHandle(hivex_open(replayed_.Path().c_str(), flags));
-  const HostDescriptor file = OpenPrimary();
+  const UniqueDescriptor file = OpenPrimary();
   if (!file) return HiveHandle();
   return HiveHandle(hivex_open(DescriptorPath(file.Get()).c_str(), flags));
 }
 
 std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error) {
-  HostDescriptor folder(
+  UniqueDescriptor folder(
       open(FolderOf(hostPath).c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
   if (!folder) {
     *error = "Registrierungsdatei " + hostPath + ": " + ErrnoText(errno);
@@ -120,7 +121,7 @@ std::unique_ptr<Hive> Hive::Open(const std::string& hostPath, std::string* error
   return Open(std::move(folder), BaseName(hostPath), hostPath, error);
 }
 
-std::unique_ptr<Hive> Hive::Open(HostDescriptor folder, const std::string& name,
+std::unique_ptr<Hive> Hive::Open(UniqueDescriptor folder, const std::string& name,
                                  const std::string& hostPath, std::string* error) {
   struct stat status {};
   if (fstatat(folder.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -152,16 +153,11 @@ std::vector<HiveLogFile> Hive::ReadLogs(std::string* ambiguity) {
   const std::string folder = FolderOf(path_);
   const std::string& name = name_;
   // The listing reads the hive's own folder, reached without following a link.
-  const int listed = openat(folder_.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listed < 0) return logs;
-  DIR* listing = fdopendir(listed);
-  if (listing == nullptr) {
-    close(listed);
-    return logs;
-  }
-  const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, closedir);
+  const UniqueDirectoryStream listing = OpenDirectoryStream(
+      UniqueDescriptor(openat(folder_.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+  if (!listing) return logs;
   std::vector<std::string> names;
-  while (const dirent* entry = readdir(listing)) {
+  while (const dirent* entry = readdir(listing.Get())) {
     for (const char* suffix : {".LOG", ".LOG1", ".LOG2"}) {
       if (EqualsIgnoringAsciiCase(entry->d_name, name + suffix)) names.emplace_back(entry->d_name);
     }
@@ -179,11 +175,10 @@ std::vector<HiveLogFile> Hive::ReadLogs(std::string* ambiguity) {
   // gigabytes.
   std::size_t budget = kMaxHiveFile;
   for (const std::string& entryName : names) {
-    const int fd =
-        openat(dirfd(listing), entryName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) continue;
-    std::optional<std::string> bytes = ReadRegularFile(fd, budget);
-    close(fd);
+    const UniqueDescriptor file(openat(dirfd(listing.Get()), entryName.c_str(),
+                                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!file) continue;
+    std::optional<std::string> bytes = ReadRegularFile(file.Get(), budget);
     if (!bytes) continue;
     budget -= bytes->size();
     logPaths_.push_back(folder + "/" + entryName);
@@ -193,7 +188,7 @@ std::vector<HiveLogFile> Hive::ReadLogs(std::string* ambiguity) {
 }
 
 bool Hive::Load(std::string* error) {
-  const HostDescriptor primaryFile = OpenPrimary();
+  const UniqueDescriptor primaryFile = OpenPrimary();
   if (!primaryFile) {
     *error = "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
     return false;
@@ -269,7 +264,7 @@ std::uint32_t Hive::Damaged(std::string_view what) {
 
 std::uint32_t Hive::Child(Node parent, const std::string& name, Node* child) {
   errno = 0;
-  const hive_node_h found = hivex_node_get_child(handle_.get(), parent, name.c_str());
+  const hive_node_h found = hivex_node_get_child(handle_.Get(), parent, name.c_str());
   if (found == 0) {
     if (errno != 0) return Damaged("Unterschlüssel von \"" + name + "\": " + ErrnoText(errno));
     return hive_error::kFileNotFound;
@@ -280,7 +275,7 @@ std::uint32_t Hive::Child(Node parent, const std::string& name, Node* child) {
 
 std::uint32_t Hive::Find(const KeyPath& path, Node* node) {
   errno = 0;
-  Node current = hivex_root(handle_.get());
+  Node current = hivex_root(handle_.Get());
   if (current == 0) return Damaged("kein Wurzelschlüssel (" + ErrnoText(errno) + ")");
   for (const std::string& name : path) {
     if (name.empty()) return hive_error::kFileNotFound;
@@ -292,12 +287,12 @@ std::uint32_t Hive::Find(const KeyPath& path, Node* node) {
 
 std::uint32_t Hive::SubKeyNames(Node node, std::vector<std::string>* names) {
   errno = 0;
-  const Owned<hive_node_h> children(hivex_node_children(handle_.get(), node));
+  const Owned<hive_node_h> children(hivex_node_children(handle_.Get(), node));
   if (!children) return Damaged("Liste der Unterschlüssel: " + ErrnoText(errno));
   std::vector<std::string> result;
   for (const hive_node_h* child = children.get(); *child != 0; ++child) {
     errno = 0;
-    const Owned<char> name(hivex_node_name(handle_.get(), *child));
+    const Owned<char> name(hivex_node_name(handle_.Get(), *child));
     if (!name) return Damaged("Name eines Schlüssels: " + ErrnoText(errno));
     result.emplace_back(name.get());
   }
@@ -307,12 +302,12 @@ std::uint32_t Hive::SubKeyNames(Node node, std::vector<std::string>* names) {
 
 std::uint32_t Hive::ValueNames(Node node, std::vector<std::string>* names) {
   errno = 0;
-  const Owned<hive_value_h> values(hivex_node_values(handle_.get(), node));
+  const Owned<hive_value_h> values(hivex_node_values(handle_.Get(), node));
   if (!values) return Damaged("Liste der Werte: " + ErrnoText(errno));
   std::vector<std::string> result;
   for (const hive_value_h* value = values.get(); *value != 0; ++value) {
     errno = 0;
-    const Owned<char> name(hivex_value_key(handle_.get(), *value));
+    const Owned<char> name(hivex_value_key(handle_.Get(), *value));
     if (!name) return Damaged("Name eines Werts: " + ErrnoText(errno));
     result.emplace_back(name.get());
   }
@@ -323,7 +318,7 @@ std::uint32_t Hive::ValueNames(Node node, std::vector<std::string>* names) {
 std::uint32_t Hive::ReadValue(Node node, std::string_view name, HiveValue* value) {
   const std::string key(name);
   errno = 0;
-  const hive_value_h handle = hivex_node_get_value(handle_.get(), node, key.c_str());
+  const hive_value_h handle = hivex_node_get_value(handle_.Get(), node, key.c_str());
   if (handle == 0) {
     if (errno != 0) return Damaged("Wert \"" + key + "\": " + ErrnoText(errno));
     return hive_error::kFileNotFound;
@@ -335,7 +330,7 @@ std::uint32_t Hive::ReadValue(Node node, std::string_view name, HiveValue* value
   std::size_t length = 0;
   errno = 0;
   const Owned<char> data(
-      hivex_value_value(handle_.get(), handle, reinterpret_cast<hive_type*>(&type), &length));
+      hivex_value_value(handle_.Get(), handle, reinterpret_cast<hive_type*>(&type), &length));
   // A value without data comes back as null from some hivex versions; errno tells them apart.
   if (!data && (length != 0 || errno != 0)) {
     return Damaged("Daten des Werts \"" + key + "\": " + ErrnoText(errno));
@@ -350,9 +345,9 @@ std::string Hive::CheckCells(const KeyPath& path, bool wholeTree) {
   const std::uint32_t error = Find(path, &node);
   if (error == hive_error::kFileNotFound) return {};
   if (error != 0) return DamageText();
-  HostDescriptor source = replayed_.Valid()
-                              ? HostDescriptor(open(replayed_.Path().c_str(), O_RDONLY | O_CLOEXEC))
-                              : OpenPrimary();
+  UniqueDescriptor source =
+      replayed_.Valid() ? UniqueDescriptor(open(replayed_.Path().c_str(), O_RDONLY | O_CLOEXEC))
+                        : OpenPrimary();
   if (!source) return "Registrierungsdatei " + path_ + ": " + ErrnoText(errno);
   const std::optional<std::string> bytes = ReadRegularFile(source.Get(), kMaxHiveFile);
   if (!bytes) return "Registrierungsdatei " + path_ + " ist unlesbar";
@@ -417,10 +412,10 @@ std::uint32_t Hive::Commit() {
   // whatever stands at either name, nothing is written through a link.
   const std::string fresh = name_ + ".lk-new";
   unlinkat(folder_.Get(), fresh.c_str(), 0);
-  HostDescriptor file(openat(folder_.Get(), fresh.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  UniqueDescriptor file(openat(folder_.Get(), fresh.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   errno = 0;
-  bool written = file && hivex_commit(handle_.get(), DescriptorPath(file.Get()).c_str(), 0) == 0;
+  bool written = file && hivex_commit(handle_.Get(), DescriptorPath(file.Get()).c_str(), 0) == 0;
   written = written && fchmod(file.Get(), original.st_mode & 07777U) == 0;
   written = written && fsync(file.Get()) == 0;
   written = written && renameat(folder_.Get(), fresh.c_str(), folder_.Get(), name_.c_str()) == 0;
@@ -449,7 +444,7 @@ std::uint32_t Hive::CreateKey(const KeyPath& path) {
       if ((error = BeginWrite()) != 0) return error;
       // The handle may have been reopened: the node offsets stay, the file is the same.
       errno = 0;
-      child = hivex_node_add_child(handle_.get(), node, name.c_str());
+      child = hivex_node_add_child(handle_.Get(), node, name.c_str());
       if (child == 0) {
         static_cast<void>(Reload());
         return hive_error::kAccessDenied;
@@ -471,7 +466,7 @@ std::uint32_t Hive::SetValue(const KeyPath& path, std::string_view name, const H
   std::string key(name);
   std::string data = value.data;
   const hive_set_value set = SetOf(key, value.type, data);
-  if (hivex_node_set_value(handle_.get(), node, &set, 0) != 0) {
+  if (hivex_node_set_value(handle_.Get(), node, &set, 0) != 0) {
     static_cast<void>(Reload());
     return hive_error::kAccessDenied;
   }
@@ -504,7 +499,7 @@ std::uint32_t Hive::DeleteValue(const KeyPath& path, std::string_view name) {
   for (std::size_t i = 0; i < kept.size(); ++i) {
     values.push_back(SetOf(keys[i], kept[i].type, kept[i].data));
   }
-  if (hivex_node_set_values(handle_.get(), node, values.size(), values.data(), 0) != 0) {
+  if (hivex_node_set_values(handle_.Get(), node, values.size(), values.data(), 0) != 0) {
     static_cast<void>(Reload());
     return hive_error::kAccessDenied;
   }
@@ -518,7 +513,7 @@ std::uint32_t Hive::DeleteKey(const KeyPath& path) {
   if (const std::string why = CheckDeleteKey(path); !why.empty()) return Refused(why);
   if (const std::uint32_t error = BeginWrite()) return error;
   errno = 0;
-  if (hivex_node_delete_child(handle_.get(), node) != 0) {
+  if (hivex_node_delete_child(handle_.Get(), node) != 0) {
     const int failure = errno;
     static_cast<void>(Reload());
     return Damaged("Schlüssel nicht gelöscht: " + ErrnoText(failure));

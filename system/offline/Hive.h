@@ -65,7 +65,7 @@ class Hive {
   // The same for the file name in the open folder, which the hive keeps: the file is reached and
   // rewritten only relative to it, never following a link in its place. hostPath names it in
   // messages.
-  [[nodiscard]] static std::unique_ptr<Hive> Open(HostDescriptor folder, const std::string& name,
+  [[nodiscard]] static std::unique_ptr<Hive> Open(UniqueDescriptor folder, const std::string& name,
                                                   const std::string& hostPath, std::string* error);
   ~Hive();
   Hive(const Hive&) = delete;
@@ -105,9 +105,9 @@ class Hive {
   [[nodiscard]] std::uint32_t DeleteKey(const KeyPath& path);
 
  private:
-  Hive(std::string path, HostDescriptor folder, std::string name, HiveHandle handle, bool dirty);
+  Hive(std::string path, UniqueDescriptor folder, std::string name, HiveHandle handle, bool dirty);
   // The primary file opened here without following a link; errno tells why when there is none.
-  [[nodiscard]] HostDescriptor OpenPrimary() const;
+  [[nodiscard]] UniqueDescriptor OpenPrimary() const;
   // hivex opens a file by name: it is given the replayed copy, or the primary opened here as
   // /proc/self/fd/N. errno tells why when there is no handle.
   [[nodiscard]] HiveHandle OpenHandle(int flags) const;
@@ -129,7 +129,7 @@ class Hive {
   [[nodiscard]] std::uint32_t Reload();
 
   std::string path_;
-  HostDescriptor folder_;
+  UniqueDescriptor folder_;
   std::string name_;
   HiveHandle handle_;
   bool dirty_ = false;

@@ -1,22 +1,22 @@
 #pragma once
-// The one owner of a hivex handle: it closes the hive exactly once, on destruction or Reset.
+// The hivex traits of the one handle owner (base/UniqueHandle.h): it closes the hive exactly
+// once, on destruction, Reset or assignment, and keeps errno, which tells why a hive failed to
+// open or load.
 //
 // hivex reads untrusted data in C; this type only owns the handle. What is done with it (and the
 // checking of every result) belongs to Hive.
 
-#include <memory>
-
 #include <hivex.h>
+
+#include "base/UniqueHandle.h"
 
 namespace lk {
 
-struct HiveCloser {
-  void operator()(hive_h* hive) const noexcept {
-    // hivex_close frees the handle whatever it returns; a failure to unmap cannot be acted on.
-    static_cast<void>(hivex_close(hive));
-  }
+// hivex_close frees the handle whatever it returns; a failure to unmap cannot be acted on.
+struct HiveTraits : NullHandleTraits<hive_h*, &hivex_close> {
+  using ErrorKeeper = ErrnoKeeper;
 };
 
-using HiveHandle = std::unique_ptr<hive_h, HiveCloser>;
+using HiveHandle = UniqueHandle<HiveTraits>;
 
 }  // namespace lk

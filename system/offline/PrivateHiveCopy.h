@@ -8,24 +8,21 @@
 #include <string>
 #include <string_view>
 
+#include "system/posix/UniqueDescriptor.h"
+
 namespace lk {
 
 class PrivateHiveCopy {
  public:
   PrivateHiveCopy() = default;
-  ~PrivateHiveCopy();
-  PrivateHiveCopy(const PrivateHiveCopy&) = delete;
-  PrivateHiveCopy& operator=(const PrivateHiveCopy&) = delete;
-  PrivateHiveCopy(PrivateHiveCopy&& other) noexcept;
-  PrivateHiveCopy& operator=(PrivateHiveCopy&& other) noexcept;
 
   // A copy holding bytes; an empty one (no path) when it cannot be made.
   [[nodiscard]] static PrivateHiveCopy Of(std::string_view bytes);
-  [[nodiscard]] bool Valid() const noexcept { return fd_ >= 0; }
+  [[nodiscard]] bool Valid() const noexcept { return static_cast<bool>(file_); }
   [[nodiscard]] std::string Path() const;
 
  private:
-  int fd_ = -1;
+  UniqueDescriptor file_;
 };
 
 }  // namespace lk

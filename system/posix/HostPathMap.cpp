@@ -32,23 +32,6 @@ bool ChangeableByOthers(const struct stat& folder, const struct stat* below) {
 
 }  // namespace
 
-HostDescriptor::HostDescriptor(HostDescriptor&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)) {}
-
-HostDescriptor& HostDescriptor::operator=(HostDescriptor&& other) noexcept {
-  if (this != &other) {
-    if (descriptor_ >= 0) ::close(descriptor_);
-    descriptor_ = std::exchange(other.descriptor_, -1);
-  }
-  return *this;
-}
-
-HostDescriptor::~HostDescriptor() {
-  if (descriptor_ >= 0) ::close(descriptor_);
-}
-
-int HostDescriptor::Release() noexcept { return std::exchange(descriptor_, -1); }
-
 std::optional<std::string> FindEntryIn(int folder, const std::string& name,
                                        std::uint32_t* refusal) {
   struct stat status {};
@@ -65,21 +48,16 @@ std::optional<std::string> FindEntryIn(int folder, const std::string& name,
 std::vector<std::string> CaseTwinsIn(int folder, const std::string& name) {
   std::vector<std::string> twins;
   // A listing of its own: the folder's descriptor keeps its position for others.
-  const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return twins;
-  DIR* handle = ::fdopendir(listing);
-  if (handle == nullptr) {
-    ::close(listing);
-    return twins;
-  }
+  const UniqueDirectoryStream handle = OpenDirectoryStream(
+      UniqueDescriptor(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+  if (!handle) return twins;
   const std::string wanted = FoldedAscii(name);
-  while (const dirent* entry = ::readdir(handle)) {
+  while (const dirent* entry = ::readdir(handle.Get())) {
     const std::string candidate = entry->d_name;
     if (candidate != "." && candidate != ".." && FoldedAscii(candidate) == wanted) {
       twins.push_back(candidate);
     }
   }
-  ::closedir(handle);
   std::sort(twins.begin(), twins.end());
   // The exact spelling first, as a lookup prefers it.
   const auto exact = std::find(twins.begin(), twins.end(), name);
@@ -119,7 +97,7 @@ HostPathMap::HostPathMap(std::string hostRoot, std::string drive)
   if (hostRoot_.empty()) hostRoot_ = ".";
   // The folder that stands for the drive is the one place where a link is followed: the user
   // named it.
-  root_ = std::make_shared<HostDescriptor>(
+  root_ = std::make_shared<UniqueDescriptor>(
       ::open(hostRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
 }
 
@@ -165,22 +143,22 @@ std::string HostPathMap::Key(const ParsedPath& path) {
   return key;
 }
 
-HostDescriptor HostPathMap::WalkFolders(const ParsedPath& parsed, std::size_t count,
-                                        std::uint32_t* error, std::string* hostFolder,
-                                        std::vector<std::string>* spelled, bool trusted) const {
+UniqueDescriptor HostPathMap::WalkFolders(const ParsedPath& parsed, std::size_t count,
+                                          std::uint32_t* error, std::string* hostFolder,
+                                          std::vector<std::string>* spelled, bool trusted) const {
   const auto fail = [&](std::uint32_t code) {
     if (error != nullptr) *error = code;
-    return HostDescriptor();
+    return UniqueDescriptor();
   };
-  HostDescriptor current;
+  UniqueDescriptor current;
   std::string folder;
   if (parsed.host) {
-    current = HostDescriptor(::open("/", kFolderFlags));
+    current = UniqueDescriptor(::open("/", kFolderFlags));
   } else {
     // A folder made after the map (a test's tree) is opened when it is first walked.
-    current = *root_ ? HostDescriptor(::openat(root_->Get(), ".", kFolderFlags))
-                     : HostDescriptor(::open(hostRoot_.c_str(),
-                                             O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+    current = *root_ ? UniqueDescriptor(::openat(root_->Get(), ".", kFolderFlags))
+                     : UniqueDescriptor(::open(hostRoot_.c_str(),
+                                               O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
     folder = hostRoot_;
   }
   if (!current) return fail(kPathNotFound);
@@ -198,7 +176,7 @@ HostDescriptor HostPathMap::WalkFolders(const ParsedPath& parsed, std::size_t co
     if (!parsed.host && CaseTwinsIn(current.Get(), *name).size() > 1) {
       return fail(kDuplicateName);
     }
-    HostDescriptor next(::openat(current.Get(), name->c_str(), kFolderFlags));
+    UniqueDescriptor next(::openat(current.Get(), name->c_str(), kFolderFlags));
     if (!next) {
       const int cause = errno;
       struct stat entry {};
@@ -279,15 +257,15 @@ std::optional<std::string> HostPathMap::SpelledPath(std::string_view windowsPath
   return path + "\\" + entry->name;
 }
 
-HostDescriptor HostPathMap::OpenFolder(std::string_view windowsPath, std::uint32_t* error,
-                                       std::string* hostFolder, bool trusted) const {
+UniqueDescriptor HostPathMap::OpenFolder(std::string_view windowsPath, std::uint32_t* error,
+                                         std::string* hostFolder, bool trusted) const {
   const auto parsed = Parse(windowsPath, true);
   if (!parsed) {
     if (error != nullptr) *error = kPathNotFound;
-    return HostDescriptor();
+    return UniqueDescriptor();
   }
   std::uint32_t walkError = 0;
-  HostDescriptor folder =
+  UniqueDescriptor folder =
       WalkFolders(*parsed, parsed->components.size(), &walkError, hostFolder, nullptr, trusted);
   if (!folder && error != nullptr) *error = walkError == kFileNotFound ? kPathNotFound : walkError;
   return folder;

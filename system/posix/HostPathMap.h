@@ -29,29 +29,12 @@
 #include <string_view>
 #include <vector>
 
+#include "system/posix/UniqueDescriptor.h"
+
 namespace lk {
 
 // The Windows error code for an errno value of a failed host call.
 [[nodiscard]] std::uint32_t WindowsErrorFromErrno(int error);
-
-// Owns one file descriptor.
-class HostDescriptor {
- public:
-  HostDescriptor() noexcept = default;
-  explicit HostDescriptor(int descriptor) noexcept : descriptor_(descriptor) {}
-  HostDescriptor(HostDescriptor&& other) noexcept;
-  HostDescriptor& operator=(HostDescriptor&& other) noexcept;
-  HostDescriptor(const HostDescriptor&) = delete;
-  HostDescriptor& operator=(const HostDescriptor&) = delete;
-  ~HostDescriptor();
-  [[nodiscard]] int Get() const noexcept { return descriptor_; }
-  [[nodiscard]] explicit operator bool() const noexcept { return descriptor_ >= 0; }
-  // Gives the descriptor up without closing it.
-  [[nodiscard]] int Release() noexcept;
-
- private:
-  int descriptor_ = -1;
-};
 
 class HostPathMap {
  public:
@@ -66,7 +49,7 @@ class HostPathMap {
   // (the existing spelling when an entry of that name exists in any case, else the name as the
   // path gives it). hostFolder names the folder for messages only.
   struct WalkedEntry {
-    HostDescriptor folder;
+    UniqueDescriptor folder;
     std::string name;
     bool exists = false;
     std::string hostFolder;
@@ -99,18 +82,18 @@ class HostPathMap {
   // The path of an existing entry as the disk spells it ("C:\\Windows\\System32"), or no value.
   [[nodiscard]] std::optional<std::string> SpelledPath(std::string_view windowsPath) const;
   // Opens the folder that the path names itself (the drive's root for an empty path).
-  [[nodiscard]] HostDescriptor OpenFolder(std::string_view windowsPath, std::uint32_t* error,
-                                          std::string* hostFolder = nullptr,
-                                          bool trusted = false) const;
+  [[nodiscard]] UniqueDescriptor OpenFolder(std::string_view windowsPath, std::uint32_t* error,
+                                            std::string* hostFolder = nullptr,
+                                            bool trusted = false) const;
 
  private:
-  [[nodiscard]] HostDescriptor WalkFolders(const ParsedPath& parsed, std::size_t count,
-                                           std::uint32_t* error, std::string* hostFolder,
-                                           std::vector<std::string>* spelled, bool trusted) const;
+  [[nodiscard]] UniqueDescriptor WalkFolders(const ParsedPath& parsed, std::size_t count,
+                                             std::uint32_t* error, std::string* hostFolder,
+                                             std::vector<std::string>* spelled, bool trusted) const;
 
   std::string hostRoot_;
   std::string drive_;
-  std::shared_ptr<const HostDescriptor> root_;
+  std::shared_ptr<const UniqueDescriptor> root_;
   std::function<std::string(std::string_view)> mapping_;
 };
 

@@ -28,26 +28,6 @@ constexpr std::int64_t kTicksPerSecond = 10000000;
 constexpr long kNtfsMagic = 0x5346544e;
 constexpr long kFuseMagic = 0x65735546;
 
-// Owns one file descriptor.
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor) noexcept : descriptor_(descriptor) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() { Close(); }
-  [[nodiscard]] int Get() const noexcept { return descriptor_; }
-  [[nodiscard]] explicit operator bool() const noexcept { return descriptor_ >= 0; }
-  // Closes now; the error of close, 0 when it closed cleanly (or there was nothing to close).
-  int Close() noexcept {
-    if (descriptor_ < 0) return 0;
-    const int result = ::close(std::exchange(descriptor_, -1));
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int descriptor_;
-};
-
 timespec ToTimespec(std::int64_t ticks) {
   timespec time{};
   if (ticks == 0) {
@@ -118,7 +98,7 @@ class PosixWritableFile final : public WritableFile {
   std::uint32_t Finish() override {
     if (!descriptor_) return kInvalidHandle;
     const int synced = ::fsync(descriptor_.Get()) == 0 ? 0 : errno;
-    const int closed = descriptor_.Close();
+    const int closed = CloseDescriptorNow(descriptor_);
     if (synced != 0 && synced != EINVAL) return WriteError(synced);
     return closed == 0 ? 0 : WriteError(closed);
   }
@@ -134,7 +114,7 @@ class PosixWritableFile final : public WritableFile {
     return WindowsErrorFromErrno(error);
   }
 
-  Descriptor descriptor_;
+  UniqueDescriptor descriptor_;
 };
 
 }  // namespace
@@ -148,7 +128,7 @@ bool MountTypeKeepsModes(std::string_view type) {
 
 bool PosixFileStore::KeepsAccessRules(std::string_view path) {
   // The entry itself where it exists, else the folder that would hold it.
-  HostDescriptor target = paths_.OpenFolder(path, nullptr);
+  UniqueDescriptor target = paths_.OpenFolder(path, nullptr);
   if (!target) {
     if (auto entry = paths_.Walk(path, nullptr)) target = std::move(entry->folder);
   }
@@ -176,7 +156,7 @@ FolderTrust PosixFileStore::CheckPrivateDirectory(std::string_view path) {
     return FolderTrust::Unreadable;
   }
   if (!entry->exists) return FolderTrust::Missing;
-  const HostDescriptor& folder = entry->folder;
+  const UniqueDescriptor& folder = entry->folder;
   struct stat status {};
   if (::fstatat(folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == ENOENT ? FolderTrust::Missing : FolderTrust::Unreadable;
@@ -194,12 +174,12 @@ std::uint32_t PosixFileStore::CreatePrivateDirectory(std::string_view path) {
   auto entry = paths_.Walk(path, &error, true);
   if (!entry) return error;
   if (entry->exists) return kFileExists;
-  const HostDescriptor& folder = entry->folder;
+  const UniqueDescriptor& folder = entry->folder;
   if (::mkdirat(folder.Get(), entry->name.c_str(), 0700) != 0) {
     return errno == EEXIST ? kFileExists : WindowsErrorFromErrno(errno);
   }
   // A umask can only take bits away; make sure none is missing for the owner either.
-  const Descriptor created(
+  const UniqueDescriptor created(
       ::openat(folder.Get(), entry->name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (created) static_cast<void>(::fchmod(created.Get(), 0700));
   return 0;
@@ -215,7 +195,7 @@ std::unique_ptr<WritableFile> PosixFileStore::CreateNewFile(std::string_view pat
   auto entry = paths_.Walk(path, &resolveError, true);
   if (!entry) return fail(resolveError);
   if (entry->exists) return fail(kFileExists);
-  const HostDescriptor& folder = entry->folder;
+  const UniqueDescriptor& folder = entry->folder;
   const int descriptor = ::openat(folder.Get(), entry->name.c_str(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (descriptor < 0) return fail(errno == EEXIST ? kFileExists : WindowsErrorFromErrno(errno));
@@ -227,7 +207,7 @@ std::uint32_t PosixFileStore::DeleteFile(std::string_view path) {
   auto entry = paths_.Walk(path, &error, true);
   if (!entry) return error;
   if (!entry->exists) return kFileNotFound;
-  const HostDescriptor& folder = entry->folder;
+  const UniqueDescriptor& folder = entry->folder;
   struct stat status {};
   if (::fstatat(folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return WindowsErrorFromErrno(errno);
@@ -245,11 +225,11 @@ std::uint32_t PosixFileStore::SetFileMetadata(std::string_view path, std::uint32
   auto entry = paths_.Walk(path, &error, true);
   if (!entry) return error;
   if (!entry->exists) return kFileNotFound;
-  const HostDescriptor& folder = entry->folder;
+  const UniqueDescriptor& folder = entry->folder;
   // Opened without following a link and without waiting for a pipe's writer; the times and the
   // mode are then set on what was opened, so nothing can be swapped in between.
-  const Descriptor file(::openat(folder.Get(), entry->name.c_str(),
-                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const UniqueDescriptor file(::openat(folder.Get(), entry->name.c_str(),
+                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!file) return WindowsErrorFromErrno(errno);
   struct stat status {};
   if (::fstat(file.Get(), &status) != 0) return WindowsErrorFromErrno(errno);

@@ -37,21 +37,6 @@ std::size_t CharLength(std::string_view name, std::size_t i) {
   return length == 0 ? 1 : length;
 }
 
-// Owns one file descriptor.
-class UniqueDescriptor {
- public:
-  explicit UniqueDescriptor(int descriptor) noexcept : descriptor_(descriptor) {}
-  UniqueDescriptor(const UniqueDescriptor&) = delete;
-  UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
-  ~UniqueDescriptor() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  [[nodiscard]] int Get() const noexcept { return descriptor_; }
-
- private:
-  int descriptor_;
-};
-
 // Opening never waits (a pipe without a writer would block open) and never makes the file the
 // process's terminal; whether it is a regular file is checked on the open descriptor.
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -310,19 +295,15 @@ class PosixDirectory final : public Directory {
     }
     const std::size_t dotCount = names.size();
     // fdopendir takes the descriptor it is given: hand it a duplicate to keep ours.
-    const int copy = ::fcntl(descriptor_->Get(), F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return std::make_unique<FailedEnumeration>(WindowsErrorFromErrno(errno));
-    DIR* handle = ::fdopendir(copy);
-    if (handle == nullptr) {
-      const int problem = errno;
-      ::close(copy);
-      return std::make_unique<FailedEnumeration>(WindowsErrorFromErrno(problem));
-    }
-    ::rewinddir(handle);
+    UniqueDescriptor copy(::fcntl(descriptor_->Get(), F_DUPFD_CLOEXEC, 0));
+    if (!copy) return std::make_unique<FailedEnumeration>(WindowsErrorFromErrno(errno));
+    const UniqueDirectoryStream handle = OpenDirectoryStream(std::move(copy));
+    if (!handle) return std::make_unique<FailedEnumeration>(WindowsErrorFromErrno(errno));
+    ::rewinddir(handle.Get());
     std::uint32_t error = 0;
     for (;;) {
       errno = 0;
-      const dirent* entry = ::readdir(handle);
+      const dirent* entry = ::readdir(handle.Get());
       if (entry == nullptr) {
         if (errno != 0) error = WindowsErrorFromErrno(errno);
         break;
@@ -332,7 +313,6 @@ class PosixDirectory final : public Directory {
         names.emplace_back(name);
       }
     }
-    ::closedir(handle);
     std::sort(names.begin() + static_cast<std::ptrdiff_t>(dotCount), names.end(),
               [](const std::string& a, const std::string& b) {
                 const std::string la = FoldedAscii(a);
@@ -471,7 +451,7 @@ std::unique_ptr<Directory> PosixFileSystem::OpenDirectory(std::string_view path,
   const auto parsed = paths_.Parse(path, true);
   if (!parsed) return fail(kPathNotFound);
   std::uint32_t walkError = 0;
-  HostDescriptor folder = paths_.OpenFolder(path, &walkError);
+  UniqueDescriptor folder = paths_.OpenFolder(path, &walkError);
   if (!folder) {
     if (walkError == kPathNotFound && !parsed->components.empty()) {
       // A file where the folder should be is no missing path.

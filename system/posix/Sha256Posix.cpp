@@ -4,18 +4,16 @@
 
 #include <stdexcept>
 
+#include "base/UniqueHandle.h"
 #include "system/Sha256.h"
 
 namespace lk {
 
 struct Sha256::Impl {
-  struct ContextDeleter {
-    void operator()(EVP_MD_CTX* owned) const noexcept { EVP_MD_CTX_free(owned); }
-  };
-  std::unique_ptr<EVP_MD_CTX, ContextDeleter> context{EVP_MD_CTX_new()};
+  UniqueHandle<NullHandleTraits<EVP_MD_CTX*, &EVP_MD_CTX_free>> context{EVP_MD_CTX_new()};
 
   void Start() {
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    if (!context || EVP_DigestInit_ex(context.Get(), EVP_sha256(), nullptr) != 1) {
       throw std::runtime_error("SHA-256 is not available (libcrypto)");
     }
   }
@@ -27,7 +25,7 @@ Sha256::~Sha256() = default;
 
 void Sha256::Update(const void* data, std::size_t length) {
   if (length == 0) return;
-  if (EVP_DigestUpdate(impl_->context.get(), data, length) != 1) {
+  if (EVP_DigestUpdate(impl_->context.Get(), data, length) != 1) {
     throw std::runtime_error("SHA-256 failed (libcrypto)");
   }
 }
@@ -35,7 +33,7 @@ void Sha256::Update(const void* data, std::size_t length) {
 Sha256::Digest Sha256::Finish() {
   Digest digest{};
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(impl_->context.get(), digest.data(), &length) != 1 ||
+  if (EVP_DigestFinal_ex(impl_->context.Get(), digest.data(), &length) != 1 ||
       length != digest.size()) {
     throw std::runtime_error("SHA-256 failed (libcrypto)");
   }

@@ -26,7 +26,7 @@ namespace lk {
 [[nodiscard]] bool RevertWow64FsRedirection(PVOID previous) noexcept;
 
 // The previous state may be any value, null included, so emptiness has a flag of its own.
-struct FsRedirectionTraits {
+struct FsRedirectionTraits : WindowsHandleTraits {
   struct Type {
     PVOID previous = nullptr;
     bool disabled = false;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "system/Sha256.h"
+#include "system/win/UniqueHandle.h"
 #include "win32/RuntimeLibrary.h"
 #include "win32/Utf.h"
 
@@ -45,6 +46,18 @@ using Bcrypt = RuntimeLibrary<BcryptFunctions>;
   throw std::runtime_error(text.str());
 }
 
+// The algorithm provider and the hash object, closed through the loaded library.
+struct AlgorithmTraits : WindowsHandleTraits {
+  using Type = BCRYPT_ALG_HANDLE;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { Bcrypt::Shared()->CloseAlgorithmProvider(value, 0); }
+};
+struct HashTraits : WindowsHandleTraits {
+  using Type = BCRYPT_HASH_HANDLE;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept { Bcrypt::Shared()->DestroyHash(value); }
+};
+
 }  // namespace
 
 struct Sha256::Impl {
@@ -52,27 +65,21 @@ struct Sha256::Impl {
     const Bcrypt& bcrypt = Bcrypt::Shared();
     if (!bcrypt) throw std::runtime_error("SHA-256: " + Utf8FromWide(bcrypt.Error()));
     const NTSTATUS status =
-        bcrypt->OpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+        bcrypt->OpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
     if (!BCRYPT_SUCCESS(status)) Fail("BCryptOpenAlgorithmProvider", status);
     Start();
-  }
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
-  ~Impl() {
-    const Bcrypt& bcrypt = Bcrypt::Shared();
-    if (hash != nullptr) bcrypt->DestroyHash(hash);
-    if (algorithm != nullptr) bcrypt->CloseAlgorithmProvider(algorithm, 0);
   }
 
   void Start() {
     // No object buffer: CNG allocates the hash object itself (Windows 7 and later).
     const NTSTATUS status =
-        Bcrypt::Shared()->CreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
+        Bcrypt::Shared()->CreateHash(algorithm.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0);
     if (!BCRYPT_SUCCESS(status)) Fail("BCryptCreateHash", status);
   }
 
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
+  // Declared in the order of opening: the hash goes first.
+  UniqueHandle<AlgorithmTraits> algorithm;
+  UniqueHandle<HashTraits> hash;
 };
 
 Sha256::Sha256() : impl_(std::make_unique<Impl>()) {}
@@ -85,7 +92,7 @@ void Sha256::Update(const void* data, std::size_t length) {
   // CNG takes at most 4 GiB - 1 per call.
   while (length > 0) {
     const ULONG chunk = length > 0x40000000u ? 0x40000000u : static_cast<ULONG>(length);
-    const NTSTATUS status = bcrypt->HashData(impl_->hash, bytes, chunk, 0);
+    const NTSTATUS status = bcrypt->HashData(impl_->hash.Get(), bytes, chunk, 0);
     if (!BCRYPT_SUCCESS(status)) Fail("BCryptHashData", status);
     bytes += chunk;
     length -= chunk;
@@ -96,10 +103,9 @@ Sha256::Digest Sha256::Finish() {
   const Bcrypt& bcrypt = Bcrypt::Shared();
   Digest digest{};
   const NTSTATUS status =
-      bcrypt->FinishHash(impl_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
+      bcrypt->FinishHash(impl_->hash.Get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
   if (!BCRYPT_SUCCESS(status)) Fail("BCryptFinishHash", status);
-  bcrypt->DestroyHash(impl_->hash);
-  impl_->hash = nullptr;
+  impl_->hash.Reset();
   impl_->Start();
   return digest;
 }

@@ -633,6 +633,34 @@ TEST_F(SearchEvents, StopSearchEndsAThreadedSearchWithOnCancel) {
   EXPECT_EQ(events.back(), "end");
 }
 
+TEST_F(SearchEvents, AHandlerFailureOnTheWorkerEndsTheSearchAndIsKeptForTheOwner) {
+  fs.AddFile("C:\\a\\1.txt");
+  grep.ThreadedSearch = true;
+  grep.OnFound = [](SearchFileGrep&, const SPFileRecord&) {
+    throw std::runtime_error("the handler failed");
+  };
+  grep.Dirs = "C:\\a";
+  grep.RunSearch();
+  for (int i = 0; i < 2000 && grep.IsSearching(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_FALSE(grep.IsSearching());
+  const std::exception_ptr failure = grep.WorkerFailure();
+  ASSERT_TRUE(failure) << "the failure reached nobody";
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "the handler failed");
+  }
+  // A search that ends by itself leaves no failure behind.
+  grep.OnFound = nullptr;
+  grep.RunSearch();
+  for (int i = 0; i < 2000 && grep.IsSearching(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_FALSE(grep.WorkerFailure());
+}
+
 // ---- the search string ----
 
 using SearchStringAssignment = SearchFixture;

@@ -412,23 +412,87 @@ int RunList(const Options& options, const LkScanHost& host) {
   return errors == 0 ? 0 : scan_exit::kIncomplete;
 }
 
-}  // namespace
+// The faces a run reports to: the console (text or JSON Lines), the output file and the event
+// log, under the progress line, the summary guard and the allow-list. Made before anything is
+// examined; it does not move, as each layer holds the one below.
+class ReportFaces {
+ public:
+  ReportFaces(const Options& options, const LkScanHost& host, std::unique_ptr<OutputFile> file,
+              std::unique_ptr<EventSink> sink, const std::optional<AllowList>& allowList)
+      : options_(options),
+        host_(host),
+        outputFile_(std::move(file)),
+        eventSink_(std::move(sink)),
+        json_(host.out),
+        text_(host.out),
+        progress_(faces_, host.err),
+        guard_(host.errIsTerminal ? static_cast<ScanReport&>(progress_) : faces_, options.json,
+               options.restore.has_value()) {
+    faces_.Add(options.json ? static_cast<ScanReport&>(json_) : text_);
+    if (outputFile_) {
+      outputBuffer_.emplace(*outputFile_);
+      outputStream_.emplace(&*outputBuffer_);
+      outputRecords_.emplace(*outputStream_);
+      faces_.Add(*outputRecords_);
+    }
+    if (eventSink_) {
+      events_.emplace(*eventSink_);
+      faces_.Add(*events_);
+    }
+    // Below the allow-list, so that a summary made up after a failure counts only the findings
+    // that were reported as findings.
+    if (allowList) allowing_.emplace(*allowList, guard_);
+  }
+  ReportFaces(const ReportFaces&) = delete;
+  ReportFaces& operator=(const ReportFaces&) = delete;
 
-int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
-  Options options;
+  [[nodiscard]] ScanReport& Report() {
+    return allowing_ ? static_cast<ScanReport&>(*allowing_) : guard_;
+  }
+  [[nodiscard]] SummaryGuard& Guard() { return guard_; }
+
+  // The run's exit code once the faces that write elsewhere are done: a file or an event that
+  // could not be written turns "nothing found" into 2, never hides a finding's 1.
+  int Finish(int code) {
+    if (allowing_) code = allowing_->ExitCode(code);
+    if (events_ && !events_->Complete()) {
+      host_.err << t::kMessagePrefix << t::kEventsIncomplete;
+      if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
+    }
+    if (outputFile_) {
+      std::string failure;
+      if (!outputStream_->good() || !outputFile_->Commit(&failure)) {
+        host_.err << t::kMessagePrefix
+                  << Fill(t::kOutputNotWritten,
+                          {Shown(failure.empty() ? *options_.output : failure)});
+        if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
+      }
+    }
+    return code;
+  }
+
+ private:
+  const Options& options_;
+  const LkScanHost& host_;
+  std::unique_ptr<OutputFile> outputFile_;
+  std::unique_ptr<EventSink> eventSink_;
+  JsonLinesReport json_;
+  TextReport text_;
+  ReportFanOut faces_;
+  std::optional<OutputFileBuffer> outputBuffer_;
+  std::optional<std::ostream> outputStream_;
+  std::optional<JsonLinesReport> outputRecords_;
+  std::optional<EventLogReport> events_;
+  ProgressLine progress_;
+  SummaryGuard guard_;
+  std::optional<AllowingReport> allowing_;
+};
+
+// The usage errors that need no target: a face this build lacks, an unreadable allow-list, no
+// SHA-256, and an image asked to be changed. The exit code when the run cannot go on.
+std::optional<int> RefuseUnrunnable(const Options& options, const LkScanHost& host,
+                                    std::optional<AllowList>& allowList) {
   std::string error;
-  if (!ParseArguments(args, options, &error)) {
-    host.err << t::kMessagePrefix << Shown(error) << "\n\n" << t::kUsage;
-    return scan_exit::kUsage;
-  }
-  if (options.help) {
-    host.out << t::kUsage;
-    return 0;
-  }
-  if (options.version) {
-    host.out << Fill(t::kVersion, {LK_VERSION});
-    return 0;
-  }
   if ((options.output && !host.createOutput) ||
       ((options.eventlog || options.registerEventlog) && !host.openEventLog)) {
     host.err << t::kMessagePrefix
@@ -436,7 +500,6 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
                      {options.output && !host.createOutput ? "--output" : "--eventlog"});
     return scan_exit::kUsage;
   }
-  std::optional<AllowList> allowList;
   if (options.allow) {
     allowList = ReadAllowList(*options.allow, &error);
     if (!allowList) {
@@ -461,26 +524,144 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
              << Fill(t::kImageNeverChanged, {options.remove ? "--remove" : "--restore"});
     return scan_exit::kUsage;
   }
-  if (options.list) return RunList(options, host);
+  return std::nullopt;
+}
 
-  if (options.registerEventlog) {
-    std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
-    if (!target) {
-      host.err << t::kMessagePrefix << Shown(error) << '\n';
-      return scan_exit::kUsage;
+// --register-eventlog: registers the event source and examines nothing.
+int RegisterEventSource(const Options& options, const LkScanHost& host) {
+  std::string error;
+  std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
+  if (!target) {
+    host.err << t::kMessagePrefix << Shown(error) << '\n';
+    return scan_exit::kUsage;
+  }
+  // Registering writes below HKLM: only an administrator may, and only on request.
+  if (!target->System().HasAdministratorRights()) {
+    host.err << t::kMessagePrefix << t::kRegisterNeedsAdministrator;
+    return scan_exit::kUsage;
+  }
+  if (!host.registerEventSource || !host.registerEventSource(&error)) {
+    host.err << t::kMessagePrefix << Fill(t::kRegisterFailed, {Shown(error)});
+    return scan_exit::kUsage;
+  }
+  host.out << t::kEventSourceRegistered;
+  return 0;
+}
+
+// Restores from a quarantine folder.
+int RestoreFromQuarantine(const Options& options, const LkScanHost& host, ScanTarget& target,
+                          ReportFaces& faces) {
+  target.BeforeChanges(nullptr);
+  Restorer restorer(target.System(), target.Files(), target.Store(), faces.Report());
+  try {
+    return faces.Finish(restorer.Run(*options.restore));
+  } catch (const std::exception& failure) {
+    host.out.flush();
+    const std::string why = Fill(t::kRestoreBrokeOff, {failure.what()});
+    host.err << '\n' << t::kMessagePrefix << Shown(why) << '\n';
+    return faces.Guard().Fail(Restorer::kIncomplete, *options.restore, why);
+  }
+}
+
+// Scans the target and, with --remove, removes what it finds into the quarantine.
+int ScanAndRemove(const Options& options, const LkScanHost& host, ScanTarget& target,
+                  ReportFaces& faces) {
+  std::string error;
+  std::optional<Quarantine> quarantine;
+  std::optional<ReportedBackups> backups;
+  if (options.remove) {
+    QuarantineSettings settings;
+    settings.folder = options.quarantine.value_or("");
+    settings.programVersion = LK_VERSION;
+    quarantine.emplace(target.System(), target.Files(), target.Store(), std::move(settings));
+    if (!quarantine->Open(&error)) {
+      host.err << t::kMessagePrefix << Fill(t::kNothingExaminedOrChanged, {Shown(error)});
+      return faces.Guard().Fail(
+          scan_exit::kUsage, options.quarantine.value_or(std::string(t::kQuarantinePlace)), error);
     }
-    // Registering writes below HKLM: only an administrator may, and only on request.
-    if (!target->System().HasAdministratorRights()) {
-      host.err << t::kMessagePrefix << t::kRegisterNeedsAdministrator;
-      return scan_exit::kUsage;
+    for (const std::string& note : quarantine->Notes()) faces.Report().Note({"quarantine", note});
+    backups.emplace(*quarantine, faces.Report());
+    target.BeforeChanges(&*backups);
+  }
+
+  Scanner scanner(target.System(), target.Files(), faces.Report());
+  ScanOptions scan;
+  scan.sweep = options.sweep;
+  scan.remove = options.remove;
+  scan.journal = quarantine ? &*quarantine : nullptr;
+  scan.threads = options.threads.value_or(DefaultThreads());
+  scan.unexamined = target.Unexamined();
+  scan.removalSafety = [&target] { return target.WhyRemovalIsUnsafe(); };
+  try {
+    return faces.Finish(scanner.Run(scan));
+  } catch (const std::exception& failure) {
+    host.out.flush();
+    const std::string why = Fill(t::kScanBrokeOff, {failure.what()});
+    host.err << '\n' << t::kMessagePrefix << Shown(why) << '\n';
+    return faces.Guard().Fail(scan_exit::kIncomplete, std::string(t::kScanPlace), why);
+  }
+}
+
+// Examines the installation the options name: the refusals that need the target, then the
+// restore or the scan.
+int ExamineTarget(Options& options, const LkScanHost& host, ReportFaces& faces) {
+  std::string error;
+  std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
+  if (!target) {
+    host.err << t::kMessagePrefix << Shown(error) << '\n';
+    return faces.Guard().Fail(scan_exit::kUsage,
+                              options.root.value_or(std::string(t::kSystemPlace)), error);
+  }
+
+  for (const ScanNote& note : target->Notes()) faces.Report().Note(note);
+  if (options.remove || options.restore) {
+    if (const std::string why = target->WhyChangesAreRefused(); !why.empty()) {
+      host.err << t::kMessagePrefix
+               << Fill(t::kChangesRefused, {options.remove ? "--remove" : "--restore", Shown(why)});
+      return faces.Guard().Fail(scan_exit::kUsage,
+                                options.root.value_or(std::string(t::kSystemPlace)), why);
     }
-    if (!host.registerEventSource || !host.registerEventSource(&error)) {
-      host.err << t::kMessagePrefix << Fill(t::kRegisterFailed, {Shown(error)});
-      return scan_exit::kUsage;
-    }
-    host.out << t::kEventSourceRegistered;
+  }
+  if (options.quarantine) options.quarantine = target->FolderPath(*options.quarantine);
+  if (options.restore) options.restore = target->FolderPath(*options.restore);
+
+  // Changing the system needs an administrator; asking never raises a prompt. Nothing has been
+  // examined or changed yet.
+  if ((options.remove || options.restore) && !target->System().HasAdministratorRights()) {
+    host.err << t::kMessagePrefix
+             << Fill(t::kNeedsAdministrator, {options.remove ? "--remove" : "--restore"});
+    return faces.Guard().Fail(scan_exit::kUsage,
+                              options.root.value_or(std::string(t::kSystemPlace)),
+                              std::string(t::kNoAdministratorRights));
+  }
+
+  if (options.restore) return RestoreFromQuarantine(options, host, *target, faces);
+  return ScanAndRemove(options, host, *target, faces);
+}
+
+}  // namespace
+
+int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
+  Options options;
+  std::string error;
+  if (!ParseArguments(args, options, &error)) {
+    host.err << t::kMessagePrefix << Shown(error) << "\n\n" << t::kUsage;
+    return scan_exit::kUsage;
+  }
+  if (options.help) {
+    host.out << t::kUsage;
     return 0;
   }
+  if (options.version) {
+    host.out << Fill(t::kVersion, {LK_VERSION});
+    return 0;
+  }
+  std::optional<AllowList> allowList;
+  if (const std::optional<int> refused = RefuseUnrunnable(options, host, allowList)) {
+    return *refused;
+  }
+  if (options.list) return RunList(options, host);
+  if (options.registerEventlog) return RegisterEventSource(options, host);
 
   // Every face is ready before anything is examined: one that cannot be opened is a usage
   // error, and a run with a face missing would tell less than was asked for.
@@ -501,129 +682,12 @@ int RunLkScan(const std::vector<std::string>& args, const LkScanHost& host) {
     }
   }
 
-  JsonLinesReport json(host.out);
-  TextReport text(host.out);
-  ReportFanOut faces;
-  faces.Add(options.json ? static_cast<ScanReport&>(json) : text);
-  std::optional<OutputFileBuffer> outputBuffer;
-  std::optional<std::ostream> outputStream;
-  std::optional<JsonLinesReport> outputRecords;
-  if (outputFile) {
-    outputBuffer.emplace(*outputFile);
-    outputStream.emplace(&*outputBuffer);
-    outputRecords.emplace(*outputStream);
-    faces.Add(*outputRecords);
+  ReportFaces faces(options, host, std::move(outputFile), std::move(eventSink), allowList);
+  if (options.image) {
+    return ExamineImage(options, host, faces.Report(), faces.Guard(),
+                        [&faces](int code) { return faces.Finish(code); });
   }
-  std::optional<EventLogReport> events;
-  if (eventSink) {
-    events.emplace(*eventSink);
-    faces.Add(*events);
-  }
-  ProgressLine progress(faces, host.err);
-  ScanReport& shown = host.errIsTerminal ? static_cast<ScanReport&>(progress) : faces;
-  // Below the allow-list, so that a summary made up after a failure counts only the findings
-  // that were reported as findings.
-  SummaryGuard guard(shown, options.json, options.restore.has_value());
-  std::optional<AllowingReport> allowing;
-  if (allowList) allowing.emplace(*allowList, guard);
-  ScanReport& report = allowing ? static_cast<ScanReport&>(*allowing) : guard;
-
-  // The run's exit code once the faces that write elsewhere are done: a file or an event that
-  // could not be written turns "nothing found" into 2, never hides a finding's 1.
-  const auto finish = [&](int code) {
-    if (allowing) code = allowing->ExitCode(code);
-    if (events && !events->Complete()) {
-      host.err << t::kMessagePrefix << t::kEventsIncomplete;
-      if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
-    }
-    if (outputFile) {
-      std::string failure;
-      if (!outputStream->good() || !outputFile->Commit(&failure)) {
-        host.err << t::kMessagePrefix
-                 << Fill(t::kOutputNotWritten,
-                         {Shown(failure.empty() ? *options.output : failure)});
-        if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
-      }
-    }
-    return code;
-  };
-
-  if (options.image) return ExamineImage(options, host, report, guard, finish);
-
-  std::unique_ptr<ScanTarget> target = host.openTarget(options.root, &error);
-  if (!target) {
-    host.err << t::kMessagePrefix << Shown(error) << '\n';
-    return guard.Fail(scan_exit::kUsage, options.root.value_or(std::string(t::kSystemPlace)),
-                      error);
-  }
-
-  for (const ScanNote& note : target->Notes()) report.Note(note);
-  if (options.remove || options.restore) {
-    if (const std::string why = target->WhyChangesAreRefused(); !why.empty()) {
-      host.err << t::kMessagePrefix
-               << Fill(t::kChangesRefused, {options.remove ? "--remove" : "--restore", Shown(why)});
-      return guard.Fail(scan_exit::kUsage, options.root.value_or(std::string(t::kSystemPlace)),
-                        why);
-    }
-  }
-  if (options.quarantine) options.quarantine = target->FolderPath(*options.quarantine);
-  if (options.restore) options.restore = target->FolderPath(*options.restore);
-
-  // Changing the system needs an administrator; asking never raises a prompt. Nothing has been
-  // examined or changed yet.
-  if ((options.remove || options.restore) && !target->System().HasAdministratorRights()) {
-    host.err << t::kMessagePrefix
-             << Fill(t::kNeedsAdministrator, {options.remove ? "--remove" : "--restore"});
-    return guard.Fail(scan_exit::kUsage, options.root.value_or(std::string(t::kSystemPlace)),
-                      std::string(t::kNoAdministratorRights));
-  }
-
-  if (options.restore) {
-    target->BeforeChanges(nullptr);
-    Restorer restorer(target->System(), target->Files(), target->Store(), report);
-    try {
-      return finish(restorer.Run(*options.restore));
-    } catch (const std::exception& failure) {
-      host.out.flush();
-      const std::string why = Fill(t::kRestoreBrokeOff, {failure.what()});
-      host.err << '\n' << t::kMessagePrefix << Shown(why) << '\n';
-      return guard.Fail(Restorer::kIncomplete, *options.restore, why);
-    }
-  }
-
-  std::optional<Quarantine> quarantine;
-  std::optional<ReportedBackups> backups;
-  if (options.remove) {
-    QuarantineSettings settings;
-    settings.folder = options.quarantine.value_or("");
-    settings.programVersion = LK_VERSION;
-    quarantine.emplace(target->System(), target->Files(), target->Store(), std::move(settings));
-    if (!quarantine->Open(&error)) {
-      host.err << t::kMessagePrefix << Fill(t::kNothingExaminedOrChanged, {Shown(error)});
-      return guard.Fail(scan_exit::kUsage,
-                        options.quarantine.value_or(std::string(t::kQuarantinePlace)), error);
-    }
-    for (const std::string& note : quarantine->Notes()) report.Note({"quarantine", note});
-    backups.emplace(*quarantine, report);
-    target->BeforeChanges(&*backups);
-  }
-
-  Scanner scanner(target->System(), target->Files(), report);
-  ScanOptions scan;
-  scan.sweep = options.sweep;
-  scan.remove = options.remove;
-  scan.journal = quarantine ? &*quarantine : nullptr;
-  scan.threads = options.threads.value_or(DefaultThreads());
-  scan.unexamined = target->Unexamined();
-  scan.removalSafety = [&target] { return target->WhyRemovalIsUnsafe(); };
-  try {
-    return finish(scanner.Run(scan));
-  } catch (const std::exception& failure) {
-    host.out.flush();
-    const std::string why = Fill(t::kScanBrokeOff, {failure.what()});
-    host.err << '\n' << t::kMessagePrefix << Shown(why) << '\n';
-    return guard.Fail(scan_exit::kIncomplete, std::string(t::kScanPlace), why);
-  }
+  return ExamineTarget(options, host, faces);
 }
 
 namespace {

@@ -28,7 +28,7 @@ std::string ErrorText(DWORD code) {
 }
 
 // RegisterEventSourceW fails with null; its handle is given back with DeregisterEventSource.
-struct EventSourceTraits {
+struct EventSourceTraits : WindowsHandleTraits {
   using Type = HANDLE;
   static Type Empty() noexcept { return nullptr; }
   static void Close(Type value) noexcept { DeregisterEventSource(value); }

@@ -73,20 +73,13 @@ LRESULT BusyIndicator::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
       }
       break;
-    case WM_PAINT: {
-      BufferedPaint paint(Hwnd());
-      Paint(paint.Dc(), paint.Client());
-      return 0;
-    }
-    case WM_ERASEBKGND:
-      return 1;
     case WM_DESTROY:
       KillTimer(Hwnd(), kTimer);
       break;
     default:
       break;
   }
-  return Window::HandleMessage(message, wParam, lParam);
+  return BufferedWindow::HandleMessage(message, wParam, lParam);
 }
 
 }  // namespace lk::ui

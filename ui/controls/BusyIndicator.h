@@ -10,7 +10,7 @@
 
 namespace lk::ui {
 
-class BusyIndicator final : public Window {
+class BusyIndicator final : public BufferedWindow {
  public:
   struct CreateArgs {
     HWND parent = nullptr;
@@ -29,7 +29,7 @@ class BusyIndicator final : public Window {
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void Paint(HDC dc, const RECT& client);
+  void Paint(HDC dc, const RECT& client) override;
 
   CreateArgs args_;
   bool turning_ = false;

@@ -26,12 +26,12 @@ template <typename To, typename From>
   return static_cast<To>(value);
 }
 
-// GDI owners: traits of the one handle owner (system/win/UniqueHandle.h), so each object is
+// GDI owners: Windows traits of the one handle owner (system/win/UniqueHandle.h), so each object is
 // deleted exactly once, an empty owner deletes nothing and the last error survives the delete.
 
 // A font, brush, pen or bitmap: DeleteObject.
 template <typename Handle>
-struct GdiObjectTraits {
+struct GdiObjectTraits : WindowsHandleTraits {
   using Type = Handle;
   static Type Empty() noexcept { return nullptr; }
   static void Close(Type value) noexcept { DeleteObject(value); }
@@ -43,7 +43,7 @@ using UniquePen = UniqueHandle<GdiObjectTraits<HPEN>>;
 using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 
 // A DC of our own from CreateCompatibleDC: DeleteDC.
-struct MemoryDcTraits {
+struct MemoryDcTraits : WindowsHandleTraits {
   using Type = HDC;
   static Type Empty() noexcept { return nullptr; }
   static void Close(Type value) noexcept { DeleteDC(value); }
@@ -51,7 +51,7 @@ struct MemoryDcTraits {
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 
 // A DC of a window (or of the screen, window null) from GetDC: ReleaseDC, with that window.
-struct WindowDcTraits {
+struct WindowDcTraits : WindowsHandleTraits {
   struct Type {
     HWND window = nullptr;
     HDC dc = nullptr;
@@ -74,7 +74,7 @@ class WindowDc {
 };
 
 // An object selected into a DC: closing puts the previous object back.
-struct SelectionTraits {
+struct SelectionTraits : WindowsHandleTraits {
   struct Type {
     HDC dc = nullptr;
     HGDIOBJ previous = nullptr;
@@ -96,7 +96,7 @@ class ScopedSelect {
 };
 
 // BeginPaint/EndPaint: EndPaint follows every BeginPaint, also one that gave no DC.
-struct PaintTraits {
+struct PaintTraits : WindowsHandleTraits {
   struct Type {
     HWND window = nullptr;
     PAINTSTRUCT paint{};
@@ -107,7 +107,7 @@ struct PaintTraits {
 };
 
 // An image list: ImageList_Destroy.
-struct ImageListTraits {
+struct ImageListTraits : WindowsHandleTraits {
   using Type = HIMAGELIST;
   static Type Empty() noexcept { return nullptr; }
   static void Close(Type value) noexcept { ImageList_Destroy(value); }
@@ -115,7 +115,7 @@ struct ImageListTraits {
 using UniqueImageList = UniqueHandle<ImageListTraits>;
 
 // An icon made or loaded without LR_SHARED: DestroyIcon.
-struct IconTraits {
+struct IconTraits : WindowsHandleTraits {
   using Type = HICON;
   static Type Empty() noexcept { return nullptr; }
   static void Close(Type value) noexcept { DestroyIcon(value); }

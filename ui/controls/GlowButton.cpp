@@ -15,11 +15,15 @@ constexpr UINT_PTR kSubclassId = 0x6C6B;
 }  // namespace
 
 GlowButton::~GlowButton() {
-  if (hwnd_ != nullptr && IsWindow(hwnd_)) {
-    RemoveWindowSubclass(hwnd_, &GlowButton::SubclassProc, kSubclassId);
-    RemovePropW(hwnd_, kProperty);
-    DestroyWindow(hwnd_);
+  if (!hwnd_) return;
+  if (!IsWindow(hwnd_.Get())) {
+    static_cast<void>(hwnd_.Release());
+    return;
   }
+  // Unhooked first: the messages of the destruction reach no half-destroyed object.
+  RemoveWindowSubclass(hwnd_.Get(), &GlowButton::SubclassProc, kSubclassId);
+  RemovePropW(hwnd_.Get(), kProperty);
+  hwnd_.Reset();
 }
 
 bool GlowButton::Create(const CreateArgs& args) {
@@ -32,13 +36,13 @@ bool GlowButton::Create(const CreateArgs& args) {
   dpi_ = args.dpi;
   DWORD style = WS_CHILD | WS_TABSTOP | WS_CLIPSIBLINGS | BS_OWNERDRAW;
   if (args.visible) style |= WS_VISIBLE;
-  hwnd_ = CreateWindowExW(
+  hwnd_.Reset(CreateWindowExW(
       0, L"BUTTON", args.caption.c_str(), style, args.place.left, args.place.top,
       args.place.right - args.place.left, args.place.bottom - args.place.top, args.parent,
-      reinterpret_cast<HMENU>(static_cast<UINT_PTR>(args.id)), ModuleInstance(), nullptr);
-  if (hwnd_ == nullptr) return false;
-  SetPropW(hwnd_, kProperty, this);
-  SetWindowSubclass(hwnd_, &GlowButton::SubclassProc, kSubclassId,
+      reinterpret_cast<HMENU>(static_cast<UINT_PTR>(args.id)), ModuleInstance(), nullptr));
+  if (!hwnd_) return false;
+  SetPropW(hwnd_.Get(), kProperty, this);
+  SetWindowSubclass(hwnd_.Get(), &GlowButton::SubclassProc, kSubclassId,
                     reinterpret_cast<DWORD_PTR>(this));
   SetDpi(dpi_);
   return true;
@@ -51,27 +55,27 @@ GlowButton* GlowButton::FromHwnd(HWND hwnd) noexcept {
 void GlowButton::SetToggle(bool toggle) {
   toggle_ = toggle;
   if (!toggle_) down_ = false;
-  InvalidateRect(hwnd_, nullptr, FALSE);
+  InvalidateRect(hwnd_.Get(), nullptr, FALSE);
 }
 
 void GlowButton::SetDown(bool down) {
   if (!toggle_) return;
   down_ = down;
-  InvalidateRect(hwnd_, nullptr, FALSE);
+  InvalidateRect(hwnd_.Get(), nullptr, FALSE);
 }
 
 void GlowButton::SetGlyph(Picture picture, int designWidth, int designHeight) {
   glyph_ = std::move(picture);
   glyphWidth_ = designWidth;
   glyphHeight_ = designHeight;
-  InvalidateRect(hwnd_, nullptr, FALSE);
+  InvalidateRect(hwnd_.Get(), nullptr, FALSE);
 }
 
 void GlowButton::SetDpi(UINT dpi) {
   dpi_ = dpi;
   font_ = MakeFont(fontFace_, fontPixels_, dpi_, bold_);
-  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
-  InvalidateRect(hwnd_, nullptr, FALSE);
+  SendMessageW(hwnd_.Get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+  InvalidateRect(hwnd_.Get(), nullptr, FALSE);
 }
 
 void GlowButton::Draw(const DRAWITEMSTRUCT& item) {
@@ -81,7 +85,7 @@ void GlowButton::Draw(const DRAWITEMSTRUCT& item) {
   MemoryCanvas canvas(item.hDC, width, height);
   HDC dc = canvas.Dc();
   if (dc == nullptr) return;
-  PaintParentBackground(hwnd_, dc);
+  PaintParentBackground(hwnd_.Get(), dc);
 
   static const Theme kDefaultTheme;
   const Theme& theme = theme_ != nullptr ? *theme_ : kDefaultTheme;
@@ -108,7 +112,7 @@ void GlowButton::Draw(const DRAWITEMSTRUCT& item) {
   }
 
   wchar_t caption[128] = {};
-  GetWindowTextW(hwnd_, caption, 128);
+  GetWindowTextW(hwnd_.Get(), caption, 128);
   ScopedSelect selectFont(dc, font_.Get());
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, disabled ? theme.buttonDisabledText : textColor_);
@@ -143,15 +147,15 @@ LRESULT GlowButton::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_MOUSEMOVE:
       if (!hot_) {
         hot_ = true;
-        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd_, 0};
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd_.Get(), 0};
         TrackMouseEvent(&track);
-        InvalidateRect(hwnd_, nullptr, FALSE);
+        InvalidateRect(hwnd_.Get(), nullptr, FALSE);
         if (mouseEnter_) mouseEnter_();
       }
       break;
     case WM_MOUSELEAVE:
       hot_ = false;
-      InvalidateRect(hwnd_, nullptr, FALSE);
+      InvalidateRect(hwnd_.Get(), nullptr, FALSE);
       break;
     case WM_ERASEBKGND:
       return 1;
@@ -162,21 +166,22 @@ LRESULT GlowButton::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case BM_SETSTATE:
     case WM_ENABLE:
     case WM_UPDATEUISTATE: {
-      const LRESULT result = DefSubclassProc(hwnd_, message, wParam, lParam);
-      InvalidateRect(hwnd_, nullptr, FALSE);
+      const LRESULT result = DefSubclassProc(hwnd_.Get(), message, wParam, lParam);
+      InvalidateRect(hwnd_.Get(), nullptr, FALSE);
       return result;
     }
     case WM_NCDESTROY: {
-      RemoveWindowSubclass(hwnd_, &GlowButton::SubclassProc, kSubclassId);
-      RemovePropW(hwnd_, kProperty);
-      const LRESULT result = DefSubclassProc(hwnd_, message, wParam, lParam);
-      hwnd_ = nullptr;
+      RemoveWindowSubclass(hwnd_.Get(), &GlowButton::SubclassProc, kSubclassId);
+      RemovePropW(hwnd_.Get(), kProperty);
+      const LRESULT result = DefSubclassProc(hwnd_.Get(), message, wParam, lParam);
+      // Destroyed with the parent: nothing left to own.
+      static_cast<void>(hwnd_.Release());
       return result;
     }
     default:
       break;
   }
-  return DefSubclassProc(hwnd_, message, wParam, lParam);
+  return DefSubclassProc(hwnd_.Get(), message, wParam, lParam);
 }
 
 LRESULT CALLBACK GlowButton::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -185,7 +190,10 @@ LRESULT CALLBACK GlowButton::SubclassProc(HWND hwnd, UINT message, WPARAM wParam
   try {
     return self->Handle(message, wParam, lParam);
   } catch (...) {
-    return DefSubclassProc(hwnd, message, wParam, lParam);
+    // As at every window procedure: the failure is shown, and the message gets its default
+    // answer so the message loop stays sound.
+    ShowCurrentFailure(hwnd);
+    return IsWindow(hwnd) ? DefSubclassProc(hwnd, message, wParam, lParam) : 0;
   }
 }
 

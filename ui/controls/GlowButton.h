@@ -5,7 +5,9 @@
 // button's blinking). An optional picture stands right of the caption.
 //
 // The parent must forward WM_DRAWITEM (every ui::Window does). The caption may carry an '&'
-// accelerator.
+// accelerator. The object owns its button until the button is destroyed, by the object or with
+// its parent; a failure in one of its handlers is shown like one of a ui::Window, never
+// swallowed.
 
 #include <windows.h>
 
@@ -23,7 +25,7 @@ class GlowButton {
   struct CreateArgs {
     HWND parent = nullptr;
     int id = 0;
-    std::wstring caption;
+    std::wstring caption{};
     RECT place{};  // device pixels
     int fontPixels = 11;
     bool bold = true;
@@ -40,7 +42,7 @@ class GlowButton {
   ~GlowButton();
 
   bool Create(const CreateArgs& args);
-  [[nodiscard]] HWND Hwnd() const noexcept { return hwnd_; }
+  [[nodiscard]] HWND Hwnd() const noexcept { return hwnd_.Get(); }
   [[nodiscard]] static GlowButton* FromHwnd(HWND hwnd) noexcept;
 
   void Draw(const DRAWITEMSTRUCT& item);
@@ -61,7 +63,7 @@ class GlowButton {
                                        UINT_PTR id, DWORD_PTR data) noexcept;
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
-  HWND hwnd_ = nullptr;
+  UniqueWindow hwnd_;  // until WM_NCDESTROY, when a parent destroys it first
   const Theme* theme_ = nullptr;
   UniqueFont font_;
   std::wstring fontFace_;

@@ -305,19 +305,6 @@ void MarkupLabel::Paint(HDC dc, const RECT& client) {
 
 LRESULT MarkupLabel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_PAINT: {
-      BufferedPaint paint(Hwnd());
-      Paint(paint.Dc(), paint.Client());
-      return 0;
-    }
-    case WM_PRINTCLIENT: {
-      RECT client{};
-      GetClientRect(Hwnd(), &client);
-      Paint(reinterpret_cast<HDC>(wParam), client);
-      return 0;
-    }
-    case WM_ERASEBKGND:
-      return 1;
     case WM_SIZE:
       layout_.reset();
       InvalidateRect(Hwnd(), nullptr, FALSE);
@@ -369,7 +356,7 @@ LRESULT MarkupLabel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return Window::HandleMessage(message, wParam, lParam);
+  return BufferedWindow::HandleMessage(message, wParam, lParam);
 }
 
 }  // namespace lk::ui

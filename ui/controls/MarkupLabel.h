@@ -21,8 +21,10 @@
 
 namespace lk::ui {
 
-class MarkupLabel final : public Window {
+class MarkupLabel final : public BufferedWindow {
  public:
+  // Answers WM_PRINTCLIENT too: what it shows may stand behind a transparent control.
+  MarkupLabel() : BufferedWindow(PrintClient::Answer) {}
   struct CreateArgs {
     HWND parent = nullptr;
     int id = 0;
@@ -33,8 +35,8 @@ class MarkupLabel final : public Window {
     COLORREF textColor = Rgb(0x000000);
     COLORREF linkColor = Rgb(0x083D97);
     // Background: none (transparent), one colour, or a vertical gradient.
-    std::optional<COLORREF> background;
-    std::optional<COLORREF> gradientBottom;
+    std::optional<COLORREF> background{};
+    std::optional<COLORREF> gradientBottom{};
     int lineSpacing = 0;
     bool wordWrap = true;
     bool plainText = false;  // show the text as it is, without markup
@@ -60,7 +62,7 @@ class MarkupLabel final : public Window {
  private:
   HFONT FontFor(const markup::TextStyle& style);
   const markup::Layout& CurrentLayout(HDC dc);
-  void Paint(HDC dc, const RECT& client);
+  void Paint(HDC dc, const RECT& client) override;
   void DrawText(HDC dc, int offsetX, int offsetY, bool maskOnly);
   void DrawReflection(HDC dc, const RECT& client, int offsetY);
   [[nodiscard]] bool NeedsScrolling();

@@ -56,19 +56,12 @@ void PictureBox::Paint(HDC dc, const RECT& client) {
 
 LRESULT PictureBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_PAINT: {
-      BufferedPaint paint(Hwnd());
-      Paint(paint.Dc(), paint.Client());
-      return 0;
-    }
-    case WM_ERASEBKGND:
-      return 1;
     case WM_NCHITTEST:
       return HTTRANSPARENT;
     default:
       break;
   }
-  return Window::HandleMessage(message, wParam, lParam);
+  return BufferedWindow::HandleMessage(message, wParam, lParam);
 }
 
 }  // namespace lk::ui

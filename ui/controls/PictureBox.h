@@ -11,7 +11,7 @@
 
 namespace lk::ui {
 
-class PictureBox final : public Window {
+class PictureBox final : public BufferedWindow {
  public:
   struct CreateArgs {
     HWND parent = nullptr;
@@ -32,7 +32,7 @@ class PictureBox final : public Window {
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void Paint(HDC dc, const RECT& client);
+  void Paint(HDC dc, const RECT& client) override;
 
   UINT dpi_ = 96;
   Picture picture_;

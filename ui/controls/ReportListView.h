@@ -1,7 +1,8 @@
 #pragma once
 // The report list control: a list view in report view with one column ("Meldung") that spans the
 // control, no header, no in-place editing, black background, white text and small images. New
-// rows are appended without selecting them and without scrolling to them.
+// rows are appended without selecting them and without scrolling to them. The object owns the
+// list until its parent destroys it.
 
 #include <windows.h>
 
@@ -31,7 +32,7 @@ class ReportListView {
   ~ReportListView();
 
   bool Create(const CreateArgs& args);
-  [[nodiscard]] HWND Hwnd() const noexcept { return hwnd_; }
+  [[nodiscard]] HWND Hwnd() const noexcept { return hwnd_.Get(); }
 
   void Append(const std::string& utf8Caption, int imageIndex);
   void RemoveLast();
@@ -44,7 +45,7 @@ class ReportListView {
   void FitColumn();
 
  private:
-  HWND hwnd_ = nullptr;
+  UniqueWindow hwnd_;
   std::wstring fontFace_;
   int fontPixels_ = 11;
   UniqueFont font_;

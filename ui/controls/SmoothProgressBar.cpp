@@ -79,19 +79,4 @@ void SmoothProgressBar::Paint(HDC dc, const RECT& client) {
   DrawTextW(dc, text, -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
-LRESULT SmoothProgressBar::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_PAINT: {
-      BufferedPaint paint(Hwnd());
-      Paint(paint.Dc(), paint.Client());
-      return 0;
-    }
-    case WM_ERASEBKGND:
-      return 1;
-    default:
-      break;
-  }
-  return Window::HandleMessage(message, wParam, lParam);
-}
-
 }  // namespace lk::ui

@@ -12,7 +12,7 @@
 
 namespace lk::ui {
 
-class SmoothProgressBar final : public Window {
+class SmoothProgressBar final : public BufferedWindow {
  public:
   struct CreateArgs {
     HWND parent = nullptr;
@@ -34,11 +34,8 @@ class SmoothProgressBar final : public Window {
   [[nodiscard]] double Percent() const noexcept { return percent_; }
   void SetDpi(UINT dpi);
 
- protected:
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-
  private:
-  void Paint(HDC dc, const RECT& client);
+  void Paint(HDC dc, const RECT& client) override;
 
   CreateArgs args_;
   UniqueFont font_;

@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "ui/controls/Gdi.h"
 #include "ui/controls/GlowButton.h"
 #include "win32/Utf.h"
 
@@ -37,26 +38,37 @@ std::string CurrentFailureText() {
 
 HINSTANCE ModuleInstance() noexcept { return GetModuleHandleW(nullptr); }
 
-Window::~Window() {
-  if (hwnd_ != nullptr) {
-    HWND hwnd = hwnd_;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    hwnd_ = nullptr;
-    DestroyWindow(hwnd);
+void ShowCurrentFailure(HWND window) noexcept {
+  // The display runs a modal loop of its own, so nothing else may throw here.
+  std::string text;
+  try {
+    text = CurrentFailureText();
+  } catch (...) {
+    text = kUnknownFailure;
+  }
+  try {
+    ShowErrorMessageBox(window, text);
+  } catch (...) {
+    // Nothing is left to show it with: the message box itself failed.
   }
 }
 
+Window::~Window() {
+  // Unbound first: the messages of the destruction find no half-destroyed object.
+  if (hwnd_) SetWindowLongPtrW(hwnd_.Get(), GWLP_USERDATA, 0);
+}
+
 void Window::Show(bool visible) const noexcept {
-  if (hwnd_ != nullptr) ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+  if (hwnd_) ShowWindow(hwnd_.Get(), visible ? SW_SHOWNA : SW_HIDE);
 }
 
 bool Window::IsShown() const noexcept {
-  return hwnd_ != nullptr && (GetWindowLongW(hwnd_, GWL_STYLE) & WS_VISIBLE) != 0;
+  return hwnd_ && (GetWindowLongW(hwnd_.Get(), GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
 void Window::Place(int x, int y, int width, int height) const noexcept {
-  if (hwnd_ != nullptr) {
-    SetWindowPos(hwnd_, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  if (hwnd_) {
+    SetWindowPos(hwnd_.Get(), nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
 
@@ -82,7 +94,7 @@ bool Window::CreateBound(DWORD exStyle, const wchar_t* className, const wchar_t*
                          HMENU menuOrId) noexcept {
   CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent, menuOrId,
                   ModuleInstance(), this);
-  return hwnd_ != nullptr;
+  return static_cast<bool>(hwnd_);
 }
 
 LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -96,12 +108,34 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return Default(message, wParam, lParam);
 }
 
+LRESULT BufferedWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT: {
+      const BufferedPaint paint(Hwnd());
+      Paint(paint.Dc(), paint.Client());
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      if (print_ == PrintClient::Default) break;
+      RECT client{};
+      GetClientRect(Hwnd(), &client);
+      Paint(reinterpret_cast<HDC>(wParam), client);
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      return 1;
+    default:
+      break;
+  }
+  return Window::HandleMessage(message, wParam, lParam);
+}
+
 LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   Window* self = nullptr;
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
     self = static_cast<Window*>(create->lpCreateParams);
-    self->hwnd_ = hwnd;
+    self->hwnd_.Reset(hwnd);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   } else {
     self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -112,22 +146,14 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
     result = self->HandleMessage(message, wParam, lParam);
   } catch (...) {
     // The default answer keeps the message loop sound; the failure itself is shown, never
-    // swallowed. The display runs a modal loop of its own, so nothing else may throw here.
-    std::string text;
-    try {
-      text = CurrentFailureText();
-    } catch (...) {
-      text = kUnknownFailure;
-    }
-    try {
-      ShowErrorMessageBox(hwnd, text);
-    } catch (...) {
-    }
+    // swallowed.
+    ShowCurrentFailure(hwnd);
     result = IsWindow(hwnd) ? DefWindowProcW(hwnd, message, wParam, lParam) : 0;
   }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->hwnd_ = nullptr;
+    // The window is gone, destroyed by us or with its parent: nothing left to own.
+    static_cast<void>(self->hwnd_.Release());
   }
   return result;
 }

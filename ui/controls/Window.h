@@ -5,11 +5,14 @@
 // Guarantees: no exception leaves the window procedure. One that escapes a handler is caught at
 // the boundary and shown by the general error display (a modal error message box with its text,
 // titled with the top-level window's caption), and the message gets its default answer; the
-// object forgets its HWND at WM_NCDESTROY, and a live object destroys its window in its
-// destructor. Owner-drawn glow buttons get their WM_DRAWITEM
-// from here, whichever window is their parent.
+// object owns its window (a UniqueWindow) until WM_NCDESTROY: a parent that destroys its children
+// ends the ownership there, and a live object destroys its window in its destructor, so no
+// window is destroyed twice. Owner-drawn glow buttons get their WM_DRAWITEM from here, whichever
+// window is their parent.
 
 #include <windows.h>
+
+#include "system/win/UniqueHandle.h"
 
 namespace lk::ui {
 
@@ -20,7 +23,7 @@ class Window {
   Window& operator=(const Window&) = delete;
   virtual ~Window();
 
-  [[nodiscard]] HWND Hwnd() const noexcept { return hwnd_; }
+  [[nodiscard]] HWND Hwnd() const noexcept { return hwnd_.Get(); }
 
   void Show(bool visible) const noexcept;
   [[nodiscard]] bool IsShown() const noexcept;
@@ -37,14 +40,39 @@ class Window {
 
   virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    return DefWindowProcW(hwnd_, message, wParam, lParam);
+    return DefWindowProcW(hwnd_.Get(), message, wParam, lParam);
   }
 
  private:
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
-  HWND hwnd_ = nullptr;
+  UniqueWindow hwnd_;
 };
+
+// A window that paints its whole client area itself, double-buffered: the painting messages
+// are answered here, once for every such window. WM_PAINT draws through a memory bitmap
+// (BufferedPaint), WM_ERASEBKGND erases nothing, as the paint covers every pixel, and with
+// PrintClient::Answer WM_PRINTCLIENT draws straight into the DC it comes with (a window whose
+// transparent children paint its background behind them). A derived class answers its own
+// messages and hands the rest to BufferedWindow::HandleMessage.
+enum class PrintClient { Default, Answer };
+
+class BufferedWindow : public Window {
+ protected:
+  explicit BufferedWindow(PrintClient print = PrintClient::Default) : print_(print) {}
+
+  // Draws the client area (client: its rectangle) into dc.
+  virtual void Paint(HDC dc, const RECT& client) = 0;
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  PrintClient print_;
+};
+
+// The general error display for the failure being handled: a modal error message box with its
+// text, titled with the caption of the window's top-level window. Call only inside a catch
+// block, at a boundary where the failure may go no further (a window procedure, a callback).
+void ShowCurrentFailure(HWND window) noexcept;
 
 // The module the program's windows and resources come from.
 [[nodiscard]] HINSTANCE ModuleInstance() noexcept;
