@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/TextCase.h"
+#include "base/WindowsErrorTexts.h"
 #include "base/WindowsPath.h"
 #include "scan/RemovalJournal.h"
 #include "scan/ScanRemoval.h"
@@ -32,33 +33,8 @@ std::string MachineKey(std::string_view keyPath) {
 
 // Why a file or folder could not be examined, in the scanner's language.
 std::string FileErrorText(std::uint32_t error) {
-  switch (error) {
-    case file_error::kFileNotFound:
-    case file_error::kPathNotFound:
-      return "existiert nicht";
-    case file_error::kTooManyOpenFiles:
-      return "zu viele offene Dateien";
-    case file_error::kAccessDenied:
-      return "Zugriff verweigert";
-    case file_error::kReadFault:
-      return "Lesefehler";
-    case file_error::kSharingViolation:
-      return "von einem anderen Programm gesperrt";
-    case file_error::kInvalidName:
-      return "Name mit Backslash (kein gültiger Windows-Name)";
-    case file_error::kDuplicateName:
-      return "auf dem Weg Ordner, deren Namen sich nur in der Schreibung unterscheiden";
-    case file_error::kFilenameTooLong:
-      return "Pfad zu lang";
-    case file_error::kNotADirectory:
-      return "kein Ordner";
-    case file_error::kNotARegularFile:
-      return "keine gewöhnliche Datei (Pipe, Socket oder Gerät)";
-    case file_error::kLinkNotFollowed:
-      return "symbolische Verknüpfung, nicht verfolgt";
-    default:
-      return "Fehler " + std::to_string(error);
-  }
+  const std::string_view reason = GermanFileReason(error);
+  return reason.empty() ? "Fehler " + std::to_string(error) : std::string(reason);
 }
 
 std::string ErrorText(SystemAccess& system, std::uint32_t code) {
@@ -66,23 +42,6 @@ std::string ErrorText(SystemAccess& system, std::uint32_t code) {
   if (text.empty()) text = "Fehler " + std::to_string(code);
   return text;
 }
-
-// Switches the redirection off for the scan and back on when it ends, on every way out.
-class RedirectionOff {
- public:
-  explicit RedirectionOff(SystemAccess& system) : system_(system) {
-    if (system_.RunningUnderWow64()) token_ = system_.DisableFsRedirection();
-  }
-  RedirectionOff(const RedirectionOff&) = delete;
-  RedirectionOff& operator=(const RedirectionOff&) = delete;
-  ~RedirectionOff() {
-    if (token_) static_cast<void>(system_.RevertFsRedirection(*token_));
-  }
-
- private:
-  SystemAccess& system_;
-  std::optional<RedirectionToken> token_;
-};
 
 // The values beside AppInit_DLLs that decide whether the libraries it names are loaded at all:
 // worth knowing next to a finding, but no finding themselves. Only values that are there and
@@ -474,7 +433,9 @@ void Scanner::Impl::Remove(RemovalJournal& journal, const ScanOptions& options) 
       return;
     }
   }
-  ScanRemoval removal(system, report, journal);
+  SleepingPacing sleeping;
+  ScanRemoval removal(system, options.pacing != nullptr ? *options.pacing : sleeping, report,
+                      journal);
   restartRequired = removal.Run(places);
   if (std::string location = journal.Location(); !location.empty()) {
     quarantine = std::move(location);
@@ -511,7 +472,9 @@ int Scanner::Run(const ScanOptions& options) {
   Impl& s = *impl_;
   for (const ScanSkipped& skipped : options.unexamined) s.Skip(skipped.path, skipped.reason);
   s.is64Bit = s.system.Is64BitWindows();
-  const RedirectionOff redirection(s.system);
+  // Off for the scan and back on when it ends, on every way out.
+  const std::unique_ptr<FsRedirectionScope> redirection =
+      s.system.RunningUnderWow64() ? s.system.DisableFsRedirection() : nullptr;
   s.folders = SystemFolders::Determine(s.system);
   if (s.folders.SystemDirectory.empty()) {
     // Without it every file path would be relative to wherever lkscan was started: the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/WindowsErrorTexts.h"
 #include "base/WindowsPath.h"
 
 namespace lk {
@@ -47,33 +48,8 @@ class PathDirectory final : public Directory {
 }  // namespace
 
 std::string DescribeFileError(std::uint32_t error) {
-  switch (error) {
-    case file_error::kFileNotFound:
-    case file_error::kPathNotFound:
-      return "does not exist";
-    case file_error::kTooManyOpenFiles:
-      return "too many open files";
-    case file_error::kAccessDenied:
-      return "access denied";
-    case file_error::kReadFault:
-      return "read error";
-    case file_error::kSharingViolation:
-      return "in use by another program";
-    case file_error::kInvalidName:
-      return "name holds a backslash (not a valid Windows name)";
-    case file_error::kDuplicateName:
-      return "on the way, folders whose names differ only in case";
-    case file_error::kFilenameTooLong:
-      return "path too long";
-    case file_error::kNotADirectory:
-      return "not a directory";
-    case file_error::kNotARegularFile:
-      return "not a regular file (pipe, socket or device)";
-    case file_error::kLinkNotFollowed:
-      return "symbolic link, not followed";
-    default:
-      return "error " + std::to_string(error);
-  }
+  const std::string_view reason = EnglishFileReason(error);
+  return reason.empty() ? "error " + std::to_string(error) : std::string(reason);
 }
 
 std::unique_ptr<Directory> FileSystem::OpenDirectory(std::string_view path,

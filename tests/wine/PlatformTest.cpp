@@ -1,5 +1,6 @@
-// The platform operations of WindowsSystemAccess: WOW64 and the redirection switch, shutdown in
-// the modes that do nothing, the clipboard, error texts and the message pump.
+// The platform operations of WindowsSystemAccess (WOW64 and the redirection switch, error texts)
+// and the desktop of WindowsDesktop (shutdown in the modes that do nothing, the clipboard and the
+// message pump).
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include "base/WindowsPath.h"
 #include "system/win/FsRedirection.h"
 #include "system/win/UniqueHandle.h"
+#include "system/win/WindowsDesktop.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "tests/wine/WineTestSupport.h"
 #include "win32/Utf.h"
@@ -163,24 +165,23 @@ class WindowTest : public ::testing::Test {
     for (int i = 0; i < count; ++i) PostMessageW(window_.Get(), kTestMessage, 0, 0);
   }
 
-  WindowsSystemAccess system_;
+  WindowsDesktop desktop_;
   UniqueWindow window_;
 };
 
 using ShutdownModes = WindowTest;
 
 TEST_F(ShutdownModes, MonitorOffWithoutForceAndUnknownModesDoNothing) {
-  system_.SetApplicationWindow(window_.Get());
-  system_.ShutdownWindows("4", false);
-  system_.ShutdownWindows("9", true);
-  system_.ShutdownWindows("", true);
-  system_.ShutdownWindows("22", true);
+  desktop_.SetApplicationWindow(window_.Get());
+  desktop_.ShutdownWindows(ShutdownMode::MonitorOff, false);
+  desktop_.ShutdownWindows(static_cast<ShutdownMode>(9), true);
+  desktop_.ShutdownWindows(static_cast<ShutdownMode>(0), true);
   EXPECT_TRUE(windowLog.systemCommands.empty());
 }
 
 TEST_F(ShutdownModes, MonitorOffWithForceGoesToTheApplicationWindow) {
-  system_.SetApplicationWindow(window_.Get());
-  system_.ShutdownWindows("4", true);
+  desktop_.SetApplicationWindow(window_.Get());
+  desktop_.ShutdownWindows(ShutdownMode::MonitorOff, true);
   ASSERT_EQ(windowLog.systemCommands.size(), 1u);
   EXPECT_EQ(windowLog.systemCommands[0].first, WPARAM{SC_MONITORPOWER});
   EXPECT_EQ(windowLog.systemCommands[0].second, LPARAM{2});
@@ -190,7 +191,7 @@ using MessagePump = WindowTest;
 
 TEST_F(MessagePump, RunsEveryPendingMessage) {
   Post(3);
-  system_.PumpWindowMessages();
+  desktop_.PumpWindowMessages();
   EXPECT_EQ(windowLog.testMessages, 3);
   MSG message{};
   EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE));
@@ -198,13 +199,13 @@ TEST_F(MessagePump, RunsEveryPendingMessage) {
 
 TEST_F(MessagePump, FilterTakesTheMessagesItHandles) {
   int filtered = 0;
-  system_.SetMessageFilter([&](MSG& message) {
+  desktop_.SetMessageFilter([&](MSG& message) {
     if (message.message != kTestMessage) return false;
     ++filtered;
     return filtered == 1;
   });
   Post(2);
-  system_.PumpWindowMessages();
+  desktop_.PumpWindowMessages();
   EXPECT_EQ(filtered, 2);
   EXPECT_EQ(windowLog.testMessages, 1);
 }
@@ -212,7 +213,7 @@ TEST_F(MessagePump, FilterTakesTheMessagesItHandles) {
 TEST_F(MessagePump, QuitRequestIsLeftForTheMainLoop) {
   Post();
   PostQuitMessage(7);
-  system_.PumpWindowMessages();
+  desktop_.PumpWindowMessages();
   EXPECT_EQ(windowLog.testMessages, 1);
   MSG message{};
   ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
@@ -222,12 +223,12 @@ TEST_F(MessagePump, QuitRequestIsLeftForTheMainLoop) {
 
 TEST_F(MessagePump, PauseKeepsPumpingAndZeroDoesNotWait) {
   Post();
-  system_.PauseSeconds(0);
-  system_.PauseSeconds(-3);
+  desktop_.PauseSeconds(0);
+  desktop_.PauseSeconds(-3);
   EXPECT_EQ(windowLog.testMessages, 0);
 
   const auto start = std::chrono::steady_clock::now();
-  system_.PauseSeconds(1);
+  desktop_.PauseSeconds(1);
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(windowLog.testMessages, 1);
   EXPECT_GE(waited, std::chrono::milliseconds(900));
@@ -263,8 +264,8 @@ TEST(ClipboardText, HoldsUnicodeBesideAnsiText) {
     const ClipboardReader probe;
     if (!probe.Open()) GTEST_SKIP() << "no clipboard here (DISPLAY unset?)";
   }
-  WindowsSystemAccess system;
-  system.SetClipboardText("C:\\WINDOWS\\system32\\lk-Ж😀.dll\r\nC:\\x.sys\r\n");
+  WindowsDesktop desktop;
+  desktop.SetClipboardText("C:\\WINDOWS\\system32\\lk-Ж😀.dll\r\nC:\\x.sys\r\n");
 
   ClipboardReader clipboard;
   ASSERT_TRUE(clipboard.Open());
@@ -284,9 +285,9 @@ TEST(ClipboardText, NewTextReplacesTheOld) {
     const ClipboardReader probe;
     if (!probe.Open()) GTEST_SKIP() << "no clipboard here (DISPLAY unset?)";
   }
-  WindowsSystemAccess system;
-  system.SetClipboardText("first");
-  system.SetClipboardText("second");
+  WindowsDesktop desktop;
+  desktop.SetClipboardText("first");
+  desktop.SetClipboardText("second");
   ClipboardReader clipboard;
   ASSERT_TRUE(clipboard.Open());
   EXPECT_EQ(clipboard.Read<char>(CF_TEXT), "second");
