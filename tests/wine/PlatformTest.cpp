@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,16 +59,14 @@ class NativeSystemMarker {
   explicit NativeSystemMarker(WindowsSystemAccess& system) : system_(system) {
     path_ =
         AppendBackslash(system_.QuerySystemDirectory()) + test::UniqueName("lk-marker") + ".sys";
-    ScopedFsRedirection native(system_);
-    native.DisableIf(true);
-    if (native.Holds()) planted_ = test::WriteWholeFile(path_, "marker");
+    const std::unique_ptr<FsRedirectionScope> native = system_.DisableFsRedirection();
+    if (native) planted_ = test::WriteWholeFile(path_, "marker");
   }
   NativeSystemMarker(const NativeSystemMarker&) = delete;
   NativeSystemMarker& operator=(const NativeSystemMarker&) = delete;
   ~NativeSystemMarker() {
-    ScopedFsRedirection native(system_);
-    native.DisableIf(true);
-    if (native.Holds()) DeleteFileW(WideFromUtf8(path_).c_str());
+    const std::unique_ptr<FsRedirectionScope> native = system_.DisableFsRedirection();
+    if (native) DeleteFileW(WideFromUtf8(path_).c_str());
   }
   [[nodiscard]] bool Planted() const noexcept { return planted_; }
   [[nodiscard]] const std::string& Path() const noexcept { return path_; }
@@ -88,15 +87,15 @@ TEST(FsRedirection, SwitchedOffItReachesTheNativeSystemDirectory) {
   ASSERT_TRUE(marker.Planted());
   EXPECT_FALSE(system.FilePresent(marker.Path()));
 
-  const std::optional<RedirectionToken> token = system.DisableFsRedirection();
-  ASSERT_TRUE(token);
-  EXPECT_TRUE(system.FilePresent(marker.Path()));
-  bool seenByOtherThread = true;
-  std::thread([&] { seenByOtherThread = system.FilePresent(marker.Path()); }).join();
-  EXPECT_FALSE(seenByOtherThread) << "the switch acts on the calling thread only";
-
-  EXPECT_TRUE(system.RevertFsRedirection(*token));
-  EXPECT_FALSE(system.FilePresent(marker.Path()));
+  {
+    const std::unique_ptr<FsRedirectionScope> off = system.DisableFsRedirection();
+    ASSERT_TRUE(off);
+    EXPECT_TRUE(system.FilePresent(marker.Path()));
+    bool seenByOtherThread = true;
+    std::thread([&] { seenByOtherThread = system.FilePresent(marker.Path()); }).join();
+    EXPECT_FALSE(seenByOtherThread) << "the switch acts on the calling thread only";
+  }
+  EXPECT_FALSE(system.FilePresent(marker.Path())) << "back on once the owner ended";
 }
 
 TEST(FsRedirection, TheOwnerSwitchesItBackOnWhenItsScopeEnds) {
