@@ -18,15 +18,17 @@
 namespace lk {
 
 struct AnalysisController::Impl {
-  Impl(SystemAccess& systemAccess, FileSystem& files, AnalysisView& analysisView)
+  Impl(SystemAccess& systemAccess, Desktop& theDesktop, FileSystem& files,
+       AnalysisView& analysisView)
       : system(systemAccess),
+        desktop(theDesktop),
         view(analysisView),
-        report(analysisView, systemAccess),
+        report(analysisView, theDesktop),
         dialogs(analysisView),
         progress(analysisView),
         streamSearch(files),
         fileAnalyzer(files),
-        context{system, view, report, dialogs, progress, streamSearch, fileAnalyzer, run},
+        context{system, desktop, view, report, dialogs, progress, streamSearch, fileAnalyzer, run},
         knownVersion(context),
         removal(context),
         sweep(context) {
@@ -39,6 +41,7 @@ struct AnalysisController::Impl {
   [[nodiscard]] bool ChooseSweep();
 
   SystemAccess& system;
+  Desktop& desktop;
   AnalysisView& view;
   AnalysisRun run;
   ReportList report;
@@ -69,7 +72,7 @@ void AnalysisController::Impl::ConfigureFileAnalyzer() {
   searcher.FileMasks = "*.*";
   // Everything runs on the window's thread; the searcher pumps messages once per directory.
   searcher.ThreadedSearch = false;
-  searcher.PumpMessages = [this] { system.PumpWindowMessages(); };
+  searcher.PumpMessages = [this] { desktop.PumpWindowMessages(); };
   searcher.OnFinished = [this](SearchFileGrep&) { sweep.FileAnalyzerFinished(); };
   searcher.OnCancel = [this](SearchFileGrep&) { sweep.FileAnalyzerCancel(); };
   searcher.OnFound = [this](SearchFileGrep&, const SPFileRecord& file) {
@@ -90,7 +93,7 @@ bool AnalysisController::Impl::ChooseSweep() {
 }
 
 void AnalysisController::Impl::RunAnalysis() {
-  AnimateStartButtonWidth(view, system, kStartButtonRunWidth);
+  AnimateStartButtonWidth(view, desktop, kStartButtonRunWidth);
   report.Clear();
   view.SetBusy(true);
   view.SetCancelButtonVisible(true);
@@ -114,11 +117,12 @@ void AnalysisController::Impl::CloseRun() {
   }
   view.SetCancelButtonVisible(false);
   view.SetBusy(false);
-  AnimateStartButtonWidth(view, system, kStartButtonIdleWidth);
+  AnimateStartButtonWidth(view, desktop, kStartButtonIdleWidth);
 }
 
-AnalysisController::AnalysisController(SystemAccess& system, FileSystem& files, AnalysisView& view)
-    : impl_(std::make_unique<Impl>(system, files, view)) {}
+AnalysisController::AnalysisController(SystemAccess& system, Desktop& desktop, FileSystem& files,
+                                       AnalysisView& view)
+    : impl_(std::make_unique<Impl>(system, desktop, files, view)) {}
 
 AnalysisController::~AnalysisController() = default;
 

@@ -11,6 +11,7 @@
 
 #include "analysis/AnalysisRun.h"
 #include "analysis/AnalysisView.h"
+#include "system/Desktop.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
 
@@ -18,7 +19,7 @@ namespace lk {
 
 class AnalysisController {
  public:
-  AnalysisController(SystemAccess& system, FileSystem& files, AnalysisView& view);
+  AnalysisController(SystemAccess& system, Desktop& desktop, FileSystem& files, AnalysisView& view);
   ~AnalysisController();
   AnalysisController(const AnalysisController&) = delete;
   AnalysisController& operator=(const AnalysisController&) = delete;

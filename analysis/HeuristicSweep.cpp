@@ -25,15 +25,15 @@ std::string JoinLines(const std::vector<std::string>& paths) {
 
 void HeuristicSweep::RunHeuristicSweep() {
   // Switched off on 64-bit systems only: elsewhere there is no redirection to switch.
-  ScopedFsRedirection redirection(ctx_.system);
-  redirection.DisableIf(ctx_.run.Is64BitSystem);
+  std::unique_ptr<FsRedirectionScope> redirection;
+  if (ctx_.run.Is64BitSystem) redirection = ctx_.system.DisableFsRedirection();
   RunWithClosingSteps([&] { RunCategories(); }, [&] { CloseSweep(redirection); });
 }
 
-void HeuristicSweep::CloseSweep(ScopedFsRedirection& redirection) {
-  // Back on before the bar goes, while the sweep still owns the thread; only a token we were
-  // given is handed back.
-  redirection.Revert();
+void HeuristicSweep::CloseSweep(std::unique_ptr<FsRedirectionScope>& redirection) {
+  // Back on before the bar goes, while the sweep still owns the thread; only what was switched
+  // off is switched back.
+  redirection.reset();
   ctx_.progress.Hide();
   ctx_.progress.SetPosition(0);
   // A cancelled content pass leaves its file count as the range; the next run expects 100.
@@ -146,7 +146,7 @@ void HeuristicSweep::Evaluate() {
         texts::kLibraryFoundTitle, std::string(texts::kSuspiciousContent) + libraryText));
   }
   if (hasDrivers || hasLibraries) {
-    ctx_.system.SetClipboardText(driverText + libraryText);
+    ctx_.desktop.SetClipboardText(driverText + libraryText);
     static_cast<void>(dialogs.ShowInformation(texts::kClipboardNotice));
   }
 }
@@ -161,7 +161,7 @@ void HeuristicSweep::FileAnalyzerFound(const SPFileRecord& file) {
 void HeuristicSweep::FileAnalyzerFileChange(const std::string& name) {
   ctx_.view.SetStatusText(std::string(texts::kStatusAnalysing) + name);
   ctx_.progress.StepBy(1);
-  ctx_.system.PumpWindowMessages();
+  ctx_.desktop.PumpWindowMessages();
 }
 
 void HeuristicSweep::FileAnalyzerFinished() { HideStatus(); }

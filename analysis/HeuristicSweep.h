@@ -11,6 +11,7 @@
 // is off for the whole sweep, so the native system directory is examined, and it is switched
 // back on on every way out. Catches no failure itself.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,7 +47,7 @@ class HeuristicSweep {
   // false when a test point ended the sweep.
   [[nodiscard]] bool RunCategory(const Category& category);
   void Evaluate();
-  void CloseSweep(ScopedFsRedirection& redirection);
+  void CloseSweep(std::unique_ptr<FsRedirectionScope>& redirection);
   void HideStatus();
 
   RunContext& ctx_;

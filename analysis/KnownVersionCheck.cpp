@@ -30,12 +30,13 @@ KnownVersionOutcome KnownVersionCheck::CheckKnownVersion() {
 
 bool KnownVersionCheck::RunChecks(KnownVersionFindings& findings) {
   SystemAccess& system = ctx_.system;
+  Desktop& desktop = ctx_.desktop;
 
   CheckRegistry(findings);
   if (CancelRequested()) return false;
 
   Report(texts::kAnalysingSystemFiles, ReportKind::Plain);
-  system.PauseSeconds(2);
+  desktop.PauseSeconds(2);
   const std::string libraryPath = ctx_.run.SystemDirectory + std::string(names::kLibraryFile);
   if (system.FilePresent(libraryPath)) {
     Report(texts::kLibraryPresumablyPresent, ReportKind::Plain);
@@ -47,7 +48,7 @@ bool KnownVersionCheck::RunChecks(KnownVersionFindings& findings) {
   if (CancelRequested()) return false;
 
   ctx_.progress.SetPosition(40);
-  system.PauseSeconds(1);
+  desktop.PauseSeconds(1);
   const std::string driverPath = ctx_.run.DriversDirectory + std::string(names::kDriverFile);
   if (system.FilePresent(driverPath)) {
     Report(texts::kDriverPresumablyPresent, ReportKind::Plain);
@@ -61,7 +62,7 @@ bool KnownVersionCheck::RunChecks(KnownVersionFindings& findings) {
 
   ctx_.progress.SetPosition(60);
   Report(texts::kAnalysingServiceManager, ReportKind::Plain);
-  system.PauseSeconds(2);
+  desktop.PauseSeconds(2);
   if (IsServiceRegistered(names::kServiceName)) {
     findings.ServiceEntryFound = true;
     Report(texts::kDriverServiceRegistered, ReportKind::Critical);
@@ -72,7 +73,7 @@ bool KnownVersionCheck::RunChecks(KnownVersionFindings& findings) {
 
   ctx_.progress.SetPosition(80);
   Report(texts::kAnalysingDevices, ReportKind::Plain);
-  system.PauseSeconds(2);
+  desktop.PauseSeconds(2);
   if (probe_.DeviceReachable()) {
     findings.DeviceReachable = true;
     Report(texts::kDeviceReachable, ReportKind::Critical);
@@ -85,7 +86,7 @@ void KnownVersionCheck::CheckRegistry(KnownVersionFindings& findings) {
   // Any failure ends the group: a value of another type, a refused read. The connection closes
   // its key when it goes out of scope, on every path.
   try {
-    ctx_.system.PauseSeconds(2);
+    ctx_.desktop.PauseSeconds(2);
     std::unique_ptr<RegistryConnection> registry =
         ctx_.system.ConnectRegistry(RegistryView::Default);
     if (probe_.ServiceImagePath(*registry)) {
@@ -93,7 +94,7 @@ void KnownVersionCheck::CheckRegistry(KnownVersionFindings& findings) {
       Report(texts::kDriverRegistered, ReportKind::Critical);
     }
     ctx_.progress.SetPosition(10);
-    ctx_.system.PauseSeconds(1);
+    ctx_.desktop.PauseSeconds(1);
     if (probe_.AppInitNamingLibrary(*registry)) {
       Report(texts::kLibraryRegistered, ReportKind::Critical);
       findings.AppInitEntryFound = true;

@@ -35,21 +35,21 @@ void Removal::RunRemoval(const KnownVersionFindings& findings) {
 }
 
 void Removal::RunSteps(const KnownVersionFindings& findings) {
-  SystemAccess& system = ctx_.system;
+  Desktop& desktop = ctx_.desktop;
   if (findings.AppInitEntryFound) {
     Guarded([&] {
       Report(texts::kRemovingLibraryRegistration);
-      system.PauseSeconds(1);
+      desktop.PauseSeconds(1);
       UnregisterLibrary();
     });
   }
   ctx_.progress.SetPosition(10);
-  system.PauseSeconds(1);
+  desktop.PauseSeconds(1);
 
   if (findings.LibraryFileFound) {
     Guarded([&] {
       Report(texts::kRemovingLibraryFile);
-      system.PauseSeconds(1);
+      desktop.PauseSeconds(1);
       DeleteFileOrAtRestart(ctx_.run.SystemDirectory + std::string(names::kLibraryFile),
                             texts::kLibraryDeleteAtRestart);
     });
@@ -60,14 +60,14 @@ void Removal::RunSteps(const KnownVersionFindings& findings) {
     Guarded([&] {
       Report(texts::kDeactivatingDriver);
       static_cast<void>(StopAndDeleteService(names::kServiceName));
-      system.PauseSeconds(2);
+      desktop.PauseSeconds(2);
     });
   }
   ctx_.progress.SetPosition(50);
 
   if (findings.ServiceKeyFound) {
     Report(texts::kRemovingDriverRegistration);
-    system.PauseSeconds(1);
+    desktop.PauseSeconds(1);
     Guarded([&] { DeleteServiceKey(); });
   }
   ctx_.progress.SetPosition(70);
@@ -75,7 +75,7 @@ void Removal::RunSteps(const KnownVersionFindings& findings) {
   if (findings.DriverFileFound) {
     Guarded([&] {
       Report(texts::kRemovingDriverFile);
-      system.PauseSeconds(2);
+      desktop.PauseSeconds(2);
       DeleteFileOrAtRestart(ctx_.run.DriversDirectory + std::string(names::kDriverFile),
                             texts::kDriverDeleteAtRestart);
     });
@@ -84,7 +84,7 @@ void Removal::RunSteps(const KnownVersionFindings& findings) {
 
   if (ctx_.dialogs.AskWarning(texts::kRestartRecommended) == DialogResult::Yes) {
     // Returns at once; the closing entries are still written.
-    system.ShutdownWindows("2", true);
+    desktop.ShutdownWindows(ShutdownMode::Restart, true);
   }
 }
 

@@ -19,7 +19,7 @@ namespace lk {
 
 class Removal {
  public:
-  explicit Removal(RunContext& context) : ctx_(context), steps_(context.system) {}
+  explicit Removal(RunContext& context) : ctx_(context), steps_(context.system, context.desktop) {}
 
   void RunRemoval(const KnownVersionFindings& findings);
 

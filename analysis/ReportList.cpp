@@ -43,7 +43,7 @@ void ReportList::AddReportEntry(std::string_view text, ReportKind kind) {
     for (int i = 0; i < kRowsRemovedAtCap; ++i) view_.RemoveLastReportRow();
   }
   view_.AppendReportRow(Caption(text, kind), ImageIndex(kind));
-  system_.PumpWindowMessages();
+  desktop_.PumpWindowMessages();
 }
 
 void ReportList::Clear() { view_.ClearReport(); }

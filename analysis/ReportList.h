@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "analysis/AnalysisView.h"
-#include "system/SystemAccess.h"
+#include "system/Desktop.h"
 
 namespace lk {
 
@@ -20,7 +20,7 @@ class ReportList {
   static constexpr int kCapThreshold = 2000;
   static constexpr int kRowsRemovedAtCap = 3;
 
-  ReportList(AnalysisView& view, SystemAccess& system) : view_(view), system_(system) {}
+  ReportList(AnalysisView& view, Desktop& desktop) : view_(view), desktop_(desktop) {}
 
   // The caption shown for text of kind; unknown kinds are shown like Plain.
   [[nodiscard]] static std::string Caption(std::string_view text, ReportKind kind);
@@ -32,7 +32,7 @@ class ReportList {
 
  private:
   AnalysisView& view_;
-  SystemAccess& system_;
+  Desktop& desktop_;
 };
 
 }  // namespace lk

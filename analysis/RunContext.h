@@ -1,6 +1,7 @@
 #pragma once
 // What the branches of a run (known-version checks, removal, heuristic sweep) work with: the
-// system, the window's parts and the run state, all owned by the AnalysisController.
+// system and its desktop, the window's parts and the run state, all owned by the
+// AnalysisController.
 
 #include <exception>
 
@@ -11,12 +12,14 @@
 #include "analysis/ReportList.h"
 #include "search/SearchFileGrep.h"
 #include "streamsearch/StreamSearch.h"
+#include "system/Desktop.h"
 #include "system/SystemAccess.h"
 
 namespace lk {
 
 struct RunContext {
   SystemAccess& system;
+  Desktop& desktop;
   AnalysisView& view;
   ReportList& report;
   MessageDialogs& dialogs;

@@ -2,17 +2,17 @@
 
 namespace lk {
 
-void AnimateStartButtonWidth(AnalysisView& view, SystemAccess& system, int target) {
+void AnimateStartButtonWidth(AnalysisView& view, Desktop& desktop, int target) {
   constexpr int kStep = 2;
   if (target < view.StartButtonWidth()) {
     while (target < view.StartButtonWidth()) {
       view.SetStartButtonWidth(view.StartButtonWidth() - kStep);
-      system.PumpWindowMessages();
+      desktop.PumpWindowMessages();
     }
   } else {
     while (target > view.StartButtonWidth()) {
       view.SetStartButtonWidth(view.StartButtonWidth() + kStep);
-      system.PumpWindowMessages();
+      desktop.PumpWindowMessages();
     }
   }
 }

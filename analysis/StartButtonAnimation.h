@@ -4,13 +4,13 @@
 // An odd difference ends one pixel beyond the target.
 
 #include "analysis/AnalysisView.h"
-#include "system/SystemAccess.h"
+#include "system/Desktop.h"
 
 namespace lk {
 
 inline constexpr int kStartButtonIdleWidth = 554;
 inline constexpr int kStartButtonRunWidth = 444;
 
-void AnimateStartButtonWidth(AnalysisView& view, SystemAccess& system, int target);
+void AnimateStartButtonWidth(AnalysisView& view, Desktop& desktop, int target);
 
 }  // namespace lk

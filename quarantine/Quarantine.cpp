@@ -125,7 +125,7 @@ std::string Quarantine::NewRunFolder(const std::string& base, std::string* error
     const std::string folder =
         JoinPath(base, attempt == 1 ? name : name + "-" + std::to_string(attempt));
     const std::uint32_t created = store_.CreatePrivateDirectory(folder);
-    if (created == win_error::kFileExists || created == 183) continue;  // 183: already exists
+    if (created == win_error::kFileExists || created == win_error::kAlreadyExists) continue;
     if (created != 0) {
       *error = "Der Ordner " + folder + " kann nicht angelegt werden (Fehler " +
                std::to_string(created) + ").";

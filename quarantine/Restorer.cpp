@@ -203,7 +203,7 @@ class Restoration {
       Act("restore-service", target, true, {});
       return;
     }
-    ScopedServiceObject manager(system_, system_.OpenServiceManager());
+    std::unique_ptr<ServiceManager> manager = system_.OpenServiceManager();
     if (!manager) {
       Act("restore-service", target, false,
           "Die Dienststeuerung ist nicht erreichbar (" + ErrorText(system_.LastSystemError()) +
@@ -220,7 +220,7 @@ class Restoration {
     definition.errorControl = DwordOf(item.tree, "ErrorControl", definition.errorControl);
     definition.imagePath = TextOf(item.tree, "ImagePath");
     bool marked = false;
-    ScopedServiceObject service(system_, system_.CreateServiceEntry(manager.Get(), definition));
+    std::unique_ptr<Service> service = manager->CreateServiceEntry(definition);
     if (!service) {
       const std::uint32_t error = system_.LastSystemError();
       if (error == win_error::kServiceMarkedForDelete) {
@@ -231,8 +231,8 @@ class Restoration {
         return;
       }
     }
-    service.Close();
-    manager.Close();
+    service.reset();
+    manager.reset();
     std::unique_ptr<RegistryConnection> registry = system_.ConnectRegistry(RegistryView::Native);
     std::string error;
     if (!registry || !WriteTree(*registry, item.key, item.tree, &error)) {
@@ -441,8 +441,8 @@ int Restorer::Run(std::string_view runFolder) {
   summary.exitCode = kIncomplete;
 
   // The paths were kept as the scan saw them, with the redirection off on 64-bit Windows.
-  ScopedFsRedirection redirection(system_);
-  redirection.DisableIf(system_.RunningUnderWow64());
+  const std::unique_ptr<FsRedirectionScope> redirection =
+      system_.RunningUnderWow64() ? system_.DisableFsRedirection() : nullptr;
 
   Plan plan;
   std::vector<ScanNote> notes;

@@ -42,7 +42,7 @@ void ScanRemoval::UnregisterLibrary(const KnownVersionPlaces::AppInit& place) {
     Act("registry-write", target, false, error);
     return;
   }
-  RemovalSteps steps(system_);
+  RemovalSteps steps(system_, pacing_);
   std::unique_ptr<RegistryConnection> registry = system_.ConnectRegistry(place.view);
   try {
     if (steps.UnregisterLibrary(*registry)) {
@@ -65,7 +65,7 @@ void ScanRemoval::RemoveFile(const std::string& path) {
     Act("delete", path, false, error);
     return;
   }
-  RemovalSteps steps(system_);
+  RemovalSteps steps(system_, pacing_);
   switch (steps.DeleteFileOrAtRestart(path)) {
     case RemovalSteps::FileDeletion::Deleted:
       Act("delete", path, true, std::nullopt);
@@ -142,7 +142,7 @@ void ScanRemoval::DeleteOtherServiceKey(const std::string& controlSet) {
 
 void ScanRemoval::StopAndDeleteService(bool driverLoaded) {
   const std::string target(names::kServiceName);
-  RemovalSteps steps(system_);
+  RemovalSteps steps(system_, pacing_);
   const RemovalSteps::ServiceRemoval removal = steps.StopAndDeleteService(names::kServiceName);
 
   if (removal.stateFound && *removal.stateFound != ServiceState::Stopped) {
@@ -181,7 +181,7 @@ void ScanRemoval::DeleteServiceKey() {
   // The service manager deletes the key itself with a stopped service; then nothing is left.
   if (!ServiceKeyPresent()) return;
   const std::string target = MachineKey(names::kServiceKey);
-  RemovalSteps steps(system_);
+  RemovalSteps steps(system_, pacing_);
   std::unique_ptr<RegistryConnection> registry = system_.ConnectRegistry(RegistryView::Native);
   if (steps.DeleteServiceKey(*registry)) {
     Act("registry-write", target, true, std::nullopt);

@@ -18,6 +18,7 @@
 
 #include "scan/RemovalJournal.h"
 #include "scan/ScanReport.h"
+#include "system/Desktop.h"
 #include "system/SystemAccess.h"
 
 namespace lk {
@@ -48,8 +49,8 @@ struct KnownVersionPlaces {
 
 class ScanRemoval {
  public:
-  ScanRemoval(SystemAccess& system, ScanReport& report, RemovalJournal& journal)
-      : system_(system), report_(report), journal_(journal) {}
+  ScanRemoval(SystemAccess& system, Pacing& pacing, ScanReport& report, RemovalJournal& journal)
+      : system_(system), pacing_(pacing), report_(report), journal_(journal) {}
 
   // Removes what places names and reports every keep and every change. Returns whether a
   // restart is needed to complete the removal: a file is only marked for deletion at the next
@@ -72,6 +73,7 @@ class ScanRemoval {
   [[nodiscard]] std::string ErrorText(std::uint32_t code);
 
   SystemAccess& system_;
+  Pacing& pacing_;
   ScanReport& report_;
   RemovalJournal& journal_;
   bool restartRequired_ = false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/TextCase.h"
+#include "base/WindowsErrorTexts.h"
 #include "base/WindowsPath.h"
 #include "scan/RemovalJournal.h"
 #include "scan/ScanRemoval.h"
@@ -39,23 +40,6 @@ std::string ErrorText(SystemAccess& system, std::uint32_t code) {
   if (text.empty()) text = "Fehler " + std::to_string(code);
   return text;
 }
-
-// Switches the redirection off for the scan and back on when it ends, on every way out.
-class RedirectionOff {
- public:
-  explicit RedirectionOff(SystemAccess& system) : system_(system) {
-    if (system_.RunningUnderWow64()) token_ = system_.DisableFsRedirection();
-  }
-  RedirectionOff(const RedirectionOff&) = delete;
-  RedirectionOff& operator=(const RedirectionOff&) = delete;
-  ~RedirectionOff() {
-    if (token_) static_cast<void>(system_.RevertFsRedirection(*token_));
-  }
-
- private:
-  SystemAccess& system_;
-  std::optional<RedirectionToken> token_;
-};
 
 // The values beside AppInit_DLLs that decide whether the libraries it names are loaded at all:
 // worth knowing next to a finding, but no finding themselves. Only values that are there and
@@ -500,7 +484,9 @@ void Scanner::Impl::Remove(RemovalJournal& journal, const ScanOptions& options) 
       }
     }
   }
-  ScanRemoval removal(system, report, journal);
+  SleepingPacing sleeping;
+  ScanRemoval removal(system, options.pacing != nullptr ? *options.pacing : sleeping, report,
+                      journal);
   restartRequired = removal.Run(places);
   if (std::string location = journal.Location(); !location.empty()) {
     quarantine = std::move(location);
@@ -538,7 +524,9 @@ int Scanner::Run(const ScanOptions& options) {
   Impl& s = *impl_;
   for (const ScanSkipped& skipped : options.unexamined) s.Skip(skipped.path, skipped.reason);
   s.is64Bit = s.system.Is64BitWindows();
-  const RedirectionOff redirection(s.system);
+  // Off for the scan and back on when it ends, on every way out.
+  const std::unique_ptr<FsRedirectionScope> redirection =
+      s.system.RunningUnderWow64() ? s.system.DisableFsRedirection() : nullptr;
   s.folders = SystemFolders::Determine(s.system);
   if (s.folders.SystemDirectory.empty()) {
     // Without it every file path would be relative to wherever lkscan was started: the

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "scan/ScanReport.h"
+#include "system/Desktop.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
 
@@ -36,6 +37,9 @@ struct ScanOptions {
   bool remove = false;
   // Keeps each thing before the removal changes it; required with remove.
   RemovalJournal* journal = nullptr;
+  // Waits while a service settles between two states during the removal; without one the
+  // removal sleeps (SleepingPacing).
+  Pacing* pacing = nullptr;
   // Threads that read the swept files at once; the records and their order are those of one.
   int threads = 1;
   // What the caller already knows it could not examine: reported first, and counted.

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/WindowsError.h"
+#include "base/WindowsErrorTexts.h"
 #include "streamsearch/PatternFinder.h"
 
 namespace lk {
@@ -18,25 +20,17 @@ namespace {
 constexpr std::int64_t kBlockPerOverlap = 5;
 
 std::string OpenErrorText(std::string_view path, std::uint32_t code) {
-  const char* reason = "";
-  switch (code) {
-    case 2:
-      reason = "The system cannot find the file specified.";
-      break;
-    case 3:
-      reason = "The system cannot find the path specified.";
-      break;
-    case 5:
-      reason = "Access is denied.";
-      break;
-    case 32:
-      reason = "The process cannot access the file because it is being used by another process.";
-      break;
-    default:
-      break;
+  // The system's own words for the reasons a search meets every day; a number for the rest.
+  std::string_view reason;
+  if (code == win_error::kFileNotFound || code == win_error::kPathNotFound ||
+      code == win_error::kAccessDenied || code == win_error::kSharingViolation) {
+    reason = EnglishSystemMessage(code);
+    while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n')) {
+      reason.remove_suffix(1);
+    }
   }
-  std::string text = "Cannot open file \"" + std::string(path) + "\". " + reason;
-  if (*reason == '\0') text += "Error " + std::to_string(code) + ".";
+  std::string text = "Cannot open file \"" + std::string(path) + "\". " + std::string(reason);
+  if (reason.empty()) text += "Error " + std::to_string(code) + ".";
   return text;
 }
 

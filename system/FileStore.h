@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/WindowsError.h"
+
 // <windows.h> defines DeleteFile as a macro for DeleteFileW; where it was seen first it would
 // rename FileStore::DeleteFile. Windows code calls DeleteFileW by its own name.
 #ifdef DeleteFile
@@ -44,7 +46,9 @@ class WritableFile {
   [[nodiscard]] virtual std::uint32_t Write(const void* data, std::size_t length) = 0;
   // Appends length zeros as a hole, which takes no room on the disk; 50 (not supported) where
   // the layer makes no holes, and the caller writes the zeros instead.
-  [[nodiscard]] virtual std::uint32_t WriteHole(std::int64_t /*length*/) { return 50; }
+  [[nodiscard]] virtual std::uint32_t WriteHole(std::int64_t /*length*/) {
+    return win_error::kNotSupported;
+  }
   // Writes what is buffered through to the disk and closes the file; 0 or the error code.
   [[nodiscard]] virtual std::uint32_t Finish() = 0;
 };

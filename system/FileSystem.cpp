@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/WindowsErrorTexts.h"
 #include "base/WindowsPath.h"
 
 namespace lk {
@@ -49,67 +50,13 @@ class PathDirectory final : public Directory {
 }  // namespace
 
 std::string DescribeFileError(std::uint32_t error) {
-  switch (error) {
-    case file_error::kFileNotFound:
-    case file_error::kPathNotFound:
-      return "does not exist";
-    case file_error::kTooManyOpenFiles:
-      return "too many open files";
-    case file_error::kAccessDenied:
-      return "access denied";
-    case file_error::kReadFault:
-      return "read error";
-    case file_error::kSharingViolation:
-      return "in use by another program";
-    case file_error::kInvalidName:
-      return "name holds a backslash (not a valid Windows name)";
-    case file_error::kDuplicateName:
-      return "on the way, folders whose names differ only in case";
-    case file_error::kFilenameTooLong:
-      return "path too long";
-    case file_error::kFileTooLarge:
-      return "too large";
-    case file_error::kNotADirectory:
-      return "not a directory";
-    case file_error::kNotARegularFile:
-      return "not a regular file (pipe, socket or device)";
-    case file_error::kLinkNotFollowed:
-      return "symbolic link, not followed";
-    default:
-      return "error " + std::to_string(error);
-  }
+  const std::string_view reason = EnglishFileReason(error);
+  return reason.empty() ? "error " + std::to_string(error) : std::string(reason);
 }
 
 std::string DescribeFileErrorInGerman(std::uint32_t error) {
-  switch (error) {
-    case file_error::kFileNotFound:
-    case file_error::kPathNotFound:
-      return "existiert nicht";
-    case file_error::kTooManyOpenFiles:
-      return "zu viele offene Dateien";
-    case file_error::kAccessDenied:
-      return "Zugriff verweigert";
-    case file_error::kReadFault:
-      return "Lesefehler";
-    case file_error::kSharingViolation:
-      return "von einem anderen Programm gesperrt";
-    case file_error::kInvalidName:
-      return "Name mit Backslash (kein gültiger Windows-Name)";
-    case file_error::kDuplicateName:
-      return "auf dem Weg Ordner, deren Namen sich nur in der Schreibung unterscheiden";
-    case file_error::kFilenameTooLong:
-      return "Pfad zu lang";
-    case file_error::kFileTooLarge:
-      return "zu groß";
-    case file_error::kNotADirectory:
-      return "kein Ordner";
-    case file_error::kNotARegularFile:
-      return "keine gewöhnliche Datei (Pipe, Socket oder Gerät)";
-    case file_error::kLinkNotFollowed:
-      return "symbolische Verknüpfung, nicht verfolgt";
-    default:
-      return "Fehler " + std::to_string(error);
-  }
+  const std::string_view reason = GermanFileReason(error);
+  return reason.empty() ? "Fehler " + std::to_string(error) : std::string(reason);
 }
 
 std::string DescribeErrnoInGerman(int error) {

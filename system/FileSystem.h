@@ -20,25 +20,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/WindowsError.h"
+
 namespace lk {
 
-// The Windows error codes with which the layers refuse to examine something.
-namespace file_error {
-inline constexpr std::uint32_t kFileNotFound = 2;
-inline constexpr std::uint32_t kPathNotFound = 3;
-inline constexpr std::uint32_t kTooManyOpenFiles = 4;
-inline constexpr std::uint32_t kAccessDenied = 5;
-inline constexpr std::uint32_t kReadFault = 30;
-inline constexpr std::uint32_t kSharingViolation = 32;
-inline constexpr std::uint32_t kDuplicateName = 52;  // ERROR_DUP_NAME: folders twinned by case
-inline constexpr std::uint32_t kInvalidParameter = 87;
-inline constexpr std::uint32_t kInvalidName = 123;       // ERROR_INVALID_NAME
-inline constexpr std::uint32_t kFilenameTooLong = 206;   // ERROR_FILENAME_EXCED_RANGE
-inline constexpr std::uint32_t kFileTooLarge = 223;      // ERROR_FILE_TOO_LARGE
-inline constexpr std::uint32_t kNotADirectory = 267;     // ERROR_DIRECTORY
-inline constexpr std::uint32_t kNotARegularFile = 1920;  // ERROR_CANT_ACCESS_FILE
-inline constexpr std::uint32_t kLinkNotFollowed = 1921;  // ERROR_CANT_RESOLVE_FILENAME
-}  // namespace file_error
+// The file layer's name for the Windows error codes (base/WindowsError.h) it refuses with.
+namespace file_error = win_error;
 
 // A short English text that says why an entry could not be examined ("does not exist",
 // "not a regular file (pipe, socket or device)", ...; "error N" for codes without a text).

@@ -1,9 +1,11 @@
 #pragma once
 // The seam between the analysis and the operating system.
 //
-// Every registry, file, device, service-manager, redirection, shutdown, clipboard and
-// message-loop operation that the analysis performs goes through SystemAccess, so the analysis
-// runs unchanged on Windows (WindowsSystemAccess) and on an in-memory model (ScriptedSystem).
+// Every registry, file, device, service-manager and redirection operation that the analysis
+// performs goes through SystemAccess, so the analysis runs unchanged on Windows
+// (WindowsSystemAccess), on an installation that is not running (OfflineSystemAccess,
+// ImageSystemAccess) and on an in-memory model (ScriptedSystem). The desktop the window runs on
+// is a seam of its own (Desktop.h).
 // Texts crossing this seam are UTF-8; the Windows implementation converts at its boundary.
 //
 // Failure reporting: ReadStringValue and WriteStringValue raise SystemError; every other
@@ -19,26 +21,10 @@
 #include <utility>
 #include <vector>
 
-namespace lk {
+#include "base/WindowsError.h"
+#include "system/ServiceManager.h"
 
-// Windows error codes that the core gives a meaning of its own.
-namespace win_error {
-inline constexpr std::uint32_t kFileNotFound = 2;
-inline constexpr std::uint32_t kPathNotFound = 3;
-inline constexpr std::uint32_t kAccessDenied = 5;
-inline constexpr std::uint32_t kInvalidHandle = 6;
-inline constexpr std::uint32_t kSharingViolation = 32;
-inline constexpr std::uint32_t kFileExists = 80;
-inline constexpr std::uint32_t kInvalidParameter = 87;
-inline constexpr std::uint32_t kCallNotImplemented = 120;
-inline constexpr std::uint32_t kInvalidName = 123;
-inline constexpr std::uint32_t kMoreData = 234;
-inline constexpr std::uint32_t kServiceCannotAcceptCtrl = 1061;
-inline constexpr std::uint32_t kServiceNotActive = 1062;
-inline constexpr std::uint32_t kServiceDoesNotExist = 1060;
-inline constexpr std::uint32_t kServiceMarkedForDelete = 1072;
-inline constexpr std::uint32_t kServiceExists = 1073;
-}  // namespace win_error
+namespace lk {
 
 // An error raised by the operations that fail by raising; carries the Windows error code.
 class SystemError : public std::runtime_error {
@@ -51,29 +37,14 @@ class SystemError : public std::runtime_error {
   std::uint32_t code_;
 };
 
-// The state of a service as the service manager reports it, with the Windows values.
-enum class ServiceState : std::uint32_t {
-  Stopped = 1,
-  StartPending = 2,
-  StopPending = 3,
-  Running = 4,
-  ContinuePending = 5,
-  PausePending = 6,
-  Paused = 7,
-};
-
-// An opaque handle to the service manager or to one service; the default value is "none".
-struct ServiceHandle {
-  std::uintptr_t value = 0;
-  [[nodiscard]] explicit operator bool() const noexcept { return value != 0; }
-  friend bool operator==(ServiceHandle, ServiceHandle) = default;
-};
-
-// The previous redirection state, handed out by DisableFsRedirection and taken back by
-// RevertFsRedirection. Nothing else may be done with it.
-struct RedirectionToken {
-  std::uintptr_t value = 0;
-  friend bool operator==(RedirectionToken, RedirectionToken) = default;
+// The file-system redirection switched off for the calling thread: ending the owner switches it
+// back to what it was, on the thread that switched it off.
+class FsRedirectionScope {
+ public:
+  FsRedirectionScope() = default;
+  FsRedirectionScope(const FsRedirectionScope&) = delete;
+  FsRedirectionScope& operator=(const FsRedirectionScope&) = delete;
+  virtual ~FsRedirectionScope() = default;
 };
 
 // Which of the two registry views of 64-bit Windows a connection sees. A 32-bit process sees the
@@ -197,16 +168,6 @@ class RegistryConnection {
   [[nodiscard]] virtual std::optional<std::vector<std::string>> SubKeyNames() = 0;
 };
 
-// What registering a service anew needs; the rest of its key is written as values afterwards.
-struct ServiceDefinition {
-  std::string name;
-  std::string displayName;
-  std::uint32_t type = 1;          // SERVICE_KERNEL_DRIVER
-  std::uint32_t start = 3;         // SERVICE_DEMAND_START
-  std::uint32_t errorControl = 1;  // SERVICE_ERROR_NORMAL
-  std::string imagePath;
-};
-
 class SystemAccess {
  public:
   SystemAccess() = default;
@@ -244,93 +205,18 @@ class SystemAccess {
   // The system is 64-bit Windows, whatever the program is: a 32-bit process under WOW64 or a
   // 64-bit process. False when the system cannot tell.
   [[nodiscard]] virtual bool Is64BitWindows() = 0;
-  // Switches the system directory redirection off for the calling thread; no value when the
-  // system does not offer it or refuses.
-  [[nodiscard]] virtual std::optional<RedirectionToken> DisableFsRedirection() = 0;
-  virtual bool RevertFsRedirection(RedirectionToken token) = 0;
-  // mode "1" shut down, "2" restart, "3" log off, "4" monitor off (force only); others: nothing.
-  virtual void ShutdownWindows(std::string_view mode, bool force) = 0;
-  virtual void SetClipboardText(std::string_view text) = 0;
+  // Switches the system directory redirection off for the calling thread until the owner ends;
+  // null when the system does not offer it or refuses (LastSystemError tells why).
+  [[nodiscard]] virtual std::unique_ptr<FsRedirectionScope> DisableFsRedirection() = 0;
 
   // Service control manager ---------------------------------------------------------------
-  [[nodiscard]] virtual ServiceHandle OpenServiceManager() = 0;
-  [[nodiscard]] virtual ServiceHandle OpenServiceEntry(ServiceHandle manager,
-                                                       std::string_view serviceName) = 0;
-  [[nodiscard]] virtual std::optional<ServiceState> QueryServiceState(ServiceHandle service) = 0;
-  // The state reported with an accepted stop control; no value when refused or failed.
-  [[nodiscard]] virtual std::optional<ServiceState> SendServiceStop(ServiceHandle service) = 0;
-  [[nodiscard]] virtual bool DeleteServiceEntry(ServiceHandle service) = 0;
-  // Registers a service anew (stopped); the handle is none when refused (1073: it exists,
-  // 1072: it is still marked for deletion).
-  [[nodiscard]] virtual ServiceHandle CreateServiceEntry(ServiceHandle manager,
-                                                         const ServiceDefinition& definition) = 0;
-  virtual void CloseServiceObject(ServiceHandle handle) = 0;
+  // Null when refused (LastSystemError tells why).
+  [[nodiscard]] virtual std::unique_ptr<ServiceManager> OpenServiceManager() = 0;
+
+  // Errors ----------------------------------------------------------------------------------
   [[nodiscard]] virtual std::uint32_t LastSystemError() = 0;
   // The system's message for the code, trailing control characters, blanks and dots removed.
   [[nodiscard]] virtual std::string SystemErrorText(std::uint32_t code) = 0;
-
-  // Window message loop -------------------------------------------------------------------
-  // Lets every pending window message of the calling thread run, then returns.
-  virtual void PumpWindowMessages() = 0;
-  // Ten slices of 100 ms per second, each followed by PumpWindowMessages; n <= 0 returns.
-  virtual void PauseSeconds(int seconds) = 0;
-};
-
-// Owns one service-manager or service handle and closes it exactly once.
-class ScopedServiceObject {
- public:
-  explicit ScopedServiceObject(SystemAccess& system, ServiceHandle handle = {}) noexcept
-      : system_(&system), handle_(handle) {}
-  ScopedServiceObject(const ScopedServiceObject&) = delete;
-  ScopedServiceObject& operator=(const ScopedServiceObject&) = delete;
-  ~ScopedServiceObject() { Close(); }
-
-  [[nodiscard]] ServiceHandle Get() const noexcept { return handle_; }
-  [[nodiscard]] explicit operator bool() const noexcept { return static_cast<bool>(handle_); }
-  void Reset(ServiceHandle handle) {
-    Close();
-    handle_ = handle;
-  }
-  void Close() {
-    if (handle_) system_->CloseServiceObject(std::exchange(handle_, ServiceHandle{}));
-  }
-
- private:
-  SystemAccess* system_;
-  ServiceHandle handle_;
-};
-
-// The file-system redirection switched off for one scope: DisableIf asks the system to switch
-// it off (only when wanted: on a 32-bit system there is nothing to switch), Revert hands the
-// token back once, and the end of the scope reverts what is still held. Without a token, because
-// none was wanted or the system refused, nothing is reverted.
-class ScopedFsRedirection {
- public:
-  explicit ScopedFsRedirection(SystemAccess& system) noexcept : system_(&system) {}
-  ScopedFsRedirection(const ScopedFsRedirection&) = delete;
-  ScopedFsRedirection& operator=(const ScopedFsRedirection&) = delete;
-  ~ScopedFsRedirection() { Revert(); }
-
-  void DisableIf(bool wanted) {
-    Revert();
-    if (!wanted) return;
-    if (const std::optional<RedirectionToken> token = system_->DisableFsRedirection()) {
-      token_ = *token;
-      holds_ = true;
-    }
-  }
-  [[nodiscard]] bool Holds() const noexcept { return holds_; }
-  void Revert() {
-    if (!std::exchange(holds_, false)) return;
-    static_cast<void>(system_->RevertFsRedirection(std::exchange(token_, RedirectionToken{})));
-  }
-
- private:
-  SystemAccess* system_;
-  // A flag beside the token rather than an optional member: GCC 12 at -O3 reports the latter as
-  // maybe uninitialized when the guard is inlined into a constructor.
-  RedirectionToken token_;
-  bool holds_ = false;
 };
 
 }  // namespace lk

@@ -85,10 +85,10 @@ KnownVersionProbe::Signature KnownVersionProbe::Confirm(std::string_view path,
 
 KnownVersionProbe::Registration KnownVersionProbe::QueryService(std::string_view serviceName) {
   if (!system_.IsNtFamily()) return Registration::Registered;
-  ScopedServiceObject manager(system_, system_.OpenServiceManager());
+  const std::unique_ptr<ServiceManager> manager = system_.OpenServiceManager();
   if (!manager) return Registration::ManagerUnavailable;
   // Declared after the manager, so it is closed first.
-  ScopedServiceObject service(system_, system_.OpenServiceEntry(manager.Get(), serviceName));
+  const std::unique_ptr<Service> service = manager->OpenServiceEntry(serviceName);
   return service ? Registration::Registered : Registration::NotRegistered;
 }
 

@@ -55,11 +55,11 @@ bool RemovalSteps::DeleteServiceKey(RegistryConnection& registry) {
   return deleted;
 }
 
-std::optional<ServiceState> RemovalSteps::WaitWhilePending(ServiceHandle service) {
-  std::optional<ServiceState> state = system_.QueryServiceState(service);
+std::optional<ServiceState> RemovalSteps::WaitWhilePending(Service& service) {
+  std::optional<ServiceState> state = service.QueryState();
   for (int pauses = 0; state && IsBetweenStates(*state) && pauses < kMaxPendingPauses; ++pauses) {
-    system_.PauseSeconds(1);
-    state = system_.QueryServiceState(service);
+    pacing_.PauseSeconds(1);
+    state = service.QueryState();
   }
   return state;
 }
@@ -72,26 +72,26 @@ RemovalSteps::ServiceRemoval RemovalSteps::StopAndDeleteService(
     return nothingToDo;
   }
 
-  ScopedServiceObject manager(system_);
-  ScopedServiceObject service(system_);
+  std::unique_ptr<ServiceManager> manager;
+  std::unique_ptr<Service> service;
   ServiceRemoval removal;
   bool deleted = false;
   // Each early return below stands for "go on with the evaluation".
   const auto stopAndDelete = [&] {
-    manager.Reset(system_.OpenServiceManager());
+    manager = system_.OpenServiceManager();
     if (!manager) return;
-    service.Reset(system_.OpenServiceEntry(manager.Get(), serviceName));
+    service = manager->OpenServiceEntry(serviceName);
     if (!service) return;
     removal.opened = true;
     if (onStage) onStage(ServiceStage::Stopping);
 
-    std::optional<ServiceState> state = WaitWhilePending(service.Get());
+    std::optional<ServiceState> state = WaitWhilePending(*service);
     removal.stateFound = state;
     if (!state) return;
     if (*state != ServiceState::Stopped) {
       removal.stopSent = true;
-      if (system_.SendServiceStop(service.Get())) {
-        state = WaitWhilePending(service.Get());
+      if (service->SendStop()) {
+        state = WaitWhilePending(*service);
         removal.stateAfterStop = state;
         if (!state) return;
         if (*state != ServiceState::Stopped && *state != ServiceState::StopPending) return;
@@ -101,14 +101,14 @@ RemovalSteps::ServiceRemoval RemovalSteps::StopAndDeleteService(
     }
 
     if (onStage) onStage(ServiceStage::Deleting);
-    service.Close();
-    manager.Close();
-    manager.Reset(system_.OpenServiceManager());
+    service.reset();
+    manager.reset();
+    manager = system_.OpenServiceManager();
     if (!manager) return;
-    service.Reset(system_.OpenServiceEntry(manager.Get(), serviceName));
+    service = manager->OpenServiceEntry(serviceName);
     if (!service) return;
     removal.deleteTried = true;
-    deleted = system_.DeleteServiceEntry(service.Get());
+    deleted = service->Delete();
   };
   stopAndDelete();
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "system/Desktop.h"
 #include "system/SystemAccess.h"
 
 namespace lk {
@@ -51,7 +52,8 @@ class RemovalSteps {
     bool deleteTried = false;
   };
 
-  explicit RemovalSteps(SystemAccess& system) : system_(system) {}
+  // pacing waits while a service settles between two states.
+  RemovalSteps(SystemAccess& system, Pacing& pacing) : system_(system), pacing_(pacing) {}
 
   // Takes every entry naming the library out of AppInit_DLLs (the key opened for writing and
   // closed again). No value when the key or the value is missing or nothing needed changing.
@@ -72,9 +74,10 @@ class RemovalSteps {
  private:
   // Queries until the service is no longer between states (or the pauses are used up); no
   // value when a query fails.
-  [[nodiscard]] std::optional<ServiceState> WaitWhilePending(ServiceHandle service);
+  [[nodiscard]] std::optional<ServiceState> WaitWhilePending(Service& service);
 
   SystemAccess& system_;
+  Pacing& pacing_;
 };
 
 }  // namespace lk

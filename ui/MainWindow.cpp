@@ -64,8 +64,8 @@ void PlaceWindow(HWND window, const RECT& place) {
 
 }  // namespace
 
-MainWindow::MainWindow(SystemAccess& system, FileSystem& files)
-    : BufferedWindow(PrintClient::Answer), system_(system), files_(files) {}
+MainWindow::MainWindow(SystemAccess& system, Desktop& desktop, FileSystem& files)
+    : BufferedWindow(PrintClient::Answer), system_(system), desktop_(desktop), files_(files) {}
 
 MainWindow::~MainWindow() = default;
 
@@ -128,7 +128,7 @@ bool MainWindow::Create() {
                screen.top + (screen.bottom - screen.top - size.cy) / 2, size.cx, size.cy,
                SWP_NOZORDER | SWP_NOACTIVATE);
 
-  controller_ = std::make_unique<AnalysisController>(system_, files_, *this);
+  controller_ = std::make_unique<AnalysisController>(system_, desktop_, files_, *this);
   CreateControls();
   // The blink timer runs from the moment the window exists.
   SetTimer(Hwnd(), kTimer1, kTimer1Interval, nullptr);
@@ -338,7 +338,7 @@ void MainWindow::Timer1Timer() {
   if (!btnStartAnalyze_.IsToggle()) return;
   btnStartAnalyze_.SetDown(!btnStartAnalyze_.IsDown());
   UpdateWindow(btnStartAnalyze_.Hwnd());
-  system_.PumpWindowMessages();
+  desktop_.PumpWindowMessages();
 }
 
 void MainWindow::btnStartAnalyzeMouseEnter() {

@@ -17,6 +17,7 @@
 #include "analysis/AnalysisController.h"
 #include "analysis/AnalysisView.h"
 #include "analysis/StartButtonAnimation.h"
+#include "system/Desktop.h"
 #include "system/FileSystem.h"
 #include "system/SystemAccess.h"
 #include "ui/VersionInfo.h"
@@ -34,7 +35,7 @@ namespace lk::ui {
 
 class MainWindow final : public BufferedWindow, public AnalysisView {
  public:
-  MainWindow(SystemAccess& system, FileSystem& files);
+  MainWindow(SystemAccess& system, Desktop& desktop, FileSystem& files);
   ~MainWindow() override;
 
   // Creates the window and its controls, runs FormCreate and shows the window.
@@ -101,6 +102,7 @@ class MainWindow final : public BufferedWindow, public AnalysisView {
 #endif
 
   SystemAccess& system_;
+  Desktop& desktop_;
   FileSystem& files_;
   Theme theme_;
   VersionInfo versionInfo1_;

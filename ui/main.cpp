@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "system/win/WindowsDesktop.h"
 #include "system/win/WindowsFileSystem.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "ui/MainWindow.h"
@@ -43,19 +44,20 @@ int Run() {
   lk::ui::GdiplusSession gdiplus;
 
   lk::WindowsSystemAccess system;
+  lk::WindowsDesktop desktop;
   lk::WindowsFileSystem files;
   // Tab, Space, Enter and Alt accelerators also while a run pumps the messages.
-  system.SetMessageFilter([](MSG& message) { return lk::ui::RouteDialogKeys(message); });
+  desktop.SetMessageFilter([](MSG& message) { return lk::ui::RouteDialogKeys(message); });
 
   // 2.-4. The main window is the taskbar entry itself (no hidden application window); creating
   // it runs FormCreate.
-  lk::ui::MainWindow window(system, files);
+  lk::ui::MainWindow window(system, desktop, files);
   if (!window.Create()) {
     MessageBoxW(nullptr, L"Das Hauptfenster konnte nicht erstellt werden.", kApplicationTitle,
                 MB_ICONERROR | MB_OK);
     return 1;
   }
-  system.SetApplicationWindow(window.Hwnd());
+  desktop.SetApplicationWindow(window.Hwnd());
 
   // 5. The message loop, until the main window is closed.
   MSG message{};

@@ -53,24 +53,16 @@ bool ImageSystemAccess::Is64BitWindows() {
          registry_->Is64BitWindows();
 }
 
-std::optional<RedirectionToken> ImageSystemAccess::DisableFsRedirection() {
+std::unique_ptr<FsRedirectionScope> ImageSystemAccess::DisableFsRedirection() {
   return Inner([&](OfflineSystemAccess& r) { return r.DisableFsRedirection(); });
 }
 
-bool ImageSystemAccess::RevertFsRedirection(RedirectionToken token) {
-  return Inner([&](OfflineSystemAccess& r) { return r.RevertFsRedirection(token); });
+std::unique_ptr<ServiceManager> ImageSystemAccess::OpenServiceManager() {
+  return OpenOwnedServiceManager(*this);
 }
 
-void ImageSystemAccess::ShutdownWindows(std::string_view mode, bool force) {
-  Inner([&](OfflineSystemAccess& r) { r.ShutdownWindows(mode, force); });
-}
-
-void ImageSystemAccess::SetClipboardText(std::string_view text) {
-  Inner([&](OfflineSystemAccess& r) { r.SetClipboardText(text); });
-}
-
-ServiceHandle ImageSystemAccess::OpenServiceManager() {
-  return Inner([&](OfflineSystemAccess& r) { return r.OpenServiceManager(); });
+ServiceHandle ImageSystemAccess::OpenServiceManagerHandle() {
+  return Inner([&](OfflineSystemAccess& r) { return r.OpenServiceManagerHandle(); });
 }
 
 ServiceHandle ImageSystemAccess::OpenServiceEntry(ServiceHandle manager,
@@ -103,12 +95,6 @@ std::uint32_t ImageSystemAccess::LastSystemError() {
 
 std::string ImageSystemAccess::SystemErrorText(std::uint32_t code) {
   return registry_->SystemErrorText(code);
-}
-
-void ImageSystemAccess::PumpWindowMessages() {}
-
-void ImageSystemAccess::PauseSeconds(int seconds) {
-  Inner([&](OfflineSystemAccess& r) { r.PauseSeconds(seconds); });
 }
 
 }  // namespace lk

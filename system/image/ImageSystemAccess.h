@@ -9,13 +9,14 @@
 
 #include <memory>
 
+#include "system/ServiceHandleTable.h"
 #include "system/SystemAccess.h"
 #include "system/image/TskFileSystem.h"
 #include "system/offline/OfflineSystemAccess.h"
 
 namespace lk {
 
-class ImageSystemAccess final : public SystemAccess {
+class ImageSystemAccess final : public SystemAccess, public ServiceHandleTable {
  public:
   ImageSystemAccess(std::unique_ptr<OfflineSystemAccess> registry, TskFileSystem& files);
   ~ImageSystemAccess() override;
@@ -34,11 +35,13 @@ class ImageSystemAccess final : public SystemAccess {
   bool HasAdministratorRights() override;
   bool RunningUnderWow64() override;
   bool Is64BitWindows() override;
-  std::optional<RedirectionToken> DisableFsRedirection() override;
-  bool RevertFsRedirection(RedirectionToken token) override;
-  void ShutdownWindows(std::string_view mode, bool force) override;
-  void SetClipboardText(std::string_view text) override;
-  ServiceHandle OpenServiceManager() override;
+  std::unique_ptr<FsRedirectionScope> DisableFsRedirection() override;
+  std::unique_ptr<ServiceManager> OpenServiceManager() override;
+  std::uint32_t LastSystemError() override;
+  std::string SystemErrorText(std::uint32_t code) override;
+
+  // --- ServiceHandleTable: the handles behind the owners OpenServiceManager hands out ---
+  ServiceHandle OpenServiceManagerHandle() override;
   ServiceHandle OpenServiceEntry(ServiceHandle manager, std::string_view serviceName) override;
   std::optional<ServiceState> QueryServiceState(ServiceHandle service) override;
   std::optional<ServiceState> SendServiceStop(ServiceHandle service) override;
@@ -46,10 +49,6 @@ class ImageSystemAccess final : public SystemAccess {
   ServiceHandle CreateServiceEntry(ServiceHandle manager,
                                    const ServiceDefinition& definition) override;
   void CloseServiceObject(ServiceHandle handle) override;
-  std::uint32_t LastSystemError() override;
-  std::string SystemErrorText(std::uint32_t code) override;
-  void PumpWindowMessages() override;
-  void PauseSeconds(int seconds) override;
 
  private:
   // The registry layer's answer, which also decides the last error from now on.

@@ -34,6 +34,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/WindowsError.h"
 #include "system/offline/HiveHandle.h"
 #include "system/offline/HiveLogReplay.h"
 #include "system/offline/PrivateHiveCopy.h"
@@ -41,11 +42,8 @@
 
 namespace lk {
 
-namespace hive_error {
-inline constexpr std::uint32_t kFileNotFound = 2;
-inline constexpr std::uint32_t kAccessDenied = 5;
-inline constexpr std::uint32_t kRegistryCorrupt = 1015;  // ERROR_REGISTRY_CORRUPT
-}  // namespace hive_error
+// The hive layer's name for the Windows error codes (base/WindowsError.h) it fails with.
+namespace hive_error = win_error;
 
 // A value as the hive stores it: the type number and the data bytes.
 struct HiveValue {

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/TextCase.h"
+#include "base/WindowsErrorTexts.h"
 #include "base/WindowsPath.h"
 #include "system/offline/Hive.h"
 #include "system/offline/HiveText.h"
@@ -18,9 +19,9 @@ namespace lk {
 
 namespace {
 
-constexpr std::uint32_t kInvalidFunction = 1;
-constexpr std::uint32_t kUnsupportedType = 1630;
-constexpr std::uint32_t kKeyDeleted = 1018;
+constexpr std::uint32_t kInvalidFunction = win_error::kInvalidFunction;
+constexpr std::uint32_t kUnsupportedType = win_error::kUnsupportedType;
+constexpr std::uint32_t kKeyDeleted = win_error::kKeyDeleted;
 constexpr char kControlSetPrefix[] = "ControlSet";
 
 // "ControlSet" and three digits, as Windows names the control sets.
@@ -464,21 +465,17 @@ bool OfflineSystemAccess::RunningUnderWow64() { return false; }
 
 bool OfflineSystemAccess::Is64BitWindows() { return state_->is64Bit; }
 
-std::optional<RedirectionToken> OfflineSystemAccess::DisableFsRedirection() {
+std::unique_ptr<FsRedirectionScope> OfflineSystemAccess::DisableFsRedirection() {
   // Every folder is seen as it is: there is nothing to switch off.
   state_->Fail(kInvalidFunction);
-  return std::nullopt;
+  return nullptr;
 }
 
-bool OfflineSystemAccess::RevertFsRedirection(RedirectionToken) {
-  return state_->Fail(win_error::kInvalidParameter) == 0;
+std::unique_ptr<ServiceManager> OfflineSystemAccess::OpenServiceManager() {
+  return OpenOwnedServiceManager(*this);
 }
 
-void OfflineSystemAccess::ShutdownWindows(std::string_view, bool) {}
-
-void OfflineSystemAccess::SetClipboardText(std::string_view) {}
-
-ServiceHandle OfflineSystemAccess::OpenServiceManager() {
+ServiceHandle OfflineSystemAccess::OpenServiceManagerHandle() {
   const std::uintptr_t handle = nextHandle_++;
   services_[handle] = "";
   return ServiceHandle{handle};
@@ -597,39 +594,12 @@ void OfflineSystemAccess::CloseServiceObject(ServiceHandle handle) {
 std::uint32_t OfflineSystemAccess::LastSystemError() { return state_->lastError; }
 
 std::string OfflineSystemAccess::SystemErrorText(std::uint32_t code) {
-  switch (code) {
-    case 0:
-      return "Der Vorgang wurde erfolgreich beendet";
-    case win_error::kFileNotFound:
-      return "Das System kann die angegebene Datei nicht finden";
-    case win_error::kPathNotFound:
-      return "Das System kann den angegebenen Pfad nicht finden";
-    case win_error::kAccessDenied:
-      return "Zugriff verweigert";
-    case win_error::kInvalidHandle:
-      return "Das Handle ist ungültig";
-    case win_error::kCallNotImplemented:
-      return "offline nicht anwendbar: die Installation läuft nicht";
-    case hive_error::kRegistryCorrupt:
-      return state_->lastDamage.empty() ? "Eine Registrierungsdatei ist beschädigt"
-                                        : state_->lastDamage;
-    case kKeyDeleted:
-      return "Der Registrierungsschlüssel wurde gelöscht";
-    case win_error::kServiceDoesNotExist:
-      return "Der angegebene Dienst ist kein installierter Dienst";
-    case win_error::kServiceNotActive:
-      return "Der Dienst wurde nicht gestartet";
-    case win_error::kServiceExists:
-      return "Der angegebene Dienst ist bereits vorhanden";
-    case kUnsupportedType:
-      return "Der Werttyp wird nicht unterstützt";
-    default:
-      return "Fehler " + std::to_string(code);
+  // A damaged hive is named with what was wrong with it.
+  if (code == win_error::kRegistryCorrupt && !state_->lastDamage.empty()) {
+    return state_->lastDamage;
   }
+  const std::string_view message = GermanSystemMessage(code);
+  return message.empty() ? "Fehler " + std::to_string(code) : std::string(message);
 }
-
-void OfflineSystemAccess::PumpWindowMessages() {}
-
-void OfflineSystemAccess::PauseSeconds(int) {}
 
 }  // namespace lk

@@ -14,7 +14,7 @@
 //   creates its key in the current control set;
 // - devices cannot be opened (120: not applicable offline), and nothing is deleted at a restart:
 //   deletions happen now (DeleteFileAtRestart fails with 120, CancelDeleteAtRestart with 2);
-// - there is no redirection (every folder is seen as it is), no shutdown, clipboard or window.
+// - there is no redirection (every folder is seen as it is), and no desktop (Desktop.h).
 // Paths are resolved without regard to case, through the POSIX file layer rooted at the folder,
 // which walks them by descriptor and follows no link on the way: a file is examined, deleted and
 // a hive read and rewritten only where the walk reached it.
@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "system/ServiceHandleTable.h"
 #include "system/SystemAccess.h"
 #include "system/posix/PosixFileSystem.h"
 
@@ -40,7 +41,7 @@ namespace lk {
 
 class Hive;
 
-class OfflineSystemAccess final : public SystemAccess {
+class OfflineSystemAccess final : public SystemAccess, public ServiceHandleTable {
  public:
   // Opens the installation whose system drive is mounted at root. No system, with a message that
   // names the folder or hive file, when the hives are missing or damaged.
@@ -84,11 +85,13 @@ class OfflineSystemAccess final : public SystemAccess {
   bool HasAdministratorRights() override;
   bool RunningUnderWow64() override;
   bool Is64BitWindows() override;
-  std::optional<RedirectionToken> DisableFsRedirection() override;
-  bool RevertFsRedirection(RedirectionToken token) override;
-  void ShutdownWindows(std::string_view mode, bool force) override;
-  void SetClipboardText(std::string_view text) override;
-  ServiceHandle OpenServiceManager() override;
+  std::unique_ptr<FsRedirectionScope> DisableFsRedirection() override;
+  std::unique_ptr<ServiceManager> OpenServiceManager() override;
+  std::uint32_t LastSystemError() override;
+  std::string SystemErrorText(std::uint32_t code) override;
+
+  // --- ServiceHandleTable: the handles behind the owners OpenServiceManager hands out ---
+  ServiceHandle OpenServiceManagerHandle() override;
   ServiceHandle OpenServiceEntry(ServiceHandle manager, std::string_view serviceName) override;
   std::optional<ServiceState> QueryServiceState(ServiceHandle service) override;
   std::optional<ServiceState> SendServiceStop(ServiceHandle service) override;
@@ -96,10 +99,6 @@ class OfflineSystemAccess final : public SystemAccess {
   ServiceHandle CreateServiceEntry(ServiceHandle manager,
                                    const ServiceDefinition& definition) override;
   void CloseServiceObject(ServiceHandle handle) override;
-  std::uint32_t LastSystemError() override;
-  std::string SystemErrorText(std::uint32_t code) override;
-  void PumpWindowMessages() override;
-  void PauseSeconds(int seconds) override;
 
   struct State;  // shared with the registry connections, which may outlive the system
 

@@ -105,8 +105,8 @@ class PosixWritableFile final : public WritableFile {
 
  private:
   static constexpr std::uint32_t kInvalidHandle = win_error::kInvalidHandle;
-  static constexpr std::uint32_t kDiskFull = 112;   // ERROR_DISK_FULL
-  static constexpr std::uint32_t kWriteFault = 29;  // ERROR_WRITE_FAULT
+  static constexpr std::uint32_t kDiskFull = win_error::kDiskFull;
+  static constexpr std::uint32_t kWriteFault = win_error::kWriteFault;
 
   static std::uint32_t WriteError(int error) {
     if (error == ENOSPC || error == EDQUOT) return kDiskFull;

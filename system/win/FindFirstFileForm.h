@@ -13,11 +13,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/WindowsError.h"
+
 namespace lk {
 
 class FindFirstFileForm {
  public:
-  static constexpr std::uint32_t kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+  static constexpr std::uint32_t kInvalidParameter = win_error::kInvalidParameter;
 
   // Starts a search: call(fast) makes the call in the fast (true) or standard (false) form and
   // returns 0 when it started, else the Windows error. Returns the error of the last call made.

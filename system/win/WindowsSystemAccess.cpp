@@ -8,6 +8,7 @@
 #include "system/win/FsRedirection.h"
 #include "system/win/PendingRenames.h"
 #include "system/win/RegistryValueData.h"
+#include "system/win/SystemMessage.h"
 #include "system/win/WindowsRegistryConnection.h"
 #include "win32/Utf.h"
 
@@ -30,62 +31,77 @@ Function LookUpKernel32(const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name)));
 }
 
-// Opens the clipboard for one change and closes it again. Another program may hold the
-// clipboard for a moment, so the open is tried a few times.
-class ClipboardSession {
+// A service-manager or service handle whose closing keeps the last error: the caller reads the
+// error of the call that failed after the owners on the way there have ended.
+struct ServiceObjectTraits {
+  using Type = SC_HANDLE;
+  static Type Empty() noexcept { return nullptr; }
+  static void Close(Type value) noexcept {
+    const DWORD lastError = GetLastError();
+    CloseServiceHandle(value);
+    SetLastError(lastError);
+  }
+};
+using ServiceObject = UniqueHandle<ServiceObjectTraits>;
+
+class WindowsService final : public Service {
  public:
-  explicit ClipboardSession(HWND owner) {
-    for (int attempt = 0; attempt < 10 && !open_; ++attempt) {
-      open_ = OpenClipboard(owner) != FALSE;
-      if (!open_) Sleep(10);
-    }
+  explicit WindowsService(ServiceObject handle) : handle_(std::move(handle)) {}
+
+  std::optional<ServiceState> QueryState() override {
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(handle_.Get(), &status)) return std::nullopt;
+    return static_cast<ServiceState>(status.dwCurrentState);
   }
-  ClipboardSession(const ClipboardSession&) = delete;
-  ClipboardSession& operator=(const ClipboardSession&) = delete;
-  ~ClipboardSession() {
-    if (open_) CloseClipboard();
+  std::optional<ServiceState> SendStop() override {
+    SERVICE_STATUS status{};
+    if (!ControlService(handle_.Get(), SERVICE_CONTROL_STOP, &status)) return std::nullopt;
+    return static_cast<ServiceState>(status.dwCurrentState);
   }
-  [[nodiscard]] explicit operator bool() const noexcept { return open_; }
+  bool Delete() override { return DeleteService(handle_.Get()) != FALSE; }
 
  private:
-  bool open_ = false;
+  ServiceObject handle_;
 };
 
-UniqueGlobalMemory CopyToGlobal(const void* data, std::size_t length) {
-  UniqueGlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, length));
-  if (!memory) return memory;
-  void* target = GlobalLock(memory.Get());
-  if (target == nullptr) return UniqueGlobalMemory();
-  std::memcpy(target, data, length);
-  GlobalUnlock(memory.Get());
-  return memory;
+std::unique_ptr<Service> Owned(SC_HANDLE handle) {
+  ServiceObject service(handle);
+  if (!service) return nullptr;
+  return std::make_unique<WindowsService>(std::move(service));
 }
 
-void EnableShutdownPrivilege() {
-  UniqueKernelHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Put())) {
-    return;
-  }
-  TOKEN_PRIVILEGES privileges{};
-  privileges.PrivilegeCount = 1;
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  if (!LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid)) {
-    return;
-  }
-  AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
-}
+class WindowsServiceManager final : public ServiceManager {
+ public:
+  explicit WindowsServiceManager(ServiceObject handle) : handle_(std::move(handle)) {}
 
-bool IsBlankOrDot(wchar_t c) { return c <= L' ' || c == L'.'; }
+  std::unique_ptr<Service> OpenServiceEntry(std::string_view serviceName) override {
+    const std::wstring name = WideFromUtf8(serviceName);
+    return Owned(OpenServiceW(handle_.Get(), name.c_str(), SERVICE_ALL_ACCESS));
+  }
+  std::unique_ptr<Service> CreateServiceEntry(const ServiceDefinition& definition) override {
+    const std::wstring name = WideFromUtf8(definition.name);
+    const std::wstring displayName = WideFromUtf8(definition.displayName);
+    const std::wstring imagePath = WideFromUtf8(definition.imagePath);
+    return Owned(CreateServiceW(
+        handle_.Get(), name.c_str(), displayName.empty() ? nullptr : displayName.c_str(),
+        SERVICE_ALL_ACCESS, definition.type, definition.start, definition.errorControl,
+        imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  }
+
+ private:
+  ServiceObject handle_;
+};
+
+class WindowsFsRedirectionScope final : public FsRedirectionScope {
+ public:
+  explicit WindowsFsRedirectionScope(UniqueFsRedirection previous)
+      : previous_(std::move(previous)) {}
+
+ private:
+  UniqueFsRedirection previous_;
+};
 
 }  // namespace
-
-SC_HANDLE WindowsSystemAccess::ToScHandle(ServiceHandle handle) noexcept {
-  return reinterpret_cast<SC_HANDLE>(handle.value);
-}
-
-ServiceHandle WindowsSystemAccess::FromScHandle(SC_HANDLE handle) noexcept {
-  return ServiceHandle{reinterpret_cast<std::uintptr_t>(handle)};
-}
 
 std::unique_ptr<RegistryConnection> WindowsSystemAccess::ConnectRegistry(RegistryView view) {
   return std::make_unique<WindowsRegistryConnection>(view);
@@ -178,17 +194,6 @@ bool WindowsSystemAccess::HasAdministratorRights() {
   return CheckTokenMembership(nullptr, administrators, &member) && member;
 }
 
-ServiceHandle WindowsSystemAccess::CreateServiceEntry(ServiceHandle manager,
-                                                      const ServiceDefinition& definition) {
-  const std::wstring name = WideFromUtf8(definition.name);
-  const std::wstring displayName = WideFromUtf8(definition.displayName);
-  const std::wstring imagePath = WideFromUtf8(definition.imagePath);
-  return FromScHandle(CreateServiceW(
-      ToScHandle(manager), name.c_str(), displayName.empty() ? nullptr : displayName.c_str(),
-      SERVICE_ALL_ACCESS, definition.type, definition.start, definition.errorControl,
-      imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-}
-
 std::string WindowsSystemAccess::QuerySystemDirectory() {
   const UINT needed = GetSystemDirectoryW(nullptr, 0);
   if (needed == 0) return {};
@@ -223,136 +228,22 @@ bool WindowsSystemAccess::RunningUnderWow64() {
   return isWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
-std::optional<RedirectionToken> WindowsSystemAccess::DisableFsRedirection() {
-  const std::optional<PVOID> previous = DisableWow64FsRedirection();
-  if (!previous) return std::nullopt;
-  return RedirectionToken{reinterpret_cast<std::uintptr_t>(*previous)};
-}
-
-bool WindowsSystemAccess::RevertFsRedirection(RedirectionToken token) {
-  return RevertWow64FsRedirection(reinterpret_cast<PVOID>(token.value));
-}
-
-void WindowsSystemAccess::ShutdownWindows(std::string_view mode, bool force) {
-  if (!IsNtFamily()) return;
-  EnableShutdownPrivilege();
-  UINT flags = 0;
-  if (mode == "1") {
-    flags = EWX_SHUTDOWN;
-  } else if (mode == "2") {
-    flags = EWX_REBOOT;
-  } else if (mode == "3") {
-    flags = EWX_LOGOFF;
-  } else if (mode == "4") {
-    if (force && applicationWindow_ != nullptr) {
-      constexpr LPARAM kMonitorOff = 2;
-      SendMessageW(applicationWindow_, WM_SYSCOMMAND, SC_MONITORPOWER, kMonitorOff);
-    }
-    return;
-  } else {
-    return;
-  }
-  if (force) flags |= EWX_FORCE;
-  ExitWindowsEx(flags, 0);
-}
-
-HWND WindowsSystemAccess::ClipboardOwner() {
-  if (applicationWindow_ != nullptr) return applicationWindow_;
-  // EmptyClipboard makes the opener's window the owner; without a window the data could be
-  // refused, so a hidden message-only window stands in.
-  if (!clipboardWindow_) {
-    clipboardWindow_.Reset(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                           GetModuleHandleW(nullptr), nullptr));
-  }
-  return clipboardWindow_.Get();
-}
-
-void WindowsSystemAccess::SetClipboardText(std::string_view text) {
-  // Unicode beside the ANSI text: a path outside the ANSI code page survives a paste.
-  const std::wstring wide = WideFromUtf8(text);
-  const std::string ansi = AnsiFromWide(wide);
-  UniqueGlobalMemory unicodeData = CopyToGlobal(wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
-  UniqueGlobalMemory ansiData = CopyToGlobal(ansi.c_str(), ansi.size() + 1);
-  if (!unicodeData || !ansiData) return;
-  const ClipboardSession clipboard(ClipboardOwner());
-  if (!clipboard) return;
-  EmptyClipboard();
-  // Once set, the data belongs to the clipboard.
-  if (SetClipboardData(CF_UNICODETEXT, unicodeData.Get()) != nullptr) {
-    static_cast<void>(unicodeData.Release());
-  }
-  if (SetClipboardData(CF_TEXT, ansiData.Get()) != nullptr) {
-    static_cast<void>(ansiData.Release());
-  }
+std::unique_ptr<FsRedirectionScope> WindowsSystemAccess::DisableFsRedirection() {
+  UniqueFsRedirection previous = DisableFsRedirectionForScope();
+  if (!previous) return nullptr;
+  return std::make_unique<WindowsFsRedirectionScope>(std::move(previous));
 }
 
 // Service control manager --------------------------------------------------------------------
 
-ServiceHandle WindowsSystemAccess::OpenServiceManager() {
-  return FromScHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-}
-
-ServiceHandle WindowsSystemAccess::OpenServiceEntry(ServiceHandle manager,
-                                                    std::string_view serviceName) {
-  const std::wstring name = WideFromUtf8(serviceName);
-  return FromScHandle(OpenServiceW(ToScHandle(manager), name.c_str(), SERVICE_ALL_ACCESS));
-}
-
-std::optional<ServiceState> WindowsSystemAccess::QueryServiceState(ServiceHandle service) {
-  SERVICE_STATUS status{};
-  if (!QueryServiceStatus(ToScHandle(service), &status)) return std::nullopt;
-  return static_cast<ServiceState>(status.dwCurrentState);
-}
-
-std::optional<ServiceState> WindowsSystemAccess::SendServiceStop(ServiceHandle service) {
-  SERVICE_STATUS status{};
-  if (!ControlService(ToScHandle(service), SERVICE_CONTROL_STOP, &status)) return std::nullopt;
-  return static_cast<ServiceState>(status.dwCurrentState);
-}
-
-bool WindowsSystemAccess::DeleteServiceEntry(ServiceHandle service) {
-  return DeleteService(ToScHandle(service)) != FALSE;
-}
-
-void WindowsSystemAccess::CloseServiceObject(ServiceHandle handle) {
-  if (!handle) return;
-  const DWORD lastError = GetLastError();
-  CloseServiceHandle(ToScHandle(handle));
-  SetLastError(lastError);
+std::unique_ptr<ServiceManager> WindowsSystemAccess::OpenServiceManager() {
+  ServiceObject manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return nullptr;
+  return std::make_unique<WindowsServiceManager>(std::move(manager));
 }
 
 std::uint32_t WindowsSystemAccess::LastSystemError() { return GetLastError(); }
 
-std::string WindowsSystemAccess::SystemErrorText(std::uint32_t code) {
-  wchar_t buffer[256];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, buffer, 256, nullptr);
-  while (length > 0 && IsBlankOrDot(buffer[length - 1])) --length;
-  return Utf8FromWide(std::wstring_view(buffer, length));
-}
-
-// Window message loop ------------------------------------------------------------------------
-
-void WindowsSystemAccess::PumpWindowMessages() {
-  MSG message{};
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // The loop that owns the program's end must still see it.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    if (messageFilter_ && messageFilter_(message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-}
-
-void WindowsSystemAccess::PauseSeconds(int seconds) {
-  const long long slices = 10LL * seconds;
-  for (long long slice = 0; slice < slices; ++slice) {
-    Sleep(100);
-    PumpWindowMessages();
-  }
-}
+std::string WindowsSystemAccess::SystemErrorText(std::uint32_t code) { return SystemMessage(code); }
 
 }  // namespace lk

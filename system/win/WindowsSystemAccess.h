@@ -1,6 +1,6 @@
 #pragma once
-// SystemAccess on Windows: the registry, files, the device, the service manager, the 64-bit
-// redirection, shutdown, the clipboard and the message loop through the Win32 calls.
+// SystemAccess on Windows: the registry, files, the device, the service manager and the 64-bit
+// redirection through the Win32 calls (the desktop is WindowsDesktop).
 //
 // Texts are UTF-8 at the interface and UTF-16 towards Windows: every call is the Unicode ("W")
 // form, so a file whose name lies outside the ANSI code page is found, opened and deleted like
@@ -8,17 +8,11 @@
 // run time, since older systems lack them; where they are missing the operations answer false.
 //
 // Every operation reports failure through its result (LastSystemError tells the code); only the
-// registry string reads and writes raise lk::SystemError. Service handles cross the interface
-// as raw values: the caller closes each once (ScopedServiceObject does that).
-//
-// The front end sets the application window (the target of the monitor-off command and the
-// clipboard owner) and may install a message filter for the pump, e.g. to route keyboard
-// messages of a modeless dialog through IsDialogMessageW. All calls belong on the window's
-// thread.
+// registry string reads and writes raise lk::SystemError. The service manager and each service
+// are owners of their SC_HANDLE; closing one keeps the last error.
 
 #include <windows.h>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,19 +25,8 @@ namespace lk {
 
 class WindowsSystemAccess final : public SystemAccess {
  public:
-  // Returns true when it handled the message itself; the pump then neither translates nor
-  // dispatches it. Never sees WM_QUIT.
-  using MessageFilter = std::function<bool(MSG&)>;
-
   WindowsSystemAccess() = default;
   ~WindowsSystemAccess() override = default;
-
-  // The application's main window: SendMessageW target of ShutdownWindows("4", true) and the
-  // owner of the clipboard data. Without one, the monitor-off command does nothing and the
-  // clipboard gets a hidden message-only window of our own as owner.
-  void SetApplicationWindow(HWND window) noexcept { applicationWindow_ = window; }
-  [[nodiscard]] HWND ApplicationWindow() const noexcept { return applicationWindow_; }
-  void SetMessageFilter(MessageFilter filter) { messageFilter_ = std::move(filter); }
 
   [[nodiscard]] std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
 
@@ -59,37 +42,11 @@ class WindowsSystemAccess final : public SystemAccess {
   [[nodiscard]] bool HasAdministratorRights() override;
   [[nodiscard]] bool RunningUnderWow64() override;
   [[nodiscard]] bool Is64BitWindows() override;
-  [[nodiscard]] std::optional<RedirectionToken> DisableFsRedirection() override;
-  bool RevertFsRedirection(RedirectionToken token) override;
-  void ShutdownWindows(std::string_view mode, bool force) override;
-  void SetClipboardText(std::string_view text) override;
+  [[nodiscard]] std::unique_ptr<FsRedirectionScope> DisableFsRedirection() override;
 
-  [[nodiscard]] ServiceHandle OpenServiceManager() override;
-  [[nodiscard]] ServiceHandle OpenServiceEntry(ServiceHandle manager,
-                                               std::string_view serviceName) override;
-  [[nodiscard]] std::optional<ServiceState> QueryServiceState(ServiceHandle service) override;
-  [[nodiscard]] std::optional<ServiceState> SendServiceStop(ServiceHandle service) override;
-  [[nodiscard]] bool DeleteServiceEntry(ServiceHandle service) override;
-  [[nodiscard]] ServiceHandle CreateServiceEntry(ServiceHandle manager,
-                                                 const ServiceDefinition& definition) override;
-  void CloseServiceObject(ServiceHandle handle) override;
+  [[nodiscard]] std::unique_ptr<ServiceManager> OpenServiceManager() override;
   [[nodiscard]] std::uint32_t LastSystemError() override;
   [[nodiscard]] std::string SystemErrorText(std::uint32_t code) override;
-
-  void PumpWindowMessages() override;
-  void PauseSeconds(int seconds) override;
-
-  // The raw handle behind a ServiceHandle, for calls the interface does not offer.
-  [[nodiscard]] static SC_HANDLE ToScHandle(ServiceHandle handle) noexcept;
-  [[nodiscard]] static ServiceHandle FromScHandle(SC_HANDLE handle) noexcept;
-
- private:
-  // The window that owns what we put on the clipboard.
-  HWND ClipboardOwner();
-
-  HWND applicationWindow_ = nullptr;
-  UniqueWindow clipboardWindow_;
-  MessageFilter messageFilter_;
 };
 
 }  // namespace lk

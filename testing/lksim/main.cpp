@@ -13,7 +13,7 @@
 #include "analysis/AnalysisController.h"
 #include "testing/RecordingView.h"
 #include "testing/lksim/ScenarioMachine.h"
-#include "testing/lksim/TranscribingSystem.h"
+#include "testing/lksim/TranscribingDesktop.h"
 
 namespace {
 
@@ -95,13 +95,14 @@ int Run(const std::string& scenarioPath) {
   }
 
   Transcript transcript;
-  lk::lksim::TranscribingSystem system(
-      machine.System(), {[&transcript](std::string_view clipboard) {
-                           transcript.Emit({{"clipboard", std::string(clipboard)}});
-                         },
-                         [&transcript](std::string_view mode, bool force) {
-                           transcript.Emit({{"shutdown", std::string(mode)}, {"force", force}});
-                         }});
+  lk::lksim::TranscribingDesktop desktop(
+      machine.System(),
+      {[&transcript](std::string_view clipboard) {
+         transcript.Emit({{"clipboard", std::string(clipboard)}});
+       },
+       [&transcript](lk::ShutdownMode mode, bool force) {
+         transcript.Emit({{"shutdown", std::to_string(static_cast<int>(mode))}, {"force", force}});
+       }});
   lk::RecordingView view;
   for (lk::DialogResult answer : script.answers) view.QueueAnswer(answer);
   view.OnRowAppended = [&transcript](const lk::RecordingView::Row& row) {
@@ -125,7 +126,7 @@ int Run(const std::string& scenarioPath) {
                      {"result", static_cast<int>(dialog.result)}});
   };
 
-  lk::AnalysisController controller(system, machine.Files(), view);
+  lk::AnalysisController controller(machine.System(), desktop, machine.Files(), view);
   const auto cancel = [&controller] { controller.btnAbbruchClick(); };
   if (script.cancelPoint == lk::lksim::RunScript::CancelPoint::Pause) {
     machine.System().AtPause(script.cancelAt, cancel);

@@ -7,6 +7,7 @@
 
 #include "base/TextCase.h"
 #include "base/Utf8.h"
+#include "base/WindowsErrorTexts.h"
 #include "base/WindowsPath.h"
 
 namespace lk {
@@ -44,12 +45,12 @@ std::string SeamTextOf(RegistryValueType type, std::string_view bytes) {
 }  // namespace
 
 // Windows error codes that only the model produces.
-inline constexpr std::uint32_t kInvalidFunction = 1;
-inline constexpr std::uint32_t kInvalidParameter = 87;
-inline constexpr std::uint32_t kProcNotFound = 127;
-inline constexpr std::uint32_t kKeyDeleted = 1018;
-inline constexpr std::uint32_t kInvalidServiceControl = 1052;
-inline constexpr std::uint32_t kUnsupportedType = 1630;
+using win_error::kInvalidFunction;
+using win_error::kInvalidParameter;
+using win_error::kInvalidServiceControl;
+using win_error::kKeyDeleted;
+using win_error::kProcNotFound;
+using win_error::kUnsupportedType;
 
 // Paths of the model use '\' only and carry no trailing separator; a drive root is "C:".
 std::string NormalizePath(std::string_view path) {
@@ -912,7 +913,33 @@ bool ScriptedSystem::RunningUnderWow64() { return model_->machine->wow64; }
 
 bool ScriptedSystem::Is64BitWindows() { return model_->machine->wow64; }
 
-std::optional<RedirectionToken> ScriptedSystem::DisableFsRedirection() {
+namespace {
+
+// Hands its token back once, when it ends.
+class ScriptedRedirectionScope final : public FsRedirectionScope {
+ public:
+  ScriptedRedirectionScope(ScriptedSystem& system, RedirectionToken token)
+      : system_(system), token_(token) {}
+  ~ScriptedRedirectionScope() override {
+    static_cast<void>(system_.RevertRedirectionToken(token_));
+  }
+  ScriptedRedirectionScope(const ScriptedRedirectionScope&) = delete;
+  ScriptedRedirectionScope& operator=(const ScriptedRedirectionScope&) = delete;
+
+ private:
+  ScriptedSystem& system_;
+  RedirectionToken token_;
+};
+
+}  // namespace
+
+std::unique_ptr<FsRedirectionScope> ScriptedSystem::DisableFsRedirection() {
+  const std::optional<RedirectionToken> token = DisableRedirectionToken();
+  if (!token) return nullptr;
+  return std::make_unique<ScriptedRedirectionScope>(*this, *token);
+}
+
+std::optional<RedirectionToken> ScriptedSystem::DisableRedirectionToken() {
   // Without the functions the look-up fails; on a 32-bit system they exist but fail.
   const std::uint32_t error = !model_->machine->redirectionAvailable
                                   ? scripted_detail::kProcNotFound
@@ -932,7 +959,7 @@ std::optional<RedirectionToken> ScriptedSystem::DisableFsRedirection() {
   return RedirectionToken{token};
 }
 
-bool ScriptedSystem::RevertFsRedirection(RedirectionToken token) {
+bool ScriptedSystem::RevertRedirectionToken(RedirectionToken token) {
   const std::uint32_t error = !model_->machine->redirectionAvailable
                                   ? scripted_detail::kProcNotFound
                               : !model_->machine->wow64 ? scripted_detail::kInvalidFunction
@@ -951,27 +978,13 @@ bool ScriptedSystem::RevertFsRedirection(RedirectionToken token) {
   return true;
 }
 
-void ScriptedSystem::ShutdownWindows(std::string_view mode, bool force) {
-  model_->machine->shutdowns.push_back(ShutdownRequest{std::string(mode), force});
-  std::string effect = "nothing";
-  if (model_->machine->ntFamily) {
-    if (mode == "1") effect = force ? "ExitWindowsEx 5" : "ExitWindowsEx 1";
-    if (mode == "2") effect = force ? "ExitWindowsEx 6" : "ExitWindowsEx 2";
-    if (mode == "3") effect = force ? "ExitWindowsEx 4" : "ExitWindowsEx 0";
-    if (mode == "4" && force) effect = "monitor off";
-  }
-  model_->machine->Log("ShutdownWindows " + std::string(mode) + (force ? " force" : "") + ": " +
-                       effect);
-}
-
-void ScriptedSystem::SetClipboardText(std::string_view text) {
-  model_->machine->clipboard = std::string(text);
-  model_->machine->Log("SetClipboardText " + scripted_detail::Quoted(text));
-}
-
 // --- SystemAccess: services -------------------------------------------------------------------
 
-ServiceHandle ScriptedSystem::OpenServiceManager() {
+std::unique_ptr<ServiceManager> ScriptedSystem::OpenServiceManager() {
+  return OpenOwnedServiceManager(*this);
+}
+
+ServiceHandle ScriptedSystem::OpenServiceManagerHandle() {
   if (!model_->machine->serviceManagerAvailable) {
     model_->machine->Fail(win_error::kAccessDenied);
     return {};
@@ -1134,30 +1147,8 @@ std::uint32_t ScriptedSystem::LastSystemError() { return model_->machine->lastEr
 std::string ScriptedSystem::SystemErrorText(std::uint32_t code) {
   // The messages as the system's message table has them (with their full stop and line end),
   // trimmed the way the real operation trims them.
-  static const std::map<std::uint32_t, std::string_view> kMessages = {
-      {0, "The operation completed successfully.\r\n"},
-      {1, "Incorrect function.\r\n"},
-      {2, "The system cannot find the file specified.\r\n"},
-      {3, "The system cannot find the path specified.\r\n"},
-      {5, "Access is denied.\r\n"},
-      {6, "The handle is invalid.\r\n"},
-      {32, "The process cannot access the file because it is being used by another process.\r\n"},
-      {87, "The parameter is incorrect.\r\n"},
-      {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
-      {127, "The specified procedure could not be found.\r\n"},
-      {1018,
-       "Illegal operation attempted on a registry key that has been marked for "
-       "deletion.\r\n"},
-      {1052, "The requested control is not valid for this service.\r\n"},
-      {1060, "The specified service does not exist as an installed service.\r\n"},
-      {1061, "The service cannot accept control messages at this time.\r\n"},
-      {1062, "The service has not been started.\r\n"},
-      {1072, "The specified service has been marked for deletion.\r\n"},
-      {1630, "Data of this type is not supported.\r\n"},
-  };
-  const auto it = kMessages.find(code);
-  std::string text =
-      it != kMessages.end() ? std::string(it->second) : "Error " + std::to_string(code);
+  const std::string_view message = EnglishSystemMessage(code);
+  std::string text = !message.empty() ? std::string(message) : "Error " + std::to_string(code);
   while (!text.empty()) {
     const auto last = static_cast<unsigned char>(text.back());
     if (last > ' ' && last != '.') break;
@@ -1166,7 +1157,25 @@ std::string ScriptedSystem::SystemErrorText(std::uint32_t code) {
   return text;
 }
 
-// --- SystemAccess: message loop ---------------------------------------------------------------
+// --- Desktop ----------------------------------------------------------------------------------
+
+void ScriptedSystem::ShutdownWindows(ShutdownMode mode, bool force) {
+  model_->machine->shutdowns.push_back(ShutdownRequest{mode, force});
+  std::string effect = "nothing";
+  if (model_->machine->ntFamily) {
+    if (mode == ShutdownMode::ShutDown) effect = force ? "ExitWindowsEx 5" : "ExitWindowsEx 1";
+    if (mode == ShutdownMode::Restart) effect = force ? "ExitWindowsEx 6" : "ExitWindowsEx 2";
+    if (mode == ShutdownMode::LogOff) effect = force ? "ExitWindowsEx 4" : "ExitWindowsEx 0";
+    if (mode == ShutdownMode::MonitorOff && force) effect = "monitor off";
+  }
+  model_->machine->Log("ShutdownWindows " + std::to_string(static_cast<int>(mode)) +
+                       (force ? " force" : "") + ": " + effect);
+}
+
+void ScriptedSystem::SetClipboardText(std::string_view text) {
+  model_->machine->clipboard = std::string(text);
+  model_->machine->Log("SetClipboardText " + scripted_detail::Quoted(text));
+}
 
 void ScriptedSystem::PumpWindowMessages() {
   const int n = ++model_->machine->pumps;

@@ -1,5 +1,6 @@
 #pragma once
-// An in-memory model of the parts of Windows that the analysis touches, for tests and lksim.
+// An in-memory model of the parts of Windows that the analysis touches, for tests and lksim: the
+// system (SystemAccess) and its desktop (Desktop) over one machine.
 //
 // Deterministic: nothing here waits, reads the clock or touches the host. It models registry
 // keys with typed values (and keys that refuse read or write access), files and directories
@@ -29,7 +30,7 @@
 //   it keeps working for its open handles, OpenServiceEntry still finds it, a second delete
 //   fails with 1072; once it is stopped and its last handle is closed it disappears, and
 //   OpenServiceEntry then fails with 1060.
-// - Redirection: DisableFsRedirection and RevertFsRedirection fail with 127 where the system
+// - Redirection: switching it off and back on fails with 127 where the system
 //   does not offer them, with 1 on a 32-bit system (where they exist but refuse), and Revert
 //   with 87 for a token that is not outstanding.
 // - Registry views: on 64-bit Windows (RunningUnderWow64) the 32-bit view (Wow32, and Default,
@@ -50,6 +51,8 @@
 #include <string_view>
 #include <vector>
 
+#include "system/Desktop.h"
+#include "system/ServiceHandleTable.h"
 #include "system/SystemAccess.h"
 
 namespace lk {
@@ -69,13 +72,19 @@ struct ServiceScript {
   std::uint32_t deleteError = 0;
 };
 
+// The redirection state before a switch, as the model hands it out and takes it back.
+struct RedirectionToken {
+  std::uintptr_t value = 0;
+  friend bool operator==(RedirectionToken, RedirectionToken) = default;
+};
+
 struct ShutdownRequest {
-  std::string mode;
+  ShutdownMode mode = ShutdownMode::ShutDown;
   bool force = false;
   friend bool operator==(const ShutdownRequest&, const ShutdownRequest&) = default;
 };
 
-class ScriptedSystem : public SystemAccess {
+class ScriptedSystem : public SystemAccess, public ServiceHandleTable, public Desktop {
  public:
   ScriptedSystem();
   ~ScriptedSystem() override;
@@ -141,6 +150,11 @@ class ScriptedSystem : public SystemAccess {
   // One line per state-changing call, e.g. "DeleteFileNow C:\WINDOWS\system32\mfc42ul.dll ok".
   [[nodiscard]] const std::vector<std::string>& Log() const;
 
+  // The switch behind DisableFsRedirection, with the token the scope hands back, for tests of
+  // the model's own rules (a token handed back twice or out of order).
+  [[nodiscard]] std::optional<RedirectionToken> DisableRedirectionToken();
+  bool RevertRedirectionToken(RedirectionToken token);
+
   // Maps a path as the program sees it to the path in the model: while the program is a 32-bit
   // process on 64-bit Windows and the redirection is on, the system directory stands for
   // SysWOW64 (as Windows redirects it). Used for FilePresent and the deletions, and by lksim for
@@ -162,11 +176,13 @@ class ScriptedSystem : public SystemAccess {
   // The scripted program is the 32-bit one: the PC is 64-bit Windows exactly when it runs
   // under WOW64.
   bool Is64BitWindows() override;
-  std::optional<RedirectionToken> DisableFsRedirection() override;
-  bool RevertFsRedirection(RedirectionToken token) override;
-  void ShutdownWindows(std::string_view mode, bool force) override;
-  void SetClipboardText(std::string_view text) override;
-  ServiceHandle OpenServiceManager() override;
+  std::unique_ptr<FsRedirectionScope> DisableFsRedirection() override;
+  std::unique_ptr<ServiceManager> OpenServiceManager() override;
+  std::uint32_t LastSystemError() override;
+  std::string SystemErrorText(std::uint32_t code) override;
+
+  // --- ServiceHandleTable: the handles behind the owners OpenServiceManager hands out ---
+  ServiceHandle OpenServiceManagerHandle() override;
   ServiceHandle OpenServiceEntry(ServiceHandle manager, std::string_view serviceName) override;
   std::optional<ServiceState> QueryServiceState(ServiceHandle service) override;
   std::optional<ServiceState> SendServiceStop(ServiceHandle service) override;
@@ -174,10 +190,12 @@ class ScriptedSystem : public SystemAccess {
   ServiceHandle CreateServiceEntry(ServiceHandle manager,
                                    const ServiceDefinition& definition) override;
   void CloseServiceObject(ServiceHandle handle) override;
-  std::uint32_t LastSystemError() override;
-  std::string SystemErrorText(std::uint32_t code) override;
-  void PumpWindowMessages() override;
+
+  // --- Desktop --------------------------------------------------------------------------
   void PauseSeconds(int seconds) override;
+  void PumpWindowMessages() override;
+  void SetClipboardText(std::string_view text) override;
+  void ShutdownWindows(ShutdownMode mode, bool force) override;
 
  private:
   struct Model;

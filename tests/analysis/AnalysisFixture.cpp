@@ -67,7 +67,7 @@ AnalysisFixture::AnalysisFixture() {
   system.AddDirectory(std::string(kSystemDir) + "\\Drivers");
   std::filesystem::create_directories(HostPath(std::string(kSystemDir) + "\\Drivers"));
   holding = std::make_unique<HoldingFileSystem>(*files, system);
-  controller = std::make_unique<AnalysisController>(system, *holding, view);
+  controller = std::make_unique<AnalysisController>(system, system, *holding, view);
 }
 
 AnalysisFixture::~AnalysisFixture() {

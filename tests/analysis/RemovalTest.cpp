@@ -53,7 +53,8 @@ TEST_F(Removal_, FullInfectionIsUndoneInOrderAndRestartIsOffered) {
   const auto& restart = view.Dialogs().back();
   EXPECT_EQ(restart.title, "Warnung");
   EXPECT_EQ(restart.icon, DialogIcon::Warning);
-  EXPECT_EQ(system.ShutdownRequests(), (std::vector<ShutdownRequest>{{"2", true}}));
+  EXPECT_EQ(system.ShutdownRequests(),
+            (std::vector<ShutdownRequest>{{ShutdownMode::Restart, true}}));
   EXPECT_EQ(system.OpenServiceHandleCount(), 0);
   EXPECT_EQ(system.OpenRegistryKeyCount(), 0);
   EXPECT_EQ(view.ProgressHistory().back().position, 0);

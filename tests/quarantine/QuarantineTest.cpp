@@ -166,11 +166,11 @@ class QuarantineFixture : public AnalysisFixture {
     ASSERT_TRUE(system.DeleteFileAtRestart(kDriverPath));
     system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::String(""));
     {
-      ScopedServiceObject manager(system, system.OpenServiceManager());
-      ScopedServiceObject service(system, system.OpenServiceEntry(manager.Get(), "winsys32"));
+      const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();
+      const std::unique_ptr<Service> service = manager->OpenServiceEntry("winsys32");
       ASSERT_TRUE(service);
-      ASSERT_TRUE(system.SendServiceStop(service.Get()));
-      ASSERT_TRUE(system.DeleteServiceEntry(service.Get()));
+      ASSERT_TRUE(service->SendStop());
+      ASSERT_TRUE(service->Delete());
     }
     auto registry = system.ConnectRegistry(RegistryView::Native);
     ASSERT_TRUE(registry->OpenMachineKeyReadWrite("SYSTEM\\CurrentControlSet\\services"));
@@ -253,7 +253,8 @@ TEST_F(QuarantineKeep, TheManifestDescribesEveryKeptThing) {
   AddFullServiceKey();
   // As the scan has it on 64-bit Windows: the 32-bit registry view, the redirection off.
   system.SetRunningUnderWow64(true);
-  ASSERT_TRUE(system.DisableFsRedirection());
+  const std::unique_ptr<FsRedirectionScope> redirectionOff = system.DisableFsRedirection();
+  ASSERT_TRUE(redirectionOff);
   system.SetValue("SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
                   "AppInit_DLLs", RegistryValue::String("mfc42ul.dll"));
   auto quarantine = OpenQuarantine();
@@ -501,9 +502,9 @@ TEST_F(QuarantineRestore, AServiceStillMarkedForDeletionGetsItsKeyAndAsksForARes
   auto quarantine = OpenQuarantine();
   ASSERT_TRUE(quarantine->KeepServiceKey("winsys32").ok);
   // Deleted while a handle stays open: the service manager keeps it, marked.
-  ScopedServiceObject manager(system, system.OpenServiceManager());
-  ScopedServiceObject service(system, system.OpenServiceEntry(manager.Get(), "winsys32"));
-  ASSERT_TRUE(system.DeleteServiceEntry(service.Get()));
+  const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();
+  const std::unique_ptr<Service> service = manager->OpenServiceEntry("winsys32");
+  ASSERT_TRUE(service->Delete());
   auto registry = system.ConnectRegistry(RegistryView::Native);
   ASSERT_TRUE(registry->OpenMachineKeyReadWrite("SYSTEM\\CurrentControlSet\\services"));
   ASSERT_TRUE(registry->DeleteSubKeyTree("winsys32"));
@@ -527,9 +528,9 @@ TEST_F(QuarantineRestore, AServiceKeyGetsExactlyTheValuesAndSubkeysItHad) {
   auto quarantine = OpenQuarantine();
   ASSERT_TRUE(quarantine->KeepServiceKey("winsys32").ok);
   {
-    ScopedServiceObject manager(system, system.OpenServiceManager());
-    ScopedServiceObject service(system, system.OpenServiceEntry(manager.Get(), "winsys32"));
-    ASSERT_TRUE(system.DeleteServiceEntry(service.Get()));
+    const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();
+    const std::unique_ptr<Service> service = manager->OpenServiceEntry("winsys32");
+    ASSERT_TRUE(service->Delete());
   }
   auto registry = system.ConnectRegistry(RegistryView::Native);
   if (registry->OpenMachineKeyReadWrite("SYSTEM\\CurrentControlSet\\services")) {

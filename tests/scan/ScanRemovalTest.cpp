@@ -128,6 +128,7 @@ Removed RunRemoval(Pc& pc, RecordingJournal& journal, bool sweep = false) {
   options.sweep = sweep;
   options.remove = true;
   options.journal = &journal;
+  options.pacing = &pc.system;
   Removed removed;
   removed.exitCode = scanner.Run(options);
   std::istringstream lines(out.str());

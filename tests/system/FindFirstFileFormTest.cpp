@@ -13,9 +13,9 @@ namespace {
 
 using ::testing::ElementsAre;
 
-constexpr std::uint32_t kInvalidParameter = 87;
-constexpr std::uint32_t kFileNotFound = 2;
-constexpr std::uint32_t kAccessDenied = 5;
+using win_error::kAccessDenied;
+using win_error::kFileNotFound;
+using win_error::kInvalidParameter;
 
 // A system that answers every call in the fast form with fastAnswer and in the standard form
 // with standardAnswer, recording which forms were asked for.

@@ -102,7 +102,7 @@ TEST(OfflinePlatform, AnswersForAnInstallationThatDoesNotRun) {
   EXPECT_EQ(system->QuerySystemDirectory(), "C:\\Windows\\System32");
   EXPECT_EQ(system->QueryProgramDataDirectory(), "C:\\ProgramData");
   EXPECT_TRUE(system->HasAdministratorRights()) << "the tree is writable";
-  EXPECT_FALSE(system->DisableFsRedirection().has_value());
+  EXPECT_EQ(system->DisableFsRedirection(), nullptr);
 
   EXPECT_FALSE(system->DeviceCanBeOpened("\\\\.\\KeyboardClassC"));
   EXPECT_EQ(system->LastSystemError(), win_error::kCallNotImplemented);
@@ -128,35 +128,35 @@ TEST(OfflineServices, ADeletedServiceLeavesEveryControlSet) {
   tree.InstallKnownVersion();
   tree.AddKey(HiveName::System, "ControlSet003\\Services\\winsys32");
   auto system = OpenTree(tree);
-  const ServiceHandle manager = system->OpenServiceManager();
-  const ServiceHandle service = system->OpenServiceEntry(manager, "WINSYS32");
+  const std::unique_ptr<ServiceManager> manager = system->OpenServiceManager();
+  ASSERT_TRUE(manager);
+  const std::unique_ptr<Service> service = manager->OpenServiceEntry("WINSYS32");
   ASSERT_TRUE(service);
-  EXPECT_EQ(system->QueryServiceState(service), ServiceState::Stopped) << "nothing runs";
-  EXPECT_TRUE(system->DeleteServiceEntry(service));
+  EXPECT_EQ(service->QueryState(), ServiceState::Stopped) << "nothing runs";
+  EXPECT_TRUE(service->Delete());
   for (const char* set : {"ControlSet001", "ControlSet002", "ControlSet003"}) {
     EXPECT_FALSE(tree.KeyStored(HiveName::System, std::string(set) + "\\Services\\winsys32"))
         << set;
     EXPECT_TRUE(tree.KeyStored(HiveName::System, std::string(set) + "\\Services\\Beep") ||
                 std::string(set) == "ControlSet003");
   }
-  EXPECT_EQ(system->QueryServiceState(service), std::nullopt);
-  EXPECT_FALSE(system->DeleteServiceEntry(service));
+  EXPECT_EQ(service->QueryState(), std::nullopt);
+  EXPECT_FALSE(service->Delete());
   EXPECT_EQ(system->LastSystemError(), win_error::kServiceDoesNotExist);
-  system->CloseServiceObject(service);
-  system->CloseServiceObject(manager);
 }
 
 TEST(OfflineServices, ARegisteredServiceGoesIntoTheCurrentControlSet) {
   test::WindowsTree tree;
   tree.SetDword(HiveName::System, "Select", "Current", 2);
   auto system = OpenTree(tree);
-  const ServiceHandle manager = system->OpenServiceManager();
+  const std::unique_ptr<ServiceManager> manager = system->OpenServiceManager();
+  ASSERT_TRUE(manager);
   ServiceDefinition definition;
   definition.name = "winsys32";
   definition.displayName = "winsys32";
   definition.start = 1;
   definition.imagePath = "system32\\drivers\\winsys32.sys";
-  const ServiceHandle created = system->CreateServiceEntry(manager, definition);
+  const std::unique_ptr<Service> created = manager->CreateServiceEntry(definition);
   ASSERT_TRUE(created) << system->LastSystemError();
   EXPECT_FALSE(tree.KeyStored(HiveName::System, "ControlSet001\\Services\\winsys32"));
   const std::optional<HiveValue> start =
@@ -166,10 +166,8 @@ TEST(OfflineServices, ARegisteredServiceGoesIntoTheCurrentControlSet) {
   EXPECT_EQ(
       tree.StoredValue(HiveName::System, "ControlSet002\\Services\\winsys32", "ImagePath")->type,
       2U);
-  EXPECT_FALSE(system->CreateServiceEntry(manager, definition));
+  EXPECT_FALSE(manager->CreateServiceEntry(definition));
   EXPECT_EQ(system->LastSystemError(), win_error::kServiceExists);
-  system->CloseServiceObject(created);
-  system->CloseServiceObject(manager);
 }
 
 // --- Writing ------------------------------------------------------------------------------------
@@ -186,9 +184,9 @@ TEST(OfflineWriting, ReadingWritesNothing) {
     EXPECT_TRUE(registry->ValueNames().has_value());
     EXPECT_TRUE(registry->CreateMachineKey(kServiceKey)) << "it exists: nothing to create";
     EXPECT_TRUE(system->FilePresent("C:\\Windows\\System32\\mfc42ul.dll"));
-    const ServiceHandle manager = system->OpenServiceManager();
-    system->CloseServiceObject(system->OpenServiceEntry(manager, "winsys32"));
-    system->CloseServiceObject(manager);
+    const std::unique_ptr<ServiceManager> manager = system->OpenServiceManager();
+    ASSERT_TRUE(manager);
+    EXPECT_TRUE(manager->OpenServiceEntry("winsys32"));
   }
   EXPECT_EQ(tree.Fingerprint(), before);
 }
@@ -243,14 +241,14 @@ TEST(OfflineWriting, ADecliningHookRefusesTheChangeWithFive) {
   }
   EXPECT_FALSE(registry->DeleteValue("AppInit_DLLs"));
   EXPECT_EQ(system->LastSystemError(), win_error::kAccessDenied);
-  const ServiceHandle manager = system->OpenServiceManager();
-  const ServiceHandle service = system->OpenServiceEntry(manager, "winsys32");
-  EXPECT_FALSE(system->DeleteServiceEntry(service));
+  const std::unique_ptr<ServiceManager> manager = system->OpenServiceManager();
+  ASSERT_TRUE(manager);
+  const std::unique_ptr<Service> service = manager->OpenServiceEntry("winsys32");
+  ASSERT_TRUE(service);
+  EXPECT_FALSE(service->Delete());
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(tree.Fingerprint(), before);
   EXPECT_EQ(ReadString(*system, RegistryView::Native, kWindowsKey, "AppInit_DLLs"), "mfc42ul.dll");
-  system->CloseServiceObject(service);
-  system->CloseServiceObject(manager);
 }
 
 // --- Hostile and damaged hives ------------------------------------------------------------------

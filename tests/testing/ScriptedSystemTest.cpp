@@ -354,7 +354,7 @@ TEST(ScriptedDevices, OpenWhenScriptedOrWhenAFreeFileIsThere) {
 class ScriptedServices : public ::testing::Test {
  protected:
   ServiceHandle Open(const char* name) {
-    manager_ = system_.OpenServiceManager();
+    manager_ = system_.OpenServiceManagerHandle();
     return system_.OpenServiceEntry(manager_, name);
   }
   void CloseAll(ServiceHandle service) {
@@ -489,26 +489,25 @@ TEST_F(ScriptedServices, ACreatedServiceIsStoppedAndRegisteredInItsKey) {
   definition.name = "fresh";
   definition.imagePath = "system32\\drivers\\fresh.sys";
   definition.start = 1;
-  manager_ = system_.OpenServiceManager();
-  ScopedServiceObject created(system_, system_.CreateServiceEntry(manager_, definition));
+  manager_ = system_.OpenServiceManagerHandle();
+  const ServiceHandle created = system_.CreateServiceEntry(manager_, definition);
   ASSERT_TRUE(created);
-  EXPECT_EQ(system_.QueryServiceState(created.Get()), ServiceState::Stopped);
+  EXPECT_EQ(system_.QueryServiceState(created), ServiceState::Stopped);
   const std::string key = std::string(kServicesKey) + "\\fresh";
   EXPECT_EQ(system_.Value(key, "ImagePath"), RegistryValue::ExpandString(definition.imagePath));
   EXPECT_EQ(system_.Value(key, "Start"), RegistryValue::Dword(1));
 
   EXPECT_FALSE(system_.CreateServiceEntry(manager_, definition));
   EXPECT_EQ(system_.LastSystemError(), 1073U);
-  ASSERT_TRUE(system_.DeleteServiceEntry(created.Get()));
+  ASSERT_TRUE(system_.DeleteServiceEntry(created));
   EXPECT_FALSE(system_.CreateServiceEntry(manager_, definition));
   EXPECT_EQ(system_.LastSystemError(), 1072U);
-  created.Close();
-  system_.CloseServiceObject(manager_);
+  CloseAll(created);
 }
 
 TEST_F(ScriptedServices, AnUnavailableManagerRefusesWithFive) {
   system_.SetServiceManagerAvailable(false);
-  EXPECT_FALSE(system_.OpenServiceManager());
+  EXPECT_EQ(system_.OpenServiceManager(), nullptr);
   EXPECT_EQ(system_.LastSystemError(), 5U);
 }
 
@@ -530,10 +529,12 @@ TEST(ScriptedRedirection, TheSystemDirectoryStandsForSysWow64WhileOn) {
   }
   EXPECT_EQ(system.RedirectedPath("C:\\WINDOWS\\Sysnative\\x.dll"), "C:\\WINDOWS\\system32\\x.dll");
 
-  const auto token = system.DisableFsRedirection();
-  ASSERT_TRUE(token);
-  EXPECT_EQ(system.RedirectedPath("C:\\WINDOWS\\system32\\x.dll"), "C:\\WINDOWS\\system32\\x.dll");
-  EXPECT_TRUE(system.RevertFsRedirection(*token));
+  {
+    const std::unique_ptr<FsRedirectionScope> off = system.DisableFsRedirection();
+    ASSERT_TRUE(off);
+    EXPECT_EQ(system.RedirectedPath("C:\\WINDOWS\\system32\\x.dll"),
+              "C:\\WINDOWS\\system32\\x.dll");
+  }
   EXPECT_FALSE(system.RedirectionDisabled());
 }
 
@@ -543,9 +544,11 @@ TEST(ScriptedRedirection, FileOperationsFollowTheRedirection) {
   system.AddFile("C:\\WINDOWS\\system32\\drivers\\winsys32.sys");
   EXPECT_FALSE(system.FilePresent("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
   EXPECT_EQ(system.LastSystemError(), 3U);  // SysWOW64 has no drivers folder
-  const auto token = system.DisableFsRedirection();
-  EXPECT_TRUE(system.FilePresent("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
-  EXPECT_TRUE(system.RevertFsRedirection(*token));
+  {
+    const std::unique_ptr<FsRedirectionScope> off = system.DisableFsRedirection();
+    ASSERT_TRUE(off);
+    EXPECT_TRUE(system.FilePresent("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
+  }
   EXPECT_FALSE(system.DeleteFileNow("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
   EXPECT_TRUE(system.FileExists("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
 }
@@ -553,91 +556,80 @@ TEST(ScriptedRedirection, FileOperationsFollowTheRedirection) {
 TEST(ScriptedRedirection, TokensRestoreThePreviousState) {
   ScriptedSystem system;
   system.SetRunningUnderWow64(true);
-  const auto outer = system.DisableFsRedirection();
-  const auto inner = system.DisableFsRedirection();
+  const auto outer = system.DisableRedirectionToken();
+  const auto inner = system.DisableRedirectionToken();
   ASSERT_TRUE(outer && inner);
-  EXPECT_TRUE(system.RevertFsRedirection(*inner));
+  EXPECT_TRUE(system.RevertRedirectionToken(*inner));
   EXPECT_TRUE(system.RedirectionDisabled());
-  EXPECT_FALSE(system.RevertFsRedirection(*inner));
+  EXPECT_FALSE(system.RevertRedirectionToken(*inner));
   EXPECT_EQ(system.LastSystemError(), 87U);
-  EXPECT_TRUE(system.RevertFsRedirection(*outer));
+  EXPECT_TRUE(system.RevertRedirectionToken(*outer));
   EXPECT_FALSE(system.RedirectionDisabled());
   EXPECT_TRUE(LogMentions(system, "DisableFsRedirection ok"));
 }
 
 TEST(ScriptedRedirection, FailsOnA32BitSystemAndWhereNotOffered) {
   ScriptedSystem system;
-  EXPECT_FALSE(system.DisableFsRedirection());
+  EXPECT_EQ(system.DisableFsRedirection(), nullptr);
   EXPECT_EQ(system.LastSystemError(), 1U);
-  EXPECT_FALSE(system.RevertFsRedirection(RedirectionToken{}));
+  EXPECT_FALSE(system.RevertRedirectionToken(RedirectionToken{}));
   EXPECT_EQ(system.LastSystemError(), 1U);
   system.SetRunningUnderWow64(true);
   system.SetRedirectionAvailable(false);
-  EXPECT_FALSE(system.DisableFsRedirection());
+  EXPECT_EQ(system.DisableFsRedirection(), nullptr);
   EXPECT_EQ(system.LastSystemError(), 127U);
   EXPECT_FALSE(system.RedirectionDisabled());
 }
 
-// The scope guard over the redirection switch, as the sweep uses it.
+// The owner the seam hands out for the redirection switch, as the sweep and the scan use it.
 std::ptrdiff_t RevertCalls(const ScriptedSystem& system) {
   return std::count_if(system.Log().begin(), system.Log().end(), [](const std::string& line) {
     return line.rfind("RevertFsRedirection", 0) == 0;
   });
 }
 
-TEST(ScopedFsRedirection, SwitchesBackOnOnceWhenItsScopeEnds) {
+TEST(FsRedirectionScope, SwitchesBackOnOnceWhenItEnds) {
   ScriptedSystem system;
   system.SetRunningUnderWow64(true);
   {
-    ScopedFsRedirection redirection(system);
-    redirection.DisableIf(true);
-    EXPECT_TRUE(redirection.Holds());
+    const std::unique_ptr<FsRedirectionScope> redirection = system.DisableFsRedirection();
+    EXPECT_TRUE(redirection);
     EXPECT_TRUE(system.RedirectionDisabled());
   }
   EXPECT_FALSE(system.RedirectionDisabled());
   EXPECT_EQ(RevertCalls(system), 1);
-}
-
-TEST(ScopedFsRedirection, AnEarlyRevertIsNotRepeatedAtTheEnd) {
-  ScriptedSystem system;
-  system.SetRunningUnderWow64(true);
-  {
-    ScopedFsRedirection redirection(system);
-    redirection.DisableIf(true);
-    redirection.Revert();
-    EXPECT_FALSE(redirection.Holds());
-    EXPECT_FALSE(system.RedirectionDisabled());
-    redirection.Revert();
-  }
-  EXPECT_EQ(RevertCalls(system), 1);
   EXPECT_FALSE(LogMentions(system, "RevertFsRedirection failed"));
 }
 
-TEST(ScopedFsRedirection, RevertsNothingWithoutAToken) {
+TEST(FsRedirectionScope, NestedScopesRestoreTheStateEachFound) {
   ScriptedSystem system;
   system.SetRunningUnderWow64(true);
+  std::unique_ptr<FsRedirectionScope> outer = system.DisableFsRedirection();
   {
-    ScopedFsRedirection unwanted(system);
-    unwanted.DisableIf(false);
-    EXPECT_FALSE(unwanted.Holds());
+    const std::unique_ptr<FsRedirectionScope> inner = system.DisableFsRedirection();
+    ASSERT_TRUE(inner);
   }
+  EXPECT_TRUE(system.RedirectionDisabled()) << "the outer scope still holds it off";
+  outer.reset();
+  EXPECT_FALSE(system.RedirectionDisabled());
+  EXPECT_EQ(RevertCalls(system), 2);
+}
+
+TEST(FsRedirectionScope, ARefusalHandsOutNoOwnerAndRevertsNothing) {
+  ScriptedSystem system;
+  system.SetRunningUnderWow64(true);
   system.SetRedirectionAvailable(false);
-  {
-    ScopedFsRedirection refused(system);
-    refused.DisableIf(true);
-    EXPECT_FALSE(refused.Holds());
-  }
+  EXPECT_EQ(system.DisableFsRedirection(), nullptr);
   EXPECT_EQ(RevertCalls(system), 0);
   EXPECT_FALSE(system.RedirectionDisabled());
 }
 
-TEST(ScopedFsRedirection, RevertsOnTheWayOutOfAFailure) {
+TEST(FsRedirectionScope, RevertsOnTheWayOutOfAFailure) {
   ScriptedSystem system;
   system.SetRunningUnderWow64(true);
   EXPECT_THROW(
       {
-        ScopedFsRedirection redirection(system);
-        redirection.DisableIf(true);
+        const std::unique_ptr<FsRedirectionScope> redirection = system.DisableFsRedirection();
         throw std::runtime_error("failure inside the scope");
       },
       std::runtime_error);
@@ -657,11 +649,13 @@ TEST(ScriptedLog, ReadingTheMachineLeavesNoTrace) {
   }
   EXPECT_TRUE(system.FilePresent("C:\\WINDOWS\\system32\\mfc42ul.dll"));
   EXPECT_FALSE(system.DeviceCanBeOpened("\\\\.\\KeyboardClassC"));
-  const ServiceHandle manager = system.OpenServiceManager();
-  const ServiceHandle service = system.OpenServiceEntry(manager, "winsys32");
-  EXPECT_EQ(system.QueryServiceState(service), ServiceState::Running);
-  system.CloseServiceObject(service);
-  system.CloseServiceObject(manager);
+  {
+    const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();
+    ASSERT_TRUE(manager);
+    const std::unique_ptr<Service> service = manager->OpenServiceEntry("winsys32");
+    ASSERT_TRUE(service);
+    EXPECT_EQ(service->QueryState(), ServiceState::Running);
+  }
   system.PumpWindowMessages();
   system.PauseSeconds(1);
   EXPECT_THAT(system.Log(), ElementsAre());
@@ -672,16 +666,17 @@ TEST(ScriptedLog, ReadingTheMachineLeavesNoTrace) {
 TEST(ScriptedPlatform, ShutdownAndClipboardAreRecorded) {
   ScriptedSystem system;
   EXPECT_TRUE(system.IsNtFamily());
-  system.ShutdownWindows("2", true);
-  system.ShutdownWindows("4", false);
+  system.ShutdownWindows(ShutdownMode::Restart, true);
+  system.ShutdownWindows(ShutdownMode::MonitorOff, false);
   system.SetClipboardText("C:\\a.sys\r\n");
   EXPECT_THAT(system.ShutdownRequests(),
-              ElementsAre(ShutdownRequest{"2", true}, ShutdownRequest{"4", false}));
+              ElementsAre(ShutdownRequest{ShutdownMode::Restart, true},
+                          ShutdownRequest{ShutdownMode::MonitorOff, false}));
   EXPECT_EQ(system.Clipboard(), "C:\\a.sys\r\n");
   EXPECT_TRUE(LogMentions(system, "ShutdownWindows 2 force: ExitWindowsEx 6"));
   EXPECT_TRUE(LogMentions(system, "ShutdownWindows 4: nothing"));
   system.SetNtFamily(false);
-  system.ShutdownWindows("2", true);
+  system.ShutdownWindows(ShutdownMode::Restart, true);
   EXPECT_TRUE(LogMentions(system, "ShutdownWindows 2 force: nothing"));
 }
 

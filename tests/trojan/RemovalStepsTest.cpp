@@ -18,7 +18,7 @@ constexpr char kLibrary[] = "C:\\WINDOWS\\system32\\mfc42ul.dll";
 class RemovalStepsOnTheirOwn : public ::testing::Test {
  protected:
   ScriptedSystem system;
-  RemovalSteps steps{system};
+  RemovalSteps steps{system, system};
 };
 
 TEST_F(RemovalStepsOnTheirOwn, AppInitTellsWhatItWasAndWhatItBecame) {

@@ -1,6 +1,10 @@
-// The system contract (tests/system/contract) for the Windows implementation, against the real
-// registry, files, devices and service manager of Wine (or Windows).
-#include "tests/system/contract/SystemContract.h"
+// The contract suites (tests/system/contract) for the Windows implementation, against the real
+// registry, files, devices, service manager and desktop of Wine (or Windows).
+#include "tests/system/contract/DesktopContract.h"
+#include "tests/system/contract/LiveSystemContract.h"
+#include "tests/system/contract/RegistryContract.h"
+#include "tests/system/contract/ServiceManagerContract.h"
+#include "tests/system/contract/SystemFilesContract.h"
 
 #include <chrono>
 #include <cstring>
@@ -8,6 +12,7 @@
 #include <vector>
 
 #include "system/win/UniqueHandle.h"
+#include "system/win/WindowsDesktop.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "tests/wine/WineTestSupport.h"
 #include "win32/Utf.h"
@@ -19,16 +24,15 @@ namespace {
 // Windows the flag is ignored.
 constexpr REGSAM kNativeView = KEY_WOW64_64KEY;
 
-class WindowsSubject final : public Subject {
+class WindowsSubject final : public LiveSubject {
  public:
   WindowsSubject() : name_(test::UniqueName("LkContract")) {
     PutKey("");
-    manager_ = system_.OpenServiceManager();
+    manager_.Reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   }
 
   ~WindowsSubject() override {
     services_.RemoveAll(Manager());
-    system_.CloseServiceObject(manager_);
     UniqueRegistryKey software;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | kNativeView,
                       software.Put()) == ERROR_SUCCESS) {
@@ -38,9 +42,6 @@ class WindowsSubject final : public Subject {
   }
 
   SystemAccess& System() override { return system_; }
-  std::uint32_t Capabilities() const override {
-    return kCanStopServices | kHasDevices | kDeletesAtRestart;
-  }
   std::string Key() override { return "SOFTWARE\\" + name_; }
 
   void PutKey(std::string_view relative) override {
@@ -134,7 +135,7 @@ class WindowsSubject final : public Subject {
   std::string PutDevice() override { return "\\\\.\\NUL"; }
 
  private:
-  SC_HANDLE Manager() const { return WindowsSystemAccess::ToScHandle(manager_); }
+  SC_HANDLE Manager() const { return manager_.Get(); }
   std::string Below(std::string_view relative) const {
     std::string path = "SOFTWARE\\";
     path += name_;
@@ -155,11 +156,80 @@ class WindowsSubject final : public Subject {
   WindowsSystemAccess system_;
   std::string name_;
   test::TemporaryDirectory folder_;
-  ServiceHandle manager_;
+  UniqueServiceHandle manager_;
   test::TestServices services_;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Windows, SystemContract, WindowsSubject);
+// The desktop's pending work is a message posted to a window of the test's own, whose procedure
+// runs it.
+class WindowsDesktopSubject final : public DesktopSubject {
+ public:
+  WindowsDesktopSubject() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &WindowsDesktopSubject::Procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kClassName;
+    RegisterClassW(&windowClass);  // fails harmlessly when a test before registered it
+    window_.Reset(CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr));
+    if (window_) SetWindowLongPtrW(window_.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~WindowsDesktopSubject() override {
+    // Nothing of this test may run in the next one.
+    MSG message{};
+    while (PeekMessageW(&message, window_.Get(), 0, 0, PM_REMOVE)) {
+    }
+  }
+
+  Desktop& TheDesktop() override { return desktop_; }
+  std::string Unavailable() override {
+    if (!window_) return "no window can be created here (DISPLAY unset?)";
+    if (!OpenClipboard(nullptr)) return "no clipboard here (DISPLAY unset?)";
+    CloseClipboard();
+    return {};
+  }
+  std::optional<std::string> ClipboardText() override {
+    if (!OpenClipboard(nullptr)) return std::nullopt;
+    std::optional<std::string> text;
+    if (const HANDLE data = GetClipboardData(CF_UNICODETEXT); data != nullptr) {
+      if (const auto* wide = static_cast<const wchar_t*>(GlobalLock(data)); wide != nullptr) {
+        text = Utf8FromWide(wide);
+        GlobalUnlock(data);
+      }
+    }
+    CloseClipboard();
+    return text;
+  }
+  void PostWork(std::function<void()> work) override {
+    work_.push_back(std::move(work));
+    PostMessageW(window_.Get(), kWorkMessage, 0, 0);
+  }
+
+ private:
+  static constexpr wchar_t kClassName[] = L"LkDesktopContract";
+  static constexpr UINT kWorkMessage = WM_APP + 7;
+
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<WindowsDesktopSubject*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == kWorkMessage && self != nullptr && !self->work_.empty()) {
+      const std::function<void()> work = std::move(self->work_.front());
+      self->work_.erase(self->work_.begin());
+      work();
+      return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+
+  WindowsDesktop desktop_;
+  UniqueWindow window_;
+  std::vector<std::function<void()>> work_;
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, RegistryContract, WindowsSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, ServiceManagerContract, WindowsSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, SystemFilesContract, WindowsSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, LiveSystemContract, WindowsSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, DesktopContract, WindowsDesktopSubject);
 
 }  // namespace
 }  // namespace lk::contract

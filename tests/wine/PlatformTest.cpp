@@ -1,9 +1,11 @@
-// The platform operations of WindowsSystemAccess: WOW64 and the redirection switch, shutdown in
-// the modes that do nothing, the clipboard, error texts and the message pump.
+// The platform operations of WindowsSystemAccess (WOW64 and the redirection switch, error texts)
+// and the desktop of WindowsDesktop (shutdown in the modes that do nothing, the clipboard and the
+// message pump).
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "base/WindowsPath.h"
 #include "system/win/FsRedirection.h"
 #include "system/win/UniqueHandle.h"
+#include "system/win/WindowsDesktop.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "tests/wine/WineTestSupport.h"
 #include "win32/Utf.h"
@@ -56,16 +59,14 @@ class NativeSystemMarker {
   explicit NativeSystemMarker(WindowsSystemAccess& system) : system_(system) {
     path_ =
         AppendBackslash(system_.QuerySystemDirectory()) + test::UniqueName("lk-marker") + ".sys";
-    ScopedFsRedirection native(system_);
-    native.DisableIf(true);
-    if (native.Holds()) planted_ = test::WriteWholeFile(path_, "marker");
+    const std::unique_ptr<FsRedirectionScope> native = system_.DisableFsRedirection();
+    if (native) planted_ = test::WriteWholeFile(path_, "marker");
   }
   NativeSystemMarker(const NativeSystemMarker&) = delete;
   NativeSystemMarker& operator=(const NativeSystemMarker&) = delete;
   ~NativeSystemMarker() {
-    ScopedFsRedirection native(system_);
-    native.DisableIf(true);
-    if (native.Holds()) DeleteFileW(WideFromUtf8(path_).c_str());
+    const std::unique_ptr<FsRedirectionScope> native = system_.DisableFsRedirection();
+    if (native) DeleteFileW(WideFromUtf8(path_).c_str());
   }
   [[nodiscard]] bool Planted() const noexcept { return planted_; }
   [[nodiscard]] const std::string& Path() const noexcept { return path_; }
@@ -86,15 +87,15 @@ TEST(FsRedirection, SwitchedOffItReachesTheNativeSystemDirectory) {
   ASSERT_TRUE(marker.Planted());
   EXPECT_FALSE(system.FilePresent(marker.Path()));
 
-  const std::optional<RedirectionToken> token = system.DisableFsRedirection();
-  ASSERT_TRUE(token);
-  EXPECT_TRUE(system.FilePresent(marker.Path()));
-  bool seenByOtherThread = true;
-  std::thread([&] { seenByOtherThread = system.FilePresent(marker.Path()); }).join();
-  EXPECT_FALSE(seenByOtherThread) << "the switch acts on the calling thread only";
-
-  EXPECT_TRUE(system.RevertFsRedirection(*token));
-  EXPECT_FALSE(system.FilePresent(marker.Path()));
+  {
+    const std::unique_ptr<FsRedirectionScope> off = system.DisableFsRedirection();
+    ASSERT_TRUE(off);
+    EXPECT_TRUE(system.FilePresent(marker.Path()));
+    bool seenByOtherThread = true;
+    std::thread([&] { seenByOtherThread = system.FilePresent(marker.Path()); }).join();
+    EXPECT_FALSE(seenByOtherThread) << "the switch acts on the calling thread only";
+  }
+  EXPECT_FALSE(system.FilePresent(marker.Path())) << "back on once the owner ended";
 }
 
 TEST(FsRedirection, TheOwnerSwitchesItBackOnWhenItsScopeEnds) {
@@ -163,24 +164,23 @@ class WindowTest : public ::testing::Test {
     for (int i = 0; i < count; ++i) PostMessageW(window_.Get(), kTestMessage, 0, 0);
   }
 
-  WindowsSystemAccess system_;
+  WindowsDesktop desktop_;
   UniqueWindow window_;
 };
 
 using ShutdownModes = WindowTest;
 
 TEST_F(ShutdownModes, MonitorOffWithoutForceAndUnknownModesDoNothing) {
-  system_.SetApplicationWindow(window_.Get());
-  system_.ShutdownWindows("4", false);
-  system_.ShutdownWindows("9", true);
-  system_.ShutdownWindows("", true);
-  system_.ShutdownWindows("22", true);
+  desktop_.SetApplicationWindow(window_.Get());
+  desktop_.ShutdownWindows(ShutdownMode::MonitorOff, false);
+  desktop_.ShutdownWindows(static_cast<ShutdownMode>(9), true);
+  desktop_.ShutdownWindows(static_cast<ShutdownMode>(0), true);
   EXPECT_TRUE(windowLog.systemCommands.empty());
 }
 
 TEST_F(ShutdownModes, MonitorOffWithForceGoesToTheApplicationWindow) {
-  system_.SetApplicationWindow(window_.Get());
-  system_.ShutdownWindows("4", true);
+  desktop_.SetApplicationWindow(window_.Get());
+  desktop_.ShutdownWindows(ShutdownMode::MonitorOff, true);
   ASSERT_EQ(windowLog.systemCommands.size(), 1u);
   EXPECT_EQ(windowLog.systemCommands[0].first, WPARAM{SC_MONITORPOWER});
   EXPECT_EQ(windowLog.systemCommands[0].second, LPARAM{2});
@@ -190,7 +190,7 @@ using MessagePump = WindowTest;
 
 TEST_F(MessagePump, RunsEveryPendingMessage) {
   Post(3);
-  system_.PumpWindowMessages();
+  desktop_.PumpWindowMessages();
   EXPECT_EQ(windowLog.testMessages, 3);
   MSG message{};
   EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE));
@@ -198,13 +198,13 @@ TEST_F(MessagePump, RunsEveryPendingMessage) {
 
 TEST_F(MessagePump, FilterTakesTheMessagesItHandles) {
   int filtered = 0;
-  system_.SetMessageFilter([&](MSG& message) {
+  desktop_.SetMessageFilter([&](MSG& message) {
     if (message.message != kTestMessage) return false;
     ++filtered;
     return filtered == 1;
   });
   Post(2);
-  system_.PumpWindowMessages();
+  desktop_.PumpWindowMessages();
   EXPECT_EQ(filtered, 2);
   EXPECT_EQ(windowLog.testMessages, 1);
 }
@@ -212,7 +212,7 @@ TEST_F(MessagePump, FilterTakesTheMessagesItHandles) {
 TEST_F(MessagePump, QuitRequestIsLeftForTheMainLoop) {
   Post();
   PostQuitMessage(7);
-  system_.PumpWindowMessages();
+  desktop_.PumpWindowMessages();
   EXPECT_EQ(windowLog.testMessages, 1);
   MSG message{};
   ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
@@ -222,12 +222,12 @@ TEST_F(MessagePump, QuitRequestIsLeftForTheMainLoop) {
 
 TEST_F(MessagePump, PauseKeepsPumpingAndZeroDoesNotWait) {
   Post();
-  system_.PauseSeconds(0);
-  system_.PauseSeconds(-3);
+  desktop_.PauseSeconds(0);
+  desktop_.PauseSeconds(-3);
   EXPECT_EQ(windowLog.testMessages, 0);
 
   const auto start = std::chrono::steady_clock::now();
-  system_.PauseSeconds(1);
+  desktop_.PauseSeconds(1);
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(windowLog.testMessages, 1);
   EXPECT_GE(waited, std::chrono::milliseconds(900));
@@ -263,8 +263,8 @@ TEST(ClipboardText, HoldsUnicodeBesideAnsiText) {
     const ClipboardReader probe;
     if (!probe.Open()) GTEST_SKIP() << "no clipboard here (DISPLAY unset?)";
   }
-  WindowsSystemAccess system;
-  system.SetClipboardText("C:\\WINDOWS\\system32\\lk-Ж😀.dll\r\nC:\\x.sys\r\n");
+  WindowsDesktop desktop;
+  desktop.SetClipboardText("C:\\WINDOWS\\system32\\lk-Ж😀.dll\r\nC:\\x.sys\r\n");
 
   ClipboardReader clipboard;
   ASSERT_TRUE(clipboard.Open());
@@ -284,9 +284,9 @@ TEST(ClipboardText, NewTextReplacesTheOld) {
     const ClipboardReader probe;
     if (!probe.Open()) GTEST_SKIP() << "no clipboard here (DISPLAY unset?)";
   }
-  WindowsSystemAccess system;
-  system.SetClipboardText("first");
-  system.SetClipboardText("second");
+  WindowsDesktop desktop;
+  desktop.SetClipboardText("first");
+  desktop.SetClipboardText("second");
   ClipboardReader clipboard;
   ASSERT_TRUE(clipboard.Open());
   EXPECT_EQ(clipboard.Read<char>(CF_TEXT), "second");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -22,17 +23,18 @@ constexpr std::uint32_t kInvalidServiceControl = 1052;  // the service does not 
 class ServiceManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    raw_.Reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     manager_ = system_.OpenServiceManager();
     ASSERT_TRUE(manager_) << "error " << system_.LastSystemError();
   }
 
   void TearDown() override {
     // Whatever a test left behind: stopped, released and deleted.
+    manager_.reset();
     services_.RemoveAll(Manager());
-    system_.CloseServiceObject(manager_);
   }
 
-  SC_HANDLE Manager() const { return WindowsSystemAccess::ToScHandle(manager_); }
+  SC_HANDLE Manager() const { return raw_.Get(); }
 
   // Registers our test service under a new name; mode "accept" or "refuse" (the STOP control).
   std::string CreateTestService(const std::wstring& mode) {
@@ -42,19 +44,21 @@ class ServiceManagerTest : public ::testing::Test {
   }
 
   // Starts the service and waits until it runs.
-  void Start(ServiceHandle service) {
-    ASSERT_TRUE(StartServiceW(WindowsSystemAccess::ToScHandle(service), 0, nullptr))
+  void Start(const std::string& name, Service& service) {
+    const UniqueServiceHandle raw(
+        OpenServiceW(Manager(), WideFromUtf8(name).c_str(), SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(raw && StartServiceW(raw.Get(), 0, nullptr))
         << "StartServiceW failed with " << GetLastError();
     ASSERT_EQ(WaitForState(service, ServiceState::Running), ServiceState::Running);
   }
 
   // Polls the state until it is the one wanted or a minute has passed (a service starts slowly
   // under emulation); the last state seen.
-  std::optional<ServiceState> WaitForState(ServiceHandle service, ServiceState wanted) {
+  std::optional<ServiceState> WaitForState(Service& service, ServiceState wanted) {
     std::optional<ServiceState> state;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     do {
-      state = system_.QueryServiceState(service);
+      state = service.QueryState();
       if (state == wanted) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     } while (std::chrono::steady_clock::now() < end);
@@ -62,31 +66,35 @@ class ServiceManagerTest : public ::testing::Test {
   }
 
   WindowsSystemAccess system_;
-  ServiceHandle manager_;
+  UniqueServiceHandle raw_;  // the test's own, for what the seam does not offer
+  std::unique_ptr<ServiceManager> manager_;
   test::TestServices services_;
 };
 
 using ServiceLookup = ServiceManagerTest;
 
 TEST_F(ServiceLookup, MissingServiceGivesNoneWith1060) {
-  const ServiceHandle service =
-      system_.OpenServiceEntry(manager_, test::UniqueName("LkNoSuchService"));
+  const std::unique_ptr<Service> service =
+      manager_->OpenServiceEntry(test::UniqueName("LkNoSuchService"));
   EXPECT_FALSE(service);
   EXPECT_EQ(system_.LastSystemError(), win_error::kServiceDoesNotExist);
 }
 
-TEST_F(ServiceLookup, ClosingNoneChangesNothing) {
+TEST_F(ServiceLookup, EndingAnOwnerKeepsTheLastError) {
+  const std::string name = CreateTestService(L"accept");
+  std::unique_ptr<Service> service = manager_->OpenServiceEntry(name);
+  ASSERT_TRUE(service);
   SetLastError(1234);
-  system_.CloseServiceObject(ServiceHandle{});
+  service.reset();
   EXPECT_EQ(system_.LastSystemError(), 1234u);
 }
 
 TEST_F(ServiceLookup, RegisteredServiceIsFoundStopped) {
   const std::string name = CreateTestService(L"accept");
-  ScopedServiceObject service(system_, system_.OpenServiceEntry(manager_, name));
+  const std::unique_ptr<Service> service = manager_->OpenServiceEntry(name);
   ASSERT_TRUE(service);
-  EXPECT_EQ(system_.QueryServiceState(service.Get()), ServiceState::Stopped);
-  EXPECT_FALSE(system_.SendServiceStop(service.Get()));
+  EXPECT_EQ(service->QueryState(), ServiceState::Stopped);
+  EXPECT_FALSE(service->SendStop());
   EXPECT_EQ(system_.LastSystemError(), win_error::kServiceNotActive);
 }
 
@@ -95,25 +103,25 @@ using ServiceRemoval = ServiceManagerTest;
 TEST_F(ServiceRemoval, RunningServiceIsStoppedThenDeleted) {
   const std::string name = CreateTestService(L"accept");
   {
-    ScopedServiceObject service(system_, system_.OpenServiceEntry(manager_, name));
+    const std::unique_ptr<Service> service = manager_->OpenServiceEntry(name);
     ASSERT_TRUE(service);
-    Start(service.Get());
-    const std::optional<ServiceState> afterStop = system_.SendServiceStop(service.Get());
+    Start(name, *service);
+    const std::optional<ServiceState> afterStop = service->SendStop();
     ASSERT_TRUE(afterStop) << "error " << system_.LastSystemError();
     EXPECT_TRUE(afterStop == ServiceState::StopPending || afterStop == ServiceState::Stopped);
-    EXPECT_EQ(WaitForState(service.Get(), ServiceState::Stopped), ServiceState::Stopped);
+    EXPECT_EQ(WaitForState(*service, ServiceState::Stopped), ServiceState::Stopped);
 
-    EXPECT_TRUE(system_.DeleteServiceEntry(service.Get()));
+    EXPECT_TRUE(service->Delete());
     // Still open here, so the service is only marked; a second deletion says so.
-    EXPECT_FALSE(system_.DeleteServiceEntry(service.Get()));
+    EXPECT_FALSE(service->Delete());
     EXPECT_EQ(system_.LastSystemError(), win_error::kServiceMarkedForDelete);
   }
   // With the last handle closed the service goes.
-  ServiceHandle reopened{};
+  std::unique_ptr<Service> reopened;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    reopened = system_.OpenServiceEntry(manager_, name);
+    reopened = manager_->OpenServiceEntry(name);
     if (!reopened) break;
-    system_.CloseServiceObject(reopened);
+    reopened.reset();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_FALSE(reopened);
@@ -122,26 +130,15 @@ TEST_F(ServiceRemoval, RunningServiceIsStoppedThenDeleted) {
 
 TEST_F(ServiceRemoval, ServiceThatRefusesStopKeepsRunning) {
   const std::string name = CreateTestService(L"refuse");
-  ScopedServiceObject service(system_, system_.OpenServiceEntry(manager_, name));
+  const std::unique_ptr<Service> service = manager_->OpenServiceEntry(name);
   ASSERT_TRUE(service);
-  Start(service.Get());
-  EXPECT_FALSE(system_.SendServiceStop(service.Get()));
+  Start(name, *service);
+  EXPECT_FALSE(service->SendStop());
   EXPECT_EQ(system_.LastSystemError(), kInvalidServiceControl);
-  EXPECT_EQ(system_.QueryServiceState(service.Get()), ServiceState::Running);
+  EXPECT_EQ(service->QueryState(), ServiceState::Running);
 
   services_.QuitLast();
-  EXPECT_EQ(WaitForState(service.Get(), ServiceState::Stopped), ServiceState::Stopped);
-}
-
-TEST_F(ServiceRemoval, ClosedHandleAnswersNothing) {
-  const std::string name = CreateTestService(L"accept");
-  const ServiceHandle service = system_.OpenServiceEntry(manager_, name);
-  ASSERT_TRUE(service);
-  system_.CloseServiceObject(service);
-  const ServiceHandle none{};
-  EXPECT_FALSE(system_.QueryServiceState(none));
-  EXPECT_FALSE(system_.DeleteServiceEntry(none));
-  EXPECT_EQ(system_.LastSystemError(), win_error::kInvalidHandle);
+  EXPECT_EQ(WaitForState(*service, ServiceState::Stopped), ServiceState::Stopped);
 }
 
 using ServiceRegistration = ServiceManagerTest;
@@ -161,12 +158,12 @@ TEST_F(ServiceRegistration, KernelDriverIsRegisteredAsDefinedAndFound) {
   definition.name = test::UniqueName("LkCreatedDriver");
   definition.displayName = "Lk Ж driver";
   definition.imagePath = "\\SystemRoot\\system32\\drivers\\" + definition.name + ".sys";
-  ScopedServiceObject created(system_, system_.CreateServiceEntry(manager_, definition));
+  const std::unique_ptr<Service> created = manager_->CreateServiceEntry(definition);
   ASSERT_TRUE(created) << "error " << system_.LastSystemError();
   services_.Track(WideFromUtf8(definition.name));
-  EXPECT_EQ(system_.QueryServiceState(created.Get()), ServiceState::Stopped);
+  EXPECT_EQ(created->QueryState(), ServiceState::Stopped);
 
-  ScopedServiceObject found(system_, system_.OpenServiceEntry(manager_, definition.name));
+  const std::unique_ptr<Service> found = manager_->OpenServiceEntry(definition.name);
   EXPECT_TRUE(found);
   EXPECT_EQ(ServiceKeyValue(definition.name, "Type"), RegistryValue::Dword(1));
   EXPECT_EQ(ServiceKeyValue(definition.name, "Start"), RegistryValue::Dword(3));
@@ -188,11 +185,11 @@ TEST_F(ServiceRegistration, CreatedServiceRunsItsImage) {
   definition.errorControl = SERVICE_ERROR_IGNORE;
   definition.imagePath = Utf8FromWide(test::TestServices::Command(L"accept"));
   services_.Track(WideFromUtf8(definition.name));
-  ScopedServiceObject created(system_, system_.CreateServiceEntry(manager_, definition));
+  const std::unique_ptr<Service> created = manager_->CreateServiceEntry(definition);
   ASSERT_TRUE(created) << "error " << system_.LastSystemError();
-  Start(created.Get());
-  ASSERT_TRUE(system_.SendServiceStop(created.Get()));
-  EXPECT_EQ(WaitForState(created.Get(), ServiceState::Stopped), ServiceState::Stopped);
+  Start(definition.name, *created);
+  ASSERT_TRUE(created->SendStop());
+  EXPECT_EQ(WaitForState(*created, ServiceState::Stopped), ServiceState::Stopped);
 }
 
 TEST_F(ServiceRegistration, ExistingServiceIsNotCreatedAgain) {
@@ -201,20 +198,20 @@ TEST_F(ServiceRegistration, ExistingServiceIsNotCreatedAgain) {
   definition.name = name;
   definition.displayName = "another";
   definition.imagePath = "C:\\elsewhere.sys";
-  EXPECT_FALSE(system_.CreateServiceEntry(manager_, definition));
+  EXPECT_FALSE(manager_->CreateServiceEntry(definition));
   EXPECT_EQ(system_.LastSystemError(), win_error::kServiceExists);
 }
 
 TEST_F(ServiceRegistration, ServiceMarkedForDeletionIsNotCreatedAgain) {
   const std::string name = CreateTestService(L"accept");
-  ScopedServiceObject held(system_, system_.OpenServiceEntry(manager_, name));
+  const std::unique_ptr<Service> held = manager_->OpenServiceEntry(name);
   ASSERT_TRUE(held);
-  ASSERT_TRUE(system_.DeleteServiceEntry(held.Get()));
+  ASSERT_TRUE(held->Delete());
   // Still open, so only marked: the name is not free yet.
   ServiceDefinition definition;
   definition.name = name;
   definition.imagePath = "C:\\elsewhere.sys";
-  EXPECT_FALSE(system_.CreateServiceEntry(manager_, definition));
+  EXPECT_FALSE(manager_->CreateServiceEntry(definition));
   EXPECT_EQ(system_.LastSystemError(), win_error::kServiceMarkedForDelete);
 }
 

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "system/win/SystemMessage.h"
 #include "system/win/UniqueHandle.h"
 #include "tools/ConsoleTexts.h"
 #include "win32/Utf.h"
@@ -16,15 +17,9 @@ namespace {
 constexpr std::size_t kMaxStringLength = 31000;
 
 std::string ErrorText(DWORD code) {
-  wchar_t buffer[256];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, buffer, 256, nullptr);
-  while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
-                        buffer[length - 1] == L' ' || buffer[length - 1] == L'.')) {
-    --length;
-  }
-  if (length == 0) return "Fehler " + std::to_string(code);
-  return Utf8FromWide(std::wstring_view(buffer, length));
+  std::string text = SystemMessage(code);
+  if (text.empty()) text = "Fehler " + std::to_string(code);
+  return text;
 }
 
 // RegisterEventSourceW fails with null; its handle is given back with DeregisterEventSource.

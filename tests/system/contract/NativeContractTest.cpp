@@ -1,6 +1,11 @@
-// The system contract for the implementations that run natively: the scripted model and the
-// offline system over hive files of a Windows-like tree.
-#include "tests/system/contract/SystemContract.h"
+// The contract suites for the implementations that run natively: the scripted model (every
+// part of the seam, its desktop included) and the offline system over hive files of a
+// Windows-like tree (what a system that does not run provides).
+#include "tests/system/contract/DesktopContract.h"
+#include "tests/system/contract/LiveSystemContract.h"
+#include "tests/system/contract/RegistryContract.h"
+#include "tests/system/contract/ServiceManagerContract.h"
+#include "tests/system/contract/SystemFilesContract.h"
 
 #include "base/Utf8.h"
 #include "system/offline/OfflineSystemAccess.h"
@@ -10,16 +15,13 @@
 namespace lk::contract {
 namespace {
 
-class ScriptedSubject final : public Subject {
+class ScriptedSubject final : public LiveSubject {
  public:
   ScriptedSubject() {
     system_.AddKey(kKey);
     system_.AddDirectory(kFolder);
   }
   SystemAccess& System() override { return system_; }
-  std::uint32_t Capabilities() const override {
-    return kCanStopServices | kHasDevices | kDeletesAtRestart;
-  }
   std::string Key() override { return kKey; }
   void PutKey(std::string_view relative) override { system_.AddKey(Below(relative)); }
   void PutValue(std::string_view relative, std::string_view name,
@@ -75,7 +77,6 @@ class OfflineSubject final : public Subject {
     }
     return *system_;
   }
-  std::uint32_t Capabilities() const override { return 0; }
   std::string Key() override { return std::string("SOFTWARE\\") + kKey; }
   void PutKey(std::string_view relative) override {
     Arranging();
@@ -125,8 +126,6 @@ class OfflineSubject final : public Subject {
     }
     return "LkContractService";
   }
-  std::string PutRunningService() override { return {}; }
-  std::string PutDevice() override { return {}; }
 
  private:
   static constexpr char kKey[] = "LkContract";
@@ -157,8 +156,29 @@ class OfflineSubject final : public Subject {
   std::unique_ptr<OfflineSystemAccess> system_;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, SystemContract, ScriptedSubject);
-INSTANTIATE_TYPED_TEST_SUITE_P(Offline, SystemContract, OfflineSubject);
+// The model's desktop: pending work runs at the next pump, as a posted window message would.
+class ScriptedDesktopSubject final : public DesktopSubject {
+ public:
+  Desktop& TheDesktop() override { return system_; }
+  std::string Unavailable() override { return {}; }
+  std::optional<std::string> ClipboardText() override { return system_.Clipboard(); }
+  void PostWork(std::function<void()> work) override {
+    system_.AtPump(system_.PumpCount() + 1, std::move(work));
+  }
+
+ private:
+  ScriptedSystem system_;
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, RegistryContract, ScriptedSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, ServiceManagerContract, ScriptedSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, SystemFilesContract, ScriptedSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, LiveSystemContract, ScriptedSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, DesktopContract, ScriptedDesktopSubject);
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Offline, RegistryContract, OfflineSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Offline, ServiceManagerContract, OfflineSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Offline, SystemFilesContract, OfflineSubject);
 
 }  // namespace
 }  // namespace lk::contract
