@@ -69,7 +69,8 @@ def steps(installations):
 
 
 def accel():
-    """kvm when qemu can use it for a Secure Boot machine (that needs SMM), else tcg."""
+    """kvm when qemu can use it for a Secure Boot machine (that needs SMM), else tcg. (Where KVM
+    starts but crawls, scripts/test-rescue.sh's timing decides; here SMM decides first.)"""
     if os.access('/dev/kvm', os.W_OK):
         try:
             subprocess.run(['qemu-system-x86_64', '-accel', 'kvm', '-machine', 'q35,smm=on',

@@ -84,15 +84,34 @@ disk bios || exit 2
 # --- booting -------------------------------------------------------------------------------------
 cp /usr/share/OVMF/OVMF_VARS_4M.ms.fd "$work/vars.fd"
 cp "$iso" "$work/stick.img"   # the stick: a copy, so its FAT part can be written
-# KVM when this machine's qemu can use it for the machine a boot needs (Secure Boot needs SMM,
-# which not every KVM host offers), else software emulation.
+# KVM when this machine's qemu can use it for the machine a boot needs, and it is faster there
+# than software emulation, else software emulation. Secure Boot needs SMM, which not every KVM
+# host offers; and a KVM that starts may still crawl (nested, say): each is timed on SeaBIOS
+# getting to "No bootable device".
+firmware_ms() {  # accel: milliseconds SeaBIOS needs to find no disk (20000 when it does not)
+  local probe=$work/probe-$1.log t0 pid
+  rm -f "$probe"
+  t0=$(date +%s%N)
+  qemu-system-x86_64 -accel "$1" -machine q35 -nodefaults -display none -monitor none \
+    -debugcon "file:$probe" -global isa-debugcon.iobase=0x402 >/dev/null 2>&1 &
+  pid=$!
+  while ! grep -aq 'No bootable device' "$probe" 2>/dev/null; do
+    if ! kill -0 "$pid" 2>/dev/null || [ $(( ($(date +%s%N) - t0) / 1000000 )) -gt 20000 ]; then
+      kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; echo 20000; return
+    fi
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+  echo $(( ($(date +%s%N) - t0) / 1000000 ))
+}
 accel() {  # uefi|bios
-  local machine=q35
-  [ "$1" = uefi ] && machine=q35,smm=on
   if [ -w /dev/kvm ]; then
-    timeout 5 qemu-system-x86_64 -accel kvm -machine "$machine" -nodefaults -display none \
-      -monitor none -S >/dev/null 2>&1
-    [ $? -eq 124 ] && { echo kvm; return; }
+    if [ "$1" = uefi ]; then
+      timeout 5 qemu-system-x86_64 -accel kvm -machine q35,smm=on -nodefaults -display none \
+        -monitor none -S >/dev/null 2>&1
+      [ $? -eq 124 ] || { echo tcg; return; }
+    fi
+    [ "$(firmware_ms kvm)" -lt "$(firmware_ms tcg)" ] && { echo kvm; return; }
   fi
   echo tcg
 }
