@@ -22,6 +22,9 @@ jsonl=$base.jsonl
 text=$base.txt
 : >"$jsonl"
 serial "LK-START mode=$mode version=$LK_VERSION place=$LK_PLACE firmware=$(lk_firmware)"
+# The kernel's own word on Secure Boot (it checks the firmware's variable at start).
+kernel=$(dmesg 2>/dev/null | grep -i -m 1 -o 'secure boot [a-z]*')
+serial "LK-KERNEL ${kernel:-secure boot: no message}"
 
 worst=0
 raise() { [ "$1" -gt "$worst" ] && worst=$1; return 0; }

@@ -198,7 +198,7 @@ lk_plain_words() {
       (if .operation == "restore" then
          (if .exit_code == 0 then "Wiederherstellung: alles zurückgelegt." else "Wiederherstellung: nicht alles zurückgelegt." end)
        elif .verdict == "clean" and .exit_code == 0 then "Ergebnis: SAUBER. Der Lauschkobold wurde nicht gefunden."
-       elif .verdict == "clean" then "Ergebnis: nichts gefunden, aber NICHT ALLES untersucht."
+       elif .verdict == "clean" or .verdict == "incomplete" then "Ergebnis: nichts gefunden, aber NICHT ALLES untersucht (siehe „Nicht untersucht“)."
        elif .verdict == "infected" then "Ergebnis: BEFALLEN. Die bekannte Version des Lauschkobolds ist da."
        else "Ergebnis: VERDÄCHTIG. Die Suche nach neuen Varianten hat etwas gefunden." end)
       + (if .operation != "restore" then " \(.files_examined) Dateien untersucht, \(.skipped) nicht untersucht." else "" end)

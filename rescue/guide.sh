@@ -109,7 +109,8 @@ Das Laufwerk wird nur gelesen. Je nach Größe dauert das einige Minuten …"
       0:clean) echo "SAUBER: Der Lauschkobold wurde nicht gefunden. Alles wurde untersucht." ;;
       1:infected) echo "BEFALLEN: Die bekannte Version des Lauschkobolds ist auf diesem Windows." ;;
       1:suspicious) echo "VERDÄCHTIG: Die Suche nach neuen Varianten hat Dateien gefunden. Sie werden nicht entfernt; lassen Sie sie von einer Fachkraft prüfen (der Bericht nennt Pfad und SHA-256)." ;;
-      *) echo "NICHT VOLLSTÄNDIG: Nicht alles ließ sich untersuchen (siehe unten)." ;;
+      # Exit 2, or a summary saying "incomplete": nothing found, but not everything was read.
+      *) echo "NICHT VOLLSTÄNDIG: Nichts gefunden, aber nicht alles ließ sich untersuchen; was fehlt, steht unten unter „Nicht untersucht“ und „Fehler“. Das ist kein sauberes Ergebnis." ;;
     esac
     echo
     echo "$(saved_text "$base")"

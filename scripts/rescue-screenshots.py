@@ -1,9 +1,15 @@
 #!/usr/bin/python3
-"""Boots the rescue medium in qemu (UEFI, Secure Boot enforced, the medium as a USB stick, an
-infected Windows installation on an NVMe disk), drives the guide with key presses through qemu's
-monitor and saves a PNG of the screen at each step, for a person to look at.
+"""Boots the rescue medium in qemu (UEFI, Secure Boot enforced, the medium as a USB stick, Windows
+installations on NVMe disks), drives the guide with key presses through qemu's monitor and saves
+a PNG of the screen at each step, for a person to look at.
 
-    rescue-screenshots.py --iso ISO --disk IMAGE --out DIR [--timeout SECONDS]
+    rescue-screenshots.py --iso ISO --disk INFECTED [--disk BITLOCKER --disk HIBERNATED]
+                          --out DIR [--timeout SECONDS]
+
+The disks are attached in the order given, so the guide lists them in that order: the first is
+an infected installation, which is examined, repaired and restored; the optional second one a
+BitLocker volume and the optional third a hibernated clean installation, whose explanations are
+shown first.
 
 A step's picture is taken once the guide has named the dialog on the serial line and the screen
 has settled: two screen dumps a few seconds apart that are the same, and differ from the last
@@ -26,25 +32,53 @@ import time
 # The first picture is GRUB's menu, taken before the medium boots.
 GRUB = ('01-grub-menue', ['ret'])
 DOWN = 'down'
-STEPS = [
-    ('02-willkommen', ['ret']),
-    ('03-hauptmenue', ['ret']),                        # the first installation
-    ('04-ergebnis-befallen', ['ret']),
-    ('05-reparieren-frage', ['tab', 'ret']),           # "Ja"
-    ('06-reparatur-ergebnis', ['ret']),
-    ('07-nachpruefung-hinweis', ['ret']),
-    ('08-ergebnis-sauber', ['ret']),
-    ('09-hauptmenue-rueckgaengig', [DOWN, DOWN, 'ret']),
-    ('10-rueckgaengig-installation', ['ret']),
-    ('11-rueckgaengig-lauf', ['ret']),
-    ('12-rueckgaengig-frage', ['tab', 'ret']),
-    ('13-wiederherstellung-ergebnis', ['ret']),
-    ('14-hauptmenue-berichte', [DOWN, DOWN, DOWN, 'ret']),
-    ('15-berichte', ['ret']),
-    ('16-bericht', ['ret']),
-    ('17-hauptmenue-ausschalten', [DOWN, DOWN, DOWN, DOWN, DOWN, 'ret']),
-    ('18-ausschalten-frage', ['tab', 'ret']),
-]
+
+
+def steps(installations):
+    """The dialogs in the order the guide shows them, with the keys that answer each. The main
+    menu lists the installations, then S(uchen), R(ückgängig), B(erichte), N(eu starten),
+    A(usschalten); its first line is chosen at every visit."""
+    def menu(line):
+        return [DOWN] * line + ['ret']
+    rest = {'R': installations + 1, 'B': installations + 2, 'A': installations + 4}
+    out = [('02-willkommen', ['ret'])]
+    if installations >= 2:
+        out += [('03-hauptmenue-bitlocker', menu(1)), ('04-bitlocker-erklaerung', ['ret'])]
+    if installations >= 3:
+        out += [('05-hauptmenue-ruhezustand', menu(2)), ('06-ruhezustand-erklaerung', ['ret']),
+                ('07-ergebnis-ruhezustand', ['ret'])]
+    out += [
+        ('08-hauptmenue', menu(0)),
+        ('09-ergebnis-befallen', ['ret']),
+        ('10-reparieren-frage', ['tab', 'ret']),           # "Ja"
+        ('11-reparatur-ergebnis', ['ret']),
+        ('12-nachpruefung-hinweis', ['ret']),
+        ('13-ergebnis-sauber', ['ret']),
+        ('14-hauptmenue-rueckgaengig', menu(rest['R'])),
+        ('15-rueckgaengig-installation', ['ret']),
+        ('16-rueckgaengig-lauf', ['ret']),
+        ('17-rueckgaengig-frage', ['tab', 'ret']),
+        ('18-wiederherstellung-ergebnis', ['ret']),
+        ('19-hauptmenue-berichte', menu(rest['B'])),
+        ('20-berichte', ['ret']),
+        ('21-bericht', ['ret']),
+        ('22-hauptmenue-ausschalten', menu(rest['A'])),
+        ('23-ausschalten-frage', ['tab', 'ret']),
+    ]
+    return out
+
+
+def accel():
+    """kvm when qemu can use it for a Secure Boot machine (that needs SMM), else tcg. (Where KVM
+    starts but crawls, scripts/test-rescue.sh's timing decides; here SMM decides first.)"""
+    if os.access('/dev/kvm', os.W_OK):
+        try:
+            subprocess.run(['qemu-system-x86_64', '-accel', 'kvm', '-machine', 'q35,smm=on',
+                            '-nodefaults', '-display', 'none', '-monitor', 'none', '-S'],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=5)
+        except subprocess.TimeoutExpired:
+            return 'kvm'
+    return 'tcg'
 
 
 def blue_share(path):
@@ -144,7 +178,7 @@ def press(monitor, keys):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--iso', required=True)
-    parser.add_argument('--disk', required=True)
+    parser.add_argument('--disk', required=True, action='append')
     parser.add_argument('--out', required=True)
     parser.add_argument('--timeout', type=int, default=1200, help='seconds per step')
     args = parser.parse_args()
@@ -156,13 +190,17 @@ def main():
     shutil.copyfile('/usr/share/OVMF/OVMF_VARS_4M.ms.fd', vars_fd)
     sock = os.path.join(work, 'monitor.sock')
     serial = os.path.join(work, 'serial.log')
+    how = accel()
+    print('rescue-screenshots: qemu with %s' % how, flush=True)
+    disks = []
+    for number, disk in enumerate(args.disk):
+        disks += ['-drive', 'file=%s,format=raw,if=none,id=win%d,cache=unsafe' % (disk, number),
+                  '-device', 'nvme,drive=win%d,serial=LKWIN%d' % (number, number)]
     qemu = subprocess.Popen([
-        'qemu-system-x86_64', '-m', '2048', '-smp', '2', '-accel', 'tcg',
+        'qemu-system-x86_64', '-m', '2048', '-smp', '2', '-accel', how,
         '-machine', 'q35,smm=on', '-global', 'driver=cfi.pflash01,property=secure,value=on',
         '-drive', 'if=pflash,format=raw,unit=0,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.secboot.fd',
-        '-drive', 'if=pflash,format=raw,unit=1,file=' + vars_fd,
-        '-drive', 'file=%s,format=raw,if=none,id=win,cache=unsafe' % args.disk,
-        '-device', 'nvme,drive=win,serial=LKWIN',
+        '-drive', 'if=pflash,format=raw,unit=1,file=' + vars_fd] + disks + [
         '-drive', 'file=%s,format=raw,if=none,id=stick,cache=unsafe' % stick,
         '-device', 'qemu-xhci', '-device', 'usb-storage,drive=stick,bootindex=0',
         '-vga', 'std', '-display', 'none', '-no-reboot',
@@ -185,7 +223,7 @@ def main():
         save(dump, args.out, GRUB[0])
         press(monitor, GRUB[1])
         last = None
-        for number, (name, keys) in enumerate(STEPS, 1):
+        for number, (name, keys) in enumerate(steps(len(args.disk)), 1):
             deadline = time.time() + args.timeout
             while serial_dialogs(serial) < number:
                 if time.time() > deadline or qemu.poll() is not None:

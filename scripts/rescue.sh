@@ -16,6 +16,8 @@
 #   partition 2  EFI system partition: EFI/boot/bootx64.efi (shim), grubx64.efi, mmx64.efi
 #   partition 3  FAT "LK-BERICHTE": the writable part of a stick; reports and quarantine land
 #                here (a CD has it too, read-only, and the guide then keeps the report in memory)
+# (No padding after partition 3: xorriso would describe it as a fourth partition, which Windows
+# offers to format.)
 #
 # The live system is made with mmdebstrap (not live-build): one command from a package list,
 # with hooks that copy the project's files in, and no live-build configuration tree to keep.
@@ -112,9 +114,11 @@ else
 fi
 
 # What the live system holds: a kernel, live-boot to find the medium, systemd, ntfs-3g for the
-# repair, whiptail for the guide, jq to read lkscan's JSON Lines.
+# repair, whiptail for the guide, jq to read lkscan's JSON Lines, and console-setup for the German
+# keyboard and a console font with the guide's umlauts and quotation marks.
 include=linux-image-amd64,live-boot,initramfs-tools,zstd,systemd-sysv,udev,kmod,util-linux,
-include+=procps,ntfs-3g,whiptail,jq,dosfstools,less,$lib_packages
+include+=procps,ntfs-3g,whiptail,jq,dosfstools,less,console-setup,keyboard-configuration,
+include+=$lib_packages
 # The initrd is made once, at the end, after the pruning: update-initramfs is diverted to a no-op
 # while the packages are set up (the kernel and live-boot's trigger would each make one, minutes
 # apiece on a small machine).
@@ -142,8 +146,8 @@ mksquashfs "$root" "$iso/live/filesystem.squashfs" -noappend -comp zstd -Xcompre
   -no-progress >"$work/mksquashfs.log"
 
 printf 'Anti-Lauschkobold Rettung %s amd64\n' "$version" >"$iso/.disk/info"
-# The ISO's "UUID" is its modification date; BIOS GRUB finds its own medium by it (an NTFS or
-# FAT serial has another form and cannot match).
+# The ISO's volume UUID is its modification date (from SOURCE_DATE_EPOCH); GRUB under UEFI checks
+# it on its own boot disk before it reads the menu there (rescue/find-medium.cfg).
 stamp=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y%m%d%H%M%S)00
 uuid=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d-%H-%M-%S-00)
 sed -e "s/@VERSION@/$version/g" rescue/grub.cfg >"$iso/boot/grub/grub.cfg"
@@ -151,27 +155,29 @@ cp /usr/share/grub/unicode.pf2 "$iso/boot/grub/fonts/"
 /usr/bin/python3 scripts/release/pack.py text rescue/LIESMICH.txt "$iso/LIESMICH.txt" \
   --version "$version"
 
-# BIOS: GRUB's El Torito image (also started by the hybrid MBR from a stick) with its modules.
+# BIOS: GRUB's El Torito image (also started by the hybrid MBR from a stick) with its modules. It
+# reads boot/grub/ from the device it was loaded from, so it needs no configuration of its own.
 cp /usr/lib/grub/i386-pc/*.mod /usr/lib/grub/i386-pc/*.lst "$iso/boot/grub/i386-pc/"
-printf 'search --no-floppy --fs-uuid --set=root %s\nset prefix=($root)/boot/grub\n' "$uuid" \
-  >"$work/bios-embedded.cfg"
-grub-mkimage -O i386-pc-eltorito -c "$work/bios-embedded.cfg" -p /boot/grub \
-  -o "$iso/boot/grub/i386-pc/eltorito.img" \
-  biosdisk iso9660 part_gpt part_msdos search search_fs_uuid configfile normal
-# UEFI: shim (signed by Microsoft's UEFI CA) starts GRUB (signed by Debian) from the same folder;
-# the CD variant of GRUB finds the medium by .disk/info and reads boot/grub/grub.cfg there.
+grub-mkimage -O i386-pc-eltorito -p /boot/grub -o "$iso/boot/grub/i386-pc/eltorito.img" \
+  biosdisk iso9660 part_gpt part_msdos
+# UEFI: shim (signed by Microsoft's UEFI CA) starts GRUB (signed by Debian) from the same folder.
+# That GRUB reads boot/grub/grub.cfg on the EFI partition first: there the medium is found by its
+# volume UUID on GRUB's own boot disk, and its menu is read from it.
 cp /usr/lib/shim/shimx64.efi.signed "$iso/EFI/boot/bootx64.efi"
 cp /usr/lib/grub/x86_64-efi-signed/gcdx64.efi.signed "$iso/EFI/boot/grubx64.efi"
 cp /usr/lib/shim/mmx64.efi.signed "$iso/EFI/boot/mmx64.efi"
+{ sed -e "s/@UUID@/$uuid/g" rescue/find-medium.cfg; echo 'source $prefix/grub.cfg'; } >"$work/esp-grub.cfg"
+touch -d "@$SOURCE_DATE_EPOCH" "$work/esp-grub.cfg"
 efi=$work/efi.img
 rm -f "$efi"
 mkfs.vfat -C "$efi" 8192 --invariant -i 4c4b0001 -n LK-EFI >/dev/null
 export MTOOLS_SKIP_CHECK=1
-mmd -i "$efi" ::/EFI ::/EFI/boot
+mmd -i "$efi" ::/EFI ::/EFI/boot ::/boot ::/boot/grub
 for f in bootx64.efi grubx64.efi mmx64.efi; do
   touch -d "@$SOURCE_DATE_EPOCH" "$iso/EFI/boot/$f"
   mcopy -m -i "$efi" "$iso/EFI/boot/$f" "::/EFI/boot/$f"
 done
+mcopy -m -i "$efi" "$work/esp-grub.cfg" ::/boot/grub/grub.cfg
 
 # The stick's writable part, with the LIESMICH for a Windows PC that shows it.
 data=$work/berichte.img
@@ -193,7 +199,7 @@ xorriso -as mkisofs -r -J -joliet-long -iso-level 3 -V LK_RETTUNG \
   -c boot/boot.cat \
   -b boot/grub/i386-pc/eltorito.img -no-emul-boot -boot-load-size 4 -boot-info-table \
   --grub2-boot-info \
-  -eltorito-alt-boot -e '--interval:appended_partition_2:all::' -no-emul-boot \
+  -eltorito-alt-boot -e '--interval:appended_partition_2:all::' -no-emul-boot -no-pad \
   -o "$out" "$iso" >"$work/xorriso.log" 2>&1 || { tail -n 30 "$work/xorriso.log" >&2; fail "xorriso failed"; }
 
 # SHA256SUMS keeps the release's lines and gets (or replaces) the medium's.

@@ -2,7 +2,7 @@
 # The rescue medium's boot test: boots dist/Anti-Lauschkobold-Rettung-<version>.iso in qemu,
 # with OVMF with Secure Boot enforced (Microsoft's keys enrolled) and with SeaBIOS, and lets its
 # unattended mode repair an infected Windows installation on an NVMe disk. Slow (several qemu
-# boots, without KVM in software emulation); not part of scripts/test-all.sh.
+# boots; KVM where it works, else software emulation); not part of scripts/test-all.sh.
 #
 #   bash scripts/test-rescue.sh [--iso FILE]      (default: build the ISO with scripts/rescue.sh)
 #
@@ -16,7 +16,9 @@
 #      afterwards: no trojan, exactly one quarantine run on the Windows disk;
 #   4. lk.auto=scan: clean.
 # The mode reaches the medium as the firmware option opt/lk.auto (qemu -fw_cfg), which the medium
-# reads like the kernel option lk.auto=; the ISO is not changed.
+# reads like the kernel option lk.auto=; the ISO is not changed. The Windows disk also carries the
+# files by which a GRUB that searches every disk would take it for the medium (.disk/info and a
+# boot/grub/grub.cfg): the medium must boot from itself all the same.
 # Prints the build and boot times, "N passed, M failed", and exits 1 on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -67,8 +69,12 @@ lkscan=build/native/tools/lkscan/lkscan
 make_tree=build/native/tests/support/lk_make_tree
 export ASAN_OPTIONS=detect_leaks=0
 
-disk() {  # name: an infected Windows 10 installation on a GPT disk image
+disk() {  # name: an infected Windows 10 installation on a GPT disk image, with a decoy medium
   "$make_tree" "$work/tree-$1" --infected || return 1
+  mkdir -p "$work/tree-$1/.disk" "$work/tree-$1/boot/grub"
+  echo 'Anti-Lauschkobold Rettung amd64' >"$work/tree-$1/.disk/info"
+  printf 'set timeout=0\nmenuentry decoy {\n  halt\n}\n' \
+    >"$work/tree-$1/boot/grub/grub.cfg"
   /usr/bin/python3 tests/system/image/make_image.py --tree "$work/tree-$1" --out "$work/win-$1.img" \
     --table gpt --size-mb 256 >/dev/null
 }
@@ -78,9 +84,41 @@ disk bios || exit 2
 # --- booting -------------------------------------------------------------------------------------
 cp /usr/share/OVMF/OVMF_VARS_4M.ms.fd "$work/vars.fd"
 cp "$iso" "$work/stick.img"   # the stick: a copy, so its FAT part can be written
+# KVM when this machine's qemu can use it for the machine a boot needs, and it is faster there
+# than software emulation, else software emulation. Secure Boot needs SMM, which not every KVM
+# host offers; and a KVM that starts may still crawl (nested, say): each is timed on SeaBIOS
+# getting to "No bootable device".
+firmware_ms() {  # accel: milliseconds SeaBIOS needs to find no disk (20000 when it does not)
+  local probe=$work/probe-$1.log t0 pid
+  rm -f "$probe"
+  t0=$(date +%s%N)
+  qemu-system-x86_64 -accel "$1" -machine q35 -nodefaults -display none -monitor none \
+    -debugcon "file:$probe" -global isa-debugcon.iobase=0x402 >/dev/null 2>&1 &
+  pid=$!
+  while ! grep -aq 'No bootable device' "$probe" 2>/dev/null; do
+    if ! kill -0 "$pid" 2>/dev/null || [ $(( ($(date +%s%N) - t0) / 1000000 )) -gt 20000 ]; then
+      kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; echo 20000; return
+    fi
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+  echo $(( ($(date +%s%N) - t0) / 1000000 ))
+}
+accel() {  # uefi|bios
+  if [ -w /dev/kvm ]; then
+    if [ "$1" = uefi ]; then
+      timeout 5 qemu-system-x86_64 -accel kvm -machine q35,smm=on -nodefaults -display none \
+        -monitor none -S >/dev/null 2>&1
+      [ $? -eq 124 ] || { echo tcg; return; }
+    fi
+    [ "$(firmware_ms kvm)" -lt "$(firmware_ms tcg)" ] && { echo kvm; return; }
+  fi
+  echo tcg
+}
 boot() {  # uefi|bios, scan|remove, stick|cd, disk image, log
-  local firmware=$1 mode=$2 medium=$3 image=$4 log=$5 args t0
-  args=(-m 2048 -smp 2 -accel tcg -display none -monitor none -no-reboot -nodefaults
+  local firmware=$1 mode=$2 medium=$3 image=$4 log=$5 args t0 how
+  how=$(accel "$firmware")
+  args=(-m 2048 -smp 2 -accel "$how" -display none -monitor none -no-reboot -nodefaults
         -serial "file:$log" -fw_cfg "name=opt/lk.auto,string=$mode"
         -drive "file=$image,format=raw,if=none,id=win,cache=unsafe" -device nvme,drive=win,serial=LKWIN)
   if [ "$firmware" = uefi ]; then
@@ -100,13 +138,18 @@ boot() {  # uefi|bios, scan|remove, stick|cd, disk image, log
   t0=$(date +%s)
   timeout "$boot_timeout" qemu-system-x86_64 "${args[@]}" >"$log.qemu" 2>&1
   local code=$?
-  times+=("boot $firmware $mode from the $medium: $(( $(date +%s) - t0 )) s (qemu exit $code)")
-  echo "test-rescue: boot $firmware $mode from the $medium took $(( $(date +%s) - t0 )) s"
+  times+=("boot $firmware $mode from the $medium ($how): $(( $(date +%s) - t0 )) s (qemu exit $code)")
+  echo "test-rescue: boot $firmware $mode from the $medium ($how) took $(( $(date +%s) - t0 )) s"
   [ "$code" -eq 0 ] || { echo "test-rescue: qemu exit $code; last lines:" >&2; tail -n 20 "$log" >&2; cat "$log.qemu" >&2; }
   return 0
 }
+# The kernel and systemd write to the serial line too, and a marker can follow their output on
+# the same line: a marker counts wherever it starts.
+marker() {  # log, marker: each line from the marker on
+  grep -ao "$2.*" "$1" | tr -d '\r'
+}
 ende() {  # log: the unattended mode's last line
-  grep -a '^LK-ENDE ' "$1" | tail -n 1 | tr -d '\r'
+  marker "$1" 'LK-ENDE ' | tail -n 1
 }
 
 # The Windows volume of an image, mounted read-only through a loop device (partition 2).
@@ -118,10 +161,10 @@ mount_windows() {  # image, mount point
   ntfs-3g -o ro "$loop" "$2" || return 1
   mounted+=("$2")
 }
-# The stick's FAT part (partition 3) for mtools.
+# The stick's FAT part (partition 3, LK-BERICHTE) for mtools.
 stick_fat() {
   local start
-  start=$(sfdisk -J "$work/stick.img" | /usr/bin/python3 -c 'import json,sys; p=json.load(sys.stdin)["partitiontable"]["partitions"]; print([x for x in p if x["type"].upper()=="EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"][-1]["start"])')
+  start=$(sfdisk -J "$work/stick.img" | /usr/bin/python3 -c 'import json,sys; p=json.load(sys.stdin)["partitiontable"]["partitions"]; print([x for x in p if x["node"].endswith("img3")][0]["start"])')
   echo "$work/stick.img@@$((start * 512))"
 }
 native_verdict() {  # mount point: the native lkscan's exit code on it
@@ -136,12 +179,17 @@ trojan_files() {  # mount point: the known files still there
 boot uefi remove stick "$work/win-uefi.img" "$work/uefi-remove.log"
 line=$(ende "$work/uefi-remove.log")
 echo "test-rescue: $line"
-check "UEFI: shim, GRUB and the kernel started with Secure Boot enforced" \
-  grep -aq '^LK-START mode=remove .*firmware=uefi-secureboot' "$work/uefi-remove.log"
+check "UEFI: the medium's own system started, not the decoy on the Windows disk" \
+  grep -aq 'LK-START mode=remove ' "$work/uefi-remove.log"
+check "UEFI: the firmware says Secure Boot is on (the medium's SecureBoot variable)" \
+  bash -c "grep -ao 'LK-START mode=remove .*' '$work/uefi-remove.log' | grep -q 'firmware=uefi-secureboot'"
+check "UEFI: the kernel says Secure Boot is enabled (so shim, GRUB and kernel were verified)" \
+  bash -c "grep -ao 'LK-KERNEL .*' '$work/uefi-remove.log' | grep -qi 'secure boot enabled'"
+
 check "UEFI removal: the report went onto the stick" grep -q 'place=stick' <<<"$line"
 check "UEFI removal: nothing left after it (exit 0)" grep -q ' exit=0 ' <<<"$line"
 check "UEFI removal: the known version was found and quarantined" \
-  grep -aq '^LK {"type":"action","action":"quarantine".*"ok":true' "$work/uefi-remove.log"
+  bash -c "grep -ao 'LK {\"type\":\"action\",\"action\":\"quarantine\".*' '$work/uefi-remove.log' | grep -q '\"ok\":true'"
 mount_windows "$work/win-uefi.img" "$work/m-uefi" &&
   check "UEFI removal: no trojan file left in the image (read on the host)" test -z "$(trojan_files "$work/m-uefi")" &&
   check "UEFI removal: the native lkscan finds the installation clean" test "$(native_verdict "$work/m-uefi")" = 0 &&
@@ -164,13 +212,17 @@ boot uefi scan stick "$work/win-uefi.img" "$work/uefi-scan.log"
 line=$(ende "$work/uefi-scan.log")
 echo "test-rescue: $line"
 check "UEFI scan after the removal: clean (exit 0)" grep -q 'mode=scan exit=0 ' <<<"$line"
-check "UEFI scan: the summary says clean" grep -aq '^LK {"type":"summary","verdict":"clean"' "$work/uefi-scan.log"
+check "UEFI scan: the summary says clean" \
+  bash -c "grep -ao 'LK {\"type\":\"summary\".*' '$work/uefi-scan.log' | grep -q '\"verdict\":\"clean\"'"
 
 # --- 3, 4: BIOS, from a CD -----------------------------------------------------------------------
 boot bios remove cd "$work/win-bios.img" "$work/bios-remove.log"
 line=$(ende "$work/bios-remove.log")
 echo "test-rescue: $line"
-check "BIOS: started without UEFI" grep -aq '^LK-START mode=remove .*firmware=bios' "$work/bios-remove.log"
+check "BIOS: started without UEFI" \
+  bash -c "grep -ao 'LK-START mode=remove .*' '$work/bios-remove.log' | grep -q 'firmware=bios'"
+check "BIOS: the medium's own system started, not the decoy on the Windows disk" \
+  grep -aq 'LK-START mode=remove ' "$work/bios-remove.log"
 check "BIOS removal from a CD: the report stays in memory" grep -q 'place=memory' <<<"$line"
 check "BIOS removal: nothing left after it (exit 0)" grep -q ' exit=0 ' <<<"$line"
 mount_windows "$work/win-bios.img" "$work/m-bios" &&

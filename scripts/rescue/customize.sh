@@ -36,6 +36,26 @@ done
 ln -sf /lib/systemd/system/multi-user.target "$units/default.target"
 mkdir -p "$root/etc/systemd/journald.conf.d"
 printf '[Journal]\nStorage=volatile\nForwardToConsole=no\n' >"$root/etc/systemd/journald.conf.d/lk-rescue.conf"
+# The guide speaks German, so the keyboard is German (z and y, umlauts), and the console font has
+# the guide's umlauts, quotation marks and dashes (Lat15), on the BIOS text screen and the UEFI
+# frame buffer alike. setupcon keeps both ready in /etc/console-setup, which keyboard-setup and
+# console-setup load at boot.
+cat >"$root/etc/default/keyboard" <<'EOF'
+XKBMODEL="pc105"
+XKBLAYOUT="de"
+XKBVARIANT="nodeadkeys"
+XKBOPTIONS=""
+BACKSPACE="guess"
+EOF
+cat >"$root/etc/default/console-setup" <<'EOF'
+ACTIVE_CONSOLES="/dev/tty[1-6]"
+CHARMAP="UTF-8"
+CODESET="Lat15"
+FONTFACE="Fixed"
+FONTSIZE="8x16"
+VIDEOMODE=
+EOF
+chroot "$root" setupcon --save-only --force
 # Kernel messages stay off the guide's screen.
 mkdir -p "$root/etc/sysctl.d"
 echo 'kernel.printk = 3 4 1 3' >"$root/etc/sysctl.d/lk-rescue.conf"
