@@ -103,4 +103,25 @@ class ScanReport {
   virtual void Volume(const ScanVolume& /*volume*/) {}
 };
 
+// Hands every record on to another report. A report that watches or changes some of the records
+// on their way derives from it and overrides only those.
+class ForwardingReport : public ScanReport {
+ public:
+  explicit ForwardingReport(ScanReport& inner) : inner_(inner) {}
+
+  void Finding(const ScanFinding& finding) override { inner_.Finding(finding); }
+  void Action(const ScanAction& action) override { inner_.Action(action); }
+  void Skipped(const ScanSkipped& skipped) override { inner_.Skipped(skipped); }
+  void Note(const ScanNote& note) override { inner_.Note(note); }
+  void Progress(const ScanProgress& progress) override { inner_.Progress(progress); }
+  void Summary(const ScanSummary& summary) override { inner_.Summary(summary); }
+  void Volume(const ScanVolume& volume) override { inner_.Volume(volume); }
+
+ protected:
+  [[nodiscard]] ScanReport& Inner() { return inner_; }
+
+ private:
+  ScanReport& inner_;
+};
+
 }  // namespace lk

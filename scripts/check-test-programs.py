@@ -41,9 +41,10 @@ SHELL_BUILTINS = {
     'times', 'trap', 'true', 'type', 'typeset', 'ulimit', 'umask', 'unalias', 'unset', 'wait',
 }
 # Programs that run the next word as a program, and how many of their own arguments come first
-# (options are skipped as well).
+# (options are skipped as well). chroot is not one of them: what it starts comes from the root it
+# enters (the rescue medium's live system, whose packages rescue.sh lists), not from this machine.
 WRAPPERS = {'env': 0, 'exec': 0, 'command': 0, 'nohup': 0, 'setsid': 0, 'nice': 0, 'sudo': 0,
-            'timeout': 1, 'flock': 1, 'xargs': 0, 'stdbuf': 0, 'setpriv': 0, 'chroot': 1}
+            'timeout': 1, 'flock': 1, 'xargs': 0, 'stdbuf': 0, 'setpriv': 0}
 SUBPROCESS_CALLS = {'run', 'Popen', 'call', 'check_call', 'check_output'}
 
 

@@ -57,35 +57,35 @@ bool AllowList::Contains(std::string_view sha256) const {
 void AllowingReport::Finding(const ScanFinding& finding) {
   if (!IsSweepHit(finding)) {
     if (finding.sha256) knownVersionHashes_.insert(Lower(*finding.sha256));
-    inner_.Finding(finding);
+    Inner().Finding(finding);
     return;
   }
   // The known version's own file stays a finding wherever the sweep meets it again.
   if (finding.sha256 && list_.Contains(*finding.sha256) &&
       knownVersionHashes_.find(Lower(*finding.sha256)) == knownVersionHashes_.end()) {
     sweepHitAllowed_ = true;
-    inner_.Note({"allowed", console_texts::Fill(
-                                lkscan_texts::kAllowedFinding,
-                                {finding.check == "sweep-driver" ? lkscan_texts::kAllowedDriver
-                                                                 : lkscan_texts::kAllowedLibrary,
-                                 finding.path.value_or(""), Lower(*finding.sha256)})});
+    Inner().Note({"allowed", console_texts::Fill(
+                                 lkscan_texts::kAllowedFinding,
+                                 {finding.check == "sweep-driver" ? lkscan_texts::kAllowedDriver
+                                                                  : lkscan_texts::kAllowedLibrary,
+                                  finding.path.value_or(""), Lower(*finding.sha256)})});
     return;
   }
   sweepHitReported_ = true;
-  inner_.Finding(finding);
+  Inner().Finding(finding);
 }
 
 void AllowingReport::Summary(const ScanSummary& summary) {
   if (summary.restore || summary.verdict != ScanVerdict::Suspicious || sweepHitReported_ ||
       !sweepHitAllowed_) {
-    inner_.Summary(summary);
+    Inner().Summary(summary);
     return;
   }
   ScanSummary allowed = summary;
   allowed.verdict = summary.skipped > 0 ? ScanVerdict::Incomplete : ScanVerdict::Clean;
   allowed.exitCode = summary.skipped > 0 ? scan_exit::kIncomplete : scan_exit::kClean;
   adjustedExitCode_ = allowed.exitCode;
-  inner_.Summary(allowed);
+  Inner().Summary(allowed);
 }
 
 }  // namespace lk

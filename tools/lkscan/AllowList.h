@@ -38,16 +38,11 @@ class AllowList {
 // sha256 is listed becomes the note {"topic":"allowed"} naming its path and hash. When every
 // sweep hit of a scan was allowed, the summary says what it would have said without them:
 // verdict clean and exit code 0, or 2 when something could not be examined.
-class AllowingReport final : public ScanReport {
+class AllowingReport final : public ForwardingReport {
  public:
-  AllowingReport(const AllowList& list, ScanReport& inner) : list_(list), inner_(inner) {}
+  AllowingReport(const AllowList& list, ScanReport& inner) : ForwardingReport(inner), list_(list) {}
 
   void Finding(const ScanFinding& finding) override;
-  void Action(const ScanAction& action) override { inner_.Action(action); }
-  void Skipped(const ScanSkipped& skipped) override { inner_.Skipped(skipped); }
-  void Note(const ScanNote& note) override { inner_.Note(note); }
-  void Volume(const ScanVolume& volume) override { inner_.Volume(volume); }
-  void Progress(const ScanProgress& progress) override { inner_.Progress(progress); }
   void Summary(const ScanSummary& summary) override;
 
   // The run's exit code once the list was applied (the scan's own, when nothing changed).
@@ -57,7 +52,6 @@ class AllowingReport final : public ScanReport {
 
  private:
   const AllowList& list_;
-  ScanReport& inner_;
   std::set<std::string, std::less<>> knownVersionHashes_;
   bool sweepHitReported_ = false;
   bool sweepHitAllowed_ = false;

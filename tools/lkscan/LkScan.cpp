@@ -259,26 +259,22 @@ class OutputFileBuffer final : public std::streambuf {
 // it has started still ends its JSON Lines with a summary record: a script reading them never
 // sees a run end without its exit code. Text output gets no such line: a "clean" verdict for a
 // run that failed would read as a result.
-class SummaryGuard final : public ScanReport {
+class SummaryGuard final : public ForwardingReport {
  public:
   SummaryGuard(ScanReport& inner, bool json, bool restore)
-      : inner_(inner), json_(json), restore_(restore) {}
+      : ForwardingReport(inner), json_(json), restore_(restore) {}
 
   void Finding(const ScanFinding& finding) override {
     (finding.check.rfind("sweep-", 0) == 0 ? suspicious_ : infected_) = true;
-    inner_.Finding(finding);
+    ForwardingReport::Finding(finding);
   }
-  void Action(const ScanAction& action) override { inner_.Action(action); }
   void Skipped(const ScanSkipped& skipped) override {
     ++skipped_;
-    inner_.Skipped(skipped);
+    ForwardingReport::Skipped(skipped);
   }
-  void Note(const ScanNote& note) override { inner_.Note(note); }
-  void Volume(const ScanVolume& volume) override { inner_.Volume(volume); }
-  void Progress(const ScanProgress& progress) override { inner_.Progress(progress); }
   void Summary(const ScanSummary& summary) override {
     summarized_ = true;
-    inner_.Summary(summary);
+    ForwardingReport::Summary(summary);
   }
 
   // Reports why the run broke off and, with JSON, the summary it did not reach; returns code.
@@ -303,7 +299,6 @@ class SummaryGuard final : public ScanReport {
   }
 
  private:
-  ScanReport& inner_;
   bool json_;
   bool restore_;
   bool infected_ = false;
@@ -708,19 +703,14 @@ std::string VolumeName(const std::string& image, const ScanVolume& volume) {
 // run ends with one summary for the whole image, whose verdict and exit code also count the
 // volumes that could not be examined at all (a reader that takes the last summary must not read
 // "clean" for a disk whose other volume was encrypted).
-class VolumeTally final : public ScanReport {
+class VolumeTally final : public ForwardingReport {
  public:
-  explicit VolumeTally(ScanReport& inner) : inner_(inner) {}
+  explicit VolumeTally(ScanReport& inner) : ForwardingReport(inner) {}
 
-  void Finding(const ScanFinding& finding) override { inner_.Finding(finding); }
-  void Action(const ScanAction& action) override { inner_.Action(action); }
   void Skipped(const ScanSkipped& skipped) override {
     ++skipped_;
-    inner_.Skipped(skipped);
+    ForwardingReport::Skipped(skipped);
   }
-  void Note(const ScanNote& note) override { inner_.Note(note); }
-  void Volume(const ScanVolume& volume) override { inner_.Volume(volume); }
-  void Progress(const ScanProgress& progress) override { inner_.Progress(progress); }
   void Summary(const ScanSummary& summary) override {
     ++volumes_;
     total_.filesExamined += summary.filesExamined;
@@ -741,11 +731,10 @@ class VolumeTally final : public ScanReport {
     if (summary.verdict == ScanVerdict::Clean && code != scan_exit::kClean) {
       summary.verdict = ScanVerdict::Incomplete;
     }
-    inner_.Summary(summary);
+    Inner().Summary(summary);
   }
 
  private:
-  ScanReport& inner_;
   ScanSummary total_;
   std::int64_t skipped_ = 0;
   int volumes_ = 0;
