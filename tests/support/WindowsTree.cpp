@@ -167,7 +167,11 @@ std::string WindowsTree::HivePath(HiveName hive) const {
 }
 
 void WindowsTree::AddKey(HiveName hive, std::string_view keyPath) {
-  EditHive(HivePath(hive), keyPath, [](hive_h*, hive_node_h) {});
+  AddHiveFileKey(HivePath(hive), keyPath);
+}
+
+void AddHiveFileKey(const std::string& hivePath, std::string_view keyPath) {
+  EditHive(hivePath, keyPath, [](hive_h*, hive_node_h) {});
 }
 
 void WindowsTree::SetValue(HiveName hive, std::string_view keyPath, std::string_view name,
@@ -221,8 +225,17 @@ void WindowsTree::InstallKnownVersion() {
 
 std::optional<HiveValue> WindowsTree::StoredValue(HiveName hive, std::string_view keyPath,
                                                   std::string_view name) const {
-  std::unique_ptr<hive_h, HiveCloser> h(hivex_open(HivePath(hive).c_str(), 0));
-  if (!h) throw std::runtime_error("hivex_open failed for " + HivePath(hive));
+  return StoredHiveFileValue(HivePath(hive), keyPath, name);
+}
+
+bool WindowsTree::KeyStored(HiveName hive, std::string_view keyPath) const {
+  return HiveFileKeyStored(HivePath(hive), keyPath);
+}
+
+std::optional<HiveValue> StoredHiveFileValue(const std::string& hivePath, std::string_view keyPath,
+                                             std::string_view name) {
+  std::unique_ptr<hive_h, HiveCloser> h(hivex_open(hivePath.c_str(), 0));
+  if (!h) throw std::runtime_error("hivex_open failed for " + hivePath);
   hive_node_h node = hivex_root(h.get());
   for (const std::string& part : PathParts(keyPath)) {
     node = hivex_node_get_child(h.get(), node, part.c_str());
@@ -238,9 +251,9 @@ std::optional<HiveValue> WindowsTree::StoredValue(HiveName hive, std::string_vie
   return HiveValue{type, data ? std::string(data.get(), length) : std::string()};
 }
 
-bool WindowsTree::KeyStored(HiveName hive, std::string_view keyPath) const {
-  std::unique_ptr<hive_h, HiveCloser> h(hivex_open(HivePath(hive).c_str(), 0));
-  if (!h) throw std::runtime_error("hivex_open failed for " + HivePath(hive));
+bool HiveFileKeyStored(const std::string& hivePath, std::string_view keyPath) {
+  std::unique_ptr<hive_h, HiveCloser> h(hivex_open(hivePath.c_str(), 0));
+  if (!h) throw std::runtime_error("hivex_open failed for " + hivePath);
   hive_node_h node = hivex_root(h.get());
   for (const std::string& part : PathParts(keyPath)) {
     node = hivex_node_get_child(h.get(), node, part.c_str());

@@ -80,6 +80,14 @@ void WriteWindowsHives(const std::string& configFolder, bool is64Bit);
 void SetHiveFileValue(const std::string& hivePath, std::string_view keyPath, std::string_view name,
                       std::uint32_t type, std::string_view data);
 
+// Creates a key (and its parents) in a hive file.
+void AddHiveFileKey(const std::string& hivePath, std::string_view keyPath);
+// A value or a key as a hive file stores it now, read through hivex (see WindowsTree).
+[[nodiscard]] std::optional<HiveValue> StoredHiveFileValue(const std::string& hivePath,
+                                                           std::string_view keyPath,
+                                                           std::string_view name);
+[[nodiscard]] bool HiveFileKeyStored(const std::string& hivePath, std::string_view keyPath);
+
 // UTF-16LE bytes of ASCII text with its terminating NUL, as a hive stores REG_SZ.
 [[nodiscard]] std::string HiveString(std::string_view ascii);
 
