@@ -227,7 +227,9 @@ class WindowsDesktopSubject final : public DesktopSubject {
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, RegistryContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, ServiceManagerContract, WindowsSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, ServiceDeletionContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, SystemFilesContract, WindowsSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, SystemFileDeletionContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, LiveSystemContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, DesktopContract, WindowsDesktopSubject);
 

@@ -2,6 +2,7 @@
 // part of the seam, its desktop included) and the offline system over hive files of a
 // Windows-like tree (what a system that does not run provides).
 #include "tests/system/contract/DesktopContract.h"
+#include "tests/system/contract/FileSystemContract.h"
 #include "tests/system/contract/LiveSystemContract.h"
 #include "tests/system/contract/RegistryContract.h"
 #include "tests/system/contract/ServiceManagerContract.h"
@@ -9,6 +10,7 @@
 
 #include "base/Utf8.h"
 #include "system/offline/OfflineSystemAccess.h"
+#include "system/posix/PosixFileSystem.h"
 #include "testing/scripted/ScriptedSystem.h"
 #include "tests/support/WindowsTree.h"
 
@@ -170,15 +172,34 @@ class ScriptedDesktopSubject final : public DesktopSubject {
   ScriptedSystem system_;
 };
 
+// The file layer over a host folder that stands for drive C:.
+class PosixFilesSubject {
+ public:
+  PosixFilesSubject() {
+    for (const auto& [path, bytes] : FileContractTree()) tree_.WriteFile(path, bytes);
+  }
+  FileSystem& Files() { return files_; }
+
+ private:
+  test::WindowsTree tree_{test::WindowsTreeOptions{true, false}};
+  PosixFileSystem files_{tree_.Root()};
+};
+
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, RegistryContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, ServiceManagerContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, SystemFilesContract, ScriptedSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, SystemFileDeletionContract, ScriptedSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, ServiceDeletionContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, LiveSystemContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, DesktopContract, ScriptedDesktopSubject);
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Offline, RegistryContract, OfflineSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Offline, ServiceManagerContract, OfflineSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Offline, SystemFilesContract, OfflineSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Offline, SystemFileDeletionContract, OfflineSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Offline, ServiceDeletionContract, OfflineSubject);
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Posix, FileSystemContract, PosixFilesSubject);
 
 }  // namespace
 }  // namespace lk::contract

@@ -4,6 +4,7 @@
 //
 // Instantiate it once per implementation, in the test source that defines its subject:
 //   INSTANTIATE_TYPED_TEST_SUITE_P(Offline, ServiceManagerContract, OfflineSubject);
+// and, where services can be deleted, ServiceDeletionContract too.
 
 #include <gtest/gtest.h>
 
@@ -42,20 +43,6 @@ TYPED_TEST_P(ServiceManagerContract, ARegisteredServiceIsFoundAndAMissingOneGive
   EXPECT_EQ(system.LastSystemError(), win_error::kServiceDoesNotExist);
 }
 
-TYPED_TEST_P(ServiceManagerContract, ADeletedServiceIsGoneOnceItsOwnersHaveEnded) {
-  const std::string name = this->subject().PutStoppedService();
-  SystemAccess& system = this->system();
-  const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();
-  ASSERT_TRUE(manager);
-  {
-    const std::unique_ptr<Service> service = manager->OpenServiceEntry(name);
-    ASSERT_TRUE(service);
-    EXPECT_TRUE(service->Delete()) << system.LastSystemError();
-  }
-  EXPECT_FALSE(manager->OpenServiceEntry(name));
-  EXPECT_EQ(system.LastSystemError(), win_error::kServiceDoesNotExist);
-}
-
 // The caller reads the error of the call that failed after the owners on the way have ended.
 TYPED_TEST_P(ServiceManagerContract, EndingTheOwnersKeepsTheLastError) {
   const std::string name = this->subject().PutStoppedService();
@@ -72,7 +59,28 @@ TYPED_TEST_P(ServiceManagerContract, EndingTheOwnersKeepsTheLastError) {
 
 REGISTER_TYPED_TEST_SUITE_P(ServiceManagerContract,
                             ARegisteredServiceIsFoundAndAMissingOneGives1060,
-                            ADeletedServiceIsGoneOnceItsOwnersHaveEnded,
                             EndingTheOwnersKeepsTheLastError);
+
+// The writing side, for a system whose services can be deleted (a disk image's cannot).
+template <typename SubjectType>
+class ServiceDeletionContract : public ContractFixture<SubjectType> {};
+
+TYPED_TEST_SUITE_P(ServiceDeletionContract);
+
+TYPED_TEST_P(ServiceDeletionContract, ADeletedServiceIsGoneOnceItsOwnersHaveEnded) {
+  const std::string name = this->subject().PutStoppedService();
+  SystemAccess& system = this->system();
+  const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();
+  ASSERT_TRUE(manager);
+  {
+    const std::unique_ptr<Service> service = manager->OpenServiceEntry(name);
+    ASSERT_TRUE(service);
+    EXPECT_TRUE(service->Delete()) << system.LastSystemError();
+  }
+  EXPECT_FALSE(manager->OpenServiceEntry(name));
+  EXPECT_EQ(system.LastSystemError(), win_error::kServiceDoesNotExist);
+}
+
+REGISTER_TYPED_TEST_SUITE_P(ServiceDeletionContract, ADeletedServiceIsGoneOnceItsOwnersHaveEnded);
 
 }  // namespace lk::contract
