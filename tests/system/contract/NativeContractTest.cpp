@@ -2,6 +2,7 @@
 // part of the seam, its desktop included) and the offline system over hive files of a
 // Windows-like tree (what a system that does not run provides).
 #include "tests/system/contract/DesktopContract.h"
+#include "tests/system/contract/FileStoreContract.h"
 #include "tests/system/contract/FileSystemContract.h"
 #include "tests/system/contract/LiveSystemContract.h"
 #include "tests/system/contract/RegistryContract.h"
@@ -10,6 +11,7 @@
 
 #include "base/Utf8.h"
 #include "system/offline/OfflineSystemAccess.h"
+#include "system/posix/PosixFileStore.h"
 #include "system/posix/PosixFileSystem.h"
 #include "testing/scripted/ScriptedSystem.h"
 #include "tests/support/WindowsTree.h"
@@ -185,6 +187,19 @@ class PosixFilesSubject {
   PosixFileSystem files_{tree_.Root()};
 };
 
+// The writing side over a host folder, read back through the reading side over the same folder.
+class PosixStoreSubject {
+ public:
+  PosixStoreSubject() { std::filesystem::create_directories(tree_.Host("Store")); }
+  FileStore& Store() { return store_; }
+  FileSystem& Files() { return files_; }
+
+ private:
+  test::WindowsTree tree_{test::WindowsTreeOptions{true, false}};
+  PosixFileSystem files_{tree_.Root()};
+  PosixFileStore store_{files_};
+};
+
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, RegistryContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, ServiceManagerContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, SystemFilesContract, ScriptedSubject);
@@ -200,6 +215,7 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Offline, SystemFileDeletionContract, OfflineSubje
 INSTANTIATE_TYPED_TEST_SUITE_P(Offline, ServiceDeletionContract, OfflineSubject);
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Posix, FileSystemContract, PosixFilesSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Posix, FileStoreContract, PosixStoreSubject);
 
 }  // namespace
 }  // namespace lk::contract
