@@ -1,10 +1,10 @@
 #!/usr/bin/python3
-"""Boots the rescue medium in qemu (UEFI, Secure Boot enforced, the medium as a USB stick, Windows
-installations on NVMe disks), drives the guide with key presses through qemu's monitor and saves
-a PNG of the screen at each step, for a person to look at.
+"""Boots the rescue medium in qemu (UEFI with Secure Boot enforced, or BIOS; the medium as a USB
+stick; Windows installations on NVMe disks), drives the guide with key presses through qemu's
+monitor and saves a PNG of the screen at each step, for a person to look at.
 
     rescue-screenshots.py --iso ISO --disk INFECTED [--disk BITLOCKER --disk HIBERNATED]
-                          --out DIR [--timeout SECONDS]
+                          --out DIR [--firmware uefi|bios] [--timeout SECONDS]
 
 The disks are attached in the order given, so the guide lists them in that order: the first is
 an infected installation, which is examined, repaired and restored; the optional second one a
@@ -180,6 +180,7 @@ def main():
     parser.add_argument('--iso', required=True)
     parser.add_argument('--disk', required=True, action='append')
     parser.add_argument('--out', required=True)
+    parser.add_argument('--firmware', choices=('uefi', 'bios'), default='uefi')
     parser.add_argument('--timeout', type=int, default=1200, help='seconds per step')
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
@@ -190,17 +191,21 @@ def main():
     shutil.copyfile('/usr/share/OVMF/OVMF_VARS_4M.ms.fd', vars_fd)
     sock = os.path.join(work, 'monitor.sock')
     serial = os.path.join(work, 'serial.log')
-    how = accel()
+    how = accel() if args.firmware == 'uefi' else 'tcg'
     print('rescue-screenshots: qemu with %s' % how, flush=True)
     disks = []
     for number, disk in enumerate(args.disk):
         disks += ['-drive', 'file=%s,format=raw,if=none,id=win%d,cache=unsafe' % (disk, number),
                   '-device', 'nvme,drive=win%d,serial=LKWIN%d' % (number, number)]
+    if args.firmware == 'uefi':
+        firmware = [
+            '-machine', 'q35,smm=on', '-global', 'driver=cfi.pflash01,property=secure,value=on',
+            '-drive', 'if=pflash,format=raw,unit=0,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.secboot.fd',
+            '-drive', 'if=pflash,format=raw,unit=1,file=' + vars_fd]
+    else:
+        firmware = ['-machine', 'q35']
     qemu = subprocess.Popen([
-        'qemu-system-x86_64', '-m', '2048', '-smp', '2', '-accel', how,
-        '-machine', 'q35,smm=on', '-global', 'driver=cfi.pflash01,property=secure,value=on',
-        '-drive', 'if=pflash,format=raw,unit=0,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.secboot.fd',
-        '-drive', 'if=pflash,format=raw,unit=1,file=' + vars_fd] + disks + [
+        'qemu-system-x86_64', '-m', '2048', '-smp', '2', '-accel', how] + firmware + disks + [
         '-drive', 'file=%s,format=raw,if=none,id=stick,cache=unsafe' % stick,
         '-device', 'qemu-xhci', '-device', 'usb-storage,drive=stick,bootindex=0',
         '-vga', 'std', '-display', 'none', '-no-reboot',
