@@ -8,10 +8,12 @@ H=22 W=78
 
 # Each question is also named on the serial line (LK-DIALOG <n> <title>), so a session at a
 # serial console, or a test that drives the guide, can follow along.
-STEP=0
+# The count lives in a file: most dialogs run in a command substitution, whose variables are lost.
 note() {  # title
-  STEP=$((STEP + 1))
-  printf 'LK-DIALOG %d %s\r\n' "$STEP" "$1" >/dev/ttyS0 2>/dev/null
+  local step
+  step=$(($(cat "$LK_RUN/dialogs" 2>/dev/null || echo 0) + 1))
+  echo "$step" >"$LK_RUN/dialogs" 2>/dev/null
+  printf 'LK-DIALOG %d %s\r\n' "$step" "$1" >/dev/ttyS0 2>/dev/null
   return 0
 }
 box() {
@@ -119,7 +121,10 @@ Das Laufwerk wird nur gelesen. Je nach Größe dauert das einige Minuten …"
     lk_plain_words <"$tmp"
   } >"$LK_RUN/examine.txt"
   show_file "Ergebnis" "$LK_RUN/examine.txt"
-  if jq -e 'select(.type == "finding" and (.check | startswith("sweep") | not))' "$tmp" >/dev/null 2>&1; then
+  # One verdict over all records (-s): jq -e on a stream answers for its last record alone, the
+  # summary, and so never offered the repair.
+  if jq -s -e 'any(.[]; .type == "finding" and ((.check // "") | startswith("sweep") | not))' \
+      "$tmp" >/dev/null 2>&1; then
     repair "$rec" "$tmp"
   fi
 }
