@@ -4,7 +4,13 @@
 # saves every report, can undo an earlier repair, and ends with a restart or power off.
 . /usr/local/lib/lk-rescue/common.sh
 TITLE="Anti-Lauschkobold Rettung $LK_VERSION"
+# The boxes take the console's size: a frame buffer has room for the long lines of the menus
+# (installation, size, state) and for BitLocker's explanation with the recovery key; an
+# 80-column text console gets the classic 78 by 22.
 H=22 W=78
+if read -r rows cols < <(stty size 2>/dev/null) && [ "${cols:-0}" -gt 84 ] && [ "${rows:-0}" -gt 26 ]; then
+  W=$((cols > 124 ? 120 : cols - 4)) H=$((rows > 34 ? 30 : rows - 4))
+fi
 
 # Each question is also named on the serial line (LK-DIALOG <n> <title>), so a session at a
 # serial console, or a test that drives the guide, can follow along.
