@@ -4,14 +4,22 @@
 # saves every report, can undo an earlier repair, and ends with a restart or power off.
 . /usr/local/lib/lk-rescue/common.sh
 TITLE="Anti-Lauschkobold Rettung $LK_VERSION"
+# The boxes take the console's size: a frame buffer has room for the long lines of the menus
+# (installation, size, state) and for BitLocker's explanation with the recovery key; an
+# 80-column text console gets the classic 78 by 22.
 H=22 W=78
+if read -r rows cols < <(stty size 2>/dev/null) && [ "${cols:-0}" -gt 84 ] && [ "${rows:-0}" -gt 26 ]; then
+  W=$((cols > 124 ? 120 : cols - 4)) H=$((rows > 34 ? 30 : rows - 4))
+fi
 
 # Each question is also named on the serial line (LK-DIALOG <n> <title>), so a session at a
 # serial console, or a test that drives the guide, can follow along.
-STEP=0
+# The count lives in a file: most dialogs run in a command substitution, whose variables are lost.
 note() {  # title
-  STEP=$((STEP + 1))
-  printf 'LK-DIALOG %d %s\r\n' "$STEP" "$1" >/dev/ttyS0 2>/dev/null
+  local step
+  step=$(($(cat "$LK_RUN/dialogs" 2>/dev/null || echo 0) + 1))
+  echo "$step" >"$LK_RUN/dialogs" 2>/dev/null
+  printf 'LK-DIALOG %d %s\r\n' "$step" "$1" >/dev/ttyS0 2>/dev/null
   return 0
 }
 box() {
@@ -119,7 +127,10 @@ Das Laufwerk wird nur gelesen. Je nach Größe dauert das einige Minuten …"
     lk_plain_words <"$tmp"
   } >"$LK_RUN/examine.txt"
   show_file "Ergebnis" "$LK_RUN/examine.txt"
-  if jq -e 'select(.type == "finding" and (.check | startswith("sweep") | not))' "$tmp" >/dev/null 2>&1; then
+  # One verdict over all records (-s): jq -e on a stream answers for its last record alone, the
+  # summary, and so never offered the repair.
+  if jq -s -e 'any(.[]; .type == "finding" and ((.check // "") | startswith("sweep") | not))' \
+      "$tmp" >/dev/null 2>&1; then
     repair "$rec" "$tmp"
   fi
 }

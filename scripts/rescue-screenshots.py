@@ -1,10 +1,10 @@
 #!/usr/bin/python3
-"""Boots the rescue medium in qemu (UEFI, Secure Boot enforced, the medium as a USB stick, Windows
-installations on NVMe disks), drives the guide with key presses through qemu's monitor and saves
-a PNG of the screen at each step, for a person to look at.
+"""Boots the rescue medium in qemu (UEFI with Secure Boot enforced, or BIOS; the medium as a USB
+stick; Windows installations on NVMe disks), drives the guide with key presses through qemu's
+monitor and saves a PNG of the screen at each step, for a person to look at.
 
     rescue-screenshots.py --iso ISO --disk INFECTED [--disk BITLOCKER --disk HIBERNATED]
-                          --out DIR [--timeout SECONDS]
+                          --out DIR [--firmware uefi|bios] [--timeout SECONDS]
 
 The disks are attached in the order given, so the guide lists them in that order: the first is
 an infected installation, which is examined, repaired and restored; the optional second one a
@@ -32,6 +32,8 @@ import time
 # The first picture is GRUB's menu, taken before the medium boots.
 GRUB = ('01-grub-menue', ['ret'])
 DOWN = 'down'
+# A scrolling text box (a result, a report) keeps the focus on its text: Tab reaches its button.
+TEXT = ['tab', 'ret']
 
 
 def steps(installations):
@@ -46,22 +48,22 @@ def steps(installations):
         out += [('03-hauptmenue-bitlocker', menu(1)), ('04-bitlocker-erklaerung', ['ret'])]
     if installations >= 3:
         out += [('05-hauptmenue-ruhezustand', menu(2)), ('06-ruhezustand-erklaerung', ['ret']),
-                ('07-ergebnis-ruhezustand', ['ret'])]
+                ('07-ergebnis-ruhezustand', TEXT)]
     out += [
         ('08-hauptmenue', menu(0)),
-        ('09-ergebnis-befallen', ['ret']),
+        ('09-ergebnis-befallen', TEXT),
         ('10-reparieren-frage', ['tab', 'ret']),           # "Ja"
-        ('11-reparatur-ergebnis', ['ret']),
+        ('11-reparatur-ergebnis', TEXT),
         ('12-nachpruefung-hinweis', ['ret']),
-        ('13-ergebnis-sauber', ['ret']),
+        ('13-ergebnis-sauber', TEXT),
         ('14-hauptmenue-rueckgaengig', menu(rest['R'])),
         ('15-rueckgaengig-installation', ['ret']),
         ('16-rueckgaengig-lauf', ['ret']),
         ('17-rueckgaengig-frage', ['tab', 'ret']),
-        ('18-wiederherstellung-ergebnis', ['ret']),
+        ('18-wiederherstellung-ergebnis', TEXT),
         ('19-hauptmenue-berichte', menu(rest['B'])),
         ('20-berichte', ['ret']),
-        ('21-bericht', ['ret']),
+        ('21-bericht', TEXT),
         ('22-hauptmenue-ausschalten', menu(rest['A'])),
         ('23-ausschalten-frage', ['tab', 'ret']),
     ]
@@ -110,11 +112,8 @@ def serial_dialogs(path):
             text = f.read().decode('utf-8', 'replace')
     except OSError:
         return 0
-    count = 0
-    for line in text.splitlines():
-        if line.startswith('LK-DIALOG '):
-            count = max(count, int(line.split()[1]))
-    return count
+    # Each dialog is one line; counting them does not rely on the guide's own numbers.
+    return sum(1 for line in text.splitlines() if line.startswith('LK-DIALOG '))
 
 
 class Monitor:
@@ -180,6 +179,7 @@ def main():
     parser.add_argument('--iso', required=True)
     parser.add_argument('--disk', required=True, action='append')
     parser.add_argument('--out', required=True)
+    parser.add_argument('--firmware', choices=('uefi', 'bios'), default='uefi')
     parser.add_argument('--timeout', type=int, default=1200, help='seconds per step')
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
@@ -190,17 +190,21 @@ def main():
     shutil.copyfile('/usr/share/OVMF/OVMF_VARS_4M.ms.fd', vars_fd)
     sock = os.path.join(work, 'monitor.sock')
     serial = os.path.join(work, 'serial.log')
-    how = accel()
+    how = accel() if args.firmware == 'uefi' else 'tcg'
     print('rescue-screenshots: qemu with %s' % how, flush=True)
     disks = []
     for number, disk in enumerate(args.disk):
         disks += ['-drive', 'file=%s,format=raw,if=none,id=win%d,cache=unsafe' % (disk, number),
                   '-device', 'nvme,drive=win%d,serial=LKWIN%d' % (number, number)]
+    if args.firmware == 'uefi':
+        firmware = [
+            '-machine', 'q35,smm=on', '-global', 'driver=cfi.pflash01,property=secure,value=on',
+            '-drive', 'if=pflash,format=raw,unit=0,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.secboot.fd',
+            '-drive', 'if=pflash,format=raw,unit=1,file=' + vars_fd]
+    else:
+        firmware = ['-machine', 'q35']
     qemu = subprocess.Popen([
-        'qemu-system-x86_64', '-m', '2048', '-smp', '2', '-accel', how,
-        '-machine', 'q35,smm=on', '-global', 'driver=cfi.pflash01,property=secure,value=on',
-        '-drive', 'if=pflash,format=raw,unit=0,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.secboot.fd',
-        '-drive', 'if=pflash,format=raw,unit=1,file=' + vars_fd] + disks + [
+        'qemu-system-x86_64', '-m', '2048', '-smp', '2', '-accel', how] + firmware + disks + [
         '-drive', 'file=%s,format=raw,if=none,id=stick,cache=unsafe' % stick,
         '-device', 'qemu-xhci', '-device', 'usb-storage,drive=stick,bootindex=0',
         '-vga', 'std', '-display', 'none', '-no-reboot',
