@@ -29,8 +29,14 @@ only=
 while [ $# -gt 0 ]; do
   case "$1" in
     --iso) iso=$2; shift 2 ;;
-    --only) only=$2; shift 2
-      case "$only" in uefi | bios) ;; *) echo "test-rescue: --only uefi or bios" >&2; exit 2 ;; esac ;;
+    --only)
+      only=$2
+      shift 2
+      if [ "$only" != uefi ] && [ "$only" != bios ]; then
+        echo "test-rescue: --only uefi or bios" >&2
+        exit 2
+      fi
+      ;;
     *) echo "test-rescue: unknown argument $1" >&2; exit 2 ;;
   esac
 done

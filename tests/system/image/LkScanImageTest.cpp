@@ -251,7 +251,8 @@ TEST_F(ImageScan, ABitLockerVolumeIsReportedWithHowToUnlockItAndNeverAsClean) {
   EXPECT_EQ(run.Summary()["verdict"], "incomplete");
   const ScanRun text = RunLkScan({"--image", image});
   EXPECT_EQ(text.out.find("sauber"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("LAUFWERK    Partition 2, ab Byte 2097152"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("LAUFWERK    Partition 2, ab Byte 2097152"), std::string::npos)
+      << text.out;
 
   const ScanRun listed = RunLkScan({"--json", "--list", "--image", image});
   EXPECT_EQ(listed.exitCode, 0);
