@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -137,6 +138,7 @@ struct Scanner::Impl {
   // must not count them twice.
   std::vector<std::pair<std::string, std::int64_t>> knownExamined;
   std::int64_t skipped = 0;
+  std::set<std::pair<std::string, std::string>> skippedEntries;
   ScanProgress progress;
   // By folded folder and exact name (case twins are two files).
   std::map<std::string, FileDigest> digests;
@@ -165,6 +167,9 @@ const FileDigest& Scanner::Impl::Digest(std::string_view folder, std::string_vie
 }
 
 void Scanner::Impl::Skip(std::string path, std::string reason) {
+  // The known-file check and the sweep can meet the same entry (a linked Drivers folder, say):
+  // it is one entry not examined, told and counted once.
+  if (!skippedEntries.emplace(FoldedAscii(path), reason).second) return;
   ++skipped;
   report.Skipped({std::move(path), std::move(reason)});
 }

@@ -150,6 +150,7 @@ inline constexpr std::string_view kHibernationUnknown =
 inline constexpr std::string_view kNoInstallationFound = "keine Windows-Installation gefunden";
 inline constexpr std::string_view kCannotBeExamined = "lässt sich nicht untersuchen";
 inline constexpr std::string_view kNothingExaminedOnImage = "%s: es wurde nichts untersucht (%s)\n";
+inline constexpr std::string_view kNothingExaminedOnImageSaid = "%s: es wurde nichts untersucht\n";
 inline constexpr std::string_view kVolumeOfImage = "%s, Partition %s";
 // The text of --list, one line per installation.
 inline constexpr std::string_view kListPartition = " Partition %s";

@@ -749,6 +749,8 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& out
   bool incomplete = false;
   int code = scan_exit::kClean;
   std::string lastReason(t::kNoInstallationFound);
+  // A reason already told on stderr is not repeated on the closing line.
+  bool lastReasonShown = false;
   for (ImageContents& disk : contents) {
     for (const std::string& problem : disk.errors) {
       host.err << t::kMessagePrefix << Shown(problem) << '\n';
@@ -757,6 +759,7 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& out
           {disk.image, problem.rfind(prefix, 0) == 0 ? problem.substr(prefix.size()) : problem});
       incomplete = true;
       lastReason = problem;
+      lastReasonShown = true;
     }
     for (ImageVolume& volume : disk.volumes) {
       report.Volume(volume.volume);
@@ -766,6 +769,7 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& out
         report.Skipped({name, why});
         incomplete = true;
         lastReason = name + ": " + why;
+        lastReasonShown = false;
         continue;
       }
       ScanTarget& target = *volume.target;
@@ -789,7 +793,9 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& out
   }
   if (!examined) {
     host.err << t::kMessagePrefix
-             << Fill(t::kNothingExaminedOnImage, {Shown(image), Shown(lastReason)});
+             << (lastReasonShown
+                     ? Fill(t::kNothingExaminedOnImageSaid, {Shown(image)})
+                     : Fill(t::kNothingExaminedOnImage, {Shown(image), Shown(lastReason)}));
     if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
     return finish(guard.Close(code));
   }

@@ -98,6 +98,15 @@ TEST(HostileRoot, AFolderLinkToTheHostsDriversIsSkippedAndNothingThereIsDeleted)
   EXPECT_EQ(victims.State(), before) << run.out;
   EXPECT_TRUE(run.Findings("driver-file").empty()) << run.out;
   EXPECT_TRUE(HasSkipped(run, "C:\\Windows\\System32\\Drivers\\")) << run.out;
+  // The known-file check and the sweep both meet the link: one entry, told and counted once.
+  const auto skipped = run.OfType("skipped");
+  EXPECT_EQ(std::count_if(skipped.begin(), skipped.end(),
+                          [](const Json& record) {
+                            return record.value("path", "") == "C:\\Windows\\System32\\Drivers\\";
+                          }),
+            1)
+      << run.out;
+  EXPECT_EQ(run.Summary()["skipped"], skipped.size()) << run.out;
   for (const std::string& target : ActionTargets(run, "delete-file")) {
     EXPECT_EQ(target.find("winsys32.sys"), std::string::npos) << target;
   }
