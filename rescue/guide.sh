@@ -76,7 +76,9 @@ Bedienung: Pfeiltasten wählen, Eingabetaste bestätigt, Tab wechselt zu den Kn�
 bitlocker_text() {
   echo "$(lk_describe "$1")
 
-Dieses Laufwerk ist mit BitLocker verschlüsselt (oder nicht lesbar: $(jq -r '.reason // "ohne Angabe"' <<<"$1")). Ohne Schlüssel kann es hier niemand lesen – auch der Trojaner nicht, solange Windows nicht läuft.
+Dieses Laufwerk ist mit BitLocker verschlüsselt oder nicht lesbar. lkscan meldet: $(jq -r '.reason // "ohne Angabe"' <<<"$1").
+
+Ohne Schlüssel kann es hier niemand lesen – auch der Trojaner nicht, solange Windows nicht läuft.
 
 Nächster Schritt:
 1. Windows normal starten, eine Eingabeaufforderung als Administrator öffnen und eingeben:

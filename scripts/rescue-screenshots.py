@@ -112,8 +112,10 @@ def serial_dialogs(path):
             text = f.read().decode('utf-8', 'replace')
     except OSError:
         return 0
-    # Each dialog is one line; counting them does not rely on the guide's own numbers.
-    return sum(1 for line in text.splitlines() if line.startswith('LK-DIALOG '))
+    # Each dialog is one line; counting them does not rely on the guide's own numbers. Under
+    # UEFI the firmware mirrors GRUB's screen to the serial line without a final line break, so
+    # the first marker can follow GRUB's escape sequences on the same line.
+    return sum(1 for line in text.splitlines() if 'LK-DIALOG ' in line)
 
 
 class Monitor:

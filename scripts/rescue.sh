@@ -152,6 +152,13 @@ stamp=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y%m%d%H%M%S)00
 uuid=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d-%H-%M-%S-00)
 sed -e "s/@VERSION@/$version/g" rescue/grub.cfg >"$iso/boot/grub/grub.cfg"
 cp /usr/share/grub/unicode.pf2 "$iso/boot/grub/fonts/"
+# GRUB's German catalogue (grub-common); without it GRUB's own lines stay English.
+if [ -f /usr/share/locale/de/LC_MESSAGES/grub.mo ]; then
+  mkdir -p "$iso/boot/grub/locale"
+  cp /usr/share/locale/de/LC_MESSAGES/grub.mo "$iso/boot/grub/locale/de.mo"
+else
+  say "warning: /usr/share/locale/de/LC_MESSAGES/grub.mo missing; GRUB's own lines stay English"
+fi
 /usr/bin/python3 scripts/release/pack.py text rescue/LIESMICH.txt "$iso/LIESMICH.txt" \
   --version "$version"
 
