@@ -38,7 +38,7 @@ bool KnownVersionCheck::RunChecks(KnownVersionFindings& findings) {
   Report(texts::kAnalysingSystemFiles, ReportKind::Plain);
   desktop.PauseSeconds(2);
   const std::string libraryPath = ctx_.run.SystemDirectory + std::string(names::kLibraryFile);
-  if (system.FilePresent(libraryPath)) {
+  if (system.SystemFiles().FindFile(libraryPath) == 0) {
     Report(texts::kLibraryPresumablyPresent, ReportKind::Plain);
     findings.LibraryFileFound = true;
     ReportSignature(probe_.ConfirmLibrary(libraryPath),
@@ -50,7 +50,7 @@ bool KnownVersionCheck::RunChecks(KnownVersionFindings& findings) {
   ctx_.progress.SetPosition(40);
   desktop.PauseSeconds(1);
   const std::string driverPath = ctx_.run.DriversDirectory + std::string(names::kDriverFile);
-  if (system.FilePresent(driverPath)) {
+  if (system.SystemFiles().FindFile(driverPath) == 0) {
     Report(texts::kDriverPresumablyPresent, ReportKind::Plain);
     findings.DriverFileFound = true;
     // Unlike the library, an unconfirmed driver is reported as plain information.

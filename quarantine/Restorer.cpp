@@ -132,10 +132,10 @@ class Restoration {
     } else {
       Act("restore-file", item.path, true, {});
     }
-    if (system_.CancelDeleteAtRestart(item.path)) {
+    if (const std::uint32_t error = system_.SystemFiles().CancelDeleteAtRestart(item.path);
+        error == 0) {
       Act("withdraw-delete-at-restart", item.path, true, {});
-    } else if (const std::uint32_t error = system_.LastSystemError();
-               error != win_error::kFileNotFound) {
+    } else if (error != win_error::kFileNotFound) {
       Act("withdraw-delete-at-restart", item.path, false,
           "Die Löschung beim Neustart kann nicht zurückgenommen werden (" + ErrorText(error) +
               ").");

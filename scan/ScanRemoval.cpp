@@ -66,7 +66,8 @@ void ScanRemoval::RemoveFile(const std::string& path) {
     return;
   }
   RemovalSteps steps(system_, pacing_);
-  switch (steps.DeleteFileOrAtRestart(path)) {
+  std::uint32_t restartError = 0;
+  switch (steps.DeleteFileOrAtRestart(path, {}, &restartError)) {
     case RemovalSteps::FileDeletion::Deleted:
       Act("delete", path, true, std::nullopt);
       break;
@@ -75,7 +76,7 @@ void ScanRemoval::RemoveFile(const std::string& path) {
       restartRequired_ = true;
       break;
     case RemovalSteps::FileDeletion::AtRestartRefused:
-      Act("delete-at-restart", path, false, ErrorText(system_.LastSystemError()));
+      Act("delete-at-restart", path, false, ErrorText(restartError));
       break;
   }
 }

@@ -324,7 +324,7 @@ void Scanner::Impl::CheckKnownFile(const std::string& folder, std::string_view n
   if (!listed) candidates.emplace_back(name);
   for (const std::string& candidate : candidates) {
     const std::string path = AppendBackslash(folder) + candidate;
-    if (listed && !system.FilePresent(path)) {
+    if (listed && system.SystemFiles().FindFile(path) != 0) {
       const FileDigest& digest = Digest(folder, candidate, false);
       Skip(path, FileErrorText(digest.Ok() ? file_error::kNotARegularFile : digest.error));
       continue;
@@ -334,7 +334,7 @@ void Scanner::Impl::CheckKnownFile(const std::string& folder, std::string_view n
 }
 
 void Scanner::Impl::CheckFile(const std::string& path, std::string_view check, bool library) {
-  if (!system.FilePresent(path)) return;
+  if (system.SystemFiles().FindFile(path) != 0) return;
   ScanFinding finding;
   finding.check = std::string(check);
   finding.path = path;

@@ -13,12 +13,7 @@
 #include <string_view>
 
 #include "base/WindowsError.h"
-
-// <windows.h> defines DeleteFile as a macro for DeleteFileW; where it was seen first it would
-// rename FileStore::DeleteFile. Windows code calls DeleteFileW by its own name.
-#ifdef DeleteFile
-#undef DeleteFile
-#endif
+#include "system/FileOperations.h"
 
 namespace lk {
 
@@ -53,13 +48,10 @@ class WritableFile {
   [[nodiscard]] virtual std::uint32_t Finish() = 0;
 };
 
-class FileStore {
+// The file operations (finding and deleting files) are the store's too, so what the quarantine
+// and the restore delete goes through the same delete as the removal.
+class FileStore : public FileOperations {
  public:
-  FileStore() = default;
-  FileStore(const FileStore&) = delete;
-  FileStore& operator=(const FileStore&) = delete;
-  virtual ~FileStore() = default;
-
   // Whether the folder at path may hold a quarantine (see FolderTrust). Each folder on the way is
   // checked by the caller where that matters; this looks at the one named.
   [[nodiscard]] virtual FolderTrust CheckPrivateDirectory(std::string_view path) = 0;
@@ -78,8 +70,6 @@ class FileStore {
   // Creates a new file for writing; fails with 80 when the name exists (never replaces it).
   [[nodiscard]] virtual std::unique_ptr<WritableFile> CreateNewFile(std::string_view path,
                                                                     std::uint32_t* error) = 0;
-  // Deletes a file (not a directory) that exists.
-  [[nodiscard]] virtual std::uint32_t DeleteFile(std::string_view path) = 0;
   // Sets a file's attributes (file_attribute bits; the directory bit is ignored) and its times
   // (FILETIME ticks, UTC; 0 leaves that time as it is).
   [[nodiscard]] virtual std::uint32_t SetFileMetadata(std::string_view path,

@@ -2,14 +2,16 @@
 // The seam between the analysis and the operating system.
 //
 // Every registry, file, device, service-manager and redirection operation that the analysis
-// performs goes through SystemAccess, so the analysis runs unchanged on Windows
+// performs goes through SystemAccess or what it hands out (the file operations, FileOperations.h;
+// the service manager, ServiceManager.h), so the analysis runs unchanged on Windows
 // (WindowsSystemAccess), on an installation that is not running (OfflineSystemAccess,
 // ImageSystemAccess) and on an in-memory model (ScriptedSystem). The desktop the window runs on
 // is a seam of its own (Desktop.h).
 // Texts crossing this seam are UTF-8; the Windows implementation converts at its boundary.
 //
 // Failure reporting: ReadStringValue and WriteStringValue raise SystemError; every other
-// operation reports failure through its result and raises nothing. Closing a handle or key that
+// operation reports failure through its result and raises nothing (the file operations return
+// their codes; the rest leave them in LastSystemError). Closing a handle or key that
 // is "none" does nothing.
 
 #include <cstdint>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "base/WindowsError.h"
+#include "system/FileOperations.h"
 #include "system/ServiceManager.h"
 
 namespace lk {
@@ -179,14 +182,10 @@ class SystemAccess {
   [[nodiscard]] virtual std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) = 0;
 
   // Files, directories and the device -----------------------------------------------------
-  // A file (not a directory) exists at the path; locked files are found by a pattern search.
-  [[nodiscard]] virtual bool FilePresent(std::string_view path) = 0;
-  [[nodiscard]] virtual bool DeleteFileNow(std::string_view path) = 0;
-  // Registers the file for deletion at the next start of the system.
-  [[nodiscard]] virtual bool DeleteFileAtRestart(std::string_view path) = 0;
-  // Withdraws the deletion at the next start that DeleteFileAtRestart registered for the path
-  // (compared without regard to case); false with 2 when none was pending.
-  [[nodiscard]] virtual bool CancelDeleteAtRestart(std::string_view path) = 0;
+  // The system's own file operations (finding and deleting files, now and at the next start),
+  // which live as long as the system. They return their codes: LastSystemError is not where a
+  // caller reads why they failed.
+  [[nodiscard]] virtual FileOperations& SystemFiles() = 0;
   // The system directory without a trailing backslash; empty if the system does not tell.
   [[nodiscard]] virtual std::string QuerySystemDirectory() = 0;
   // The folder for data of all users ("C:\ProgramData") without a trailing backslash; empty if

@@ -38,11 +38,14 @@ std::optional<RemovalSteps::AppInitChange> RemovalSteps::UnregisterLibrary(
 }
 
 RemovalSteps::FileDeletion RemovalSteps::DeleteFileOrAtRestart(
-    std::string_view path, const std::function<void()>& beforeRestartRequest) {
-  if (system_.DeleteFileNow(path)) return FileDeletion::Deleted;
+    std::string_view path, const std::function<void()>& beforeRestartRequest,
+    std::uint32_t* restartError) {
+  FileOperations& files = system_.SystemFiles();
+  if (files.DeleteFile(path) == 0) return FileDeletion::Deleted;
   if (beforeRestartRequest) beforeRestartRequest();
-  return system_.DeleteFileAtRestart(path) ? FileDeletion::AtRestart
-                                           : FileDeletion::AtRestartRefused;
+  const std::uint32_t refused = files.DeleteFileAtRestart(path);
+  if (restartError != nullptr) *restartError = refused;
+  return refused == 0 ? FileDeletion::AtRestart : FileDeletion::AtRestartRefused;
 }
 
 bool RemovalSteps::DeleteServiceKey(RegistryConnection& registry) {

@@ -60,9 +60,11 @@ class RemovalSteps {
   // Raises SystemError when the value cannot be read or written as text.
   std::optional<AppInitChange> UnregisterLibrary(RegistryConnection& registry);
   // Deletes the file now; when that fails, calls beforeRestartRequest (if any) and registers the
-  // file for deletion at the next restart.
+  // file for deletion at the next restart. *restartError (when not null) receives why the
+  // registration was refused, 0 when it was not asked or not refused.
   FileDeletion DeleteFileOrAtRestart(std::string_view path,
-                                     const std::function<void()>& beforeRestartRequest = {});
+                                     const std::function<void()>& beforeRestartRequest = {},
+                                     std::uint32_t* restartError = nullptr);
   // Stops the service (when it is not stopped) and deletes it. A refused stop does not prevent
   // the deletion: the service then goes at the next start. onStage is told when the stop and
   // when the deletion begin.

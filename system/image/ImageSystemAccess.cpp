@@ -4,27 +4,12 @@ namespace lk {
 
 ImageSystemAccess::ImageSystemAccess(std::unique_ptr<OfflineSystemAccess> registry,
                                      TskFileSystem& files)
-    : registry_(std::move(registry)), files_(files) {}
+    : registry_(std::move(registry)), files_(files), store_(files) {}
 
 ImageSystemAccess::~ImageSystemAccess() = default;
 
 std::unique_ptr<RegistryConnection> ImageSystemAccess::ConnectRegistry(RegistryView view) {
   return Inner([&](OfflineSystemAccess& r) { return r.ConnectRegistry(view); });
-}
-
-bool ImageSystemAccess::FilePresent(std::string_view path) {
-  std::uint32_t error = 0;
-  return Own(files_.IsRegularFile(path, &error) ? 0 : error);
-}
-
-bool ImageSystemAccess::DeleteFileNow(std::string_view) { return Own(win_error::kAccessDenied); }
-
-bool ImageSystemAccess::DeleteFileAtRestart(std::string_view path) {
-  return Inner([&](OfflineSystemAccess& r) { return r.DeleteFileAtRestart(path); });
-}
-
-bool ImageSystemAccess::CancelDeleteAtRestart(std::string_view path) {
-  return Inner([&](OfflineSystemAccess& r) { return r.CancelDeleteAtRestart(path); });
 }
 
 std::string ImageSystemAccess::QuerySystemDirectory() {

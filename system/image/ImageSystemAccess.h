@@ -4,13 +4,15 @@
 // image itself (through TskFileSystem), and nothing ever changed.
 //
 // It behaves as the offline layer does for a mounted volume (see OfflineSystemAccess), except
-// that a file is present only when the image holds it, no file can be deleted (5), and nobody
+// that a file is present only when the image holds it, no file can be deleted (19, its
+// ReadOnlyFileStore refuses every change), and nobody
 // has administrator rights: the image is read-only, so a removal is never started on it.
 
 #include <memory>
 
 #include "system/ServiceHandleTable.h"
 #include "system/SystemAccess.h"
+#include "system/image/ReadOnlyFileStore.h"
 #include "system/image/TskFileSystem.h"
 #include "system/offline/OfflineSystemAccess.h"
 
@@ -22,12 +24,11 @@ class ImageSystemAccess final : public SystemAccess, public ServiceHandleTable {
   ~ImageSystemAccess() override;
 
   [[nodiscard]] OfflineSystemAccess& Registry() noexcept { return *registry_; }
+  // The image's file store, which refuses every change.
+  [[nodiscard]] FileStore& Store() noexcept { return store_; }
 
   std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
-  bool FilePresent(std::string_view path) override;
-  bool DeleteFileNow(std::string_view path) override;
-  bool DeleteFileAtRestart(std::string_view path) override;
-  bool CancelDeleteAtRestart(std::string_view path) override;
+  FileOperations& SystemFiles() override { return store_; }
   std::string QuerySystemDirectory() override;
   std::string QueryProgramDataDirectory() override;
   bool DeviceCanBeOpened(std::string_view devicePath) override;
@@ -64,6 +65,7 @@ class ImageSystemAccess final : public SystemAccess, public ServiceHandleTable {
 
   std::unique_ptr<OfflineSystemAccess> registry_;
   TskFileSystem& files_;
+  ReadOnlyFileStore store_;
   std::optional<std::uint32_t> ownError_;
 };
 

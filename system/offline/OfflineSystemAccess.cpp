@@ -14,6 +14,7 @@
 #include "base/WindowsPath.h"
 #include "system/offline/Hive.h"
 #include "system/offline/HiveText.h"
+#include "system/posix/PosixFileStore.h"
 
 namespace lk {
 
@@ -38,6 +39,7 @@ bool IsControlSetName(std::string_view name) {
 
 struct OfflineSystemAccess::State {
   PosixFileSystem files;
+  PosixFileStore store{files};
   std::string root;  // as the file layer spells it: "R", "R/", "R//" and "./R" are one
   std::unique_ptr<Hive> system;
   std::unique_ptr<Hive> software;
@@ -393,46 +395,7 @@ std::unique_ptr<RegistryConnection> OfflineSystemAccess::ConnectRegistry(Registr
   return std::make_unique<OfflineRegistryConnection>(state_, view);
 }
 
-bool OfflineSystemAccess::FilePresent(std::string_view path) {
-  std::uint32_t error = 0;
-  const auto entry = state_->files.Paths().Walk(path, &error);
-  if (!entry) return state_->Fail(error) == 0;
-  struct stat status {};
-  // Only a regular file is the file asked for: a link in its place is not followed.
-  if (!entry->exists ||
-      fstatat(entry->folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(status.st_mode)) {
-    return state_->Fail(win_error::kFileNotFound) == 0;
-  }
-  return true;
-}
-
-bool OfflineSystemAccess::DeleteFileNow(std::string_view path) {
-  std::uint32_t error = 0;
-  const auto entry = state_->files.Paths().Walk(path, &error);
-  if (!entry) return state_->Fail(error) == 0;
-  struct stat status {};
-  if (!entry->exists ||
-      fstatat(entry->folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    return state_->Fail(win_error::kFileNotFound) == 0;
-  }
-  if (S_ISDIR(status.st_mode)) return state_->Fail(win_error::kAccessDenied) == 0;
-  // Nothing of the installation runs: no file is in use, it goes at once. The entry is removed
-  // from the folder the walk reached, so it is the one examined; a link goes, never its target.
-  if (unlinkat(entry->folder.Get(), entry->name.c_str(), 0) != 0) {
-    return state_->Fail(errno == ENOENT ? win_error::kFileNotFound : win_error::kAccessDenied) == 0;
-  }
-  return true;
-}
-
-bool OfflineSystemAccess::DeleteFileAtRestart(std::string_view) {
-  return state_->Fail(win_error::kCallNotImplemented) == 0;
-}
-
-bool OfflineSystemAccess::CancelDeleteAtRestart(std::string_view) {
-  // Offline deletions happen at once, so none is ever pending.
-  return state_->Fail(win_error::kFileNotFound) == 0;
-}
+FileOperations& OfflineSystemAccess::SystemFiles() { return state_->store; }
 
 std::string OfflineSystemAccess::SpelledFolder(std::string_view windowsPath,
                                                std::string fallback) const {

@@ -13,7 +13,8 @@
 //   active). Deleting one removes its key from every ControlSet00N at once; registering one
 //   creates its key in the current control set;
 // - devices cannot be opened (120: not applicable offline), and nothing is deleted at a restart:
-//   deletions happen now (DeleteFileAtRestart fails with 120, CancelDeleteAtRestart with 2);
+//   deletions happen now (the file operations, a PosixFileStore over the drive, refuse
+//   DeleteFileAtRestart with 120 and CancelDeleteAtRestart with 2);
 // - there is no redirection (every folder is seen as it is), and no desktop (Desktop.h).
 // Paths are resolved without regard to case, through the POSIX file layer rooted at the folder,
 // which walks them by descriptor and follows no link on the way: a file is examined, deleted and
@@ -74,10 +75,8 @@ class OfflineSystemAccess final : public SystemAccess, public ServiceHandleTable
 
   // --- SystemAccess ---------------------------------------------------------------------
   std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
-  bool FilePresent(std::string_view path) override;
-  bool DeleteFileNow(std::string_view path) override;
-  bool DeleteFileAtRestart(std::string_view path) override;
-  bool CancelDeleteAtRestart(std::string_view path) override;
+  // A PosixFileStore over the drive's folder.
+  FileOperations& SystemFiles() override;
   std::string QuerySystemDirectory() override;
   std::string QueryProgramDataDirectory() override;
   bool DeviceCanBeOpened(std::string_view devicePath) override;

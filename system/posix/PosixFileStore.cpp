@@ -202,6 +202,20 @@ std::unique_ptr<WritableFile> PosixFileStore::CreateNewFile(std::string_view pat
   return std::make_unique<PosixWritableFile>(descriptor);
 }
 
+std::uint32_t PosixFileStore::FindFile(std::string_view path) {
+  std::uint32_t error = 0;
+  const auto entry = paths_.Walk(path, &error);
+  if (!entry) return error;
+  struct stat status {};
+  // Only a regular file is the file asked for: a link in its place is not followed.
+  if (!entry->exists ||
+      ::fstatat(entry->folder.Get(), entry->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(status.st_mode)) {
+    return kFileNotFound;
+  }
+  return 0;
+}
+
 std::uint32_t PosixFileStore::DeleteFile(std::string_view path) {
   std::uint32_t error = 0;
   auto entry = paths_.Walk(path, &error, true);

@@ -18,6 +18,10 @@
 // entry as root's with mode 0777) cannot be judged that way: there only links and the folder's
 // type are checked, and KeepsAccessRules says false.
 //
+// As the file operations of an installation that is not running (OfflineSystemAccess hands its
+// store out as them), a file is a regular file reached without a link, and nothing is deleted at
+// a restart.
+//
 // Metadata: POSIX keeps no creation time, so it is ignored; the read-only attribute clears every
 // write bit of the mode, its absence restores the owner's; hidden, system and archive have no
 // counterpart and are ignored.
@@ -40,7 +44,17 @@ class PosixFileStore final : public FileStore {
   bool TakesHostPaths() const override { return true; }
   std::uint32_t CreatePrivateDirectory(std::string_view path) override;
   std::unique_ptr<WritableFile> CreateNewFile(std::string_view path, std::uint32_t* error) override;
+  // A regular file only: a link, folder, pipe or device of that name is none (2).
+  std::uint32_t FindFile(std::string_view path) override;
   std::uint32_t DeleteFile(std::string_view path) override;
+  // The installation below the host folder does not run, so nothing waits for its next start:
+  // what is deleted goes at once, and no deletion is ever pending.
+  std::uint32_t DeleteFileAtRestart(std::string_view) override {
+    return win_error::kCallNotImplemented;
+  }
+  std::uint32_t CancelDeleteAtRestart(std::string_view) override {
+    return win_error::kFileNotFound;
+  }
   std::uint32_t SetFileMetadata(std::string_view path, std::uint32_t attributes,
                                 std::int64_t creationTime, std::int64_t lastAccessTime,
                                 std::int64_t lastWriteTime) override;

@@ -4,14 +4,21 @@
 #include <sddl.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "system/win/FolderSecurity.h"
+#include "system/win/PendingRenames.h"
+#include "system/win/RegistryValueData.h"
 #include "system/win/UniqueHandle.h"
 #include "win32/Utf.h"
 
 namespace lk {
 
 namespace {
+
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenamesValue[] = L"PendingFileRenameOperations";
 
 // Full control for the administrators and the system, for the folder and everything created in
 // it, nothing inherited from the parent. The owner part is dropped where the caller may not give
@@ -179,8 +186,63 @@ std::unique_ptr<WritableFile> WindowsFileStore::CreateNewFile(std::string_view p
   return std::make_unique<WindowsWritableFile>(std::move(file));
 }
 
+std::uint32_t WindowsFileStore::FindFile(std::string_view path) {
+  const std::wstring widePath = WideFromUtf8(path);
+  const DWORD attributes = GetFileAttributesW(widePath.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 0 : ERROR_FILE_NOT_FOUND;
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+      error == ERROR_INVALID_NAME) {
+    return error;
+  }
+  // A file the system holds locked (a paging file, say) may refuse its attributes but still
+  // shows in its directory.
+  WIN32_FIND_DATAW found{};
+  const UniqueFind search(FindFirstFileW(widePath.c_str(), &found));
+  if (!search) return GetLastError();
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 0 : ERROR_FILE_NOT_FOUND;
+}
+
 std::uint32_t WindowsFileStore::DeleteFile(std::string_view path) {
   return ::DeleteFileW(WideFromUtf8(path).c_str()) ? 0 : GetLastError();
+}
+
+std::uint32_t WindowsFileStore::DeleteFileAtRestart(std::string_view path) {
+  return MoveFileExW(WideFromUtf8(path).c_str(), nullptr,
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)
+             ? 0
+             : GetLastError();
+}
+
+std::uint32_t WindowsFileStore::CancelDeleteAtRestart(std::string_view path) {
+  UniqueRegistryKey sessionManager;
+  if (const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
+                                           KEY_QUERY_VALUE | KEY_SET_VALUE, sessionManager.Put());
+      status != ERROR_SUCCESS) {
+    return static_cast<std::uint32_t>(status);
+  }
+  DWORD type = REG_NONE;
+  std::vector<BYTE> stored;
+  if (const LSTATUS status =
+          QueryRegistryValue(sessionManager.Get(), kPendingRenamesValue, type, stored);
+      status != ERROR_SUCCESS) {
+    return static_cast<std::uint32_t>(status);
+  }
+  PendingRenames renames(std::move(stored));
+  if (type != REG_MULTI_SZ || !renames.RemoveDeletionsOf(NtPathOf(WideFromUtf8(path)))) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  // The system deletes the value once it has carried the requests out; an empty list is the
+  // same state.
+  const std::vector<BYTE>& remaining = renames.Data();
+  const LSTATUS status =
+      renames.IsEmpty()
+          ? RegDeleteValueW(sessionManager.Get(), kPendingRenamesValue)
+          : RegSetValueExW(sessionManager.Get(), kPendingRenamesValue, 0, REG_MULTI_SZ,
+                           remaining.data(), static_cast<DWORD>(remaining.size()));
+  return static_cast<std::uint32_t>(status);
 }
 
 std::uint32_t WindowsFileStore::SetFileMetadata(std::string_view path, std::uint32_t attributes,

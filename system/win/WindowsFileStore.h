@@ -1,6 +1,7 @@
 #pragma once
-// FileStore on Windows: the quarantine's folders with an access list of their own, and new files
-// written through CreateFileW.
+// FileStore on Windows: the quarantine's folders with an access list of their own, new files
+// written through CreateFileW, and the system's file operations (WindowsSystemAccess hands its
+// store out as them).
 //
 // A private folder grants full control to exactly BUILTIN\Administrators and SYSTEM, inherited by
 // everything created in it and not inherited from its parent; its owner is the Administrators
@@ -46,7 +47,13 @@ class WindowsFileStore final : public FileStore {
   [[nodiscard]] std::uint32_t CreatePrivateDirectory(std::string_view path) override;
   [[nodiscard]] std::unique_ptr<WritableFile> CreateNewFile(std::string_view path,
                                                             std::uint32_t* error) override;
+  // Finds a file by its attributes, and by a pattern search where the system holds it locked.
+  [[nodiscard]] std::uint32_t FindFile(std::string_view path) override;
   [[nodiscard]] std::uint32_t DeleteFile(std::string_view path) override;
+  // Through MoveFileExW; it accepts a missing file and applies the redirection as it stands.
+  [[nodiscard]] std::uint32_t DeleteFileAtRestart(std::string_view path) override;
+  // Takes the deletions of the path out of the Session Manager's PendingFileRenameOperations.
+  [[nodiscard]] std::uint32_t CancelDeleteAtRestart(std::string_view path) override;
   // Opens the file itself (a link, not its target) for its times; the attributes that
   // SetFileAttributesW cannot set (directory, compressed, encrypted, sparse, reparse point) are
   // left out, and no attribute at all means FILE_ATTRIBUTE_NORMAL.

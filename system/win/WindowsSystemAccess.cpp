@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "system/win/FsRedirection.h"
-#include "system/win/PendingRenames.h"
 #include "system/win/RegistryValueData.h"
 #include "system/win/SystemMessage.h"
 #include "system/win/WindowsRegistryConnection.h"
@@ -17,9 +16,6 @@ namespace lk {
 namespace {
 
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
-
-constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr wchar_t kPendingRenamesValue[] = L"PendingFileRenameOperations";
 
 // Looks a kernel32 function up by name: older systems lack the 64-bit helpers, and a static
 // import would keep the program from starting there.
@@ -108,67 +104,6 @@ std::unique_ptr<RegistryConnection> WindowsSystemAccess::ConnectRegistry(Registr
 }
 
 // Files, directories and the device ----------------------------------------------------------
-
-bool WindowsSystemAccess::FilePresent(std::string_view path) {
-  const std::wstring widePath = WideFromUtf8(path);
-  const DWORD attributes = GetFileAttributesW(widePath.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-  const DWORD error = GetLastError();
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-      error == ERROR_INVALID_NAME) {
-    return false;
-  }
-  // A file the system holds locked (a paging file, say) may refuse its attributes but still
-  // shows in its directory.
-  WIN32_FIND_DATAW found{};
-  const UniqueFind search(FindFirstFileW(widePath.c_str(), &found));
-  return search && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-bool WindowsSystemAccess::DeleteFileNow(std::string_view path) {
-  return DeleteFileW(WideFromUtf8(path).c_str()) != FALSE;
-}
-
-bool WindowsSystemAccess::DeleteFileAtRestart(std::string_view path) {
-  return MoveFileExW(WideFromUtf8(path).c_str(), nullptr,
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
-}
-
-bool WindowsSystemAccess::CancelDeleteAtRestart(std::string_view path) {
-  UniqueRegistryKey sessionManager;
-  if (const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
-                                           KEY_QUERY_VALUE | KEY_SET_VALUE, sessionManager.Put());
-      status != ERROR_SUCCESS) {
-    SetLastError(static_cast<DWORD>(status));
-    return false;
-  }
-  DWORD type = REG_NONE;
-  std::vector<BYTE> stored;
-  if (const LSTATUS status =
-          QueryRegistryValue(sessionManager.Get(), kPendingRenamesValue, type, stored);
-      status != ERROR_SUCCESS) {
-    SetLastError(static_cast<DWORD>(status));
-    return false;
-  }
-  PendingRenames renames(std::move(stored));
-  if (type != REG_MULTI_SZ || !renames.RemoveDeletionsOf(NtPathOf(WideFromUtf8(path)))) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return false;
-  }
-  // The system deletes the value once it has carried the requests out; an empty list is the
-  // same state.
-  const std::vector<BYTE>& remaining = renames.Data();
-  const LSTATUS status =
-      renames.IsEmpty()
-          ? RegDeleteValueW(sessionManager.Get(), kPendingRenamesValue)
-          : RegSetValueExW(sessionManager.Get(), kPendingRenamesValue, 0, REG_MULTI_SZ,
-                           remaining.data(), static_cast<DWORD>(remaining.size()));
-  if (status != ERROR_SUCCESS) {
-    SetLastError(static_cast<DWORD>(status));
-    return false;
-  }
-  return true;
-}
 
 std::string WindowsSystemAccess::QueryProgramDataDirectory() {
   wchar_t buffer[MAX_PATH + 1] = {};

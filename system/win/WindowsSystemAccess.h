@@ -1,6 +1,6 @@
 #pragma once
-// SystemAccess on Windows: the registry, files, the device, the service manager and the 64-bit
-// redirection through the Win32 calls (the desktop is WindowsDesktop).
+// SystemAccess on Windows: the registry, files (its WindowsFileStore), the device, the service
+// manager and the 64-bit redirection through the Win32 calls (the desktop is WindowsDesktop).
 //
 // Texts are UTF-8 at the interface and UTF-16 towards Windows: every call is the Unicode ("W")
 // form, so a file whose name lies outside the ANSI code page is found, opened and deleted like
@@ -20,6 +20,7 @@
 
 #include "system/SystemAccess.h"
 #include "system/win/UniqueHandle.h"
+#include "system/win/WindowsFileStore.h"
 
 namespace lk {
 
@@ -30,10 +31,8 @@ class WindowsSystemAccess final : public SystemAccess {
 
   [[nodiscard]] std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
 
-  [[nodiscard]] bool FilePresent(std::string_view path) override;
-  [[nodiscard]] bool DeleteFileNow(std::string_view path) override;
-  [[nodiscard]] bool DeleteFileAtRestart(std::string_view path) override;
-  [[nodiscard]] bool CancelDeleteAtRestart(std::string_view path) override;
+  // Its file store: the files are the Win32 calls'.
+  [[nodiscard]] FileOperations& SystemFiles() override { return files_; }
   [[nodiscard]] std::string QuerySystemDirectory() override;
   [[nodiscard]] std::string QueryProgramDataDirectory() override;
   [[nodiscard]] bool DeviceCanBeOpened(std::string_view devicePath) override;
@@ -47,6 +46,9 @@ class WindowsSystemAccess final : public SystemAccess {
   [[nodiscard]] std::unique_ptr<ServiceManager> OpenServiceManager() override;
   [[nodiscard]] std::uint32_t LastSystemError() override;
   [[nodiscard]] std::string SystemErrorText(std::uint32_t code) override;
+
+ private:
+  WindowsFileStore files_;
 };
 
 }  // namespace lk

@@ -825,17 +825,19 @@ std::unique_ptr<RegistryConnection> ScriptedSystem::ConnectRegistry(RegistryView
   return std::make_unique<scripted_detail::ScriptedRegistryConnection>(model_->machine, wow32);
 }
 
-bool ScriptedSystem::FilePresent(std::string_view path) {
+std::uint32_t ScriptedSystem::FindFile(std::string_view path) {
   const std::string target = model_->machine->Redirected(path);
   const FileNode* node = model_->machine->FindFile(target);
   if (node == nullptr) {
-    model_->machine->Fail(model_->machine->MissingError(target));
-    return false;
+    const std::uint32_t error = model_->machine->MissingError(target);
+    model_->machine->Fail(error);
+    return error;
   }
-  return !node->directory;
+  // Windows finds the folder's attributes and sets no error; the folder is still no file.
+  return node->directory ? win_error::kFileNotFound : 0;
 }
 
-bool ScriptedSystem::DeleteFileNow(std::string_view path) {
+std::uint32_t ScriptedSystem::DeleteFile(std::string_view path) {
   const std::string target = model_->machine->Redirected(path);
   const FileNode* node = model_->machine->FindFile(target);
   std::uint32_t error = 0;
@@ -849,25 +851,25 @@ bool ScriptedSystem::DeleteFileNow(std::string_view path) {
   if (error != 0) {
     model_->machine->Fail(error);
     model_->machine->Log("DeleteFileNow " + target + " " + scripted_detail::Failed(error));
-    return false;
+    return error;
   }
   const std::string deleted = node->path;
   model_->machine->files.erase(FoldedAscii(target));
   model_->machine->Log("DeleteFileNow " + deleted + " ok");
   if (model_->machine->onFileDeleted) model_->machine->onFileDeleted(deleted);
-  return true;
+  return 0;
 }
 
-bool ScriptedSystem::DeleteFileAtRestart(std::string_view path) {
+std::uint32_t ScriptedSystem::DeleteFileAtRestart(std::string_view path) {
   // MoveFileEx only writes the request down: it neither checks the file nor applies the
   // redirection, and the system's start-up acts on the native path.
   const std::string requested(path);
   model_->machine->pendingDeletions.push_back(requested);
   model_->machine->Log("DeleteFileAtRestart " + requested + " ok");
-  return true;
+  return 0;
 }
 
-bool ScriptedSystem::CancelDeleteAtRestart(std::string_view path) {
+std::uint32_t ScriptedSystem::CancelDeleteAtRestart(std::string_view path) {
   auto& pending = model_->machine->pendingDeletions;
   const auto sameFile = [&](const std::string& entry) {
     return FoldedAscii(NormalizePath(entry)) == FoldedAscii(NormalizePath(path));
@@ -877,11 +879,11 @@ bool ScriptedSystem::CancelDeleteAtRestart(std::string_view path) {
     model_->machine->Fail(win_error::kFileNotFound);
     model_->machine->Log("CancelDeleteAtRestart " + std::string(path) + " " +
                          scripted_detail::Failed(win_error::kFileNotFound));
-    return false;
+    return win_error::kFileNotFound;
   }
   pending.erase(kept, pending.end());
   model_->machine->Log("CancelDeleteAtRestart " + std::string(path) + " ok");
-  return true;
+  return 0;
 }
 
 std::string ScriptedSystem::QuerySystemDirectory() { return model_->machine->systemDirectory; }

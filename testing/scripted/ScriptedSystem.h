@@ -52,6 +52,7 @@
 #include <vector>
 
 #include "system/Desktop.h"
+#include "system/FileOperations.h"
 #include "system/ServiceHandleTable.h"
 #include "system/SystemAccess.h"
 
@@ -84,7 +85,10 @@ struct ShutdownRequest {
   friend bool operator==(const ShutdownRequest&, const ShutdownRequest&) = default;
 };
 
-class ScriptedSystem : public SystemAccess, public ServiceHandleTable, public Desktop {
+class ScriptedSystem : public SystemAccess,
+                       public FileOperations,
+                       public ServiceHandleTable,
+                       public Desktop {
  public:
   ScriptedSystem();
   ~ScriptedSystem() override;
@@ -112,7 +116,7 @@ class ScriptedSystem : public SystemAccess, public ServiceHandleTable, public De
   void AddDevice(std::string_view devicePath);
   void RemoveDevice(std::string_view devicePath);
 
-  // Called with the path of every file that DeleteFileNow removed (lksim deletes the real copy),
+  // Called with the path of every file that DeleteFile removed (lksim deletes the real copy),
   // spelled as the model holds it, after the redirection.
   void OnFileDeleted(std::function<void(const std::string& path)> callback);
   // Runs callback during the n-th call (1-based) of PumpWindowMessages or PauseSeconds.
@@ -157,16 +161,13 @@ class ScriptedSystem : public SystemAccess, public ServiceHandleTable, public De
 
   // Maps a path as the program sees it to the path in the model: while the program is a 32-bit
   // process on 64-bit Windows and the redirection is on, the system directory stands for
-  // SysWOW64 (as Windows redirects it). Used for FilePresent and the deletions, and by lksim for
+  // SysWOW64 (as Windows redirects it). Used for FindFile and the deletions, and by lksim for
   // the file layer.
   [[nodiscard]] std::string RedirectedPath(std::string_view path) const;
 
   // --- SystemAccess ---------------------------------------------------------------------
   std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
-  bool FilePresent(std::string_view path) override;
-  bool DeleteFileNow(std::string_view path) override;
-  bool DeleteFileAtRestart(std::string_view path) override;
-  bool CancelDeleteAtRestart(std::string_view path) override;
+  FileOperations& SystemFiles() override { return *this; }
   std::string QuerySystemDirectory() override;
   std::string QueryProgramDataDirectory() override;
   bool DeviceCanBeOpened(std::string_view devicePath) override;
@@ -180,6 +181,12 @@ class ScriptedSystem : public SystemAccess, public ServiceHandleTable, public De
   std::unique_ptr<ServiceManager> OpenServiceManager() override;
   std::uint32_t LastSystemError() override;
   std::string SystemErrorText(std::uint32_t code) override;
+
+  // --- FileOperations: the model's files; failures also set LastSystemError, as on Windows ---
+  std::uint32_t FindFile(std::string_view path) override;
+  std::uint32_t DeleteFile(std::string_view path) override;
+  std::uint32_t DeleteFileAtRestart(std::string_view path) override;
+  std::uint32_t CancelDeleteAtRestart(std::string_view path) override;
 
   // --- ServiceHandleTable: the handles behind the owners OpenServiceManager hands out ---
   ServiceHandle OpenServiceManagerHandle() override;

@@ -87,7 +87,14 @@ class FaultyStore final : public FileStore {
     if (!file || !copy || !corruptCopies) return file;
     return std::make_unique<Corrupting>(std::move(file));
   }
+  std::uint32_t FindFile(std::string_view path) override { return inner_.FindFile(path); }
   std::uint32_t DeleteFile(std::string_view path) override { return inner_.DeleteFile(path); }
+  std::uint32_t DeleteFileAtRestart(std::string_view path) override {
+    return inner_.DeleteFileAtRestart(path);
+  }
+  std::uint32_t CancelDeleteAtRestart(std::string_view path) override {
+    return inner_.CancelDeleteAtRestart(path);
+  }
   std::uint32_t SetFileMetadata(std::string_view path, std::uint32_t attributes, std::int64_t c,
                                 std::int64_t a, std::int64_t w) override {
     return inner_.SetFileMetadata(path, attributes, c, a, w);
@@ -162,8 +169,8 @@ class QuarantineFixture : public AnalysisFixture {
   // What a removal does after keeping: the library deleted, the driver (in use) left for the
   // restart, AppInit_DLLs emptied, the service stopped and deleted, its key deleted.
   void Remove() {
-    ASSERT_TRUE(system.DeleteFileNow(kLibraryPath));
-    ASSERT_TRUE(system.DeleteFileAtRestart(kDriverPath));
+    ASSERT_EQ(system.SystemFiles().DeleteFile(kLibraryPath), 0U);
+    ASSERT_EQ(system.SystemFiles().DeleteFileAtRestart(kDriverPath), 0U);
     system.SetValue(kWindowsKey, "AppInit_DLLs", RegistryValue::String(""));
     {
       const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();

@@ -108,9 +108,9 @@ TEST(OfflinePlatform, AnswersForAnInstallationThatDoesNotRun) {
   EXPECT_EQ(system->LastSystemError(), win_error::kCallNotImplemented);
   EXPECT_THAT(system->SystemErrorText(win_error::kCallNotImplemented), HasSubstr("offline"));
   tree.WriteFile("Windows/System32/mfc42ul.dll", "MZ");
-  EXPECT_FALSE(system->DeleteFileAtRestart("C:\\Windows\\System32\\mfc42ul.dll"));
-  EXPECT_EQ(system->LastSystemError(), win_error::kCallNotImplemented);
-  EXPECT_TRUE(system->FilePresent("c:\\WINDOWS\\system32\\MFC42UL.DLL")) << "any case";
+  EXPECT_EQ(system->SystemFiles().DeleteFileAtRestart("C:\\Windows\\System32\\mfc42ul.dll"),
+            win_error::kCallNotImplemented);
+  EXPECT_EQ(system->SystemFiles().FindFile("c:\\WINDOWS\\system32\\MFC42UL.DLL"), 0U) << "any case";
 }
 
 TEST(OfflinePlatform, TheSystemFolderIsSpelledAsOnTheDisk) {
@@ -183,7 +183,7 @@ TEST(OfflineWriting, ReadingWritesNothing) {
     EXPECT_EQ(registry->ReadStringValue("ImagePath"), "system32\\drivers\\winsys32.sys");
     EXPECT_TRUE(registry->ValueNames().has_value());
     EXPECT_TRUE(registry->CreateMachineKey(kServiceKey)) << "it exists: nothing to create";
-    EXPECT_TRUE(system->FilePresent("C:\\Windows\\System32\\mfc42ul.dll"));
+    EXPECT_EQ(system->SystemFiles().FindFile("C:\\Windows\\System32\\mfc42ul.dll"), 0U);
     const std::unique_ptr<ServiceManager> manager = system->OpenServiceManager();
     ASSERT_TRUE(manager);
     EXPECT_TRUE(manager->OpenServiceEntry("winsys32"));

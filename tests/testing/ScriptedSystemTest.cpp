@@ -282,14 +282,12 @@ TEST(ScriptedRegistrySnapshot, ListsKeysInCaseInsensitiveOrder) {
 TEST(ScriptedFiles, DirectoriesAreNoFilesAndMissingPathsGiveTwoOrThree) {
   ScriptedSystem system;
   system.AddFile("C:\\WINDOWS\\system32\\mfc42ul.dll");
-  EXPECT_TRUE(system.FilePresent("c:\\windows\\SYSTEM32\\MFC42UL.DLL"));
-  EXPECT_TRUE(system.FilePresent("C:/WINDOWS/system32/mfc42ul.dll"));
-  EXPECT_FALSE(system.FilePresent("C:\\WINDOWS\\system32"));
-  EXPECT_FALSE(system.FilePresent("C:\\WINDOWS\\system32\\Drivers"));
-  EXPECT_FALSE(system.FilePresent("C:\\WINDOWS\\system32\\Drivers\\winsys32.sys"));
-  EXPECT_EQ(system.LastSystemError(), 2U);
-  EXPECT_FALSE(system.FilePresent("C:\\Missing\\x.dll"));
-  EXPECT_EQ(system.LastSystemError(), 3U);
+  EXPECT_EQ(system.SystemFiles().FindFile("c:\\windows\\SYSTEM32\\MFC42UL.DLL"), 0U);
+  EXPECT_EQ(system.SystemFiles().FindFile("C:/WINDOWS/system32/mfc42ul.dll"), 0U);
+  EXPECT_NE(system.SystemFiles().FindFile("C:\\WINDOWS\\system32"), 0U);
+  EXPECT_NE(system.SystemFiles().FindFile("C:\\WINDOWS\\system32\\Drivers"), 0U);
+  EXPECT_EQ(system.SystemFiles().FindFile("C:\\WINDOWS\\system32\\Drivers\\winsys32.sys"), 2U);
+  EXPECT_EQ(system.SystemFiles().FindFile("C:\\Missing\\x.dll"), 3U);
   EXPECT_EQ(system.QuerySystemDirectory(), "C:\\WINDOWS\\system32");
 }
 
@@ -300,17 +298,14 @@ TEST(ScriptedFiles, FilesInUseCannotBeDeletedNow) {
   system.AddFile("C:\\WINDOWS\\system32\\Drivers\\winsys32.sys", true);
   system.AddFile("C:\\WINDOWS\\system32\\mfc42ul.dll");
 
-  EXPECT_FALSE(system.DeleteFileNow("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
-  EXPECT_EQ(system.LastSystemError(), 32U);
+  EXPECT_EQ(system.SystemFiles().DeleteFile("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"), 32U);
   EXPECT_TRUE(system.FileExists("C:\\WINDOWS\\system32\\Drivers\\winsys32.sys"));
-  EXPECT_FALSE(system.DeleteFileNow("C:\\WINDOWS\\system32"));
-  EXPECT_EQ(system.LastSystemError(), 5U);
+  EXPECT_EQ(system.SystemFiles().DeleteFile("C:\\WINDOWS\\system32"), 5U);
 
-  EXPECT_TRUE(system.DeleteFileNow("c:\\windows\\system32\\MFC42UL.DLL"));
+  EXPECT_EQ(system.SystemFiles().DeleteFile("c:\\windows\\system32\\MFC42UL.DLL"), 0U);
   EXPECT_FALSE(system.FileExists("C:\\WINDOWS\\system32\\mfc42ul.dll"));
   EXPECT_THAT(deleted, ElementsAre("C:\\WINDOWS\\system32\\mfc42ul.dll"));
-  EXPECT_FALSE(system.DeleteFileNow("C:\\WINDOWS\\system32\\mfc42ul.dll"));
-  EXPECT_EQ(system.LastSystemError(), 2U);
+  EXPECT_EQ(system.SystemFiles().DeleteFile("C:\\WINDOWS\\system32\\mfc42ul.dll"), 2U);
   EXPECT_THAT(system.Files(), ElementsAre("C:\\WINDOWS\\system32\\Drivers\\winsys32.sys"));
   EXPECT_TRUE(LogMentions(system, "DeleteFileNow C:\\WINDOWS\\system32\\mfc42ul.dll ok"));
   EXPECT_TRUE(LogMentions(system, "winsys32.sys failed 32"));
@@ -319,8 +314,8 @@ TEST(ScriptedFiles, FilesInUseCannotBeDeletedNow) {
 TEST(ScriptedFiles, RestartDeletionsAreRecordedInRequestOrder) {
   ScriptedSystem system;
   system.AddFile("C:\\WINDOWS\\system32\\b.dll", true);
-  EXPECT_TRUE(system.DeleteFileAtRestart("C:\\WINDOWS\\system32\\b.dll"));
-  EXPECT_TRUE(system.DeleteFileAtRestart("C:\\WINDOWS\\system32\\missing.dll"));
+  EXPECT_EQ(system.SystemFiles().DeleteFileAtRestart("C:\\WINDOWS\\system32\\b.dll"), 0U);
+  EXPECT_EQ(system.SystemFiles().DeleteFileAtRestart("C:\\WINDOWS\\system32\\missing.dll"), 0U);
   EXPECT_THAT(system.PendingDeletions(),
               ElementsAre("C:\\WINDOWS\\system32\\b.dll", "C:\\WINDOWS\\system32\\missing.dll"));
   EXPECT_TRUE(system.FileExists("C:\\WINDOWS\\system32\\b.dll"));
@@ -328,12 +323,11 @@ TEST(ScriptedFiles, RestartDeletionsAreRecordedInRequestOrder) {
 
 TEST(ScriptedFiles, ARestartDeletionCanBeWithdrawnOnce) {
   ScriptedSystem system;
-  ASSERT_TRUE(system.DeleteFileAtRestart("C:\\WINDOWS\\system32\\a.dll"));
-  ASSERT_TRUE(system.DeleteFileAtRestart("C:\\WINDOWS\\system32\\b.dll"));
-  EXPECT_TRUE(system.CancelDeleteAtRestart("c:\\windows\\SYSTEM32\\A.DLL"));
+  ASSERT_EQ(system.SystemFiles().DeleteFileAtRestart("C:\\WINDOWS\\system32\\a.dll"), 0U);
+  ASSERT_EQ(system.SystemFiles().DeleteFileAtRestart("C:\\WINDOWS\\system32\\b.dll"), 0U);
+  EXPECT_EQ(system.SystemFiles().CancelDeleteAtRestart("c:\\windows\\SYSTEM32\\A.DLL"), 0U);
   EXPECT_THAT(system.PendingDeletions(), ElementsAre("C:\\WINDOWS\\system32\\b.dll"));
-  EXPECT_FALSE(system.CancelDeleteAtRestart("C:\\WINDOWS\\system32\\a.dll"));
-  EXPECT_EQ(system.LastSystemError(), 2U);
+  EXPECT_EQ(system.SystemFiles().CancelDeleteAtRestart("C:\\WINDOWS\\system32\\a.dll"), 2U);
 }
 
 TEST(ScriptedDevices, OpenWhenScriptedOrWhenAFreeFileIsThere) {
@@ -542,14 +536,14 @@ TEST(ScriptedRedirection, FileOperationsFollowTheRedirection) {
   ScriptedSystem system;
   system.SetRunningUnderWow64(true);
   system.AddFile("C:\\WINDOWS\\system32\\drivers\\winsys32.sys");
-  EXPECT_FALSE(system.FilePresent("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
-  EXPECT_EQ(system.LastSystemError(), 3U);  // SysWOW64 has no drivers folder
+  EXPECT_EQ(system.SystemFiles().FindFile("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"),
+            3U);  // SysWOW64 has no drivers folder
   {
     const std::unique_ptr<FsRedirectionScope> off = system.DisableFsRedirection();
     ASSERT_TRUE(off);
-    EXPECT_TRUE(system.FilePresent("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
+    EXPECT_EQ(system.SystemFiles().FindFile("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"), 0U);
   }
-  EXPECT_FALSE(system.DeleteFileNow("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
+  EXPECT_NE(system.SystemFiles().DeleteFile("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"), 0U);
   EXPECT_TRUE(system.FileExists("C:\\WINDOWS\\system32\\drivers\\winsys32.sys"));
 }
 
@@ -647,7 +641,7 @@ TEST(ScriptedLog, ReadingTheMachineLeavesNoTrace) {
     EXPECT_EQ(registry->ReadStringValue("AppInit_DLLs"), "x");
     EXPECT_FALSE(registry->SubKeyPresent("Missing"));
   }
-  EXPECT_TRUE(system.FilePresent("C:\\WINDOWS\\system32\\mfc42ul.dll"));
+  EXPECT_EQ(system.SystemFiles().FindFile("C:\\WINDOWS\\system32\\mfc42ul.dll"), 0U);
   EXPECT_FALSE(system.DeviceCanBeOpened("\\\\.\\KeyboardClassC"));
   {
     const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();

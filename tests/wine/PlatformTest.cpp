@@ -85,17 +85,19 @@ TEST(FsRedirection, SwitchedOffItReachesTheNativeSystemDirectory) {
   }
   const NativeSystemMarker marker(system);
   ASSERT_TRUE(marker.Planted());
-  EXPECT_FALSE(system.FilePresent(marker.Path()));
+  EXPECT_NE(system.SystemFiles().FindFile(marker.Path()), 0U);
 
   {
     const std::unique_ptr<FsRedirectionScope> off = system.DisableFsRedirection();
     ASSERT_TRUE(off);
-    EXPECT_TRUE(system.FilePresent(marker.Path()));
+    EXPECT_EQ(system.SystemFiles().FindFile(marker.Path()), 0U);
     bool seenByOtherThread = true;
-    std::thread([&] { seenByOtherThread = system.FilePresent(marker.Path()); }).join();
+    std::thread([&] {
+      seenByOtherThread = system.SystemFiles().FindFile(marker.Path()) == 0;
+    }).join();
     EXPECT_FALSE(seenByOtherThread) << "the switch acts on the calling thread only";
   }
-  EXPECT_FALSE(system.FilePresent(marker.Path())) << "back on once the owner ended";
+  EXPECT_NE(system.SystemFiles().FindFile(marker.Path()), 0U) << "back on once the owner ended";
 }
 
 TEST(FsRedirection, TheOwnerSwitchesItBackOnWhenItsScopeEnds) {
@@ -110,15 +112,15 @@ TEST(FsRedirection, TheOwnerSwitchesItBackOnWhenItsScopeEnds) {
   {
     const UniqueFsRedirection native = DisableFsRedirectionForScope();
     ASSERT_TRUE(native);
-    EXPECT_TRUE(system.FilePresent(marker.Path()));
+    EXPECT_EQ(system.SystemFiles().FindFile(marker.Path()), 0U);
   }
-  EXPECT_FALSE(system.FilePresent(marker.Path()));
+  EXPECT_NE(system.SystemFiles().FindFile(marker.Path()), 0U);
   {
     UniqueFsRedirection early = DisableFsRedirectionForScope();
     early.Reset();
-    EXPECT_FALSE(system.FilePresent(marker.Path()));
+    EXPECT_NE(system.SystemFiles().FindFile(marker.Path()), 0U);
   }
-  EXPECT_FALSE(system.FilePresent(marker.Path()));
+  EXPECT_NE(system.SystemFiles().FindFile(marker.Path()), 0U);
 }
 
 // Records what reaches its window procedure.

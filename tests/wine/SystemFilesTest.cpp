@@ -1,4 +1,4 @@
-// The file, directory and device operations of WindowsSystemAccess against the real file
+// The file operations WindowsSystemAccess hands out, and its device query, against the real file
 // system, and DeleteFileAtRestart against the real PendingFileRenameOperations value.
 
 #include <gtest/gtest.h>
@@ -36,36 +36,36 @@ using FilePresence = SystemFilesTest;
 TEST_F(FilePresence, FileIsPresentAndDirectoryIsNot) {
   ASSERT_TRUE(test::WriteWholeFile(folder_ / "mfc42ul.dll", "MZ"));
   ASSERT_TRUE(CreateDirectoryW(WideFromUtf8(folder_ / "Drivers").c_str(), nullptr));
-  EXPECT_TRUE(system_.FilePresent(folder_ / "mfc42ul.dll"));
-  EXPECT_TRUE(system_.FilePresent(folder_ / "MFC42UL.DLL"));
-  EXPECT_FALSE(system_.FilePresent(folder_ / "Drivers"));
-  EXPECT_FALSE(system_.FilePresent(folder_.Path()));
+  EXPECT_EQ(system_.SystemFiles().FindFile(folder_ / "mfc42ul.dll"), 0U);
+  EXPECT_EQ(system_.SystemFiles().FindFile(folder_ / "MFC42UL.DLL"), 0U);
+  EXPECT_NE(system_.SystemFiles().FindFile(folder_ / "Drivers"), 0U);
+  EXPECT_NE(system_.SystemFiles().FindFile(folder_.Path()), 0U);
 }
 
 TEST_F(FilePresence, MissingFileMissingFolderAndBadNameAreAbsent) {
-  EXPECT_FALSE(system_.FilePresent(folder_ / "winsys32.sys"));
-  EXPECT_FALSE(system_.FilePresent(folder_ / "NoFolder\\winsys32.sys"));
-  EXPECT_FALSE(system_.FilePresent(folder_ / "bad<name>.sys"));
-  EXPECT_FALSE(system_.FilePresent(""));
+  EXPECT_NE(system_.SystemFiles().FindFile(folder_ / "winsys32.sys"), 0U);
+  EXPECT_NE(system_.SystemFiles().FindFile(folder_ / "NoFolder\\winsys32.sys"), 0U);
+  EXPECT_NE(system_.SystemFiles().FindFile(folder_ / "bad<name>.sys"), 0U);
+  EXPECT_NE(system_.SystemFiles().FindFile(""), 0U);
 }
 
 TEST_F(FilePresence, PatternIsNotAFile) {
   ASSERT_TRUE(test::WriteWholeFile(folder_ / "a.sys", "x"));
-  EXPECT_FALSE(system_.FilePresent(folder_ / "*.sys"));
+  EXPECT_NE(system_.SystemFiles().FindFile(folder_ / "*.sys"), 0U);
 }
 
 TEST_F(FilePresence, FileHeldOpenExclusivelyIsPresent) {
   ASSERT_TRUE(test::WriteWholeFile(folder_ / "locked.sys", "x"));
   const UniqueFile held = OpenHeld(folder_ / "locked.sys", GENERIC_READ | GENERIC_WRITE, 0);
   ASSERT_TRUE(held);
-  EXPECT_TRUE(system_.FilePresent(folder_ / "locked.sys"));
+  EXPECT_EQ(system_.SystemFiles().FindFile(folder_ / "locked.sys"), 0U);
 }
 
 TEST_F(FilePresence, NameOutsideAnsiCodePageIsFound) {
   const std::string path = folder_ / "lk-Ж😀.dll";
   ASSERT_TRUE(test::WriteWholeFile(path, "MZ"));
-  EXPECT_TRUE(system_.FilePresent(path));
-  EXPECT_FALSE(system_.FilePresent(folder_ / "lk-Ж.dll"));
+  EXPECT_EQ(system_.SystemFiles().FindFile(path), 0U);
+  EXPECT_NE(system_.SystemFiles().FindFile(folder_ / "lk-Ж.dll"), 0U);
 }
 
 using FileDeletion = SystemFilesTest;
@@ -73,10 +73,9 @@ using FileDeletion = SystemFilesTest;
 TEST_F(FileDeletion, DeletesFileNowAndReportsMissingOne) {
   const std::string path = folder_ / "lk-Ж😀.sys";
   ASSERT_TRUE(test::WriteWholeFile(path, "x"));
-  EXPECT_TRUE(system_.DeleteFileNow(path));
-  EXPECT_FALSE(system_.FilePresent(path));
-  EXPECT_FALSE(system_.DeleteFileNow(path));
-  EXPECT_EQ(system_.LastSystemError(), win_error::kFileNotFound);
+  EXPECT_EQ(system_.SystemFiles().DeleteFile(path), 0U);
+  EXPECT_NE(system_.SystemFiles().FindFile(path), 0U);
+  EXPECT_EQ(system_.SystemFiles().DeleteFile(path), win_error::kFileNotFound);
 }
 
 TEST_F(FileDeletion, FileInUseIsNotDeletedNow) {
@@ -85,10 +84,9 @@ TEST_F(FileDeletion, FileInUseIsNotDeletedNow) {
   {
     const UniqueFile held = OpenHeld(path, GENERIC_READ, FILE_SHARE_READ);
     ASSERT_TRUE(held);
-    EXPECT_FALSE(system_.DeleteFileNow(path));
-    EXPECT_EQ(system_.LastSystemError(), win_error::kSharingViolation);
+    EXPECT_EQ(system_.SystemFiles().DeleteFile(path), win_error::kSharingViolation);
   }
-  EXPECT_TRUE(system_.FilePresent(path));
+  EXPECT_EQ(system_.SystemFiles().FindFile(path), 0U);
 }
 
 // The entries of PendingFileRenameOperations: pairs of source and target, NUL-separated.
@@ -149,7 +147,7 @@ TEST_F(FileDeletion, DeletionAtRestartIsRecordedAsPendingRename) {
   const std::string path = folder_ / "lk-Ж-winsys32.sys";
   ASSERT_TRUE(test::WriteWholeFile(path, "x"));
   const std::wstring marker = WideFromUtf8(folder_.Path());
-  ASSERT_TRUE(system_.DeleteFileAtRestart(path));
+  ASSERT_EQ(system_.SystemFiles().DeleteFileAtRestart(path), 0U);
   const std::vector<std::wstring> entries = PendingRenames();
   RemovePendingRenames(marker);
 
@@ -161,7 +159,7 @@ TEST_F(FileDeletion, DeletionAtRestartIsRecordedAsPendingRename) {
     }
   }
   EXPECT_TRUE(recorded);
-  EXPECT_TRUE(system_.FilePresent(path)) << "the file stays until the restart";
+  EXPECT_EQ(system_.SystemFiles().FindFile(path), 0U) << "the file stays until the restart";
 }
 
 // Raw access to PendingFileRenameOperations for the withdrawal tests: the value as it was is put
@@ -220,7 +218,7 @@ TEST_F(PendingRenameWithdrawal, WithdrawnDeletionLeavesOtherRequestsByteForByte)
   foreign.push_back(L'\0');
   Store(Bytes(foreign));
   const std::string path = folder_ / "lk-Ж-winsys32.sys";
-  ASSERT_TRUE(system_.DeleteFileAtRestart(path));
+  ASSERT_EQ(system_.SystemFiles().DeleteFileAtRestart(path), 0U);
   ASSERT_NE(Stored(), Bytes(foreign));
 
   // Another spelling of the same path: case and separators.
@@ -228,31 +226,28 @@ TEST_F(PendingRenameWithdrawal, WithdrawnDeletionLeavesOtherRequestsByteForByte)
   std::transform(spelling.begin(), spelling.end(), spelling.begin(), [](char c) {
     return c == '\\' ? '/' : c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   });
-  EXPECT_TRUE(system_.CancelDeleteAtRestart(spelling));
+  EXPECT_EQ(system_.SystemFiles().CancelDeleteAtRestart(spelling), 0U);
   EXPECT_EQ(Stored(), Bytes(foreign));
 }
 
 TEST_F(PendingRenameWithdrawal, LastWithdrawnDeletionRemovesTheValue) {
   const std::string path = folder_ / "mfc42ul.dll";
-  ASSERT_TRUE(system_.DeleteFileAtRestart(path));
-  ASSERT_TRUE(system_.DeleteFileAtRestart(path));
-  EXPECT_TRUE(system_.CancelDeleteAtRestart(path));
+  ASSERT_EQ(system_.SystemFiles().DeleteFileAtRestart(path), 0U);
+  ASSERT_EQ(system_.SystemFiles().DeleteFileAtRestart(path), 0U);
+  EXPECT_EQ(system_.SystemFiles().CancelDeleteAtRestart(path), 0U);
   EXPECT_EQ(Stored(), std::nullopt);
-  EXPECT_FALSE(system_.CancelDeleteAtRestart(path));
-  EXPECT_EQ(system_.LastSystemError(), win_error::kFileNotFound);
+  EXPECT_EQ(system_.SystemFiles().CancelDeleteAtRestart(path), win_error::kFileNotFound);
 }
 
 TEST_F(PendingRenameWithdrawal, NothingPendingForThePathGives2) {
   const std::string path = folder_ / "winsys32.sys";
-  EXPECT_FALSE(system_.CancelDeleteAtRestart(path));
-  EXPECT_EQ(system_.LastSystemError(), win_error::kFileNotFound);
+  EXPECT_EQ(system_.SystemFiles().CancelDeleteAtRestart(path), win_error::kFileNotFound);
 
   // A rename of the same file is no deletion, and stays.
   const std::wstring rename =
       L"\\??\\" + WideFromUtf8(path) + L'\0' + L"\\??\\C:\\lk-x.sys" + L'\0' + L'\0';
   Store(Bytes(rename));
-  EXPECT_FALSE(system_.CancelDeleteAtRestart(path));
-  EXPECT_EQ(system_.LastSystemError(), win_error::kFileNotFound);
+  EXPECT_EQ(system_.SystemFiles().CancelDeleteAtRestart(path), win_error::kFileNotFound);
   EXPECT_EQ(Stored(), Bytes(rename));
 }
 
@@ -278,7 +273,7 @@ TEST_F(SystemDirectory, IsTheSystem32FolderWithoutTrailingBackslash) {
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  EXPECT_TRUE(system_.FilePresent(AppendBackslash(directory) + "kernel32.dll"));
+  EXPECT_EQ(system_.SystemFiles().FindFile(AppendBackslash(directory) + "kernel32.dll"), 0U);
 }
 
 using DeviceOpening = SystemFilesTest;

@@ -20,7 +20,6 @@
 #include "tools/lkscan/PosixOutputFile.h"
 #if LK_HAVE_IMAGE
 #include "system/image/ImageSurvey.h"
-#include "system/image/ReadOnlyFileStore.h"
 #endif
 #include "trojan/TrojanNames.h"
 
@@ -223,7 +222,7 @@ class ImageScanTarget final : public lk::ScanTarget {
 
   lk::SystemAccess& System() override { return installation_->System(); }
   lk::FileSystem& Files() override { return installation_->Files(); }
-  lk::FileStore& Store() override { return store_; }
+  lk::FileStore& Store() override { return installation_->System().Store(); }
   std::vector<lk::ScanNote> Notes() override {
     std::vector<lk::ScanNote> notes;
     if (installation_->Volume().IsDirty()) notes.push_back(DirtyVolumeNote());
@@ -257,7 +256,6 @@ class ImageScanTarget final : public lk::ScanTarget {
   }
 
   std::unique_ptr<lk::ImageInstallation> installation_;
-  lk::ReadOnlyFileStore store_;
 };
 
 std::vector<lk::ImageContents> SurveyImages(const std::optional<std::string>& image,

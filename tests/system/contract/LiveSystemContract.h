@@ -36,7 +36,7 @@ TYPED_TEST_P(LiveSystemContract, AStopEndsARunningService) {
   const std::unique_ptr<Service> service = manager->OpenServiceEntry(name);
   ASSERT_TRUE(service);
   EXPECT_EQ(service->QueryState(), ServiceState::Running);
-  ASSERT_TRUE(service->SendStop().has_value()) << system.LastSystemError();
+  ASSERT_TRUE(service->SendStop().has_value());
   std::optional<ServiceState> state;
   for (int query = 0; query < 600 && state != ServiceState::Stopped; ++query) {
     state = service->QueryState();
@@ -49,10 +49,10 @@ TYPED_TEST_P(LiveSystemContract, ARestartDeletionIsRegisteredAndCanBeWithdrawn) 
   const std::string file = this->subject().Folder() + "\\b.dll";
   this->subject().PutFile(file, "MZ");
   SystemAccess& system = this->system();
-  ASSERT_TRUE(system.DeleteFileAtRestart(file)) << system.LastSystemError();
+  ASSERT_EQ(system.SystemFiles().DeleteFileAtRestart(file), 0U);
   EXPECT_TRUE(this->subject().FileStored(file)) << "it stays until the restart";
-  EXPECT_TRUE(system.CancelDeleteAtRestart(file)) << system.LastSystemError();
-  EXPECT_FALSE(system.CancelDeleteAtRestart(file));
+  EXPECT_EQ(system.SystemFiles().CancelDeleteAtRestart(file), 0U);
+  EXPECT_NE(system.SystemFiles().CancelDeleteAtRestart(file), 0U);
 }
 
 TYPED_TEST_P(LiveSystemContract, AnExistingDeviceOpens) {

@@ -1,6 +1,7 @@
 #pragma once
-// The contract of the file questions of SystemAccess: a file present, absent and deleted, no
-// deletion pending, a device that is missing, through every implementation.
+// The contract of the file operations a system hands out (SystemAccess::SystemFiles) and of its
+// device query: a file present, absent and deleted, no deletion pending, a device that is
+// missing, through every implementation, each failure with its returned code.
 //
 // Instantiate it once per implementation, in the test source that defines its subject:
 //   INSTANTIATE_TYPED_TEST_SUITE_P(Offline, SystemFilesContract, OfflineSubject);
@@ -33,19 +34,16 @@ TYPED_TEST_P(SystemFilesContract, FilesArePresentOrAbsent) {
   const std::string file = folder + "\\mfc42ul.dll";
   this->subject().PutFile(file, "MZ");
   SystemAccess& system = this->system();
-  EXPECT_TRUE(system.FilePresent(file));
-  EXPECT_TRUE(system.FilePresent(folder + "\\MFC42UL.DLL")) << "names ignore case";
-  EXPECT_FALSE(system.FilePresent(folder)) << "a folder is no file";
-  EXPECT_FALSE(system.FilePresent(folder + "\\missing.dll"));
-  EXPECT_EQ(system.LastSystemError(), win_error::kFileNotFound);
-  EXPECT_FALSE(system.FilePresent(folder + "\\Missing\\x.dll"));
-  EXPECT_EQ(system.LastSystemError(), win_error::kPathNotFound);
+  EXPECT_EQ(system.SystemFiles().FindFile(file), 0U);
+  EXPECT_EQ(system.SystemFiles().FindFile(folder + "\\MFC42UL.DLL"), 0U) << "names ignore case";
+  EXPECT_NE(system.SystemFiles().FindFile(folder), 0U) << "a folder is no file";
+  EXPECT_EQ(system.SystemFiles().FindFile(folder + "\\missing.dll"), win_error::kFileNotFound);
+  EXPECT_EQ(system.SystemFiles().FindFile(folder + "\\Missing\\x.dll"), win_error::kPathNotFound);
 }
 
 TYPED_TEST_P(SystemFilesContract, NothingPendingCannotBeWithdrawn) {
   const std::string file = this->subject().Folder() + "\\b.dll";
-  EXPECT_FALSE(this->system().CancelDeleteAtRestart(file));
-  EXPECT_EQ(this->system().LastSystemError(), win_error::kFileNotFound);
+  EXPECT_EQ(this->system().SystemFiles().CancelDeleteAtRestart(file), win_error::kFileNotFound);
 }
 
 TYPED_TEST_P(SystemFilesContract, AMissingDeviceDoesNotOpen) {
@@ -66,12 +64,11 @@ TYPED_TEST_P(SystemFileDeletionContract, AFileIsDeletedOnceAndAFolderNever) {
   const std::string file = folder + "\\mfc42ul.dll";
   this->subject().PutFile(file, "MZ");
   SystemAccess& system = this->system();
-  EXPECT_FALSE(system.DeleteFileNow(folder)) << "a folder is not deleted as a file";
-  EXPECT_TRUE(system.DeleteFileNow(file));
+  EXPECT_NE(system.SystemFiles().DeleteFile(folder), 0U) << "a folder is not deleted as a file";
+  EXPECT_EQ(system.SystemFiles().DeleteFile(file), 0U);
   EXPECT_FALSE(this->subject().FileStored(file));
-  EXPECT_FALSE(system.FilePresent(file));
-  EXPECT_FALSE(system.DeleteFileNow(file));
-  EXPECT_EQ(system.LastSystemError(), win_error::kFileNotFound);
+  EXPECT_NE(system.SystemFiles().FindFile(file), 0U);
+  EXPECT_EQ(system.SystemFiles().DeleteFile(file), win_error::kFileNotFound);
 }
 
 REGISTER_TYPED_TEST_SUITE_P(SystemFileDeletionContract, AFileIsDeletedOnceAndAFolderNever);

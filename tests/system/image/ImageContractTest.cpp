@@ -168,9 +168,8 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Tsk, FileSystemContract, TskFilesSubject);
 TEST(ImageSystemRefusal, FilesAndServicesAreNeverDeleted) {
   ImageSubject subject;
   SystemAccess& system = subject.System();
-  EXPECT_FALSE(system.DeleteFileNow(kFile));
-  EXPECT_EQ(system.LastSystemError(), win_error::kAccessDenied);
-  EXPECT_TRUE(system.FilePresent(kFile));
+  EXPECT_EQ(system.SystemFiles().DeleteFile(kFile), ReadOnlyFileStore::kWriteProtect);
+  EXPECT_EQ(system.SystemFiles().FindFile(kFile), 0U);
   EXPECT_FALSE(system.HasAdministratorRights()) << "so no removal is ever started on it";
 
   const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();

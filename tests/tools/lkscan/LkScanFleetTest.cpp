@@ -217,7 +217,7 @@ TEST_F(LkScanFleet, TheLastLineOfTheTextIsTheVerdictAndShort) {
   std::string error;
   ASSERT_TRUE(quarantine.Open(&error)) << error;
   ASSERT_TRUE(quarantine.KeepFile(kLibraryPath).ok);
-  ASSERT_TRUE(system.DeleteFileNow(kLibraryPath));
+  ASSERT_EQ(system.SystemFiles().DeleteFile(kLibraryPath), 0U);
   const std::string path = (outputs / "restore.jsonl").string();
   const Result restore = Scan({"--restore", quarantine.Location(), "--output", path});
   EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;

@@ -389,7 +389,7 @@ TEST_F(LkScan, RestorePutsAQuarantinedFileBackAndSaysSoInBothForms) {
   std::string error;
   ASSERT_TRUE(quarantine.Open(&error)) << error;
   ASSERT_TRUE(quarantine.KeepFile(kLibraryPath).ok);
-  ASSERT_TRUE(system.DeleteFileNow(kLibraryPath));
+  ASSERT_EQ(system.SystemFiles().DeleteFile(kLibraryPath), 0U);
   ASSERT_FALSE(HostFileExists(kLibraryPath));
 
   const Result text = Scan({"--restore", quarantine.Location()});
