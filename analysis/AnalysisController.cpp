@@ -128,7 +128,7 @@ AnalysisController::~AnalysisController() = default;
 
 void AnalysisController::FormCreate() {
   Impl& s = *impl_;
-  s.run.Is64BitSystem = s.system.RunningUnderWow64();
+  s.run.Is64BitSystem = s.system.PlatformQueries().RunningUnderWow64();
   s.run.DetermineDirectories(s.system);
   s.run.SuspiciousLibraries.clear();
   s.run.SuspiciousDrivers.clear();

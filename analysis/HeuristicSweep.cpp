@@ -26,7 +26,7 @@ std::string JoinLines(const std::vector<std::string>& paths) {
 void HeuristicSweep::RunHeuristicSweep() {
   // Switched off on 64-bit systems only: elsewhere there is no redirection to switch.
   std::unique_ptr<FsRedirectionScope> redirection;
-  if (ctx_.run.Is64BitSystem) redirection = ctx_.system.DisableFsRedirection();
+  if (ctx_.run.Is64BitSystem) redirection = ctx_.system.PlatformQueries().DisableFsRedirection();
   RunWithClosingSteps([&] { RunCategories(); }, [&] { CloseSweep(redirection); });
 }
 
@@ -120,7 +120,7 @@ void HeuristicSweep::Evaluate() {
   const bool hasDrivers = !run.SuspiciousDrivers.empty();
   const bool hasLibraries = !run.SuspiciousLibraries.empty();
   bool deviceReachable = false;
-  if (ctx_.system.DeviceCanBeOpened(signatures::DevicePath())) {
+  if (ctx_.system.PlatformQueries().DeviceCanBeOpened(signatures::DevicePath())) {
     deviceReachable = true;
     ctx_.report.AddReportEntry(texts::kDeviceReachable, ReportKind::Critical);
   }

@@ -73,7 +73,7 @@ bool Quarantine::Open(std::string* error) {
   notes_.clear();
   std::string base;
   if (settings_.folder.empty()) {
-    const std::string programData = system_.QueryProgramDataDirectory();
+    const std::string programData = system_.PlatformQueries().QueryProgramDataDirectory();
     if (programData.empty()) {
       *error =
           "Der Ordner für Programmdaten (ProgramData) ist nicht bekannt; mit --quarantine DIR "

@@ -67,7 +67,7 @@ struct ServiceItem {
 class KeptPlaces {
  public:
   explicit KeptPlaces(SystemAccess& system) {
-    const std::string systemFolder = system.QuerySystemDirectory();
+    const std::string systemFolder = system.PlatformQueries().QuerySystemDirectory();
     if (systemFolder.empty()) return;
     const std::string library(names::kLibraryFile);
     files_.push_back(FoldedAscii(JoinPath(systemFolder, library)));

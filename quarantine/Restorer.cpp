@@ -442,7 +442,9 @@ int Restorer::Run(std::string_view runFolder) {
 
   // The paths were kept as the scan saw them, with the redirection off on 64-bit Windows.
   const std::unique_ptr<FsRedirectionScope> redirection =
-      system_.RunningUnderWow64() ? system_.DisableFsRedirection() : nullptr;
+      system_.PlatformQueries().RunningUnderWow64()
+          ? system_.PlatformQueries().DisableFsRedirection()
+          : nullptr;
 
   Plan plan;
   std::vector<ScanNote> notes;

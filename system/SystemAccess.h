@@ -3,10 +3,10 @@
 //
 // Every registry, file, device, service-manager and redirection operation that the analysis
 // performs goes through SystemAccess or what it hands out (the file operations, FileOperations.h;
-// the service manager, ServiceManager.h), so the analysis runs unchanged on Windows
-// (WindowsSystemAccess), on an installation that is not running (OfflineSystemAccess,
-// ImageSystemAccess) and on an in-memory model (ScriptedSystem). The desktop the window runs on
-// is a seam of its own (Desktop.h).
+// the platform queries and system folders, Platform.h; the service manager, ServiceManager.h), so
+// the analysis runs unchanged on Windows (WindowsSystemAccess), on an installation that is not
+// running (OfflineSystemAccess, ImageSystemAccess) and on an in-memory model (ScriptedSystem).
+// The desktop the window runs on is a seam of its own (Desktop.h).
 // Texts crossing this seam are UTF-8; the Windows implementation converts at its boundary.
 //
 // Failure reporting: ReadStringValue and WriteStringValue raise SystemError; every other
@@ -25,6 +25,7 @@
 
 #include "base/WindowsError.h"
 #include "system/FileOperations.h"
+#include "system/Platform.h"
 #include "system/ServiceManager.h"
 
 namespace lk {
@@ -38,16 +39,6 @@ class SystemError : public std::runtime_error {
 
  private:
   std::uint32_t code_;
-};
-
-// The file-system redirection switched off for the calling thread: ending the owner switches it
-// back to what it was, on the thread that switched it off.
-class FsRedirectionScope {
- public:
-  FsRedirectionScope() = default;
-  FsRedirectionScope(const FsRedirectionScope&) = delete;
-  FsRedirectionScope& operator=(const FsRedirectionScope&) = delete;
-  virtual ~FsRedirectionScope() = default;
 };
 
 // Which of the two registry views of 64-bit Windows a connection sees. A 32-bit process sees the
@@ -181,32 +172,16 @@ class SystemAccess {
   // Registry ------------------------------------------------------------------------------
   [[nodiscard]] virtual std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) = 0;
 
-  // Files, directories and the device -----------------------------------------------------
+  // Files ---------------------------------------------------------------------------------
   // The system's own file operations (finding and deleting files, now and at the next start),
   // which live as long as the system. They return their codes: LastSystemError is not where a
   // caller reads why they failed.
   [[nodiscard]] virtual FileOperations& SystemFiles() = 0;
-  // The system directory without a trailing backslash; empty if the system does not tell.
-  [[nodiscard]] virtual std::string QuerySystemDirectory() = 0;
-  // The folder for data of all users ("C:\ProgramData") without a trailing backslash; empty if
-  // the system does not tell.
-  [[nodiscard]] virtual std::string QueryProgramDataDirectory() = 0;
-  // The device (or file) exists and can be opened with no access rights and no sharing.
-  [[nodiscard]] virtual bool DeviceCanBeOpened(std::string_view devicePath) = 0;
 
-  // Platform ------------------------------------------------------------------------------
-  [[nodiscard]] virtual bool IsNtFamily() = 0;
-  // The program may change the system: an elevated administrator on Windows. Asking never
-  // raises a prompt.
-  [[nodiscard]] virtual bool HasAdministratorRights() = 0;
-  // A 32-bit process on 64-bit Windows; false when the system cannot tell.
-  [[nodiscard]] virtual bool RunningUnderWow64() = 0;
-  // The system is 64-bit Windows, whatever the program is: a 32-bit process under WOW64 or a
-  // 64-bit process. False when the system cannot tell.
-  [[nodiscard]] virtual bool Is64BitWindows() = 0;
-  // Switches the system directory redirection off for the calling thread until the owner ends;
-  // null when the system does not offer it or refuses (LastSystemError tells why).
-  [[nodiscard]] virtual std::unique_ptr<FsRedirectionScope> DisableFsRedirection() = 0;
+  // Platform and system folders -------------------------------------------------------------
+  // The system's own answers about the platform it is and the folders it names (Platform.h),
+  // which live as long as the system.
+  [[nodiscard]] virtual Platform& PlatformQueries() = 0;
 
   // Service control manager ---------------------------------------------------------------
   // Null when refused (LastSystemError tells why).

@@ -84,7 +84,7 @@ KnownVersionProbe::Signature KnownVersionProbe::Confirm(std::string_view path,
 }
 
 KnownVersionProbe::Registration KnownVersionProbe::QueryService(std::string_view serviceName) {
-  if (!system_.IsNtFamily()) return Registration::Registered;
+  if (!system_.PlatformQueries().IsNtFamily()) return Registration::Registered;
   const std::unique_ptr<ServiceManager> manager = system_.OpenServiceManager();
   if (!manager) return Registration::ManagerUnavailable;
   // Declared after the manager, so it is closed first.
@@ -93,7 +93,7 @@ KnownVersionProbe::Registration KnownVersionProbe::QueryService(std::string_view
 }
 
 bool KnownVersionProbe::DeviceReachable() {
-  return system_.DeviceCanBeOpened(signatures::DevicePath());
+  return system_.PlatformQueries().DeviceCanBeOpened(signatures::DevicePath());
 }
 
 }  // namespace lk

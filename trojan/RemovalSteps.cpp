@@ -69,7 +69,7 @@ std::optional<ServiceState> RemovalSteps::WaitWhilePending(Service& service) {
 
 RemovalSteps::ServiceRemoval RemovalSteps::StopAndDeleteService(
     std::string_view serviceName, const std::function<void(ServiceStage)>& onStage) {
-  if (!system_.IsNtFamily()) {
+  if (!system_.PlatformQueries().IsNtFamily()) {
     ServiceRemoval nothingToDo;
     nothingToDo.gone = true;
     return nothingToDo;

@@ -7,7 +7,7 @@ namespace lk {
 
 SystemFolders SystemFolders::Determine(SystemAccess& system) {
   SystemFolders folders;
-  folders.SystemDirectory = AppendBackslash(system.QuerySystemDirectory());
+  folders.SystemDirectory = AppendBackslash(system.PlatformQueries().QuerySystemDirectory());
   folders.DriversDirectory =
       folders.SystemDirectory + std::string(names::kDriversSubdirectory) + "\\";
   return folders;

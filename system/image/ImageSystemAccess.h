@@ -18,7 +18,7 @@
 
 namespace lk {
 
-class ImageSystemAccess final : public SystemAccess, public ServiceHandleTable {
+class ImageSystemAccess final : public SystemAccess, public Platform, public ServiceHandleTable {
  public:
   ImageSystemAccess(std::unique_ptr<OfflineSystemAccess> registry, TskFileSystem& files);
   ~ImageSystemAccess() override;
@@ -29,6 +29,7 @@ class ImageSystemAccess final : public SystemAccess, public ServiceHandleTable {
 
   std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
   FileOperations& SystemFiles() override { return store_; }
+  Platform& PlatformQueries() override { return *this; }
   std::string QuerySystemDirectory() override;
   std::string QueryProgramDataDirectory() override;
   bool DeviceCanBeOpened(std::string_view devicePath) override;

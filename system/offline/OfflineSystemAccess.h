@@ -42,7 +42,7 @@ namespace lk {
 
 class Hive;
 
-class OfflineSystemAccess final : public SystemAccess, public ServiceHandleTable {
+class OfflineSystemAccess final : public SystemAccess, public Platform, public ServiceHandleTable {
  public:
   // Opens the installation whose system drive is mounted at root. No system, with a message that
   // names the folder or hive file, when the hives are missing or damaged.
@@ -77,6 +77,11 @@ class OfflineSystemAccess final : public SystemAccess, public ServiceHandleTable
   std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
   // A PosixFileStore over the drive's folder.
   FileOperations& SystemFiles() override;
+  Platform& PlatformQueries() override { return *this; }
+  std::unique_ptr<ServiceManager> OpenServiceManager() override;
+  std::uint32_t LastSystemError() override;
+  std::string SystemErrorText(std::uint32_t code) override;
+  // --- Platform -------------------------------------------------------------------------
   std::string QuerySystemDirectory() override;
   std::string QueryProgramDataDirectory() override;
   bool DeviceCanBeOpened(std::string_view devicePath) override;
@@ -85,9 +90,6 @@ class OfflineSystemAccess final : public SystemAccess, public ServiceHandleTable
   bool RunningUnderWow64() override;
   bool Is64BitWindows() override;
   std::unique_ptr<FsRedirectionScope> DisableFsRedirection() override;
-  std::unique_ptr<ServiceManager> OpenServiceManager() override;
-  std::uint32_t LastSystemError() override;
-  std::string SystemErrorText(std::uint32_t code) override;
 
   // --- ServiceHandleTable: the handles behind the owners OpenServiceManager hands out ---
   ServiceHandle OpenServiceManagerHandle() override;

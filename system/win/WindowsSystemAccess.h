@@ -24,7 +24,7 @@
 
 namespace lk {
 
-class WindowsSystemAccess final : public SystemAccess {
+class WindowsSystemAccess final : public SystemAccess, public Platform {
  public:
   WindowsSystemAccess() = default;
   ~WindowsSystemAccess() override = default;
@@ -33,6 +33,10 @@ class WindowsSystemAccess final : public SystemAccess {
 
   // Its file store: the files are the Win32 calls'.
   [[nodiscard]] FileOperations& SystemFiles() override { return files_; }
+  // Its platform queries: the Win32 calls' answers.
+  [[nodiscard]] Platform& PlatformQueries() override { return *this; }
+
+  // --- Platform -------------------------------------------------------------------------
   [[nodiscard]] std::string QuerySystemDirectory() override;
   [[nodiscard]] std::string QueryProgramDataDirectory() override;
   [[nodiscard]] bool DeviceCanBeOpened(std::string_view devicePath) override;

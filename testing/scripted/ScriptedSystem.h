@@ -86,6 +86,7 @@ struct ShutdownRequest {
 };
 
 class ScriptedSystem : public SystemAccess,
+                       public Platform,
                        public FileOperations,
                        public ServiceHandleTable,
                        public Desktop {
@@ -168,6 +169,11 @@ class ScriptedSystem : public SystemAccess,
   // --- SystemAccess ---------------------------------------------------------------------
   std::unique_ptr<RegistryConnection> ConnectRegistry(RegistryView view) override;
   FileOperations& SystemFiles() override { return *this; }
+  Platform& PlatformQueries() override { return *this; }
+  std::unique_ptr<ServiceManager> OpenServiceManager() override;
+  std::uint32_t LastSystemError() override;
+  std::string SystemErrorText(std::uint32_t code) override;
+  // --- Platform -------------------------------------------------------------------------
   std::string QuerySystemDirectory() override;
   std::string QueryProgramDataDirectory() override;
   bool DeviceCanBeOpened(std::string_view devicePath) override;
@@ -178,9 +184,6 @@ class ScriptedSystem : public SystemAccess,
   // under WOW64.
   bool Is64BitWindows() override;
   std::unique_ptr<FsRedirectionScope> DisableFsRedirection() override;
-  std::unique_ptr<ServiceManager> OpenServiceManager() override;
-  std::uint32_t LastSystemError() override;
-  std::string SystemErrorText(std::uint32_t code) override;
 
   // --- FileOperations: the model's files; failures also set LastSystemError, as on Windows ---
   std::uint32_t FindFile(std::string_view path) override;

@@ -2,6 +2,7 @@
 // registry, files, devices, service manager and desktop of Wine (or Windows).
 #include "tests/system/contract/DesktopContract.h"
 #include "tests/system/contract/LiveSystemContract.h"
+#include "tests/system/contract/PlatformContract.h"
 #include "tests/system/contract/RegistryContract.h"
 #include "tests/system/contract/ServiceManagerContract.h"
 #include "tests/system/contract/SystemFilesContract.h"
@@ -229,8 +230,10 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Windows, RegistryContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, ServiceManagerContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, ServiceDeletionContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, SystemFilesContract, WindowsSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, PlatformContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, SystemFileDeletionContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, LiveSystemContract, WindowsSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, LivePlatformContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, DesktopContract, WindowsDesktopSubject);
 
 }  // namespace

@@ -531,7 +531,7 @@ int RegisterEventSource(const Options& options, const LkScanHost& host) {
     return scan_exit::kUsage;
   }
   // Registering writes below HKLM: only an administrator may, and only on request.
-  if (!target->System().HasAdministratorRights()) {
+  if (!target->System().PlatformQueries().HasAdministratorRights()) {
     host.err << t::kMessagePrefix << t::kRegisterNeedsAdministrator;
     return scan_exit::kUsage;
   }
@@ -622,7 +622,8 @@ int ExamineTarget(Options& options, const LkScanHost& host, ReportFaces& faces) 
 
   // Changing the system needs an administrator; asking never raises a prompt. Nothing has been
   // examined or changed yet.
-  if ((options.remove || options.restore) && !target->System().HasAdministratorRights()) {
+  if ((options.remove || options.restore) &&
+      !target->System().PlatformQueries().HasAdministratorRights()) {
     host.err << t::kMessagePrefix
              << Fill(t::kNeedsAdministrator, {options.remove ? "--remove" : "--restore"});
     return faces.Guard().Fail(scan_exit::kUsage,

@@ -4,11 +4,12 @@
 // as their agreement with Windows; the suites are where that agreement is checked.
 //
 // There is one typed suite per part of the seam (RegistryContract, ServiceManagerContract,
-// SystemFilesContract, LiveSystemContract, DesktopContract); the deleting cases of services and
-// files are suites of their own (ServiceDeletionContract, SystemFileDeletionContract), since a
-// read-only system such as a disk image provides the rest but not them. An implementation is
-// instantiated in every suite whose part it provides, and in no other: what it cannot do is not
-// tested on it, and no test is skipped for want of an ability.
+// SystemFilesContract, PlatformContract, LiveSystemContract, DesktopContract); the deleting cases
+// of services and files are suites of their own (ServiceDeletionContract,
+// SystemFileDeletionContract), since a read-only system such as a disk image provides the rest but
+// not them, and so are the devices only a running system opens (LivePlatformContract). An
+// implementation is instantiated in every suite whose part it provides, and in no other: what it
+// cannot do is not tested on it, and no test is skipped for want of an ability.
 //
 // Each implementation comes with a subject: it makes the system and arranges what a test needs
 // by the implementation's own means (the Win32 calls, the model's scripting, hivex), so the

@@ -1,7 +1,8 @@
 #pragma once
 // The contract of what only a running system has: services that run and stop, deletions at the next
-// start, devices that open. Instantiated for the Windows implementation and the scripted model
-// only; the offline and image layers examine a system that does not run.
+// start (its devices that open are LivePlatformContract's, PlatformContract.h). Instantiated for
+// the Windows implementation and the scripted model only; the offline and image layers examine a
+// system that does not run.
 //
 // Instantiate it once per implementation, in the test source that defines its subject:
 //   INSTANTIATE_TYPED_TEST_SUITE_P(Offline, LiveSystemContract, OfflineSubject);
@@ -55,11 +56,7 @@ TYPED_TEST_P(LiveSystemContract, ARestartDeletionIsRegisteredAndCanBeWithdrawn) 
   EXPECT_NE(system.SystemFiles().CancelDeleteAtRestart(file), 0U);
 }
 
-TYPED_TEST_P(LiveSystemContract, AnExistingDeviceOpens) {
-  EXPECT_TRUE(this->system().DeviceCanBeOpened(this->subject().PutDevice()));
-}
-
 REGISTER_TYPED_TEST_SUITE_P(LiveSystemContract, AStopEndsARunningService,
-                            ARestartDeletionIsRegisteredAndCanBeWithdrawn, AnExistingDeviceOpens);
+                            ARestartDeletionIsRegisteredAndCanBeWithdrawn);
 
 }  // namespace lk::contract

@@ -5,6 +5,7 @@
 #include "tests/system/contract/FileStoreContract.h"
 #include "tests/system/contract/FileSystemContract.h"
 #include "tests/system/contract/LiveSystemContract.h"
+#include "tests/system/contract/PlatformContract.h"
 #include "tests/system/contract/RegistryContract.h"
 #include "tests/system/contract/ServiceManagerContract.h"
 #include "tests/system/contract/SystemFilesContract.h"
@@ -203,14 +204,17 @@ class PosixStoreSubject {
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, RegistryContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, ServiceManagerContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, SystemFilesContract, ScriptedSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, PlatformContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, SystemFileDeletionContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, ServiceDeletionContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, LiveSystemContract, ScriptedSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, LivePlatformContract, ScriptedSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Scripted, DesktopContract, ScriptedDesktopSubject);
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Offline, RegistryContract, OfflineSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Offline, ServiceManagerContract, OfflineSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Offline, SystemFilesContract, OfflineSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Offline, PlatformContract, OfflineSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Offline, SystemFileDeletionContract, OfflineSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Offline, ServiceDeletionContract, OfflineSubject);
 

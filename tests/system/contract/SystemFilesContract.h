@@ -1,7 +1,7 @@
 #pragma once
-// The contract of the file operations a system hands out (SystemAccess::SystemFiles) and of its
-// device query: a file present, absent and deleted, no deletion pending, a device that is
-// missing, through every implementation, each failure with its returned code.
+// The contract of the file operations a system hands out (SystemAccess::SystemFiles): a file
+// present, absent and deleted, no deletion pending, through every implementation, each failure
+// with its returned code.
 //
 // Instantiate it once per implementation, in the test source that defines its subject:
 //   INSTANTIATE_TYPED_TEST_SUITE_P(Offline, SystemFilesContract, OfflineSubject);
@@ -46,12 +46,8 @@ TYPED_TEST_P(SystemFilesContract, NothingPendingCannotBeWithdrawn) {
   EXPECT_EQ(this->system().SystemFiles().CancelDeleteAtRestart(file), win_error::kFileNotFound);
 }
 
-TYPED_TEST_P(SystemFilesContract, AMissingDeviceDoesNotOpen) {
-  EXPECT_FALSE(this->system().DeviceCanBeOpened("\\\\.\\LkNoSuchDevice"));
-}
-
 REGISTER_TYPED_TEST_SUITE_P(SystemFilesContract, FilesArePresentOrAbsent,
-                            NothingPendingCannotBeWithdrawn, AMissingDeviceDoesNotOpen);
+                            NothingPendingCannotBeWithdrawn);
 
 // The writing side, for a system whose files can be deleted (a disk image's cannot).
 template <typename SubjectType>

@@ -4,6 +4,7 @@
 // of its own, and arranges its keys and values in those copies before the registry layer reads
 // them.
 #include "tests/system/contract/FileSystemContract.h"
+#include "tests/system/contract/PlatformContract.h"
 #include "tests/system/contract/RegistryContract.h"
 #include "tests/system/contract/ServiceManagerContract.h"
 #include "tests/system/contract/SystemFilesContract.h"
@@ -148,9 +149,12 @@ class ImageSubject final : public Subject {
 INSTANTIATE_TYPED_TEST_SUITE_P(Image, RegistryContract, ImageSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Image, ServiceManagerContract, ImageSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Image, SystemFilesContract, ImageSubject);
-// The writing suites do not apply: see ImageSystemRefusal below.
+INSTANTIATE_TYPED_TEST_SUITE_P(Image, PlatformContract, ImageSubject);
+// The writing suites do not apply (see ImageSystemRefusal below), nor what only a running system
+// does.
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ServiceDeletionContract);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(SystemFileDeletionContract);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LivePlatformContract);
 
 // The image's read-only file layer, over the tree the host folder's layer is held to.
 class TskFilesSubject {
@@ -170,7 +174,8 @@ TEST(ImageSystemRefusal, FilesAndServicesAreNeverDeleted) {
   SystemAccess& system = subject.System();
   EXPECT_EQ(system.SystemFiles().DeleteFile(kFile), ReadOnlyFileStore::kWriteProtect);
   EXPECT_EQ(system.SystemFiles().FindFile(kFile), 0U);
-  EXPECT_FALSE(system.HasAdministratorRights()) << "so no removal is ever started on it";
+  EXPECT_FALSE(system.PlatformQueries().HasAdministratorRights())
+      << "so no removal is ever started on it";
 
   const std::unique_ptr<ServiceManager> manager = system.OpenServiceManager();
   ASSERT_TRUE(manager);
