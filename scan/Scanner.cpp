@@ -528,12 +528,11 @@ int Scanner::Run(const ScanOptions& options) {
   }
   Impl& s = *impl_;
   for (const ScanSkipped& skipped : options.unexamined) s.Skip(skipped.path, skipped.reason);
-  s.is64Bit = s.system.PlatformQueries().Is64BitWindows();
+  Platform& platform = s.system.PlatformQueries();
+  s.is64Bit = platform.Is64BitWindows();
   // Off for the scan and back on when it ends, on every way out.
   const std::unique_ptr<FsRedirectionScope> redirection =
-      s.system.PlatformQueries().RunningUnderWow64()
-          ? s.system.PlatformQueries().DisableFsRedirection()
-          : nullptr;
+      platform.RunningUnderWow64() ? platform.DisableFsRedirection() : nullptr;
   s.folders = SystemFolders::Determine(s.system);
   if (s.folders.SystemDirectory.empty()) {
     // Without it every file path would be relative to wherever lkscan was started: the

@@ -749,9 +749,8 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& out
   bool examined = false;
   bool incomplete = false;
   int code = scan_exit::kClean;
+  // Why nothing was examined, for the closing line; empty when stderr has just told it.
   std::string lastReason(t::kNoInstallationFound);
-  // A reason already told on stderr is not repeated on the closing line.
-  bool lastReasonShown = false;
   for (ImageContents& disk : contents) {
     for (const std::string& problem : disk.errors) {
       host.err << t::kMessagePrefix << Shown(problem) << '\n';
@@ -759,8 +758,7 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& out
       report.Skipped(
           {disk.image, problem.rfind(prefix, 0) == 0 ? problem.substr(prefix.size()) : problem});
       incomplete = true;
-      lastReason = problem;
-      lastReasonShown = true;
+      lastReason.clear();
     }
     for (ImageVolume& volume : disk.volumes) {
       report.Volume(volume.volume);
@@ -770,7 +768,6 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& out
         report.Skipped({name, why});
         incomplete = true;
         lastReason = name + ": " + why;
-        lastReasonShown = false;
         continue;
       }
       ScanTarget& target = *volume.target;
@@ -794,7 +791,7 @@ int ExamineImage(const Options& options, const LkScanHost& host, ScanReport& out
   }
   if (!examined) {
     host.err << t::kMessagePrefix
-             << (lastReasonShown
+             << (lastReason.empty()
                      ? Fill(t::kNothingExaminedOnImageSaid, {Shown(image)})
                      : Fill(t::kNothingExaminedOnImage, {Shown(image), Shown(lastReason)}));
     if (code == scan_exit::kClean) code = scan_exit::kIncomplete;
