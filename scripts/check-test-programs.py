@@ -1,8 +1,13 @@
 #!/usr/bin/python3
 """Every program that a test driver or a script of the project starts must be there on a fresh
 machine: built by the project, shipped by a Debian package that scripts/install-deps.sh installs
-(its packages=, optional= and rescue= arrays)
-(or one those depend on), or part of Debian's base system (priority "required").
+(its packages= and optional= arrays, or one those depend on), or part of Debian's base system
+(priority "required").
+
+The rescue medium's scripts install more (install-deps.sh --rescue, its rescue= array): a file
+that names that command may also start what those packages ship. The test command does not
+install them, so where they are not installed here, what such a file starts and this machine
+lacks cannot be checked; it is counted and told apart, and is no failure.
 
     check-test-programs.py [--top DIR] [--install-deps FILE] [--verbose]
 
@@ -499,10 +504,10 @@ def _closure(roots, packages):
     return seen
 
 
-def _install_list(install_deps):
+def _install_list(install_deps, arrays):
     text = install_deps.read_text()
     names = []
-    for array in ('packages', 'optional', 'rescue'):
+    for array in arrays:
         match = re.search(array + r'=\((.*?)\)', text, re.S)
         if match:
             names += [n.split(':')[0] for n in match.group(1).split() if not n.startswith('#')]
@@ -531,8 +536,13 @@ def _owner(path):
     return None
 
 
-def _account(program, top, source, built, allowed, base, packages):
-    """None when the program is accounted for, else why not."""
+RESCUE_INSTALL = re.compile(r'install-deps\.sh[^\n]*--rescue')
+UNCHECKED = 'unchecked'
+
+
+def _account(program, top, source, built, allowed, base, packages, rescue_missing=False):
+    """None when the program is accounted for, UNCHECKED when it may come from a rescue package
+    that is not installed here (rescue_missing), else why not."""
     if program in built or Path(program).name in built:
         return None
     if '/' in program and not program.startswith('/'):
@@ -547,6 +557,8 @@ def _account(program, top, source, built, allowed, base, packages):
     else:
         paths = [d + '/' + program for d in SEARCH_PATH if os.path.exists(d + '/' + program)]
     if not paths:
+        if rescue_missing:
+            return UNCHECKED
         return f'{program} is not installed here, and nothing the project installs ships it'
     owners = [o for o in (_owner(p) for p in paths) if o]
     if not owners:
@@ -600,7 +612,10 @@ def main():
     install_deps = Path(args.install_deps or top / 'scripts' / 'install-deps.sh')
 
     packages = _installed_packages()
-    allowed = _closure(_install_list(install_deps), packages)
+    allowed = _closure(_install_list(install_deps, ('packages', 'optional')), packages)
+    rescue_list = _install_list(install_deps, ('rescue',))
+    allowed_rescue = allowed | _closure(rescue_list, packages)
+    rescue_missing = [n for n in rescue_list if n not in packages]
     base_roots = [n for n, (priority, essential, _, _) in packages.items()
                   if priority == 'required' or essential]
     base = _closure(base_roots, packages)
@@ -611,13 +626,14 @@ def main():
         if _kind(path) == 'shell':
             project_functions |= _ShellScanner(path.read_text(errors='replace')).scan().functions
 
-    problems, checked = [], 0
+    problems, checked, unchecked = [], 0, 0
     cache = {}
     for path in _sources(top):
         kind = _kind(path)
         if kind is None:
             continue
         text = path.read_text(errors='replace')
+        rescue = bool(RESCUE_INSTALL.search(text)) and path.name != 'install-deps.sh'
         try:
             if kind == 'python':
                 found = [(s.line, s.program) for s in _PythonFile(path, text).starts()]
@@ -633,21 +649,29 @@ def main():
             if not program or program.startswith('${') or '$' in program:
                 continue
             checked += 1
-            key = (program, path.parent if '/' in program else None)
+            key = (program, path.parent if '/' in program else None, rescue)
             if key not in cache:
-                cache[key] = _account(program, top, path, built, allowed, base, packages)
+                cache[key] = _account(program, top, path, built,
+                                      allowed_rescue if rescue else allowed, base, packages,
+                                      rescue and bool(rescue_missing))
             if args.verbose:
                 print(f'{path.relative_to(top)}:{line}: {program}: {cache[key] or "ok"}')
-            if cache[key]:
+            if cache[key] == UNCHECKED:
+                unchecked += 1
+            elif cache[key]:
                 problems.append(f'{path.relative_to(top)}:{line}: {cache[key]}')
     for problem in problems:
         print(f'check-test-programs: {problem}')
+    if unchecked:
+        print(f'check-test-programs: {unchecked} program starts of the rescue scripts are not '
+              f'checked: {", ".join(rescue_missing)} not installed here '
+              f'(scripts/install-deps.sh --rescue installs them)')
     if problems:
         print(f'check-test-programs: {len(problems)} of {checked} program starts cannot be '
               f'accounted for on a fresh machine')
         return 1
-    print(f'check-test-programs: all {checked} program starts are built by the project, '
-          f'installed by scripts/install-deps.sh or part of the base system')
+    print(f'check-test-programs: all {checked - unchecked} checked program starts are built by '
+          f'the project, installed by scripts/install-deps.sh or part of the base system')
     return 0
 
 
