@@ -175,7 +175,12 @@ std::unique_ptr<WritableFile> WindowsFileStore::CreateNewFile(std::string_view p
     return nullptr;
   };
   const DWORD folderAttributes = GetFileAttributesW(ContainingFolder(widePath).c_str());
-  if (folderAttributes == INVALID_FILE_ATTRIBUTES) return fail(GetLastError());
+  if (folderAttributes == INVALID_FILE_ATTRIBUTES) {
+    // The folder is the last part of the name asked about here, so its absence comes back as a
+    // missing file; for the new file it is a missing path, as CreateFileW itself would say.
+    const DWORD folderError = GetLastError();
+    return fail(folderError == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : folderError);
+  }
   if (folderAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return fail(ERROR_CANT_ACCESS_FILE);
   // Readers may look while it is written; no one else may write or delete it meanwhile. The
   // folder's inherited access list applies.

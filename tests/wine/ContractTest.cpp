@@ -1,6 +1,9 @@
 // The contract suites (tests/system/contract) for the Windows implementation, against the real
-// registry, files, devices, service manager and desktop of Wine (or Windows).
+// registry, files, devices, service manager and desktop of Wine (or Windows), and the file layers
+// over a folder of the real drive.
 #include "tests/system/contract/DesktopContract.h"
+#include "tests/system/contract/FileStoreContract.h"
+#include "tests/system/contract/FileSystemContract.h"
 #include "tests/system/contract/LiveSystemContract.h"
 #include "tests/system/contract/PlatformContract.h"
 #include "tests/system/contract/RegistryContract.h"
@@ -14,6 +17,8 @@
 
 #include "system/win/UniqueHandle.h"
 #include "system/win/WindowsDesktop.h"
+#include "system/win/WindowsFileStore.h"
+#include "system/win/WindowsFileSystem.h"
 #include "system/win/WindowsSystemAccess.h"
 #include "tests/wine/WineTestSupport.h"
 #include "win32/Utf.h"
@@ -226,6 +231,45 @@ class WindowsDesktopSubject final : public DesktopSubject {
   std::vector<std::function<void()>> work_;
 };
 
+// The file layers over a folder of the real drive, which stands for the suites' root.
+class WindowsFilesSubject {
+ public:
+  WindowsFilesSubject() {
+    for (const auto& [relative, bytes] : FileContractTree()) {
+      std::string path = folder_.Path();
+      std::size_t start = 0;
+      for (std::size_t slash; (slash = relative.find('/', start)) != std::string::npos;
+           start = slash + 1) {
+        path += '\\' + relative.substr(start, slash - start);
+        CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr);  // made by an earlier file
+      }
+      EXPECT_TRUE(test::WriteWholeFile(path + '\\' + relative.substr(start), bytes)) << relative;
+    }
+  }
+  FileSystem& Files() { return files_; }
+  std::string Root() const { return folder_.Path(); }
+
+ private:
+  test::TemporaryDirectory folder_;
+  WindowsFileSystem files_;
+};
+
+class WindowsStoreSubject {
+ public:
+  WindowsStoreSubject() {
+    EXPECT_TRUE(CreateDirectoryW(WideFromUtf8(folder_ / "Store").c_str(), nullptr))
+        << GetLastError();
+  }
+  FileStore& Store() { return store_; }
+  FileSystem& Files() { return files_; }
+  std::string Root() const { return folder_.Path(); }
+
+ private:
+  test::TemporaryDirectory folder_;
+  WindowsFileSystem files_;
+  WindowsFileStore store_;
+};
+
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, RegistryContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, ServiceManagerContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, ServiceDeletionContract, WindowsSubject);
@@ -235,6 +279,8 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Windows, SystemFileDeletionContract, WindowsSubje
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, LiveSystemContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, LivePlatformContract, WindowsSubject);
 INSTANTIATE_TYPED_TEST_SUITE_P(Windows, DesktopContract, WindowsDesktopSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, FileSystemContract, WindowsFilesSubject);
+INSTANTIATE_TYPED_TEST_SUITE_P(Windows, FileStoreContract, WindowsStoreSubject);
 
 }  // namespace
 }  // namespace lk::contract

@@ -3,8 +3,8 @@
 // replaced, private folders made once, files deleted and their times set, each effect read back
 // through the reading layer over the same drive.
 //
-// A subject gives a store and the reading layer over one drive C: that holds an empty folder
-// C:\Store. Instantiate it once per store:
+// A subject gives a store and the reading layer over one drive, and Root(), the path that holds
+// an empty folder "Store" ("C:", or a folder of a real drive). Instantiate it once per store:
 //   INSTANTIATE_TYPED_TEST_SUITE_P(Posix, FileStoreContract, PosixStoreSubject);
 
 #include <gtest/gtest.h>
@@ -24,6 +24,8 @@ class FileStoreContract : public ::testing::Test {
  protected:
   FileStore& store() { return subject_.Store(); }
   FileSystem& files() { return subject_.Files(); }
+  // A path ("\\Store\\x.bin") below the subject's root.
+  std::string At(std::string_view below) { return subject_.Root() + std::string(below); }
 
   std::uint32_t Write(std::string_view path, std::string_view bytes) {
     std::uint32_t error = 0;
@@ -62,7 +64,7 @@ class FileStoreContract : public ::testing::Test {
 TYPED_TEST_SUITE_P(FileStoreContract);
 
 TYPED_TEST_P(FileStoreContract, ANewFileIsWrittenWithItsHolesAndNeverReplaced) {
-  const std::string path = "C:\\Store\\copy.bin";
+  const std::string path = this->At("\\Store\\copy.bin");
   std::uint32_t error = 0;
   {
     const std::unique_ptr<WritableFile> file = this->store().CreateNewFile(path, &error);
@@ -79,52 +81,56 @@ TYPED_TEST_P(FileStoreContract, ANewFileIsWrittenWithItsHolesAndNeverReplaced) {
   }
   EXPECT_EQ(this->Stored(path), "MZ" + std::string(5000, '\0') + "end");
 
-  EXPECT_EQ(this->Write("C:\\store\\COPY.bin", "other"), win_error::kFileExists)
+  EXPECT_EQ(this->Write(this->At("\\store\\COPY.bin"), "other"), win_error::kFileExists)
       << "an existing name, in any case, is never replaced";
   EXPECT_EQ(this->Stored(path), "MZ" + std::string(5000, '\0') + "end");
-  EXPECT_EQ(this->Write("C:\\Store\\Missing\\x.bin", "x"), win_error::kPathNotFound);
+  EXPECT_EQ(this->Write(this->At("\\Store\\Missing\\x.bin"), "x"), win_error::kPathNotFound);
 }
 
 TYPED_TEST_P(FileStoreContract, APrivateFolderIsMadeOnceAndTrusted) {
-  EXPECT_EQ(this->store().CheckPrivateDirectory("C:\\Store\\Quarantine"), FolderTrust::Missing);
-  ASSERT_EQ(this->store().CreatePrivateDirectory("C:\\Store\\Quarantine"), 0U);
-  if (this->store().KeepsAccessRules("C:\\Store\\Quarantine")) {
-    EXPECT_EQ(this->store().CheckPrivateDirectory("C:\\Store\\Quarantine"), FolderTrust::Private);
+  EXPECT_EQ(this->store().CheckPrivateDirectory(this->At("\\Store\\Quarantine")),
+            FolderTrust::Missing);
+  ASSERT_EQ(this->store().CreatePrivateDirectory(this->At("\\Store\\Quarantine")), 0U);
+  if (this->store().KeepsAccessRules(this->At("\\Store\\Quarantine"))) {
+    EXPECT_EQ(this->store().CheckPrivateDirectory(this->At("\\Store\\Quarantine")),
+              FolderTrust::Private);
   }
-  const std::uint32_t again = this->store().CreatePrivateDirectory("C:\\Store\\Quarantine");
+  const std::uint32_t again = this->store().CreatePrivateDirectory(this->At("\\Store\\Quarantine"));
   EXPECT_TRUE(again == win_error::kFileExists || again == win_error::kAlreadyExists) << again;
 
-  ASSERT_EQ(this->Write("C:\\Store\\plain.txt", "x"), 0U);
-  EXPECT_EQ(this->store().CheckPrivateDirectory("C:\\Store\\plain.txt"),
+  ASSERT_EQ(this->Write(this->At("\\Store\\plain.txt"), "x"), 0U);
+  EXPECT_EQ(this->store().CheckPrivateDirectory(this->At("\\Store\\plain.txt")),
             FolderTrust::NotADirectory);
-  const std::uint32_t onFile = this->store().CreatePrivateDirectory("C:\\Store\\plain.txt");
+  const std::uint32_t onFile = this->store().CreatePrivateDirectory(this->At("\\Store\\plain.txt"));
   EXPECT_TRUE(onFile == win_error::kFileExists || onFile == win_error::kAlreadyExists) << onFile;
-  EXPECT_EQ(this->Stored("C:\\Store\\plain.txt"), "x");
+  EXPECT_EQ(this->Stored(this->At("\\Store\\plain.txt")), "x");
 }
 
 TYPED_TEST_P(FileStoreContract, OnlyExistingFilesAreDeleted) {
-  ASSERT_EQ(this->Write("C:\\Store\\gone.dll", "MZ"), 0U);
-  EXPECT_EQ(this->store().DeleteFile("C:\\Store\\GONE.dll"), 0U);
-  EXPECT_EQ(this->Stored("C:\\Store\\gone.dll"), "(error 2)");
-  EXPECT_EQ(this->store().DeleteFile("C:\\Store\\gone.dll"), win_error::kFileNotFound);
+  ASSERT_EQ(this->Write(this->At("\\Store\\gone.dll"), "MZ"), 0U);
+  EXPECT_EQ(this->store().DeleteFile(this->At("\\Store\\GONE.dll")), 0U);
+  EXPECT_EQ(this->Stored(this->At("\\Store\\gone.dll")), "(error 2)");
+  EXPECT_EQ(this->store().DeleteFile(this->At("\\Store\\gone.dll")), win_error::kFileNotFound);
 
-  ASSERT_EQ(this->store().CreatePrivateDirectory("C:\\Store\\Folder"), 0U);
-  EXPECT_NE(this->store().DeleteFile("C:\\Store\\Folder"), 0U) << "a folder is no file";
-  EXPECT_TRUE(this->EntryOf("C:\\Store", "Folder").IsDirectory());
+  ASSERT_EQ(this->store().CreatePrivateDirectory(this->At("\\Store\\Folder")), 0U);
+  EXPECT_NE(this->store().DeleteFile(this->At("\\Store\\Folder")), 0U) << "a folder is no file";
+  EXPECT_TRUE(this->EntryOf(this->At("\\Store"), "Folder").IsDirectory());
 }
 
 TYPED_TEST_P(FileStoreContract, TimesAreSetAndZeroLeavesThem) {
-  ASSERT_EQ(this->Write("C:\\Store\\dated.sys", "x"), 0U);
+  ASSERT_EQ(this->Write(this->At("\\Store\\dated.sys"), "x"), 0U);
   // 2005-06-07 08:09:10 UTC, a whole second.
   constexpr std::int64_t kWritten = 127626053500000000;
-  ASSERT_EQ(this->store().SetFileMetadata("C:\\Store\\dated.sys", file_attribute::kArchive, 0, 0,
-                                          kWritten),
+  ASSERT_EQ(this->store().SetFileMetadata(this->At("\\Store\\dated.sys"), file_attribute::kArchive,
+                                          0, 0, kWritten),
             0U);
-  EXPECT_EQ(this->EntryOf("C:\\Store", "dated.sys").lastWriteTime, kWritten);
-  ASSERT_EQ(
-      this->store().SetFileMetadata("C:\\Store\\dated.sys", file_attribute::kArchive, 0, 0, 0), 0U);
-  EXPECT_EQ(this->EntryOf("C:\\Store", "dated.sys").lastWriteTime, kWritten) << "0 leaves it";
-  EXPECT_EQ(this->store().SetFileMetadata("C:\\Store\\absent.sys", 0, 0, 0, kWritten),
+  EXPECT_EQ(this->EntryOf(this->At("\\Store"), "dated.sys").lastWriteTime, kWritten);
+  ASSERT_EQ(this->store().SetFileMetadata(this->At("\\Store\\dated.sys"), file_attribute::kArchive,
+                                          0, 0, 0),
+            0U);
+  EXPECT_EQ(this->EntryOf(this->At("\\Store"), "dated.sys").lastWriteTime, kWritten)
+      << "0 leaves it";
+  EXPECT_EQ(this->store().SetFileMetadata(this->At("\\Store\\absent.sys"), 0, 0, 0, kWritten),
             win_error::kFileNotFound);
 }
 

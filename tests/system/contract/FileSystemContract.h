@@ -4,7 +4,8 @@
 // patterns, reading a range, and a walk by the names a listing yielded.
 //
 // A subject lays FileContractTree into whatever its layer reads (a host folder, a disk image)
-// and gives the layer over it as drive C:. Instantiate it once per layer:
+// and gives the layer over it, with Root() the path the tree lies below: "C:" where the layer
+// stands for a whole drive, a folder where it reads a real one. Instantiate it once per layer:
 //   INSTANTIATE_TYPED_TEST_SUITE_P(Posix, FileSystemContract, PosixFilesSubject);
 
 #include <gtest/gtest.h>
@@ -21,6 +22,18 @@
 
 namespace lk::contract {
 
+// The same path in lower case, and with '/' for every '\': a layer takes both as the path.
+inline std::string Lowered(std::string path) {
+  for (char& c : path) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return path;
+}
+inline std::string Slashed(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
 // The tree every layer is read over: relative paths with '/', and their bytes.
 inline std::vector<std::pair<std::string, std::string>> FileContractTree() {
   std::string large(70000, '\0');
@@ -35,6 +48,8 @@ template <typename SubjectType>
 class FileSystemContract : public ::testing::Test {
  protected:
   FileSystem& files() { return subject_.Files(); }
+  // A path of the tree ("\\Data\\Sub") below the subject's root.
+  std::string At(std::string_view below) { return subject_.Root() + std::string(below); }
 
   static std::vector<DirectoryEntry> Entries(DirectoryEnumeration& enumeration) {
     std::vector<DirectoryEntry> entries;
@@ -64,7 +79,9 @@ TYPED_TEST_SUITE_P(FileSystemContract);
 
 TYPED_TEST_P(FileSystemContract, NamesIgnoreCaseAndRangesReadAsStored) {
   std::uint32_t error = 0;
-  for (const char* path : {"C:\\Data\\Report.TXT", "c:\\DATA\\report.txt", "C:/data/Report.txt"}) {
+  for (const std::string& path :
+       {this->At("\\Data\\Report.TXT"), Lowered(this->At("\\DATA\\report.txt")),
+        Slashed(this->At("\\data\\Report.txt"))}) {
     const std::unique_ptr<ReadableFile> file =
         this->files().OpenForReading(path, FileShare::Read, &error);
     ASSERT_TRUE(file) << path << ": error " << error;
@@ -74,13 +91,13 @@ TYPED_TEST_P(FileSystemContract, NamesIgnoreCaseAndRangesReadAsStored) {
     EXPECT_EQ(this->Read(*file, 16, 4), "") << "nothing past the end";
   }
   const std::unique_ptr<ReadableFile> large =
-      this->files().OpenForReading("C:\\Data\\large.bin", FileShare::Read, &error);
+      this->files().OpenForReading(this->At("\\Data\\large.bin"), FileShare::Read, &error);
   ASSERT_TRUE(large) << error;
   const std::string expected = FileContractTree()[2].second;
   ASSERT_EQ(large->Size(), static_cast<std::int64_t>(expected.size()));
   EXPECT_EQ(this->Read(*large, 65530, 100), expected.substr(65530, 100)) << "across clusters";
   const std::unique_ptr<ReadableFile> empty =
-      this->files().OpenForReading("C:\\Data\\EMPTY.dll", FileShare::Read, &error);
+      this->files().OpenForReading(this->At("\\Data\\EMPTY.dll"), FileShare::Read, &error);
   ASSERT_TRUE(empty) << error;
   EXPECT_EQ(empty->Size(), 0);
   EXPECT_EQ(this->Read(*empty, 0, 8), "");
@@ -88,22 +105,23 @@ TYPED_TEST_P(FileSystemContract, NamesIgnoreCaseAndRangesReadAsStored) {
 
 TYPED_TEST_P(FileSystemContract, WhatIsMissingOrNoFileIsRefusedWithItsCode) {
   std::uint32_t error = 0;
-  EXPECT_FALSE(this->files().OpenForReading("C:\\Data\\missing.txt", FileShare::Read, &error));
+  EXPECT_FALSE(
+      this->files().OpenForReading(this->At("\\Data\\missing.txt"), FileShare::Read, &error));
   EXPECT_EQ(error, file_error::kFileNotFound);
   error = 0;
-  EXPECT_FALSE(this->files().OpenForReading("C:\\Missing\\x.txt", FileShare::Read, &error));
+  EXPECT_FALSE(this->files().OpenForReading(this->At("\\Missing\\x.txt"), FileShare::Read, &error));
   EXPECT_EQ(error, file_error::kPathNotFound);
   error = 0;
-  EXPECT_FALSE(this->files().OpenForReading("C:\\Data\\Sub", FileShare::Read, &error));
+  EXPECT_FALSE(this->files().OpenForReading(this->At("\\Data\\Sub"), FileShare::Read, &error));
   EXPECT_EQ(error, file_error::kAccessDenied) << "a folder is not read as a file";
 
   const std::unique_ptr<DirectoryEnumeration> missing =
-      this->files().EnumerateDirectory("C:\\Missing", "*");
+      this->files().EnumerateDirectory(this->At("\\Missing"), "*");
   ASSERT_TRUE(missing);
   EXPECT_TRUE(this->Entries(*missing).empty());
   EXPECT_NE(missing->Error(), 0U) << "a missing folder is not an empty one";
   const std::unique_ptr<DirectoryEnumeration> none =
-      this->files().EnumerateDirectory("C:\\Data", "*.none");
+      this->files().EnumerateDirectory(this->At("\\Data"), "*.none");
   ASSERT_TRUE(none);
   EXPECT_TRUE(this->Entries(*none).empty());
   EXPECT_EQ(none->Error(), 0U) << "no fitting entry is no error";
@@ -111,7 +129,7 @@ TYPED_TEST_P(FileSystemContract, WhatIsMissingOrNoFileIsRefusedWithItsCode) {
 
 TYPED_TEST_P(FileSystemContract, ListingsGiveEntriesInOneOrderWithSizesAndFitPatterns) {
   const std::unique_ptr<DirectoryEnumeration> all =
-      this->files().EnumerateDirectory("C:\\data\\", "*.*");
+      this->files().EnumerateDirectory(this->At("\\data\\"), "*.*");
   ASSERT_TRUE(all);
   const std::vector<DirectoryEntry> entries = this->Entries(*all);
   EXPECT_EQ(all->Error(), 0U);
@@ -131,18 +149,18 @@ TYPED_TEST_P(FileSystemContract, ListingsGiveEntriesInOneOrderWithSizesAndFitPat
     }
   }
   const std::unique_ptr<DirectoryEnumeration> text =
-      this->files().EnumerateDirectory("C:\\Data", "*.txt");
+      this->files().EnumerateDirectory(this->At("\\Data"), "*.txt");
   ASSERT_TRUE(text);
   EXPECT_EQ(this->Names(this->Entries(*text)), std::vector<std::string>{"Report.TXT"});
   const std::unique_ptr<DirectoryEnumeration> one =
-      this->files().EnumerateDirectory("C:\\Data", "?arge.*");
+      this->files().EnumerateDirectory(this->At("\\Data"), "?arge.*");
   ASSERT_TRUE(one);
   EXPECT_EQ(this->Names(this->Entries(*one)), std::vector<std::string>{"large.bin"});
 }
 
 TYPED_TEST_P(FileSystemContract, AWalkOpensEntriesByTheirNamesAlone) {
   std::uint32_t error = 0;
-  const std::unique_ptr<Directory> data = this->files().OpenDirectory("C:\\Data", &error);
+  const std::unique_ptr<Directory> data = this->files().OpenDirectory(this->At("\\Data"), &error);
   ASSERT_TRUE(data) << error;
   const std::unique_ptr<Directory> sub = data->OpenSubdirectory("Sub", &error);
   ASSERT_TRUE(sub) << error;

@@ -182,6 +182,7 @@ class PosixFilesSubject {
     for (const auto& [path, bytes] : FileContractTree()) tree_.WriteFile(path, bytes);
   }
   FileSystem& Files() { return files_; }
+  static std::string Root() { return "C:"; }
 
  private:
   test::WindowsTree tree_{test::WindowsTreeOptions{true, false}};
@@ -194,6 +195,7 @@ class PosixStoreSubject {
   PosixStoreSubject() { std::filesystem::create_directories(tree_.Host("Store")); }
   FileStore& Store() { return store_; }
   FileSystem& Files() { return files_; }
+  static std::string Root() { return "C:"; }
 
  private:
   test::WindowsTree tree_{test::WindowsTreeOptions{true, false}};

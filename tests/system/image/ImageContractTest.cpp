@@ -160,6 +160,7 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LivePlatformContract);
 class TskFilesSubject {
  public:
   FileSystem& Files() { return files_; }
+  static std::string Root() { return "C:"; }
 
  private:
   TskFileSystem files_{ContractImage::Volume()};
