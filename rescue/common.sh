@@ -2,7 +2,7 @@
 # Sourced by bash; every function reports failure by its exit status, never by exiting.
 
 LK_SCAN=${LK_SCAN:-/usr/local/bin/lkscan}
-LK_RUN=/run/lk                 # memory (tmpfs): mount points, and the reports when no stick
+LK_RUN=${LK_RUN:-/run/lk}      # memory (tmpfs): mount points, and the reports when no stick
 LK_STICK_LABEL=LK-BERICHTE     # the FAT partition of the medium that a stick can write
 LK_VERSION=$(cat /usr/local/lib/lk-rescue/version 2>/dev/null || echo "?")
 mkdir -p "$LK_RUN" && chmod 0700 "$LK_RUN"
@@ -168,15 +168,23 @@ lk_describe() {  # record
     + " (" + (.size | gb) + (if .label and .label != "" then ", „" + .label + "“" else "" end) + ")"' <<<"$1"
 }
 
-# lkscan's JSON Lines in plain German words, one line per record.
+# lkscan's JSON Lines in plain German words, one line per record. A line that is no JSON object
+# (a report cut short) is passed over, and the records after it are still told. The sweep also
+# matches the known version's own files; such a hit is told once, by the known version's line,
+# since that file is removed with it and "wird nicht entfernt" would be untrue.
 lk_plain_words() {
-  jq -r '
+  jq -Rnr '
     def act: {"quarantine":"in die Quarantäne gelegt","delete":"gelöscht",
       "delete-at-restart":"wird beim nächsten Start gelöscht","registry-write":"Registrierungswert geändert",
       "service-stop":"Dienst angehalten","service-delete":"Dienst entfernt",
       "restore-file":"Datei zurückgelegt","restore-registry":"Registrierungswert zurückgeschrieben",
       "restore-service":"Dienst wieder eingetragen",
       "withdraw-delete-at-restart":"Löschen beim Start zurückgenommen"}[.action] // .action;
+    def folded: (. // "") | ascii_downcase;
+    [inputs | fromjson? | objects] as $records
+    | [$records[] | select(.type == "finding" and (.check == "driver-file" or .check == "library-file"))
+       | .path | folded] as $known
+    | $records[] | try (
     if .type == "volume" then
       "Laufwerk: Partition \(.partition) " + (if .label then "„\(.label)“" else "" end)
     elif .type == "finding" then
@@ -186,7 +194,10 @@ lk_plain_words() {
       elif .check == "service" then "GEFUNDEN: der Dienst „\(.name)“ ist registriert"
       elif .check == "appinit" then "GEFUNDEN: AppInit_DLLs lädt „\(.data)“ in jedes Programm"
       elif .check == "device" then "GEFUNDEN: das Gerät \(.path)"
-      elif (.check | startswith("sweep")) then "VERDÄCHTIG (Suche nach neuen Varianten, wird nicht entfernt): \(.path)"
+      elif ((.check // "") | startswith("sweep")) then
+        (.path | folded) as $path
+        | if any($known[]; . == $path) then empty
+          else "VERDÄCHTIG (Suche nach neuen Varianten, wird nicht entfernt): \(.path)" end
       else "GEFUNDEN: \(.check) \(.path // .name // "")" end
     elif .type == "action" then
       (if .ok then "Erledigt: " else "FEHLGESCHLAGEN: " end) + (act) + " – \(.target)"
@@ -204,7 +215,7 @@ lk_plain_words() {
       + (if .operation != "restore" then " \(.files_examined) Dateien untersucht, \(.skipped) nicht untersucht." else "" end)
       + (if .quarantine then " Quarantäne: \(.quarantine)" else "" end)
       + (if .restart_required then " Ein Neustart von Windows ist nötig." else "" end)
-    else empty end' 2>/dev/null
+    else empty end) catch empty' 2>/dev/null
 }
 
 # Examines an installation read-only. Writes the records to stdout; returns lkscan's exit code.

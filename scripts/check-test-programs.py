@@ -427,7 +427,7 @@ def _programs_of_words(words, line, functions, runners):
     program = words[i]
     if program in ('bash', 'sh') and i + 2 < len(words) and words[i + 1] == '-c':
         inner = []
-        for inner_line, program_of_inner in _shell_programs(words[i + 2]):
+        for inner_line, program_of_inner in _shell_programs(words[i + 2], frozenset(functions)):
             inner.append((line, program_of_inner))
         return [(line, program)] + inner
     if '$' in program or program in SHELL_KEYWORDS or program in SHELL_BUILTINS or \
@@ -621,8 +621,11 @@ def main():
     base = _closure(base_roots, packages)
     built = _built_targets(top)
 
+    # A test may source a shell library of the product (the rescue medium's) and call its
+    # functions, so every project shell file names functions, not only the checked ones.
     project_functions = set()
-    for path in _sources(top):
+    libraries = sorted((top / 'rescue').rglob('*.sh')) if (top / 'rescue').is_dir() else []
+    for path in list(_sources(top)) + libraries:
         if _kind(path) == 'shell':
             project_functions |= _ShellScanner(path.read_text(errors='replace')).scan().functions
 

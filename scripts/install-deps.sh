@@ -22,7 +22,7 @@ packages=(cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev
           librsvg2-bin icoutils fonts-dejavu-core
           osslsigncode openssl zip unzip git
           python3-yaml ansible
-          libtsk-dev ntfs-3g ntfs-3g-dev fdisk qemu-utils ewf-tools)
+          libtsk-dev ntfs-3g ntfs-3g-dev fdisk qemu-utils ewf-tools jq)
 # Needs the i386 architecture and its index; may be missing on a machine whose index is broken.
 optional=(wine32:i386)
 # The rescue medium: the live system's builder, the boot loaders (Debian's signed shim and GRUB
