@@ -241,7 +241,7 @@ class WindowsFilesSubject {
       for (std::size_t slash; (slash = relative.find('/', start)) != std::string::npos;
            start = slash + 1) {
         path += '\\' + relative.substr(start, slash - start);
-        CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr);  // made by an earlier file
+        CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr);  // may be there already
       }
       EXPECT_TRUE(test::WriteWholeFile(path + '\\' + relative.substr(start), bytes)) << relative;
     }

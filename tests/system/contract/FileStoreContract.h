@@ -24,7 +24,7 @@ class FileStoreContract : public ::testing::Test {
  protected:
   FileStore& store() { return subject_.Store(); }
   FileSystem& files() { return subject_.Files(); }
-  // A path ("\\Store\\x.bin") below the subject's root.
+  // A path (\Store\x.bin) below the subject's root.
   std::string At(std::string_view below) { return subject_.Root() + std::string(below); }
 
   std::uint32_t Write(std::string_view path, std::string_view bytes) {

@@ -48,7 +48,7 @@ template <typename SubjectType>
 class FileSystemContract : public ::testing::Test {
  protected:
   FileSystem& files() { return subject_.Files(); }
-  // A path of the tree ("\\Data\\Sub") below the subject's root.
+  // A path of the tree (\Data\Sub) below the subject's root.
   std::string At(std::string_view below) { return subject_.Root() + std::string(below); }
 
   static std::vector<DirectoryEntry> Entries(DirectoryEnumeration& enumeration) {
