@@ -384,12 +384,9 @@ def _assignment(word):
     return re.match(r'^[A-Za-z_][A-Za-z0-9_]*(\[[^]]*\])?\+?=', word) is not None
 
 
-def _shell_programs(text, project_functions=frozenset()):
-    """[(line, program)] of a shell script; project_functions are the functions that the
-    project's scripts define (a script may call one of a file it sources)."""
-    scanner = _ShellScanner(text).scan()
-    # Functions that run their arguments ("$@") as a command, with how many leading arguments
-    # they shift off first.
+def _runners(text):
+    """The functions of a shell script that run their arguments ("$@") as a command, with how
+    many leading arguments they shift off first."""
     runners = {}
     for name, body in re.findall(r'(?m)^\s*([A-Za-z_][A-Za-z0-9_-]*)\s*\(\)\s*\{(.*?)^\}',
                                  text, re.S):
@@ -399,6 +396,15 @@ def _shell_programs(text, project_functions=frozenset()):
     for name, body in one_liners:
         if '"$@"' in body:
             runners.setdefault(name, len(re.findall(r'\bshift\b', body.split('"$@"')[0])))
+    return runners
+
+
+def _shell_programs(text, project_functions=frozenset(), project_runners=None):
+    """[(line, program)] of a shell script; project_functions and project_runners are the
+    functions that the project's scripts define (a script may call one of a file it sources)."""
+    scanner = _ShellScanner(text).scan()
+    runners = dict(project_runners or {})
+    runners.update(_runners(text))
     result = []
     for line, words in scanner.commands:
         result += _programs_of_words(words, line, scanner.functions | project_functions, runners)
@@ -427,7 +433,8 @@ def _programs_of_words(words, line, functions, runners):
     program = words[i]
     if program in ('bash', 'sh') and i + 2 < len(words) and words[i + 1] == '-c':
         inner = []
-        for inner_line, program_of_inner in _shell_programs(words[i + 2], frozenset(functions)):
+        for inner_line, program_of_inner in _shell_programs(words[i + 2], frozenset(functions),
+                                                            runners):
             inner.append((line, program_of_inner))
         return [(line, program)] + inner
     if '$' in program or program in SHELL_KEYWORDS or program in SHELL_BUILTINS or \
@@ -623,11 +630,13 @@ def main():
 
     # A test may source a shell library of the product (the rescue medium's) and call its
     # functions, so every project shell file names functions, not only the checked ones.
-    project_functions = set()
+    project_functions, project_runners = set(), {}
     libraries = sorted((top / 'rescue').rglob('*.sh')) if (top / 'rescue').is_dir() else []
     for path in list(_sources(top)) + libraries:
         if _kind(path) == 'shell':
-            project_functions |= _ShellScanner(path.read_text(errors='replace')).scan().functions
+            text = path.read_text(errors='replace')
+            project_functions |= _ShellScanner(text).scan().functions
+            project_runners.update(_runners(text))
 
     problems, checked, unchecked = [], 0, 0
     cache = {}
@@ -641,7 +650,7 @@ def main():
             if kind == 'python':
                 found = [(s.line, s.program) for s in _PythonFile(path, text).starts()]
             elif kind == 'shell':
-                found = _shell_programs(text, frozenset(project_functions))
+                found = _shell_programs(text, frozenset(project_functions), project_runners)
             else:
                 found = _cmake_programs(text)
         except SyntaxError as error:

@@ -11,11 +11,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 lkscan=$1 make_tree=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() {  # description, command...
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what" >&2; fi
-}
+. "$top/tests/support/checks.sh"
 words() {  # report file
   LK_RUN=$work/run bash -c '. "$1/rescue/common.sh" && lk_plain_words <"$2"' _ "$top" "$1"
 }
@@ -60,5 +56,4 @@ check "the records after the damaged lines are still told" \
 check "a damaged line is told as nothing" \
   bash -c "! grep -q -e 'C:\\\\x' -e 'array' -e 'json' '$work/mixed.txt'"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_done

@@ -14,11 +14,7 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() {  # description, command...
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what" >&2; fi
-}
+. "$top/tests/support/checks.sh"
 
 # --- ctest-counts.sh ---------------------------------------------------------------------------
 cat >"$work/ctest.log" <<'LOG'
@@ -117,6 +113,10 @@ lk-not-a-command-in-a-heredoc
 TEXT
 "$(dirname "$0")/driver_test.py" && lkfake && sort out.log >/dev/null
 xorriso -version >/dev/null
+quietly lk-missing-after-a-sourced-runner
+SH
+cat >"$fake/tests/area/lib.sh" <<'SH'
+quietly() { "$@" >/dev/null; }
 SH
 cat >"$fake/scripts/rescue-tool.sh" <<'SH'
 #!/usr/bin/env bash
@@ -131,7 +131,8 @@ for missing in CMakeLists.txt:2:lk-missing-in-cmake driver_test.py:4:lk-missing-
     driver_test.py:6:lk-missing-by-name driver_test.py:9:lk-missing-through-a-helper \
     driver_test.py:10:lk-missing-looked-up driver.sh:4:lk-missing-in-substitution \
     driver.sh:8:lk-missing-after-timeout driver.sh:9:lk-missing-after-a-runner \
-    driver.sh:10:lk-missing-in-bash-c driver.sh:15:xorriso; do
+    driver.sh:10:lk-missing-in-bash-c driver.sh:15:xorriso \
+    driver.sh:16:lk-missing-after-a-sourced-runner; do
   program=${missing##*:} place=${missing%:*}
   check "check-test-programs names $program and where it is started ($place)" \
     grep -q -- "$place: $program " "$work/programs.out"
@@ -142,9 +143,9 @@ for fine in sha256sum tee sort lkfake driver_test.py helper lk-pattern other \
 done
 check "check-test-programs accepts what the rescue packages ship in a file that installs them" \
   bash -c "! grep -q -- 'rescue-tool.sh' '$work/programs.out'"
-check "check-test-programs counts ten programs it cannot account for" \
-  grep -q "10 of .* program starts cannot be accounted for" "$work/programs.out"
-rm "$fake/tests/area/driver_test.py" "$fake/tests/area/driver.sh"
+check "check-test-programs counts eleven programs it cannot account for" \
+  grep -q "11 of .* program starts cannot be accounted for" "$work/programs.out"
+rm "$fake/tests/area/driver_test.py" "$fake/tests/area/driver.sh" "$fake/tests/area/lib.sh"
 sed -i '/lk-missing-in-cmake/d' "$fake/CMakeLists.txt"
 /usr/bin/python3 "$top/scripts/check-test-programs.py" --top "$fake" >"$work/programs-fine.out"
 code=$?
@@ -171,5 +172,4 @@ check "a process of another run is left alone" kill -0 "$other"
 check "a process without the marker is left alone" kill -0 "$unmarked"
 kill "$other" "$unmarked" 2>/dev/null
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_done

@@ -10,11 +10,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 cd "$work" || exit 1
 trap 'cd /; "$top/scripts/wine-prefix.sh" "$work/wine" stop-all >/dev/null 2>&1; rm -rf "$work"' EXIT
-passed=0 failed=0
-check() {  # description, command...
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what" >&2; fi
-}
+. "$top/tests/support/checks.sh"
 ours() { lk_pids_with_env prefix "WINEPREFIX=$work/wine/"; }
 none_left() { [ -z "$(ours)" ]; }
 some_left() { [ -n "$(ours)" ]; }
@@ -56,5 +52,4 @@ check "after stop-all no process runs in any prefix" none_left
 exec 7>&-
 wait "$waiting" 2>/dev/null
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_done
