@@ -630,21 +630,22 @@ def main():
 
     # A test may source a shell library of the product (the rescue medium's) and call its
     # functions, so every project shell file names functions, not only the checked ones.
+    sources = [(path, _kind(path)) for path in _sources(top)]
+    texts = {path: path.read_text(errors='replace') for path, kind in sources if kind}
     project_functions, project_runners = set(), {}
     libraries = sorted((top / 'rescue').rglob('*.sh')) if (top / 'rescue').is_dir() else []
-    for path in list(_sources(top)) + libraries:
-        if _kind(path) == 'shell':
-            text = path.read_text(errors='replace')
-            project_functions |= _ShellScanner(text).scan().functions
-            project_runners.update(_runners(text))
+    shell_texts = [texts[path] for path, kind in sources if kind == 'shell']
+    shell_texts += [path.read_text(errors='replace') for path in libraries]
+    for text in shell_texts:
+        project_functions |= _ShellScanner(text).scan().functions
+        project_runners.update(_runners(text))
 
     problems, checked, unchecked = [], 0, 0
     cache = {}
-    for path in _sources(top):
-        kind = _kind(path)
+    for path, kind in sources:
         if kind is None:
             continue
-        text = path.read_text(errors='replace')
+        text = texts[path]
         rescue = bool(RESCUE_INSTALL.search(text)) and path.name != 'install-deps.sh'
         try:
             if kind == 'python':

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -236,14 +237,11 @@ class WindowsFilesSubject {
  public:
   WindowsFilesSubject() {
     for (const auto& [relative, bytes] : FileContractTree()) {
-      std::string path = folder_.Path();
-      std::size_t start = 0;
-      for (std::size_t slash; (slash = relative.find('/', start)) != std::string::npos;
-           start = slash + 1) {
-        path += '\\' + relative.substr(start, slash - start);
-        CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr);  // may be there already
-      }
-      EXPECT_TRUE(test::WriteWholeFile(path + '\\' + relative.substr(start), bytes)) << relative;
+      const std::string path = folder_.Path() + '\\' + relative;
+      std::error_code error;
+      std::filesystem::create_directories(std::filesystem::path(WideFromUtf8(path)).parent_path(),
+                                          error);
+      EXPECT_TRUE(test::WriteWholeFile(path, bytes)) << relative << ": " << error.message();
     }
   }
   FileSystem& Files() { return files_; }
